@@ -1,0 +1,46 @@
+#pragma once
+// The record-oriented access path: a data control bound to a database file
+// and a record source (a table name or a "Select * From" query).
+
+#include "db/record_set.h"
+#include "db/regional_settings.h"
+#include "db/status.h"
+
+#include <memory>
+#include <string>
+
+namespace varnika {
+
+class DataControl {
+public:
+    DataControl();
+    ~DataControl();
+    DataControl(const DataControl&) = delete;
+    DataControl& operator=(const DataControl&) = delete;
+
+    void SetDatabaseName(std::u16string path) { m_databaseName = std::move(path); }
+    const std::u16string& DatabaseName() const { return m_databaseName; }
+    void SetRecordSource(std::u16string source) { m_recordSource = std::move(source); }
+    const std::u16string& RecordSource() const { return m_recordSource; }
+
+    // How text written into number and date fields is read.
+    void setRegionalSettings(const RegionalSettings& settings) { m_settings = settings; }
+    const RegionalSettings& regionalSettings() const { return m_settings; }
+
+    // Opens the record source in the database and makes it the Recordset.
+    // The previous record set is closed first. On failure there is no
+    // record set afterwards.
+    Status Refresh();
+
+    // The record set opened by the last Refresh; null when none was opened.
+    // The same object until the next Refresh.
+    RecordSet* Recordset() { return m_recordSet.get(); }
+
+private:
+    std::u16string m_databaseName;
+    std::u16string m_recordSource;
+    RegionalSettings m_settings;
+    std::unique_ptr<RecordSet> m_recordSet;
+};
+
+}  // namespace varnika

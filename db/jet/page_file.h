@@ -1,0 +1,59 @@
+#pragma once
+// The one layer through which the engine touches a database file. Tests
+// replace it with an in-memory file or with one that fails on purpose.
+
+#include "db/status.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace varnika::jet {
+
+class PageFile {
+public:
+    virtual ~PageFile() = default;
+
+    // Reads exactly `length` bytes at `offset`. Reading past the end of the
+    // file is a Corruption (the file is shorter than its structures say).
+    virtual Status read(uint64_t offset, size_t length, uint8_t* out) = 0;
+    // Writes exactly `length` bytes at `offset`, extending the file if needed.
+    virtual Status write(uint64_t offset, const uint8_t* data, size_t length) = 0;
+    // Makes every earlier write durable.
+    virtual Status sync() = 0;
+    virtual Status truncate(uint64_t size) = 0;
+    virtual uint64_t size() const = 0;
+    virtual bool isWritable() const = 0;
+    // The path the file was opened from, for messages; may be empty.
+    virtual const std::string& path() const = 0;
+};
+
+enum class OpenMode { ReadOnly, ReadWrite };
+
+// Opens a file on disk. A missing file is NotFound, a directory or a file that
+// cannot be opened is IOError with the system's reason in the message.
+Result<std::unique_ptr<PageFile>> openPosixFile(const std::string& path, OpenMode mode);
+
+// A file held in memory, for tests and for building databases before saving.
+class MemoryPageFile : public PageFile {
+public:
+    MemoryPageFile() = default;
+    explicit MemoryPageFile(std::vector<uint8_t> bytes) : m_bytes(std::move(bytes)) {}
+
+    Status read(uint64_t offset, size_t length, uint8_t* out) override;
+    Status write(uint64_t offset, const uint8_t* data, size_t length) override;
+    Status sync() override { return Status::ok(); }
+    Status truncate(uint64_t size) override;
+    uint64_t size() const override { return m_bytes.size(); }
+    bool isWritable() const override { return true; }
+    const std::string& path() const override { return m_path; }
+
+    const std::vector<uint8_t>& bytes() const { return m_bytes; }
+
+private:
+    std::vector<uint8_t> m_bytes;
+    std::string m_path;
+};
+
+}  // namespace varnika::jet

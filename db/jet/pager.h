@@ -1,0 +1,72 @@
+#pragma once
+// Page cache over a PageFile. Reads are served from a bounded cache; writes
+// are held as dirty pages (visible to later reads) until commit() puts them
+// into the file, or rollback() forgets them. One engine operation (an Update,
+// a Delete, an insert, an ALTER TABLE) is one commit, so a failure halfway
+// leaves the file as it was.
+
+#include "db/jet/page_file.h"
+#include "db/status.h"
+
+#include <array>
+#include <cstdint>
+#include <list>
+#include <map>
+#include <memory>
+#include <unordered_map>
+
+namespace varnika::jet {
+
+constexpr size_t kPageSize = 4096;
+using PageBuffer = std::array<uint8_t, kPageSize>;
+using PageRef = std::shared_ptr<const PageBuffer>;
+
+class Pager {
+public:
+    // `cachePages` bounds the memory of clean cached pages (dirty pages are
+    // held until commit regardless).
+    explicit Pager(std::unique_ptr<PageFile> file, size_t cachePages = 4096);
+
+    PageFile& file() { return *m_file; }
+    bool isWritable() const { return m_file->isWritable(); }
+
+    // Pages in the file, counting pages appended but not yet committed.
+    uint32_t pageCount() const { return m_pageCount; }
+
+    // The page's bytes. A page beyond the end of the file is a Corruption.
+    Result<PageRef> read(uint32_t page);
+
+    // Replaces a page's bytes. `page` may equal pageCount() to append.
+    Status write(uint32_t page, const PageBuffer& bytes);
+    // Appends a page and returns its number.
+    Result<uint32_t> append(const PageBuffer& bytes);
+
+    bool hasPendingWrites() const { return !m_dirty.empty(); }
+    // Writes every dirty page to the file, in page order, then syncs when
+    // syncOnCommit is set. On failure the pages not yet written stay dirty.
+    Status commit();
+    // Forgets every dirty page and every page appended since the last commit.
+    void rollback();
+
+    void setSyncOnCommit(bool on) { m_syncOnCommit = on; }
+
+    // Counters for tests and benchmarks.
+    uint64_t fileReads() const { return m_fileReads; }
+    uint64_t fileWrites() const { return m_fileWrites; }
+
+private:
+    void remember(uint32_t page, PageRef ref);
+
+    std::unique_ptr<PageFile> m_file;
+    size_t m_cacheLimit;
+    uint32_t m_pageCount = 0;
+    uint32_t m_committedPageCount = 0;
+    bool m_syncOnCommit = false;
+    std::map<uint32_t, PageRef> m_dirty;
+    std::list<uint32_t> m_lru;  // most recent first
+    std::unordered_map<uint32_t, std::pair<PageRef, std::list<uint32_t>::iterator>> m_cache;
+    uint64_t m_fileReads = 0;
+    uint64_t m_fileWrites = 0;
+};
+
+}  // namespace varnika::jet

@@ -1,0 +1,132 @@
+#include "db/text.h"
+
+#include <algorithm>
+#include <cstdint>
+
+namespace varnika {
+namespace {
+
+struct CasePair {
+    char16_t from;
+    char16_t to;
+};
+#include "db/unicode_case_table.inc"
+
+template <size_t N>
+char16_t lookup(const CasePair (&table)[N], char16_t c)
+{
+    auto it = std::lower_bound(std::begin(table), std::end(table), c,
+                               [](const CasePair& p, char16_t v) { return p.from < v; });
+    if (it != std::end(table) && it->from == c) return it->to;
+    return c;
+}
+
+}  // namespace
+
+std::u16string fromUtf8(std::string_view s)
+{
+    std::u16string out;
+    out.reserve(s.size());
+    size_t i = 0;
+    while (i < s.size()) {
+        uint8_t b = uint8_t(s[i]);
+        uint32_t cp;
+        int extra;
+        if (b < 0x80) { cp = b; extra = 0; }
+        else if ((b & 0xE0) == 0xC0) { cp = b & 0x1F; extra = 1; }
+        else if ((b & 0xF0) == 0xE0) { cp = b & 0x0F; extra = 2; }
+        else if ((b & 0xF8) == 0xF0) { cp = b & 0x07; extra = 3; }
+        else { out.push_back(0xFFFD); ++i; continue; }
+        bool bad = false;
+        for (int k = 1; k <= extra; ++k) {
+            if (i + k >= s.size() || (uint8_t(s[i + k]) & 0xC0) != 0x80) { bad = true; break; }
+            cp = (cp << 6) | (uint8_t(s[i + k]) & 0x3F);
+        }
+        if (bad) { out.push_back(0xFFFD); ++i; continue; }
+        i += extra + 1;
+        static const uint32_t minimum[] = {0, 0x80, 0x800, 0x10000};
+        if (cp < minimum[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+            out.push_back(0xFFFD);
+        } else if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out.push_back(char16_t(0xD800 + (cp >> 10)));
+            out.push_back(char16_t(0xDC00 + (cp & 0x3FF)));
+        } else {
+            out.push_back(char16_t(cp));
+        }
+    }
+    return out;
+}
+
+std::string toUtf8(std::u16string_view s)
+{
+    std::string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size(); ++i) {
+        uint32_t cp = s[i];
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+            ++i;
+        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+            cp = 0xFFFD;
+        }
+        if (cp < 0x80) {
+            out.push_back(char(cp));
+        } else if (cp < 0x800) {
+            out.push_back(char(0xC0 | (cp >> 6)));
+            out.push_back(char(0x80 | (cp & 0x3F)));
+        } else if (cp < 0x10000) {
+            out.push_back(char(0xE0 | (cp >> 12)));
+            out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(char(0x80 | (cp & 0x3F)));
+        } else {
+            out.push_back(char(0xF0 | (cp >> 18)));
+            out.push_back(char(0x80 | ((cp >> 12) & 0x3F)));
+            out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(char(0x80 | (cp & 0x3F)));
+        }
+    }
+    return out;
+}
+
+char16_t toUpperChar(char16_t c)
+{
+    if (c < 0x80) return (c >= 'a' && c <= 'z') ? char16_t(c - 32) : c;
+    return lookup(kUpperPairs, c);
+}
+
+char16_t toLowerChar(char16_t c)
+{
+    if (c < 0x80) return (c >= 'A' && c <= 'Z') ? char16_t(c + 32) : c;
+    return lookup(kLowerPairs, c);
+}
+
+std::u16string toUpper(std::u16string_view s)
+{
+    std::u16string out(s);
+    for (auto& c : out) c = toUpperChar(c);
+    return out;
+}
+
+std::u16string toLower(std::u16string_view s)
+{
+    std::u16string out(s);
+    for (auto& c : out) c = toLowerChar(c);
+    return out;
+}
+
+bool equalsIgnoreCase(std::u16string_view a, std::u16string_view b)
+{
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (a[i] != b[i] && toUpperChar(a[i]) != toUpperChar(b[i])) return false;
+    }
+    return true;
+}
+
+std::u16string toU16(std::string_view ascii)
+{
+    return std::u16string(ascii.begin(), ascii.end());
+}
+
+}  // namespace varnika

@@ -1,0 +1,55 @@
+#include "db/connection.h"
+#include "db/text.h"
+#include "db/variant.h"
+
+#include <gtest/gtest.h>
+
+namespace varnika {
+namespace {
+
+TEST(Text, Utf8RoundTripsTurkishAndAstralCharacters)
+{
+    const std::string s = "Işık İğne çöğüş \xF0\x9F\x98\x80";
+    std::u16string u = fromUtf8(s);
+    EXPECT_EQ(u.size(), 18u);  // the emoji is a surrogate pair
+    EXPECT_EQ(toUtf8(u), s);
+}
+
+TEST(Text, MalformedUtf8BecomesReplacementCharacters)
+{
+    EXPECT_EQ(fromUtf8("a\xFF" "b"), u"a\uFFFDb");
+    EXPECT_EQ(fromUtf8("\xE2\x82"), u"\uFFFD\uFFFD");  // truncated sequence
+    EXPECT_EQ(fromUtf8("\xC0\x80"), u"\uFFFD");        // overlong NUL
+    EXPECT_EQ(toUtf8(u"\xD800x"), "\xEF\xBF\xBDx");   // lone surrogate
+}
+
+TEST(Text, CaseMappingIsLanguageIndependent)
+{
+    EXPECT_EQ(toUpper(u"istanbul ışık"), u"ISTANBUL IŞIK");
+    EXPECT_EQ(toLower(u"ÇĞÖŞÜ"), u"çğöşü");
+    EXPECT_EQ(toUpperChar(u'ß'), u'ß');  // expands in full mapping: left alone
+    EXPECT_TRUE(equalsIgnoreCase(u"Alacak", u"aLACAK"));
+    EXPECT_FALSE(equalsIgnoreCase(u"Alacak", u"Alacaks"));
+}
+
+TEST(ConnectionString, SplitsPairsAndKeepsValuesAsWritten)
+{
+    auto pairs = parseConnectionString(
+        u"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/tmp/a b;c.mdb;Persist Security Info=False");
+    ASSERT_EQ(pairs.size(), 3u);  // "c.mdb" has no '=' and is not a pair
+    EXPECT_EQ(pairs[0].first, u"Provider");
+    EXPECT_EQ(pairs[1].second, u"/tmp/a b");
+    EXPECT_EQ(pairs[2].first, u"Persist Security Info");
+}
+
+TEST(Variant, HoldsEachTypeAndComparesExactly)
+{
+    EXPECT_TRUE(Variant().isNull());
+    EXPECT_EQ(Variant::longValue(5), Variant::longValue(5));
+    EXPECT_NE(Variant::longValue(5), Variant::integer(5));
+    EXPECT_EQ(Variant::text(u"a").type(), VariantType::Text);
+    EXPECT_EQ(Variant::currency({35000}).debugString(), "Currency(35000e-4)");
+}
+
+}  // namespace
+}  // namespace varnika
