@@ -1,0 +1,1 @@
+// The bulk record operations; see the headers in this folder.

@@ -1,0 +1,1 @@
+// The schema browser; see the headers in this folder.
