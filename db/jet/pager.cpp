@@ -4,11 +4,49 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 namespace varnika::jet {
+namespace {
+
+// Access keeps "<name>.ldb" beside a database it has open and holds byte-range
+// locks on it while it does. A lock file nobody locks is left over from an
+// earlier session and does not stop us.
+Status checkAccessLockFile(const std::string& path)
+{
+    std::filesystem::path db(path);
+    std::filesystem::path dir = db.has_parent_path() ? db.parent_path() : std::filesystem::path(".");
+    std::string stem = db.stem().string();
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+        std::string name = entry.path().filename().string();
+        if (name.size() != stem.size() + 4) continue;
+        std::string lower;
+        for (char c : name) lower.push_back(char(c >= 'A' && c <= 'Z' ? c + 32 : c));
+        std::string want;
+        for (char c : stem + ".ldb") want.push_back(char(c >= 'A' && c <= 'Z' ? c + 32 : c));
+        if (lower != want) continue;
+        int fd = ::open(entry.path().c_str(), O_RDWR | O_CLOEXEC);
+        if (fd < 0) fd = ::open(entry.path().c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct flock probe {};
+        probe.l_type = F_WRLCK;
+        probe.l_whence = SEEK_SET;
+        probe.l_start = 0;
+        probe.l_len = 0;  // to the end of every possible offset: Jet locks beyond the file's end
+        bool live = ::fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
+        ::close(fd);
+        if (live)
+            return Status(ErrorCode::Locked, "the database " + path + " is open in Microsoft Access (its lock file " +
+                                                 entry.path().filename().string() + " is in use)");
+    }
+    return Status::ok();
+}
+
+}  // namespace
 
 Pager::Pager(std::unique_ptr<PageFile> file, size_t cachePages)
     : m_file(std::move(file)), m_cacheLimit(cachePages ? cachePages : 1)
@@ -26,6 +64,7 @@ Result<std::unique_ptr<Pager>> Pager::open(const std::string& path, OpenMode mod
     std::string readOnlyReason;
     std::unique_ptr<PageFile> file;
     if (mode == OpenMode::ReadWrite) {
+        VK_RETURN_IF_ERROR(checkAccessLockFile(path));
         auto rw = openPosixFile(path, OpenMode::ReadWrite);
         if (rw.isOk()) {
             file = std::move(rw).value();

@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <fcntl.h>
 #include <fstream>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -152,6 +155,51 @@ TEST(Pager, OpenRefusesASecondWriterAndFallsBackToReadingWhereItCannotWrite)
         EXPECT_FALSE((*ro)->isWritable());
         EXPECT_EQ((*ro)->write(0, filled(1)).code(), ErrorCode::ReadOnly);
     }
+}
+
+}  // namespace
+}  // namespace varnika
+
+namespace varnika {
+namespace {
+
+TEST(Pager, ALockFileThatAccessHoldsRefusesWritingButAStaleOneDoesNot)
+{
+    test::TempDir dir;
+    auto path = dir.file("Stok.mdb");
+    std::ofstream(path) << std::string(jet::kPageSize, 'x');
+    auto ldb = dir.file("STOK.LDB");
+    std::ofstream(ldb) << std::string(64, ' ');
+
+    // Left over from an earlier session: nobody holds a lock on it.
+    EXPECT_TRUE(jet::Pager::open(path.string(), jet::OpenMode::ReadWrite).isOk());
+
+    // A live lock beyond the end of the file, where Jet puts its user locks.
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    pid_t child = fork();
+    if (child == 0) {
+        int fd = ::open(ldb.c_str(), O_RDWR);
+        struct flock l {};
+        l.l_type = F_WRLCK;
+        l.l_whence = SEEK_SET;
+        l.l_start = 0x10000001;
+        l.l_len = 1;
+        fcntl(fd, F_SETLK, &l);
+        char c = 1;
+        (void)!write(ready[1], &c, 1);
+        pause();
+        _exit(0);
+    }
+    char c;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    auto refused = jet::Pager::open(path.string(), jet::OpenMode::ReadWrite);
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    ASSERT_FALSE(refused.isOk());
+    EXPECT_EQ(refused.status().code(), ErrorCode::Locked);
+    EXPECT_NE(refused.status().message().find("Microsoft Access"), std::string::npos);
+    EXPECT_TRUE(jet::Pager::open(path.string(), jet::OpenMode::ReadOnly).isOk());
 }
 
 }  // namespace
