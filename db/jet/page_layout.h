@@ -2,6 +2,7 @@
 // Named offsets and constants of the Jet 4 file format (see the project's
 // format reference). Page code uses these names, never bare numbers.
 
+#include <compare>
 #include <cstddef>
 #include <cstdint>
 
