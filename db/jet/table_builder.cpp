@@ -136,9 +136,7 @@ Result<std::vector<uint8_t>> buildTableDefinition(const NewTable& t, const NewTa
         }
         putU32(d, tdef::kRealIdxUsageMap, s.indexMaps[k].toWord());
         putU32(d, tdef::kRealIdxRootPage, s.indexRoots[k]);
-        uint8_t flags = ix.flags | kIndexFlagAccess2000;
-        if (ix.primaryKey) flags |= tdef::kIndexFlagUnique | tdef::kIndexFlagRequired;
-        d[tdef::kRealIdxFlags] = flags;
+        d[tdef::kRealIdxFlags] = ix.flags | kIndexFlagAccess2000;
     }
     for (size_t k = 0; k < ni; ++k) {
         size_t at = b.size();

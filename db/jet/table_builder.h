@@ -34,8 +34,10 @@ struct NewIndexColumn {
 struct NewIndex {
     std::u16string name;
     std::vector<NewIndexColumn> columns;
-    uint8_t flags = 0;  // kIndexFlagUnique / kIndexFlagIgnoreNulls / kIndexFlagRequired
-    bool primaryKey = false;
+    // kIndexFlagUnique / kIndexFlagIgnoreNulls / kIndexFlagRequired; a primary
+    // key made by CREATE TABLE is unique and required.
+    uint8_t flags = 0;
+    bool primaryKey = false;  // marks the logical index as the table's primary key
 };
 
 struct NewTable {
