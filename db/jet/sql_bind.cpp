@@ -197,7 +197,20 @@ Result<int> Binder::bind(int index)
     case SqlOp::Or:
     case SqlOp::Like: n.kind = StaticKind::Boolean; break;
     case SqlOp::Concat: n.kind = StaticKind::Text; break;
-    default: n.kind = isComparison(src.op) ? StaticKind::Boolean : StaticKind::Number; break;
+    default:
+        if (isComparison(src.op)) {
+            n.kind = StaticKind::Boolean;
+        } else {
+            // Arithmetic on numbers gives a number; + joins texts and dates
+            // give dates, so anything else is known only per row.
+            n.kind = StaticKind::Number;
+            for (int k = 0; k < n.childCount; ++k) {
+                const StaticKind kk = kidKind(k);
+                if (kk != StaticKind::Number && kk != StaticKind::Boolean && kk != StaticKind::Null)
+                    n.kind = StaticKind::Unknown;
+            }
+        }
+        break;
     }
 
     // Binary values take part only in IS NULL, IsNull(), Nz() and IIf().
