@@ -407,7 +407,8 @@ Result<double> textToDouble(std::u16string_view text, const RegionalSettings& se
     if (!scanNumber(text, settings.decimalSeparator, settings.groupSeparator, n))
         return mismatch(text, "a number");
     double v = 0;
-    if (!scannedToDouble(n, v)) return Status(ErrorCode::TypeMismatch, "the number is out of range");
+    if (!scannedToDouble(n, v))
+        return Status(ErrorCode::TypeMismatch, "\"" + toUtf8(text.substr(0, 80)) + "\" is out of range");
     return v;
 }
 
@@ -417,7 +418,8 @@ Result<int64_t> textToScaled(std::u16string_view text, int scale, const Regional
     if (!scanNumber(text, settings.decimalSeparator, settings.groupSeparator, n))
         return mismatch(text, "a number");
     int64_t v = 0;
-    if (!scannedToScaled(n, scale, v)) return Status(ErrorCode::TypeMismatch, "the number is out of range");
+    if (!scannedToScaled(n, scale, v))
+        return Status(ErrorCode::TypeMismatch, "\"" + toUtf8(text.substr(0, 80)) + "\" is out of range");
     return v;
 }
 
