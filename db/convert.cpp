@@ -18,7 +18,7 @@ constexpr int kMaxDigitsInDateField = 9;
 Status mismatch(std::u16string_view text, const char* what)
 {
     std::string shown = toUtf8(text.substr(0, 80));
-    return Status(ErrorCode::TypeMismatch, "\"" + shown + "\" cannot be read as " + what);
+    return Status(ErrorCode::TypeMismatch, std::string("\"").append(shown) + "\" cannot be read as " + what);
 }
 
 bool isBlank(char16_t c)
@@ -408,7 +408,7 @@ Result<double> textToDouble(std::u16string_view text, const RegionalSettings& se
         return mismatch(text, "a number");
     double v = 0;
     if (!scannedToDouble(n, v))
-        return Status(ErrorCode::TypeMismatch, "\"" + toUtf8(text.substr(0, 80)) + "\" is out of range");
+        return Status(ErrorCode::TypeMismatch, std::string("\"").append(toUtf8(text.substr(0, 80))) + "\" is out of range");
     return v;
 }
 
@@ -419,7 +419,7 @@ Result<int64_t> textToScaled(std::u16string_view text, int scale, const Regional
         return mismatch(text, "a number");
     int64_t v = 0;
     if (!scannedToScaled(n, scale, v))
-        return Status(ErrorCode::TypeMismatch, "\"" + toUtf8(text.substr(0, 80)) + "\" is out of range");
+        return Status(ErrorCode::TypeMismatch, std::string("\"").append(toUtf8(text.substr(0, 80))) + "\" is out of range");
     return v;
 }
 
@@ -463,7 +463,7 @@ Result<double> parseDateLiteral(std::u16string_view text)
     const DateRules rules{RegionalSettings::DateOrder::MonthDayYear, u'/', u':', false, u"AM", u"PM"};
     double serial = 0;
     if (!readDateTime(text, rules, serial))
-        return invalidArgument("#" + toUtf8(text.substr(0, 80)) + "# is not a valid date");
+        return invalidArgument(std::string("#").append(toUtf8(text.substr(0, 80))) + "# is not a valid date");
     return serial;
 }
 

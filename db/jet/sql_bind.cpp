@@ -166,7 +166,7 @@ Result<int> Binder::bind(int index)
     }
     case SqlOp::Column: {
         if (!src.qualifier.empty() && !equalsIgnoreCase(src.qualifier, m_plan.table))
-            return positioned(invalidArgument("\"" + toUtf8(src.qualifier) + "\" is not the table selected from"),
+            return positioned(invalidArgument(std::string("\"").append(toUtf8(src.qualifier)) + "\" is not the table selected from"),
                               src.position);
         for (size_t c = 0; c < m_plan.columns.size(); ++c) {
             if (equalsIgnoreCase(m_plan.columns[c].name, src.name)) {
@@ -176,16 +176,16 @@ Result<int> Binder::bind(int index)
             }
         }
         if (n.column < 0)
-            return positioned(notFound("the table " + toUtf8(m_plan.table) + " has no column named \""
+            return positioned(notFound(std::string("the table ").append(toUtf8(m_plan.table)) + " has no column named \""
                                        + toUtf8(src.name) + "\""),
                               src.position);
         break;
     }
     case SqlOp::Call: {
         const SqlFunctionInfo* f = findSqlFunction(src.name);
-        if (!f) return positioned(notFound("undefined function \"" + toUtf8(src.name) + "\""), src.position);
+        if (!f) return positioned(notFound(std::string("undefined function \"").append(toUtf8(src.name)) + "\""), src.position);
         if (src.childCount < f->minArgs || src.childCount > f->maxArgs)
-            return positioned(invalidArgument("wrong number of arguments for " + toUtf8(f->name)), src.position);
+            return positioned(invalidArgument(std::string("wrong number of arguments for ").append(toUtf8(f->name))), src.position);
         n.function = f->id;
         n.kind = f->result;
         n.argText.resize(static_cast<size_t>(src.childCount));
@@ -380,7 +380,7 @@ Result<BoundQuery> bindQuery(const RecordSourceQuery& query, const std::vector<S
         for (size_t c = 0; c < columns.size(); ++c)
             if (equalsIgnoreCase(columns[c].name, term.column)) found = static_cast<int>(c);
         if (found < 0)
-            return notFound("the table " + toUtf8(query.tableName) + " has no column named \"" + toUtf8(term.column)
+            return notFound(std::string("the table ").append(toUtf8(query.tableName)) + std::string(" has no column named \"").append(toUtf8(term.column))
                             + "\" to sort by");
         if (staticKindOf(columns[static_cast<size_t>(found)].type) == StaticKind::Binary)
             return Status(ErrorCode::TypeMismatch, "a binary column cannot be sorted on");

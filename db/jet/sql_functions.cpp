@@ -61,7 +61,7 @@ Status nullError()
 
 Status badCall(std::u16string_view name, const char* what)
 {
-    return invalidArgument("invalid call of " + toUtf8(name) + ": " + what);
+    return invalidArgument(std::string("invalid call of ").append(toUtf8(name)) + ": " + what);
 }
 
 bool isSpace(char16_t c)

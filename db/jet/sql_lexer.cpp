@@ -117,7 +117,7 @@ Result<std::vector<SqlToken>> tokenizeSql(std::u16string_view s)
                 t.text.assign(1, c);
                 ++i;
             } else {
-                return syntaxError("unexpected character \"" + toUtf8(s.substr(i, 1)) + "\"", t.position);
+                return syntaxError(std::string("unexpected character \"").append(toUtf8(s.substr(i, 1))) + "\"", t.position);
             }
         }
         tokens.push_back(std::move(t));

@@ -114,10 +114,10 @@ std::string describe(const SqlToken& t)
 {
     switch (t.kind) {
     case SqlTokenKind::End: return "the end of the text";
-    case SqlTokenKind::String: return "the text '" + toUtf8(t.text.substr(0, 40)) + "'";
-    case SqlTokenKind::Date: return "the date #" + toUtf8(t.text.substr(0, 40)) + "#";
-    case SqlTokenKind::Bracketed: return "[" + toUtf8(t.text.substr(0, 40)) + "]";
-    default: return "\"" + toUtf8(t.text.substr(0, 40)) + "\"";
+    case SqlTokenKind::String: return std::string("the text '").append(toUtf8(t.text.substr(0, 40))) + "'";
+    case SqlTokenKind::Date: return std::string("the date #").append(toUtf8(t.text.substr(0, 40))) + "#";
+    case SqlTokenKind::Bracketed: return std::string("[").append(toUtf8(t.text.substr(0, 40))) + "]";
+    default: return std::string("\"").append(toUtf8(t.text.substr(0, 40))) + "\"";
     }
 }
 
