@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <clocale>
 #include <numeric>
 #include <random>
 
@@ -388,6 +389,31 @@ TEST(RecordSource, NullIsNeitherTrueNorFalse)
     EXPECT_EQ(*b->matches(RowValues(rows[4])), Tri::Null);
     // A row with fewer values than columns is an error, not a read past the end.
     EXPECT_FALSE(b->matches(RowValues()).isOk());
+}
+
+}  // namespace
+}  // namespace varnika
+
+namespace varnika {
+namespace {
+
+// Under a Turkish C locale "i" upper-cases to "İ" in locale-aware calls;
+// keywords, names and numbers must not depend on it.
+TEST(RecordSource, WorksUnderTurkishLocale)
+{
+    const std::string previous = std::setlocale(LC_ALL, nullptr);
+    if (!std::setlocale(LC_ALL, "tr_TR.UTF-8")) GTEST_SKIP() << "the tr_TR.UTF-8 locale is not installed";
+    const std::string got = select(u"select * from stok where birim like 'a*' and miktar in (5, 7.5e0) and "
+                                   u"tarih is not null and fiyat > 0,5e-1 - 0.04 and instr(birim, 'i') = 0");
+    const std::string numbers = select(u"Select * From Stok where CDbl('1.234,5') = 1234.5 and Miktar = 5.0");
+    std::setlocale(LC_ALL, previous.c_str());
+    EXPECT_EQ(got, "!parse");  // "0,5e-1" is no SQL number: the comma is a separator
+    EXPECT_EQ(numbers, "1 3 8");
+    std::setlocale(LC_ALL, "tr_TR.UTF-8");
+    const std::string keywords = select(u"select * from stok where birim like 'a*' and miktar in (5, 7.5e0) "
+                                        u"and tarih is not null and fiyat > 0.5e-1 - 0.04 order by miktar desc");
+    std::setlocale(LC_ALL, previous.c_str());
+    EXPECT_EQ(keywords, "1");
 }
 
 }  // namespace
