@@ -31,8 +31,8 @@ struct RecordSourceQuery {
 // Nesting (parentheses, NOT, signs, function calls) deeper than this is
 // refused, and so is a condition whose tree is deeper than
 // kMaxSqlExpressionDepth, so that hostile input cannot exhaust the stack.
-constexpr int kMaxSqlNesting = 200;
-constexpr int kMaxSqlExpressionDepth = 400;
+constexpr int kMaxSqlNesting = 100;
+constexpr int kMaxSqlExpressionDepth = 300;
 // Longest record source accepted.
 constexpr size_t kMaxRecordSourceLength = 64 * 1024;
 

@@ -240,7 +240,7 @@ TEST(RecordSource, HostileNestingIsRefusedNotFollowed)
         return u"Select * From Stok where " + std::u16string(static_cast<size_t>(depth), u'(') + u"Miktar=5"
                + std::u16string(static_cast<size_t>(depth), u')');
     };
-    EXPECT_EQ(select(nested(150)), "1 3 8");
+    EXPECT_EQ(select(nested(kMaxSqlNesting - 1)), "1 3 8");
     EXPECT_EQ(select(nested(kMaxSqlNesting + 1)), "!parse");
     EXPECT_EQ(select(nested(100000)), "!parse");
     EXPECT_EQ(select(u"Select * From Stok where " + std::u16string(50000, u'(')), "!parse");
