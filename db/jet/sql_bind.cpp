@@ -7,6 +7,7 @@
 #include "db/jet/sql_plan.h"
 #include "db/text.h"
 
+#include <algorithm>
 #include <cmath>
 #include <ctime>
 
@@ -357,6 +358,18 @@ std::optional<EqualityTerm> BoundQuery::indexableEquality() const
 {
     if (!hasCondition()) return std::nullopt;
     return equalityOf(*m_plan, m_plan->root);
+}
+
+std::vector<int> BoundQuery::referencedColumns() const
+{
+    std::vector<int> out;
+    if (!m_plan) return out;
+    for (const BoundNode& n : m_plan->nodes)
+        if (n.op == SqlOp::Column) out.push_back(n.column);
+    for (const auto& term : m_plan->order) out.push_back(term.first);
+    std::sort(out.begin(), out.end());
+    out.erase(std::unique(out.begin(), out.end()), out.end());
+    return out;
 }
 
 Result<BoundQuery> bindQuery(const RecordSourceQuery& query, const std::vector<SqlColumn>& columns,

@@ -78,6 +78,11 @@ public:
     // the top level, when an index on that column can narrow the scan.
     std::optional<EqualityTerm> indexableEquality() const;
 
+    // The columns the condition and ORDER BY read, ascending. The values of
+    // other columns are never looked at, so a record set may leave them Null
+    // (and skip reading long values it does not need).
+    std::vector<int> referencedColumns() const;
+
 private:
     friend Result<BoundQuery> bindQuery(const RecordSourceQuery&, const std::vector<SqlColumn>&,
                                         const RegionalSettings&, const QueryOptions&);

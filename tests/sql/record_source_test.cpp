@@ -379,6 +379,18 @@ TEST(RecordSource, OrderBy)
     EXPECT_FALSE(parseRecordSource(u"Select * From Stok Order By Depo.Miktar").isOk());
 }
 
+TEST(RecordSource, ReferencedColumns)
+{
+    auto q = parseRecordSource(u"Select * From Stok where Birim='Adet' and Len(Aciklama) > Depo Order By Tarih, Birim");
+    auto b = bindQuery(*q, stokColumns(), RegionalSettings::turkish());
+    ASSERT_TRUE(b.isOk());
+    EXPECT_EQ(b->referencedColumns(), (std::vector<int>{0, 2, 3, 6}));
+    // Columns only the folded constants named are gone from the plan.
+    auto none = bindQuery(*parseRecordSource(u"Select * From Stok where Len('abc') = 3"), stokColumns(),
+                          RegionalSettings::turkish());
+    EXPECT_TRUE(none->referencedColumns().empty());
+}
+
 TEST(RecordSource, NullIsNeitherTrueNorFalse)
 {
     auto q = parseRecordSource(u"Select * From Stok where Birim='Adet'");
