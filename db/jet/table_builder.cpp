@@ -168,32 +168,4 @@ Result<std::vector<uint8_t>> buildTableDefinition(const NewTable& t, const NewTa
     return b;
 }
 
-size_t tableDefinitionPageCount(size_t length)
-{
-    if (length <= kPageSize) return 1;
-    size_t rest = length - kPageSize;
-    size_t perPage = kPageSize - tdef::kPageHeaderSize;
-    return 1 + (rest + perPage - 1) / perPage;
-}
-
-std::vector<PageBuffer> splitTableDefinition(const std::vector<uint8_t>& buffer, const std::vector<uint32_t>& pages)
-{
-    std::vector<PageBuffer> out(pages.size());
-    size_t pos = 0;
-    for (size_t i = 0; i < pages.size(); ++i) {
-        PageBuffer& p = out[i];
-        p.fill(0);
-        size_t start = i == 0 ? 0 : tdef::kPageHeaderSize;
-        size_t take = std::min(kPageSize - start, buffer.size() - pos);
-        std::memcpy(p.data() + start, buffer.data() + pos, take);
-        pos += take;
-        p[page::kType] = uint8_t(PageType::TableDefinition);
-        p[page::kMarker] = page::kMarkerValue;
-        size_t unused = kPageSize - start - take;
-        putU16(p.data(), tdef::kFreeSpace, uint16_t(unused > tdef::kPageHeaderSize ? unused - tdef::kPageHeaderSize : 0));
-        putU32(p.data(), tdef::kNextPage, i + 1 < pages.size() ? pages[i + 1] : 0);
-    }
-    return out;
-}
-
 }  // namespace varnika::jet

@@ -1,6 +1,6 @@
 #pragma once
 // Builds the definition (TDEF) of a new table: the bytes of the concatenated
-// definition buffer, and its split into pages. The caller chooses the pages
+// definition buffer. The caller chooses the pages
 // and usage-map rows the table will own; this only lays out the bytes.
 
 #include "db/column_type.h"
@@ -59,14 +59,8 @@ struct NewTableStorage {
 // Checks names, sizes and index columns; InvalidArgument on a bad table.
 Status validateNewTable(const NewTable& table);
 
-// The definition buffer, starting with the first page's 8 header bytes.
+// The definition buffer, starting with the first page's 8 header bytes;
+// TableDef::parse() reads it and TableDef::toPages() lays it out on pages.
 Result<std::vector<uint8_t>> buildTableDefinition(const NewTable& table, const NewTableStorage& storage);
-
-// Number of pages the buffer needs.
-size_t tableDefinitionPageCount(size_t bufferLength);
-
-// Splits the buffer over `pages` (as many as tableDefinitionPageCount says),
-// linking them and setting each page's free-space field.
-std::vector<PageBuffer> splitTableDefinition(const std::vector<uint8_t>& buffer, const std::vector<uint32_t>& pages);
 
 }  // namespace varnika::jet
