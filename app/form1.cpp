@@ -76,7 +76,7 @@ Form1::Form1(QWidget* parent) : QWidget(parent)
     setWindowIcon(programIcon());
     setFixedSize(px(10455), px(5445));
     buildControls();
-    setTabOrder();
+    buildTabOrder();
     connectHandlers();
     m_data1.setRegionalSettings(systemRegionalSettings());
 }
@@ -182,7 +182,7 @@ void Form1::buildControls()
         w->hide();
 }
 
-void Form1::setTabOrder()
+void Form1::buildTabOrder()
 {
     const QList<QWidget*> order = {
         checkBox(CheckBox::Check1), textBox(TextBox::Text1), textBox(TextBox::Text5), textBox(TextBox::Text2),

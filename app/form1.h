@@ -69,7 +69,7 @@ protected:
 private:
     void buildControls();
     void connectHandlers();
-    void setTabOrder();
+    void buildTabOrder();
     void listClicked(ListBox list);
 
     void Command1_Click();

@@ -15,9 +15,11 @@ inline QApplication& qtApp()
     static char* argv[] = {name, nullptr};
     static QApplication* app = [] {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-        static QApplication instance(argc, argv);
-        applyProgramLook(instance);
-        return &instance;
+        // Never destroyed: at exit Qt's own globals are gone before a static
+        // QApplication would be, and its destructor would touch them.
+        auto* instance = new QApplication(argc, argv);
+        applyProgramLook(*instance);
+        return instance;
     }();
     return *app;
 }
