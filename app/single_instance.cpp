@@ -15,7 +15,9 @@ SingleInstance::SingleInstance(const QString& lockDir)
 bool SingleInstance::acquire()
 {
     m_lock = std::make_unique<QLockFile>(m_path);
-    // A lock whose owner is gone is taken over at once, not after a timeout.
+    // Age never makes the lock stale, or a copy running for long would lose
+    // it to the next start; a lock whose process is gone is still taken over,
+    // since QLockFile checks that process.
     m_lock->setStaleLockTime(0);
     if (m_lock->tryLock(0)) return true;
     if (m_lock->error() == QLockFile::LockFailedError) return false;
