@@ -17,6 +17,8 @@
 #include <QListWidget>
 #include <QPushButton>
 
+#include <limits>
+
 namespace varnika {
 
 namespace {
@@ -104,6 +106,8 @@ void Form1::buildControls()
     auto box = [this](TextBox which, const QString& name, const QString& initial, QRect geometry) {
         auto* t = new InputBox(initial, this);
         t->setObjectName(name);
+        // No length limit: a long memo value read into a box stays whole.
+        t->setMaxLength(std::numeric_limits<int>::max());
         t->setGeometry(geometry);
         m_text[static_cast<size_t>(which)] = t;
     };
