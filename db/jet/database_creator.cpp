@@ -2,6 +2,8 @@
 
 #include "db/jet/bytes.h"
 #include "db/jet/data_page_editor.h"
+#include "db/jet/index_builder.h"
+#include "db/jet/page_allocator.h"
 #include "db/jet/key_codec.h"
 #include "db/jet/page_layout.h"
 #include "db/jet/row_codec.h"
@@ -19,11 +21,6 @@ namespace varnika::jet {
 namespace {
 
 constexpr size_t kMapRowBytes = 69;  // kind, start page, 64 bitmap bytes
-constexpr size_t kIndexEntryData = 0x1E0;
-constexpr size_t kIndexBitmap = 0x1B;
-constexpr size_t kIndexFreeSpace = 0x02;
-constexpr size_t kIndexTdef = 0x04;
-constexpr size_t kIndexMaxData = kPageSize - kIndexEntryData;
 
 // Access rights that Access records for the built-in identities on the
 // objects of a new database.
@@ -41,25 +38,6 @@ std::vector<uint8_t> mapRow(const std::vector<uint32_t>& pages)
     row[usagemap::kKind] = usagemap::kKindInline;
     for (uint32_t p : pages) row[usagemap::kInlineBitmap + p / 8] |= uint8_t(1u << (p % 8));
     return row;
-}
-
-// A leaf page holding `entries` (already sorted), without prefix compression.
-Result<PageBuffer> leafPage(uint32_t tdefPage, const std::vector<std::vector<uint8_t>>& entries)
-{
-    PageBuffer p{};
-    p[page::kType] = uint8_t(PageType::IndexLeaf);
-    p[page::kMarker] = page::kMarkerValue;
-    putU32(p.data(), kIndexTdef, tdefPage);
-    size_t used = 0;
-    for (const auto& e : entries) {
-        if (used + e.size() > kIndexMaxData) return notSupported("the new database's catalog index does not fit one page");
-        std::memcpy(p.data() + kIndexEntryData + used, e.data(), e.size());
-        used += e.size();
-        size_t bit = used;  // the entry ends here; the next one starts here
-        p[kIndexBitmap + bit / 8] |= uint8_t(1u << (bit % 8));
-    }
-    putU16(p.data(), kIndexFreeSpace, uint16_t(kIndexMaxData - used));
-    return p;
 }
 
 Variant owner(uint8_t first, uint8_t second) { return Variant::binary({first, second}); }
@@ -191,55 +169,52 @@ Result<std::vector<uint8_t>> buildEmptyDatabase(const NewDatabaseOptions& option
     for (const auto& row : mapRows) VK_RETURN_IF_ERROR(maps.addRow(row).status());
     pages[mapPage] = maps.page();
 
-    // Rows, then index entries pointing at them.
+    // Rows, and the index entries pointing at them.
+    std::vector<std::vector<std::vector<IndexEntry>>> indexEntries(tables.size());
     auto fill = [&](size_t t, uint32_t dataPage, const std::vector<std::vector<Variant>>& rows) -> Status {
         DataPageEditor editor = DataPageEditor::create(dataPage, firstTdef + uint32_t(t));
         const TableDef& def = defs[t];
-        std::vector<std::vector<std::vector<uint8_t>>> entries(def.realIndexes().size());
         for (const auto& values : rows) {
             VK_ASSIGN_OR_RETURN(std::vector<uint8_t> bytes, encodeRow(def, values));
             VK_ASSIGN_OR_RETURN(int slot, editor.addRow(bytes));
             for (size_t i = 0; i < def.realIndexes().size(); ++i) {
-                std::vector<uint8_t> key;
+                IndexEntry e;
+                e.row = {dataPage, uint8_t(slot)};
                 for (const RealIndexColumn& kc : def.realIndexes()[i].columns) {
                     int col = def.findColumnByNumber(kc.columnNumber);
-                    VK_RETURN_IF_ERROR(appendColumnKey(key, values[size_t(col)], def.columns()[size_t(col)].type(),
+                    VK_RETURN_IF_ERROR(appendColumnKey(e.key, values[size_t(col)], def.columns()[size_t(col)].type(),
                                                        kc.ascending, collation));
                 }
-                key.push_back(uint8_t(dataPage >> 16));
-                key.push_back(uint8_t(dataPage >> 8));
-                key.push_back(uint8_t(dataPage));
-                key.push_back(uint8_t(slot));
-                entries[i].push_back(std::move(key));
+                indexEntries[t][i].push_back(std::move(e));
             }
         }
         pages[dataPage] = editor.page();
-        for (size_t i = 0; i < entries.size(); ++i) {
-            std::sort(entries[i].begin(), entries[i].end());
-            VK_ASSIGN_OR_RETURN(pages[roots[t][i]], leafPage(firstTdef + uint32_t(t), entries[i]));
-        }
         defs[t].setRowCount(uint32_t(rows.size()));
         return Status::ok();
     };
+    for (size_t t = 0; t < tables.size(); ++t) indexEntries[t].resize(defs[t].realIndexes().size());
     VK_RETURN_IF_ERROR(fill(0, catalogData, catalogRows));
     VK_RETURN_IF_ERROR(fill(1, aceData, aceRows));
-    for (size_t t = 2; t < tables.size(); ++t) {
-        for (size_t i = 0; i < roots[t].size(); ++i) {
-            VK_ASSIGN_OR_RETURN(pages[roots[t][i]], leafPage(firstTdef + uint32_t(t), {}));
-        }
-    }
 
     for (size_t t = 0; t < tables.size(); ++t) {
         VK_ASSIGN_OR_RETURN(std::vector<PageBuffer> tdefPages, defs[t].toPages());
         pages[firstTdef + t] = tdefPages.front();
     }
 
-    std::vector<uint8_t> file;
-    file.reserve(pageCount * kPageSize);
-    for (const PageBuffer& p : pages) file.insert(file.end(), p.begin(), p.end());
-    return file;
+    std::vector<uint8_t> image;
+    image.reserve(pageCount * kPageSize);
+    for (const PageBuffer& p : pages) image.insert(image.end(), p.begin(), p.end());
+    auto memory = std::make_unique<MemoryPageFile>(std::move(image));
+    MemoryPageFile* file = memory.get();
+    Pager pager(std::move(memory));
+    PageAllocator allocator(pager);
+    for (size_t t = 0; t < tables.size(); ++t)
+        for (size_t i = 0; i < defs[t].realIndexes().size(); ++i)
+            VK_RETURN_IF_ERROR(rebuildIndex(allocator, firstTdef + uint32_t(t), defs[t].realIndexes()[i],
+                                            std::move(indexEntries[t][i])));
+    VK_RETURN_IF_ERROR(pager.commit());
+    return file->bytes();
 }
-
 Status createDatabaseFile(const std::string& path, const NewDatabaseOptions& options)
 {
     VK_ASSIGN_OR_RETURN(std::vector<uint8_t> bytes, buildEmptyDatabase(options));
