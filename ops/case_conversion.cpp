@@ -2,7 +2,7 @@
 
 #include "ops/record_walk.h"
 #include "ops/title_case.h"
-#include "ops/value_text.h"
+#include "db/convert.h"
 
 namespace varnika {
 
@@ -22,7 +22,7 @@ Status convertRecords(WindowPort& w, RecordSet& records, const RegionalSettings&
             // An empty field has nothing to convert; the rest of the table still is.
             w.processEvents();
         } else {
-            VK_ASSIGN_OR_RETURN(std::u16string text, valueAsText(value, settings));
+            VK_ASSIGN_OR_RETURN(std::u16string text, variantToText(value, settings));
             w.setText(TextBox::Text3, text);
             w.processEvents();
             // The value in hand is converted, not whatever the box may have

@@ -1,6 +1,7 @@
 #include "ops/record_action.h"
 
-#include "ops/date_text.h"
+#include "db/convert.h"
+#include "db/date_time.h"
 
 #include <cmath>
 
@@ -49,9 +50,14 @@ RecordAction chooseRecordAction(const RecordActionInputs& in)
 bool dateTimeMatches(const Variant& value, std::u16string_view oldValue, const RegionalSettings& settings)
 {
     if (value.type() != VariantType::Date) return false;
-    Result<Date> old = readDate(oldValue, RegionalSettings::DateOrder::MonthDayYear, settings);
+    RegionalSettings monthFirst = settings;
+    monthFirst.dateOrder = RegionalSettings::DateOrder::MonthDayYear;
+    Result<double> old = textToDate(oldValue, monthFirst);
     if (!old.isOk()) return false;
-    return calendarDay(value.asDate().serial) == calendarDay(old->serial);
+    Result<DateParts> field = dateParts(value.asDate().serial);
+    Result<DateParts> wanted = dateParts(*old);
+    if (!field.isOk() || !wanted.isOk()) return false;
+    return field->year == wanted->year && field->month == wanted->month && field->day == wanted->day;
 }
 
 std::optional<double> ledgerAmount(const Variant& value)
@@ -80,7 +86,7 @@ Status applyRecordAction(RecordSet& records, const RecordActionInputs& in, const
         VK_ASSIGN_OR_RETURN(Variant value, fieldValue(records, in.field));
         if (!dateTimeMatches(value, in.oldValue, settings)) return Status::ok();
         // The time kept is the field's own, taken before the write.
-        const std::u16string written = in.newValue + formatTimeOfDay(value.asDate().serial, settings);
+        const std::u16string written = in.newValue + formatDate(value.asDate().serial, u" hh:mm:ss", settings);
         VK_RETURN_IF_ERROR(records.Edit());
         VK_RETURN_IF_ERROR(setField(records, in.field, Variant::text(written)));
         return records.Update();
@@ -91,7 +97,7 @@ Status applyRecordAction(RecordSet& records, const RecordActionInputs& in, const
         return moveAmount(records, kDebitField, kCreditField);
     case RecordAction::WriteDate: {
         VK_RETURN_IF_ERROR(records.Edit());
-        VK_ASSIGN_OR_RETURN(Date date, readTextAsDate(in.newValue, settings));
+        VK_ASSIGN_OR_RETURN(double date, textToDate(in.newValue, settings));
         VK_RETURN_IF_ERROR(setField(records, in.field, Variant::date(date)));
         return records.Update();
     }

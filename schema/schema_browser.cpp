@@ -2,7 +2,7 @@
 
 #include "db/connection.h"
 #include "db/data_control.h"
-#include "ops/value_text.h"
+#include "db/convert.h"
 
 #include <memory>
 
@@ -29,7 +29,7 @@ Result<std::u16string> columnText(RecordSet& rows, std::u16string_view column)
 {
     VK_ASSIGN_OR_RETURN(Field * field, rows.Fields(column));
     VK_ASSIGN_OR_RETURN(Variant value, field->Value());
-    return valueAsText(value, RegionalSettings::turkish());
+    return variantToText(value, RegionalSettings::turkish());
 }
 
 // Appends the column of every row to `list`, then closes the rows.

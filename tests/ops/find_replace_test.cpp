@@ -134,7 +134,8 @@ TEST(RecordAction, DateTimeModeMatchesTheCalendarDateReadMonthFirst)
         {"12/31/2010", Variant::date(k31Dec2010 + kTime143005), true},
         {"12.31.2010", Variant::date(k31Dec2010 + kTime143005), true},
         {"12/31/2010", Variant::date(k31Dec2010), true},
-        {"31/12/2010", Variant::date(k31Dec2010), false},
+        // A month over 12 is read day first, as Jet reads #31/12/2010# in the date mode.
+        {"31/12/2010", Variant::date(k31Dec2010), true},
         {"12/30/2010", Variant::date(k31Dec2010 + kTime143005), false},
         {"12/31/2010", Variant::text(u"31.12.2010"), false},
         {"12/31/2010", Variant(), false},
