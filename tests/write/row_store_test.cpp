@@ -1,5 +1,6 @@
 #include "db/jet/data_page.h"
 #include "db/jet/row_store.h"
+#include "db/jet/table_pages_check.h"
 #include "db/jet/usage_map.h"
 #include "write_test_support.h"
 
@@ -232,6 +233,11 @@ TEST(RowStore, RealTableThroughMdbtools)
         for (int i = 0; i < copies - 1; ++i) ASSERT_TRUE(store.remove({27, uint8_t(3 + i)}).isOk());
         ASSERT_TRUE(adjustRowCount(*pager, 24, -(copies - 1)).isOk());
         ASSERT_TRUE(pager->commit().isOk());
+        auto summary = checkTablePages(*pager, 24);
+        ASSERT_TRUE(summary.isOk()) << summary.status().toString();
+        EXPECT_TRUE(summary->rowCountMatches());
+        EXPECT_EQ(summary->movedRows, 1u);
+        EXPECT_EQ(summary->dataPages, 2u);
     }
     auto after = test::exportAllTables(copy);
     // Table1 now holds row 0 three times (the original, its copy and the
