@@ -192,7 +192,7 @@ TEST(LongValueWriter, RealFileKeepsItsTables)
     test::TempDir tmp;
     auto copy = test::copyWritable(dir / "jet4/test2V2000.mdb", tmp.file("lv.mdb"));
     auto before = test::exportAllTables(copy);
-    ASSERT_FALSE(before.empty());
+    ASSERT_GT(before.size(), 1u);
     std::vector<std::vector<uint8_t>> columns;
     PageOwners maps;
     {

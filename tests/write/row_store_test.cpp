@@ -255,3 +255,35 @@ TEST(RowStore, RealTableThroughMdbtools)
         }
     }
 }
+
+// A change that cannot be completed leaves dirty pages behind; rolling the
+// pager back must restore the file exactly.
+TEST(RowStore, RefusedMoveRollsBackCleanly)
+{
+    MemoryTable t = makeTable();
+    RowStore store(*t.alloc, t.table);
+    auto row = store.insert(rowOf(2000, 1));
+    ASSERT_TRUE(row.isOk());
+    ASSERT_TRUE(store.insert(rowOf(2000, 4)).isOk());  // the page is now nearly full
+    // Page 1 gets so full that the global map cannot grow past page 511.
+    auto page1 = DataPageEditor::open(**t.pager->read(1), 1);
+    ASSERT_TRUE(page1->addRow(std::vector<uint8_t>(page1->freeSpace() - datapage::kSlotSize - 2, 0)).isOk());
+    ASSERT_TRUE(t.pager->write(1, page1->page()).isOk());
+    while (t.pager->pageCount() < 512) ASSERT_TRUE(t.alloc->allocateDataPage(0, {}).isOk());
+    ASSERT_TRUE(t.pager->commit().isOk());
+    const std::vector<uint8_t> before = static_cast<MemoryPageFile&>(t.pager->file()).bytes();
+
+    Status s = store.update(*row, rowOf(2100, 2));
+    EXPECT_EQ(s.code(), ErrorCode::NotSupported) << s.toString();
+    t.pager->rollback();
+    EXPECT_EQ(static_cast<MemoryPageFile&>(t.pager->file()).bytes(), before);
+    EXPECT_EQ(*store.read(*row), rowOf(2000, 1));
+    EXPECT_EQ(store.insert(rowOf(2000, 3)).status().code(), ErrorCode::NotSupported);
+    t.pager->rollback();
+    EXPECT_EQ(t.pager->pageCount(), 512u);
+    EXPECT_EQ(**t.pager->read(row->page), *[&] {
+        PageBuffer b;
+        std::copy(before.begin() + long(row->page * kPageSize), before.begin() + long((row->page + 1) * kPageSize), b.begin());
+        return std::make_shared<PageBuffer>(b);
+    }());
+}

@@ -62,7 +62,8 @@ inline std::unique_ptr<jet::Pager> openCopy(const std::filesystem::path& file)
     return std::make_unique<jet::Pager>(std::move(*f));
 }
 
-// Every table mdbtools lists (user tables), exported as CSV.
+// Every table mdbtools lists (user tables), exported as CSV, and the
+// schema under the key "(schema)".
 inline std::map<std::string, std::string> exportAllTables(const std::filesystem::path& file)
 {
     std::map<std::string, std::string> out;
@@ -76,6 +77,9 @@ inline std::map<std::string, std::string> exportAllTables(const std::filesystem:
         EXPECT_EQ(csv.exitCode, 0) << name << ": " << csv.err;
         out[name] = csv.out;
     }
+    CommandResult schema = runCommand({"mdb-schema", file.string()});
+    EXPECT_EQ(schema.exitCode, 0) << schema.err;
+    out["(schema)"] = schema.out;
     return out;
 }
 
