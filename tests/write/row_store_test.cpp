@@ -14,26 +14,8 @@ using namespace varnika::jet;
 
 namespace {
 
-struct MemoryTable {
-    std::unique_ptr<Pager> pager;
-    std::unique_ptr<PageAllocator> alloc;
-    TablePages table;
-};
-
-MemoryTable makeTable()
-{
-    MemoryTable t;
-    t.pager = test::makeMemoryDatabase();
-    t.alloc = std::make_unique<PageAllocator>(*t.pager);
-    PageBuffer tdefPage{};
-    tdefPage[page::kType] = uint8_t(PageType::TableDefinition);
-    tdefPage[page::kMarker] = page::kMarkerValue;
-    putU32(tdefPage.data(), tdef::kAutoNumber, 8);
-    auto tdef = t.alloc->allocatePage(tdefPage, {});
-    EXPECT_TRUE(tdef.isOk());
-    t.table = {*tdef, test::addEmptyOwnerMap(*t.pager, 2), test::addEmptyOwnerMap(*t.pager, 2)};
-    return t;
-}
+using test::MemoryTable;
+using test::makeTable;
 
 std::vector<uint8_t> rowOf(size_t length, uint8_t fill)
 {
