@@ -70,6 +70,8 @@ Result<RowPointer> LongValueWriter::addRow(std::span<const uint8_t> row, const P
     VK_ASSIGN_OR_RETURN(DataPageEditor editor, DataPageEditor::open(*page, *target));
     VK_ASSIGN_OR_RETURN(int slot, editor.addRow(row));
     VK_RETURN_IF_ERROR(pager.write(*target, editor.page()));
+    if (columnMaps.owned && editor.freeSpace() < PageAllocator::kNearlyFullBytes)
+        VK_RETURN_IF_ERROR(m_allocator.noteFreeSpace(*target, editor.freeSpace(), columnMaps.freeSpace));
     return RowPointer{*target, uint8_t(slot)};
 }
 
@@ -172,7 +174,7 @@ Status LongValueWriter::release(std::span<const uint8_t> columnBytes, const Page
         VK_RETURN_IF_ERROR(pager.write(pageNumber, editor.page()));
         // The page has room again: offer it for the column's next values.
         if (owned && owned->contains(pageNumber))
-            VK_RETURN_IF_ERROR(m_allocator.maps().setBit(*columnMaps.freeSpace, pageNumber));
+            VK_RETURN_IF_ERROR(m_allocator.noteFreeSpace(pageNumber, editor.freeSpace(), columnMaps.freeSpace));
     }
     return Status::ok();
 }
