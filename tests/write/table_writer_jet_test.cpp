@@ -257,3 +257,23 @@ TEST(TableWriterJet, MemoAcrossTheInlineAndPageLimits)
     EXPECT_TRUE(dataLines(test::exportAllTables(copy)["test"]).empty());
     EXPECT_EQ(checkTablePages(*t.pager, 26)->baseRows, 0u);
 }
+
+TEST(TableWriterJet, IndexedTableIsRefusedWithoutIndexMaintenance)
+{
+    VK_REQUIRE_FIXTURES(dir);
+    test::TempDir tmp;
+    auto original = dir / "jet4/testV2000.mdb";
+    auto copy = test::copyWritable(original, tmp.file("i.mdb"));
+    {
+        OpenTable t(copy, 24);  // Table1: a primary key and one more index
+        ASSERT_TRUE(tableLayoutFor(t.def).hasIndexes);
+        auto rows = t.rows();
+        ASSERT_FALSE(rows.empty());
+        auto values = t.writer->readRow(rows[0]);
+        ASSERT_TRUE(values.isOk()) << values.status().toString();
+        EXPECT_EQ(t.writer->updateRow(rows[0], *values).code(), ErrorCode::NotSupported);
+        EXPECT_EQ(t.writer->deleteRow(rows[0]).code(), ErrorCode::NotSupported);
+        EXPECT_EQ(t.writer->insertRow(*values).status().code(), ErrorCode::NotSupported);
+    }
+    EXPECT_TRUE(changedPages(original, copy).empty());
+}
