@@ -20,6 +20,7 @@ TableLayout tableLayoutFor(const TableDef& def)
             layout.longValueColumns.push_back(lv);
         }
         if (c.isAutoLong() && c.type() == ColumnType::Long) layout.autoNumberColumn = int(i);
+        if (c.isAutoGuid() && c.type() == ColumnType::Guid) layout.guidAutoColumns.push_back(int(i));
     }
     layout.hasIndexes = !def.realIndexes().empty();
     return layout;

@@ -3,11 +3,28 @@
 #include "db/jet/bytes.h"
 #include "db/jet/page_layout.h"
 
+#include <random>
 #include <string>
 
 namespace varnika::jet {
 
 namespace {
+
+// A random (version 4) GUID, in stored byte order.
+Guid newGuid()
+{
+    std::random_device source;
+    Guid g{};
+    for (size_t i = 0; i < g.size(); i += 4) {
+        uint32_t r = source();
+        for (size_t k = 0; k < 4; ++k) g[i + k] = uint8_t(r >> (8 * k));
+    }
+    constexpr size_t kVersionByte = 7;  // high byte of the third group, stored little-endian
+    constexpr size_t kVariantByte = 8;
+    g[kVersionByte] = uint8_t((g[kVersionByte] & 0x0F) | 0x40);
+    g[kVariantByte] = uint8_t((g[kVariantByte] & 0x3F) | 0x80);
+    return g;
+}
 
 // Column bytes of a long value before its data is known: an inline header
 // of length 0. Used to learn how much room the rest of the row leaves.
@@ -113,6 +130,10 @@ Result<RowPointer> TableWriter::insertRow(std::vector<Variant> values)
                 VK_ASSIGN_OR_RETURN(int32_t next, takeAutoNumber(m_pager, m_layout.pages.tdefPage));
                 values[c] = Variant::longValue(next);
             }
+        }
+        for (int c : m_layout.guidAutoColumns) {
+            if (size_t(c) >= values.size()) return invalidArgument("a record needs a value for every field");
+            if (values[size_t(c)].isNull()) values[size_t(c)] = Variant::guid(newGuid());
         }
         LongValueWriter lv(m_allocator);
         std::map<int, std::vector<uint8_t>> longBytes;

@@ -38,6 +38,7 @@ struct TableLayout {
     std::vector<LongValueColumn> longValueColumns;
     std::optional<int> autoNumberColumn;  // a Long AutoNumber column
     bool hasIndexes = false;              // any real index
+    std::vector<int> guidAutoColumns;     // Replication ID AutoNumber columns
 };
 
 struct EncodedRow {
@@ -68,7 +69,8 @@ public:
     // `indexes` may be null only for a table without real indexes.
     TableWriter(Pager& pager, TableLayout layout, TableRowFormat& format, IndexMaintainer* indexes);
 
-    // Adds a record. A Null in the AutoNumber column takes the next number.
+    // Adds a record. A Null in the AutoNumber column takes the next number;
+    // a Null in a Replication ID AutoNumber column takes a new random GUID.
     // Returns the new row's header slot.
     Result<RowPointer> insertRow(std::vector<Variant> values);
     // Replaces the record whose header slot is `row` with `values` (all

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 using namespace varnika;
 using namespace varnika::jet;
 
@@ -12,9 +14,10 @@ namespace {
 
 // A simple stand-in for the table's row codec: per column a presence byte,
 // a u16 length and the bytes. Columns: 0 Long (AutoNumber), 1 Text,
-// 2 Memo, 3 OLE.
+// 2 Memo, 3 OLE. Column 1 also takes a GUID, for Replication ID columns.
 class TestFormat : public TableRowFormat {
 public:
+    static constexpr uint8_t kGuidMark = 2;  // column 1 may also hold a GUID
     explicit TestFormat(Pager& pager) : m_pager(pager) {}
 
     Status decode(std::span<const uint8_t> row, std::vector<Variant>& values,
@@ -24,14 +27,20 @@ public:
         size_t at = 1;
         values.assign(r.u8(0), Variant());
         for (size_t c = 0; c < values.size(); ++c) {
-            bool present = r.u8(at);
+            uint8_t present = r.u8(at);
             size_t len = r.u16(at + 1);
             auto b = r.bytes(at + 3, len);
             at += 3 + len;
             if (!r.ok()) return corruption("bad test row");
             if (!present) continue;
             if (c == 0) values[c] = Variant::longValue(ByteReader(b).i32(0));
-            if (c == 1) values[c] = Variant::text(ucs2(b));
+            if (c == 1 && present == kGuidMark) {
+                Guid g{};
+                std::copy(b.begin(), b.end(), g.begin());
+                values[c] = Variant::guid(g);
+            } else if (c == 1) {
+                values[c] = Variant::text(ucs2(b));
+            }
             if (c >= 2) longValues[int(c)] = {b.begin(), b.end()};
         }
         return Status::ok();
@@ -48,6 +57,8 @@ public:
             if (c == 0 && present) {
                 b.resize(4);
                 putU32(b.data(), 0, uint32_t(values[0].asLong()));
+            } else if (c == 1 && present && values[1].type() == VariantType::Guid) {
+                b.assign(values[1].asGuid().begin(), values[1].asGuid().end());
             } else if (c == 1 && present) {
                 for (char16_t ch : values[1].asText()) {
                     b.push_back(uint8_t(ch));
@@ -58,7 +69,7 @@ public:
                 present = it != longValues.end();
                 if (present) b = it->second;
             }
-            out.bytes.push_back(present);
+            out.bytes.push_back(c == 1 && present && values[1].type() == VariantType::Guid ? kGuidMark : uint8_t(present));
             out.bytes.push_back(uint8_t(b.size()));
             out.bytes.push_back(uint8_t(b.size() >> 8));
             out.bytes.insert(out.bytes.end(), b.begin(), b.end());
@@ -139,7 +150,7 @@ struct Fixture {
         memoMaps = {test::addEmptyOwnerMap(*t.pager, 2), test::addEmptyOwnerMap(*t.pager, 2)};
         EXPECT_TRUE(t.pager->commit().isOk());
         format = std::make_unique<TestFormat>(*t.pager);
-        TableLayout layout{t.table, {{2, true, true, memoMaps}, {3, false, false, {}}}, 0, true};
+        TableLayout layout{t.table, {{2, true, true, memoMaps}, {3, false, false, {}}}, 0, true, {}};
         writer = std::make_unique<TableWriter>(*t.pager, layout, *format, &indexes);
     }
     size_t liveLongValueRows()
@@ -305,8 +316,31 @@ TEST(TableWriter, FailuresWriteNothing)
     f.t.pager->rollback();
 
     // Indexes without maintenance: refused.
-    TableLayout layout{f.t.table, {}, 0, true};
+    TableLayout layout{f.t.table, {}, 0, true, {}};
     TableWriter noIndexCode(*f.t.pager, layout, *f.format, nullptr);
     EXPECT_EQ(noIndexCode.insertRow(record(u"f", std::nullopt)).status().code(), ErrorCode::NotSupported);
     EXPECT_TRUE(unchanged());
+}
+
+TEST(TableWriter, NullReplicationIdsGetNewGuids)
+{
+    Fixture f;
+    TableLayout layout{f.t.table, {}, std::nullopt, false, {1}};
+    TableWriter writer(*f.t.pager, layout, *f.format, nullptr);
+    std::set<Guid> seen;
+    for (int i = 0; i < 20; ++i) {
+        auto r = writer.insertRow({Variant::longValue(i), Variant(), Variant(), Variant()});
+        ASSERT_TRUE(r.isOk()) << r.status().toString();
+        Variant id = (*writer.readRow(*r))[1];
+        ASSERT_EQ(id.type(), VariantType::Guid);
+        EXPECT_EQ(id.asGuid()[7] >> 4, 4);      // version 4
+        EXPECT_EQ(id.asGuid()[8] & 0xC0, 0x80);  // RFC 4122 variant
+        seen.insert(id.asGuid());
+    }
+    EXPECT_EQ(seen.size(), 20u);
+    // A given GUID is kept.
+    Guid mine{};
+    mine[0] = 1;
+    auto r = writer.insertRow({Variant::longValue(99), Variant::guid(mine), Variant(), Variant()});
+    EXPECT_EQ((*writer.readRow(*r))[1], Variant::guid(mine));
 }
