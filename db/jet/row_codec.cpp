@@ -159,7 +159,7 @@ Result<FieldBytes> fieldBytes(const TableDef& def, const RowLayout& l, std::span
     }
     if (!maskBit(row, l, c.number)) return out;
     size_t at = row::kFixedArea + c.fixedOffset;
-    size_t size = size_t(fixedSize(c.type()));
+    size_t size = c.fixedWidth();
     size_t fixedEnd = l.varCount > 0 ? l.varOffsets.front() : l.varTableStart;
     if (at + size > fixedEnd) return corruption(columnText(c) + " lies outside the row's fixed area");
     out.present = true;
@@ -238,6 +238,23 @@ Result<std::vector<uint8_t>> encodeRow(const TableDef& def, std::span<const Vari
             continue;
         }
         if (v.isNull()) continue;
+        if (c.isFixed() && isVariableType(c.type())) {
+            // Fixed-length Text is stored plain and padded with spaces;
+            // fixed-length Binary is padded with zeros.
+            std::vector<uint8_t> bytes;
+            if (c.type() == ColumnType::Text && v.type() == VariantType::Text) {
+                bytes = encodeJetText(v.asText(), false);
+                while (bytes.size() + 2 <= c.fixedWidth()) { bytes.push_back(' '); bytes.push_back(0); }
+            } else if (c.type() != ColumnType::Text && v.type() == VariantType::Binary) {
+                bytes = v.asBinary();
+            } else {
+                return Status(ErrorCode::TypeMismatch, columnText(c) + " cannot hold a " + variantTypeName(v.type()) + " value");
+            }
+            if (bytes.size() > c.fixedWidth()) return invalidArgument(columnText(c) + " is too long for its fixed length");
+            std::copy(bytes.begin(), bytes.end(), out.begin() + long(row::kFixedArea + c.fixedOffset));
+            setBit();
+            continue;
+        }
         if (c.isFixed()) {
             VK_RETURN_IF_ERROR(encodeFixed(c, v, out.data() + row::kFixedArea + c.fixedOffset));
             setBit();

@@ -77,6 +77,12 @@ int ColumnDef::displaySize() const
     }
 }
 
+size_t ColumnDef::fixedWidth() const
+{
+    if (!isFixed() || isBoolean()) return 0;
+    return isVariableType(type()) ? length : size_t(fixedSize(type()));
+}
+
 Result<TableDef> TableDef::read(Pager& pager, uint32_t firstPage)
 {
     std::vector<uint8_t> buffer;
@@ -166,11 +172,13 @@ Result<TableDef> TableDef::parse(std::span<const uint8_t> buffer, std::vector<ui
             return notSupported(where + " has a column of unknown type " + std::to_string(c.typeCode));
         if (c.number >= def.m_maxColumns || !numbers.insert(c.number).second)
             return corruption(where + " has an invalid column number " + std::to_string(c.number));
-        if (c.isVariable() != isVariableType(c.type()) && !c.isBoolean())
+        // Text and Binary may be fixed-length columns; other types have one form.
+        bool flexible = c.type() == ColumnType::Text || c.type() == ColumnType::Binary || c.type() == ColumnType::Unknown0D;
+        if (!flexible && c.isVariable() != isVariableType(c.type()) && !c.isBoolean())
             return corruption(where + " has a column whose fixed flag does not match its type");
         if (c.isVariable() && c.varIndex >= def.m_varColumnCount)
             return corruption(where + " has a variable column outside its row layout");
-        if (c.isFixed() && !c.isBoolean() && size_t(c.fixedOffset) + size_t(fixedSize(c.type())) > row::kMaxSize)
+        if (c.isFixed() && !c.isBoolean() && size_t(c.fixedOffset) + c.fixedWidth() > row::kMaxSize)
             return corruption(where + " has a fixed column past the end of a row");
         pos += tdef::kColumnSize;
     }
@@ -260,7 +268,7 @@ size_t TableDef::fixedAreaSize() const
 {
     size_t size = 0;
     for (const ColumnDef& c : m_columns)
-        if (c.isFixed() && !c.isBoolean()) size = std::max(size, size_t(c.fixedOffset) + size_t(fixedSize(c.type())));
+        if (c.isFixed() && !c.isBoolean()) size = std::max(size, size_t(c.fixedOffset) + c.fixedWidth());
     return size;
 }
 

@@ -46,6 +46,9 @@ struct ColumnDef {
     uint8_t sortVersion() const { return raw[tdef::kColSortVersion]; }
     // Text: maximum characters; Binary: bytes; fixed types: their size.
     int displaySize() const;
+    // Bytes in the row's fixed area (fixed columns; fixed-length Text and
+    // Binary columns use their descriptor length).
+    size_t fixedWidth() const;
 };
 
 struct RealIndexColumn {
