@@ -2,6 +2,7 @@
 // and row codec, checked with our own reading and with mdbtools.
 
 #include "db/jet/data_page.h"
+#include "db/jet/table.h"
 #include "db/jet/table_pages_check.h"
 #include "db/jet/table_row_format.h"
 #include "db/jet/usage_map.h"
@@ -18,46 +19,10 @@ using namespace varnika::jet;
 
 namespace {
 
-// Reads stored long values (inline, one row, or a chain).
-class TestLongValues : public LongValueSource {
-public:
-    explicit TestLongValues(Pager& pager) : m_pager(pager) {}
-    Result<std::vector<uint8_t>> readLongValue(std::span<const uint8_t> field) override
-    {
-        ByteReader r(field);
-        uint32_t word = r.u32(longvalue::kLengthAndKind);
-        size_t length = word & longvalue::kLengthMask;
-        uint32_t kind = word & longvalue::kKindMask;
-        if (kind == longvalue::kKindInline) {
-            auto b = r.bytes(longvalue::kHeaderSize, length);
-            if (!r.ok()) return corruption("inline value too short");
-            return std::vector<uint8_t>(b.begin(), b.end());
-        }
-        std::vector<uint8_t> out;
-        uint32_t next = r.u32(longvalue::kPointer);
-        while (out.size() < length) {
-            if (!next) return corruption("chain ends early");
-            VK_ASSIGN_OR_RETURN(RowBytes row, readRowAt(m_pager, RowPointer::fromWord(next)));
-            auto b = row.bytes();
-            if (kind == longvalue::kKindSingleRow) {
-                if (b.size() < length) return corruption("row too short");
-                return std::vector<uint8_t>(b.begin(), b.begin() + long(length));
-            }
-            next = ByteReader(b).u32(0);
-            out.insert(out.end(), b.begin() + 4, b.end());
-        }
-        out.resize(length);
-        return out;
-    }
-
-private:
-    Pager& m_pager;
-};
-
 struct OpenTable {
     std::unique_ptr<Pager> pager;
     TableDef def;
-    std::unique_ptr<TestLongValues> longValues;
+    std::unique_ptr<LongValueReader> longValues;
     std::unique_ptr<JetRowFormat> format;
     std::unique_ptr<TableWriter> writer;
 
@@ -66,7 +31,7 @@ struct OpenTable {
         auto d = TableDef::read(*pager, tdefPage);
         EXPECT_TRUE(d.isOk()) << d.status().toString();
         def = std::move(*d);
-        longValues = std::make_unique<TestLongValues>(*pager);
+        longValues = std::make_unique<LongValueReader>(*pager);
         format = std::make_unique<JetRowFormat>(def, *longValues);
         writer = std::make_unique<TableWriter>(*pager, tableLayoutFor(def), *format, nullptr);
     }
@@ -79,6 +44,26 @@ struct OpenTable {
             auto view = DataPageView::parse(*pager->read(p), p);
             for (int s = 0; s < view->slotCount(); ++s)
                 if (view->slot(s).isBaseRow()) out.push_back({p, uint8_t(s)});
+        }
+        return out;
+    }
+
+    // The reader's view of every row: header slot -> values.
+    std::map<RowPointer, std::vector<Variant>> readerRows()
+    {
+        std::map<RowPointer, std::vector<Variant>> out;
+        auto table = Table::open(*pager, def.firstPage(), u"t");
+        EXPECT_TRUE(table.isOk()) << table.status().toString();
+        if (!table) return out;
+        auto scanner = (*table)->scan();
+        EXPECT_TRUE(scanner.isOk());
+        while (true) {
+            auto more = scanner->next();
+            EXPECT_TRUE(more.isOk()) << more.status().toString();
+            if (!more.isOk() || !*more) break;
+            auto v = scanner->values();
+            EXPECT_TRUE(v.isOk()) << v.status().toString();
+            if (v) out[scanner->pointer()] = *v;
         }
         return out;
     }
@@ -176,8 +161,10 @@ TEST(TableWriterJet, TextRowsGrowShrinkMoveDeleteAndInsert)
             expect[*r] = v;
         }
 
-        // Our own reading agrees, through the same header slots.
+        // Our own reading agrees, through the same header slots, and the
+        // reader's scan sees exactly these rows.
         for (const auto& [r, v] : expect) EXPECT_EQ(*t.writer->readRow(r), v) << r.page << "/" << int(r.row);
+        EXPECT_EQ(t.readerRows(), expect);
         auto summary = checkTablePages(*t.pager, 24);
         ASSERT_TRUE(summary.isOk()) << summary.status().toString();
         EXPECT_TRUE(summary->rowCountMatches());
@@ -235,6 +222,7 @@ TEST(TableWriterJet, MemoAcrossTheInlineAndPageLimits)
         v[memo] = Variant::text(textOf(c.chars, u'a', c.plain));
         ASSERT_TRUE(t.writer->updateRow(rows[0], v).isOk()) << c.chars;
         EXPECT_EQ(*t.writer->readRow(rows[0]), v) << c.chars;
+        EXPECT_EQ(t.readerRows(), (std::map<RowPointer, std::vector<Variant>>{{rows[0], v}})) << c.chars;
         auto after = test::exportAllTables(copy);
         std::string memoCsv = c.chars ? "\"" + toUtf8(textOf(c.chars, u'a', c.plain)) + "\"" : "\"\"";
         auto lines = dataLines(after["test"]);
@@ -277,3 +265,4 @@ TEST(TableWriterJet, IndexedTableIsRefusedWithoutIndexMaintenance)
     }
     EXPECT_TRUE(changedPages(original, copy).empty());
 }
+
