@@ -3,6 +3,7 @@
 #include "db/jet/bytes.h"
 #include "db/jet/data_page.h"
 #include "db/jet/data_page_editor.h"
+#include "db/jet/text_codec.h"
 #include "db/jet/usage_map.h"
 
 #include <map>
@@ -11,12 +12,6 @@
 namespace varnika::jet {
 
 namespace {
-
-constexpr size_t kMinCompressedCharacters = 3;
-constexpr size_t kMaxCompressedCharacters = 1024;
-constexpr uint8_t kCompressedMark0 = 0xFF;
-constexpr uint8_t kCompressedMark1 = 0xFE;
-constexpr char16_t kMaxCompressibleUnit = 0xFF;
 
 std::vector<uint8_t> makeHeader(uint32_t lengthAndKind, uint32_t pointerWord)
 {
@@ -31,21 +26,8 @@ std::vector<uint8_t> makeHeader(uint32_t lengthAndKind, uint32_t pointerWord)
 
 std::vector<uint8_t> encodeMemoText(const std::u16string& text, bool compressionAllowed)
 {
-    bool compress = compressionAllowed && text.size() >= kMinCompressedCharacters &&
-                    text.size() <= kMaxCompressedCharacters;
-    for (char16_t c : text)
-        if (c == 0 || c > kMaxCompressibleUnit) compress = false;
-    std::vector<uint8_t> out;
-    if (compress) {
-        out.reserve(text.size() + 2);
-        out.push_back(kCompressedMark0);
-        out.push_back(kCompressedMark1);
-        for (char16_t c : text) out.push_back(uint8_t(c));
-        return out;
-    }
-    out.resize(text.size() * 2);
-    for (size_t i = 0; i < text.size(); ++i) putU16(out.data(), i * 2, uint16_t(text[i]));
-    return out;
+    // Memo text is stored exactly like Text.
+    return encodeJetText(text, compressionAllowed);
 }
 
 Result<RowPointer> LongValueWriter::addRow(std::span<const uint8_t> row, const PageOwners& columnMaps)
@@ -70,6 +52,8 @@ Result<RowPointer> LongValueWriter::addRow(std::span<const uint8_t> row, const P
     VK_ASSIGN_OR_RETURN(DataPageEditor editor, DataPageEditor::open(*page, *target));
     VK_ASSIGN_OR_RETURN(int slot, editor.addRow(row));
     VK_RETURN_IF_ERROR(pager.write(*target, editor.page()));
+    if (columnMaps.owned && editor.freeSpace() < PageAllocator::kNearlyFullBytes)
+        VK_RETURN_IF_ERROR(m_allocator.noteFreeSpace(*target, editor.freeSpace(), columnMaps.freeSpace));
     return RowPointer{*target, uint8_t(slot)};
 }
 
@@ -172,7 +156,7 @@ Status LongValueWriter::release(std::span<const uint8_t> columnBytes, const Page
         VK_RETURN_IF_ERROR(pager.write(pageNumber, editor.page()));
         // The page has room again: offer it for the column's next values.
         if (owned && owned->contains(pageNumber))
-            VK_RETURN_IF_ERROR(m_allocator.maps().setBit(*columnMaps.freeSpace, pageNumber));
+            VK_RETURN_IF_ERROR(m_allocator.noteFreeSpace(pageNumber, editor.freeSpace(), columnMaps.freeSpace));
     }
     return Status::ok();
 }

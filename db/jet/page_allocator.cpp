@@ -48,6 +48,12 @@ Status PageAllocator::freePage(uint32_t page, const PageOwners& owners)
     return m_pager.write(page, copy);
 }
 
+Status PageAllocator::noteFreeSpace(uint32_t page, size_t freeBytes, std::optional<RowPointer> freeSpaceMap)
+{
+    if (!freeSpaceMap) return Status::ok();
+    return freeBytes < kNearlyFullBytes ? m_maps.clearBit(*freeSpaceMap, page) : m_maps.setBit(*freeSpaceMap, page);
+}
+
 Result<std::optional<uint32_t>> PageAllocator::findPageWithRoom(RowPointer owned, std::optional<RowPointer> freeSpace,
                                                                 uint32_t ownerPage, size_t rowLength)
 {

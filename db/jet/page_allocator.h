@@ -44,6 +44,13 @@ public:
     Result<std::optional<uint32_t>> findPageWithRoom(RowPointer owned, std::optional<RowPointer> freeSpace,
                                                      uint32_t ownerPage, size_t rowLength);
 
+    // Keeps the free-space map a useful hint: a page with fewer than
+    // kNearlyFullBytes free leaves it, a page with more (after rows were
+    // deleted or shrunk) comes back, so finding room does not visit full
+    // pages again and again. Without a free-space map nothing happens.
+    static constexpr size_t kNearlyFullBytes = 64;
+    Status noteFreeSpace(uint32_t page, size_t freeBytes, std::optional<RowPointer> freeSpaceMap);
+
     UsageMapEditor& maps() { return m_maps; }
     Pager& pager() { return m_pager; }
 

@@ -34,8 +34,14 @@ Status RowStore::editPage(uint32_t page, const std::function<Status(DataPageEdit
     if (editor.owner() != m_table.tdefPage)
         return corruption("data page " + std::to_string(page) + " does not belong to the table at page " +
                           std::to_string(m_table.tdefPage));
+    size_t freeBefore = editor.freeSpace();
     VK_RETURN_IF_ERROR(change(editor));
-    return pager.write(page, editor.page());
+    VK_RETURN_IF_ERROR(pager.write(page, editor.page()));
+    // Only a change across the threshold touches the free-space map.
+    bool wasFull = freeBefore < PageAllocator::kNearlyFullBytes;
+    bool isFull = editor.freeSpace() < PageAllocator::kNearlyFullBytes;
+    if (wasFull == isFull) return Status::ok();
+    return m_allocator.noteFreeSpace(page, editor.freeSpace(), m_table.freeSpaceMap);
 }
 
 Result<RowStore::Located> RowStore::locate(RowPointer header)

@@ -1,5 +1,6 @@
 #include "db/jet/data_page.h"
 #include "db/jet/row_store.h"
+#include "db/jet/table_pages_check.h"
 #include "db/jet/usage_map.h"
 #include "write_test_support.h"
 
@@ -13,26 +14,8 @@ using namespace varnika::jet;
 
 namespace {
 
-struct MemoryTable {
-    std::unique_ptr<Pager> pager;
-    std::unique_ptr<PageAllocator> alloc;
-    TablePages table;
-};
-
-MemoryTable makeTable()
-{
-    MemoryTable t;
-    t.pager = test::makeMemoryDatabase();
-    t.alloc = std::make_unique<PageAllocator>(*t.pager);
-    PageBuffer tdefPage{};
-    tdefPage[page::kType] = uint8_t(PageType::TableDefinition);
-    tdefPage[page::kMarker] = page::kMarkerValue;
-    putU32(tdefPage.data(), tdef::kAutoNumber, 8);
-    auto tdef = t.alloc->allocatePage(tdefPage, {});
-    EXPECT_TRUE(tdef.isOk());
-    t.table = {*tdef, test::addEmptyOwnerMap(*t.pager, 2), test::addEmptyOwnerMap(*t.pager, 2)};
-    return t;
-}
+using test::MemoryTable;
+using test::makeTable;
 
 std::vector<uint8_t> rowOf(size_t length, uint8_t fill)
 {
@@ -213,13 +196,17 @@ TEST(RowStore, RealTableThroughMdbtools)
         ASSERT_GT(row0->size(), row1->size());
         // Fill page 27 with copies so that row 1 must move to grow (one
         // copy of row 0 first makes the space left smaller than the growth).
-        ASSERT_TRUE(store.insert(*row0).isOk());
+        // The copies go straight onto the page: the row store would rightly
+        // put rows elsewhere once the page is nearly full.
         int copies = 0;
-        while (true) {
+        {
             auto page = DataPageEditor::open(**pager->read(27), 27);
-            if (!page->canAddRow(row1->size())) break;
-            ASSERT_TRUE(store.insert(*row1).isOk());
-            ++copies;
+            ASSERT_TRUE(page->addRow(*row0).isOk());
+            while (page->canAddRow(row1->size())) {
+                ASSERT_TRUE(page->addRow(*row1).isOk());
+                ++copies;
+            }
+            ASSERT_TRUE(pager->write(27, page->page()).isOk());
         }
         ASSERT_FALSE(DataPageEditor::open(**pager->read(27), 27)->canReplaceRow(1, row0->size()));
         ASSERT_TRUE(adjustRowCount(*pager, 24, copies + 1).isOk());
@@ -232,6 +219,11 @@ TEST(RowStore, RealTableThroughMdbtools)
         for (int i = 0; i < copies - 1; ++i) ASSERT_TRUE(store.remove({27, uint8_t(3 + i)}).isOk());
         ASSERT_TRUE(adjustRowCount(*pager, 24, -(copies - 1)).isOk());
         ASSERT_TRUE(pager->commit().isOk());
+        auto summary = checkTablePages(*pager, 24);
+        ASSERT_TRUE(summary.isOk()) << summary.status().toString();
+        EXPECT_TRUE(summary->rowCountMatches());
+        EXPECT_EQ(summary->movedRows, 1u);
+        EXPECT_EQ(summary->dataPages, 2u);
     }
     auto after = test::exportAllTables(copy);
     // Table1 now holds row 0 three times (the original, its copy and the
@@ -248,4 +240,36 @@ TEST(RowStore, RealTableThroughMdbtools)
             EXPECT_EQ(after[name], csv) << name;
         }
     }
+}
+
+// A change that cannot be completed leaves dirty pages behind; rolling the
+// pager back must restore the file exactly.
+TEST(RowStore, RefusedMoveRollsBackCleanly)
+{
+    MemoryTable t = makeTable();
+    RowStore store(*t.alloc, t.table);
+    auto row = store.insert(rowOf(2000, 1));
+    ASSERT_TRUE(row.isOk());
+    ASSERT_TRUE(store.insert(rowOf(2000, 4)).isOk());  // the page is now nearly full
+    // Page 1 gets so full that the global map cannot grow past page 511.
+    auto page1 = DataPageEditor::open(**t.pager->read(1), 1);
+    ASSERT_TRUE(page1->addRow(std::vector<uint8_t>(page1->freeSpace() - datapage::kSlotSize - 2, 0)).isOk());
+    ASSERT_TRUE(t.pager->write(1, page1->page()).isOk());
+    while (t.pager->pageCount() < 512) ASSERT_TRUE(t.alloc->allocateDataPage(0, {}).isOk());
+    ASSERT_TRUE(t.pager->commit().isOk());
+    const std::vector<uint8_t> before = static_cast<MemoryPageFile&>(t.pager->file()).bytes();
+
+    Status s = store.update(*row, rowOf(2100, 2));
+    EXPECT_EQ(s.code(), ErrorCode::NotSupported) << s.toString();
+    t.pager->rollback();
+    EXPECT_EQ(static_cast<MemoryPageFile&>(t.pager->file()).bytes(), before);
+    EXPECT_EQ(*store.read(*row), rowOf(2000, 1));
+    EXPECT_EQ(store.insert(rowOf(2000, 3)).status().code(), ErrorCode::NotSupported);
+    t.pager->rollback();
+    EXPECT_EQ(t.pager->pageCount(), 512u);
+    EXPECT_EQ(**t.pager->read(row->page), *[&] {
+        PageBuffer b;
+        std::copy(before.begin() + long(row->page * kPageSize), before.begin() + long((row->page + 1) * kPageSize), b.begin());
+        return std::make_shared<PageBuffer>(b);
+    }());
 }

@@ -5,7 +5,9 @@
 #include "db/jet/bytes.h"
 #include "db/jet/data_page_editor.h"
 #include "db/jet/page_file.h"
+#include "db/jet/page_allocator.h"
 #include "db/jet/pager.h"
+#include "db/jet/row_store.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -55,6 +57,34 @@ inline jet::RowPointer addEmptyOwnerMap(jet::Pager& pager, uint32_t mapPage, uin
     return RowPointer{mapPage, uint8_t(*slot)};
 }
 
+// A memory database with one table: its TDEF (last AutoNumber 8) on page 3,
+// its owned and free-space maps on page 2.
+struct MemoryTable {
+    std::unique_ptr<jet::Pager> pager;
+    std::unique_ptr<jet::PageAllocator> alloc;
+    jet::TablePages table;
+};
+
+inline MemoryTable makeTable()
+{
+    using namespace jet;
+    MemoryTable t;
+    t.pager = makeMemoryDatabase();
+    t.alloc = std::make_unique<PageAllocator>(*t.pager);
+    PageBuffer tdefPage{};
+    tdefPage[page::kType] = uint8_t(PageType::TableDefinition);
+    tdefPage[page::kMarker] = page::kMarkerValue;
+    putU32(tdefPage.data(), tdef::kAutoNumber, 8);
+    auto tdef = t.alloc->allocatePage(tdefPage, {});
+    EXPECT_TRUE(tdef.isOk());
+    t.table = {*tdef, addEmptyOwnerMap(*t.pager, 2), addEmptyOwnerMap(*t.pager, 2)};
+    putU32(tdefPage.data(), tdef::kOwnedPagesMap, t.table.ownedMap.toWord());
+    putU32(tdefPage.data(), tdef::kFreePagesMap, t.table.freeSpaceMap.toWord());
+    EXPECT_TRUE(t.pager->write(*tdef, tdefPage).isOk());
+    EXPECT_TRUE(t.pager->commit().isOk());
+    return t;
+}
+
 inline std::unique_ptr<jet::Pager> openCopy(const std::filesystem::path& file)
 {
     auto f = jet::openPosixFile(file.string(), jet::OpenMode::ReadWrite);
@@ -62,7 +92,8 @@ inline std::unique_ptr<jet::Pager> openCopy(const std::filesystem::path& file)
     return std::make_unique<jet::Pager>(std::move(*f));
 }
 
-// Every table mdbtools lists (user tables), exported as CSV.
+// Every table mdbtools lists (user tables), exported as CSV, and the
+// schema under the key "(schema)".
 inline std::map<std::string, std::string> exportAllTables(const std::filesystem::path& file)
 {
     std::map<std::string, std::string> out;
@@ -76,6 +107,9 @@ inline std::map<std::string, std::string> exportAllTables(const std::filesystem:
         EXPECT_EQ(csv.exitCode, 0) << name << ": " << csv.err;
         out[name] = csv.out;
     }
+    CommandResult schema = runCommand({"mdb-schema", file.string()});
+    EXPECT_EQ(schema.exitCode, 0) << schema.err;
+    out["(schema)"] = schema.out;
     return out;
 }
 
