@@ -37,8 +37,11 @@ TEST(DatabaseCreator, NewDatabaseIsSoundAndMdbtoolsReadsIt)
         for (uint32_t tdef : {2u, 3u, 4u, 5u}) {
             auto def = TableDef::read(p, tdef);
             ASSERT_TRUE(def.isOk()) << def.status().toString();
-            for (const auto& c : def->columns())
-                if (isTextType(c.type())) EXPECT_EQ(c.sortLcid(), lcid);
+            for (const auto& c : def->columns()) {
+                if (isTextType(c.type())) {
+                    EXPECT_EQ(c.sortLcid(), lcid);
+                }
+            }
             auto owned = UsageMap::load(p, def->ownedPagesMap());
             ASSERT_TRUE(owned.isOk());
             for (uint32_t page : owned->pages()) {
