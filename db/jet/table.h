@@ -29,6 +29,8 @@ public:
     // Re-reads the definition (after a writer changed it).
     Status reload();
     Pager& pager() { return *m_pager; }
+    // Reads Memo and OLE values of this table's rows.
+    LongValueSource& longValues() { return m_longValues; }
 
     // Walks the base rows without holding them all.
     class Scanner {

@@ -1,0 +1,79 @@
+#include "db/jet/jet_index_maintainer.h"
+
+#include "db/text.h"
+
+namespace varnika::jet {
+
+Result<TextCollation> columnCollation(const ColumnDef& column, uint16_t databaseLcid, uint8_t databaseVersion)
+{
+    uint16_t lcid = column.sortLcid();
+    uint8_t version = column.sortVersion();
+    if (lcid == 0) {
+        lcid = databaseLcid;
+        version = databaseVersion;
+    }
+    auto c = collationFor(lcid, version);
+    if (!c.isOk())
+        return Status(c.status().code(), "the index on column \"" + toUtf8(column.name) + "\" cannot be kept: " +
+                                             c.status().message());
+    return c;
+}
+
+Result<std::optional<IndexEntry>> indexEntryFor(const TableDef& def, const RealIndexDef& index,
+                                                const std::vector<Variant>& values, uint16_t lcid, uint8_t version)
+{
+    IndexEntry e;
+    e.allNull = true;
+    for (const RealIndexColumn& kc : index.columns) {
+        int col = def.findColumnByNumber(kc.columnNumber);
+        if (col < 0 || size_t(col) >= values.size())
+            return corruption("an index names column number " + std::to_string(kc.columnNumber) + ", which the table lacks");
+        const ColumnDef& c = def.columns()[size_t(col)];
+        const Variant& v = values[size_t(col)];
+        if (!v.isNull() || c.isBoolean()) e.allNull = false;
+        TextCollation collation = TextCollation::GeneralLegacy;
+        if (isTextType(c.type())) {
+            VK_ASSIGN_OR_RETURN(collation, columnCollation(c, lcid, version));
+        }
+        VK_RETURN_IF_ERROR(appendColumnKey(e.key, v, c.type(), kc.ascending, collation));
+    }
+    if (e.allNull && index.ignoresNulls()) return std::optional<IndexEntry>();
+    return std::optional<IndexEntry>(std::move(e));
+}
+
+Status JetIndexMaintainer::rebuild(PageAllocator& allocator, const RealIndexDef& index)
+{
+    const TableDef& def = m_table.def();
+    std::vector<IndexEntry> entries;
+    VK_ASSIGN_OR_RETURN(Table::Scanner scanner, m_table.scan());
+    for (;;) {
+        VK_ASSIGN_OR_RETURN(bool more, scanner.next());
+        if (!more) break;
+        VK_ASSIGN_OR_RETURN(std::vector<Variant> values, scanner.values());
+        VK_ASSIGN_OR_RETURN(std::optional<IndexEntry> e, indexEntryFor(def, index, values, m_lcid, m_version));
+        if (!e) continue;
+        e->row = scanner.pointer();
+        entries.push_back(std::move(*e));
+    }
+    return rebuildIndex(allocator, def.firstPage(), index, std::move(entries));
+}
+
+Status JetIndexMaintainer::apply(PageAllocator& allocator, const RowChange& change)
+{
+    const TableDef& def = m_table.def();
+    for (const RealIndexDef& index : def.realIndexes()) {
+        std::optional<IndexEntry> before, after;
+        if (change.oldValues) {
+            VK_ASSIGN_OR_RETURN(before, indexEntryFor(def, index, *change.oldValues, m_lcid, m_version));
+        }
+        if (change.newValues) {
+            VK_ASSIGN_OR_RETURN(after, indexEntryFor(def, index, *change.newValues, m_lcid, m_version));
+        }
+        bool same = before.has_value() == after.has_value() && (!before || before->key == after->key);
+        if (change.kind == RowChangeKind::Update && same) continue;
+        VK_RETURN_IF_ERROR(rebuild(allocator, index));
+    }
+    return Status::ok();
+}
+
+}  // namespace varnika::jet
