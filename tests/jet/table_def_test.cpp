@@ -58,12 +58,16 @@ TEST(TableDefFixtures, SerializeRoundTripsEveryTableDefinition)
                 ASSERT_TRUE(pages.isOk()) << pages.status().toString();
                 ASSERT_EQ(pages->size(), def.pages().size());
                 if (pages->size() > 1) ++multiPage;
+                std::vector<uint8_t> buffer = def.serialize();
                 for (size_t i = 0; i < pages->size(); ++i) {
                     auto original = pager->read(def.pages()[i]);
                     ASSERT_TRUE(original.isOk());
-                    // Whole pages: Access leaves the bytes after the definition zero.
-                    auto diff = std::mismatch((*pages)[i].begin(), (*pages)[i].end(), (*original)->begin());
-                    EXPECT_EQ(diff.first, (*pages)[i].end())
+                    // Compare the part of the page the definition uses: Access
+                    // sometimes leaves stale bytes after it (we write zeros).
+                    size_t used = i == 0 ? std::min(buffer.size(), kPageSize)
+                                         : std::min(buffer.size() - kPageSize - (i - 1) * (kPageSize - 8) + 8, kPageSize);
+                    auto diff = std::mismatch((*pages)[i].begin(), (*pages)[i].begin() + long(used), (*original)->begin());
+                    EXPECT_EQ(diff.first, (*pages)[i].begin() + long(used))
                         << file << " tdef " << def.firstPage() << " page " << i << " differs at byte "
                         << (diff.first - (*pages)[i].begin());
                 }
