@@ -60,7 +60,7 @@ private:
     Status writeMapRow(RowPointer where, const std::vector<uint8_t>& bytes);
     Status changeOwnerBit(RowPointer map, uint32_t page, bool value);
     Status changeGlobalBit(uint32_t page, bool value);
-    Status changeReferenceBit(RowPointer map, std::vector<uint8_t> row, uint32_t page, bool value, bool mayAddPages);
+    Status changeReferenceBit(RowPointer map, std::vector<uint8_t> row, uint32_t page, bool value, bool global);
     Status growInlineOwnerMap(RowPointer map, const std::vector<uint8_t>& row, uint32_t page);
     Status convertToReference(RowPointer map, const std::vector<uint8_t>& row, const std::vector<uint32_t>& pages);
 

@@ -5,6 +5,7 @@
 #include "db/jet/bytes.h"
 #include "db/jet/page_layout.h"
 #include "db/jet/record_sets.h"
+#include "db/jet/record_source.h"
 #include "db/text.h"
 #include "support/test_support.h"
 
@@ -371,6 +372,46 @@ TEST_F(RecordSetTest, ConnectionSchema)
         Connection bad;
         EXPECT_EQ(bad.Open(b.text).code(), b.code) << toUtf8(b.text);
     }
+}
+
+}  // namespace
+}  // namespace varnika::jet
+
+namespace varnika::jet {
+namespace {
+
+TEST(RecordSource, TableNamesAndQueries)
+{
+    VK_REQUIRE_FIXTURES(dir);
+    auto db = Database::open((dir / "jet4" / "testV2000.mdb").string(), OpenMode::ReadOnly);
+    ASSERT_TRUE(db.isOk());
+    struct Case { const char16_t* source; ErrorCode code; const char16_t* table; };
+    const std::vector<Case> cases = {
+        {u"Table1", ErrorCode::Ok, u"Table1"},
+        {u"  table1 ", ErrorCode::Ok, u"Table1"},
+        {u"[TABLE2]", ErrorCode::Ok, u"Table2"},
+        {u"Select * From Table1", ErrorCode::NotSupported, nullptr},
+        {u"SELECT\t* FROM [Table1] WHERE A = 'x'", ErrorCode::NotSupported, nullptr},
+        {u"Selection", ErrorCode::NotFound, nullptr},
+        {u"", ErrorCode::InvalidArgument, nullptr},
+        {u"MSysObjects", ErrorCode::NotFound, nullptr},
+    };
+    for (const Case& c : cases) {
+        auto plan = planRecordSource((*db)->catalog(), c.source);
+        EXPECT_EQ(plan.isOk() ? ErrorCode::Ok : plan.status().code(), c.code) << toUtf8(c.source);
+        if (plan.isOk() && c.table) {
+            EXPECT_EQ(plan->table, c.table);
+        }
+    }
+}
+
+TEST(ConnectionString, SplitsPairs)
+{
+    auto pairs = parseConnectionString(u"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=C:\\a b\\x.mdb;Persist Security Info=False");
+    ASSERT_EQ(pairs.size(), 3u);
+    EXPECT_EQ(pairs[1].first, u"Data Source");
+    EXPECT_EQ(pairs[1].second, u"C:\\a b\\x.mdb");
+    EXPECT_EQ(parseConnectionString(u";;junk;").size(), 0u);
 }
 
 }  // namespace
