@@ -16,12 +16,24 @@
 
 namespace varnika::jet {
 
+class JetIndexMaintainer;
+class JetRowFormat;
+class TableWriter;
+
+// What changing one table's records needs, bound to that table.
+struct TableChange {
+    std::shared_ptr<JetRowFormat> format;
+    std::shared_ptr<JetIndexMaintainer> indexes;
+    std::shared_ptr<TableWriter> writer;
+};
+
 class Database {
 public:
     // Opens a file on disk; `path` is UTF-8.
     static Result<std::shared_ptr<Database>> open(const std::string& path, OpenMode mode);
     // Opens an already opened file (tests use a MemoryPageFile).
     static Result<std::shared_ptr<Database>> open(std::unique_ptr<PageFile> file);
+    static Result<std::shared_ptr<Database>> open(std::unique_ptr<Pager> pager);
 
     Pager& pager() { return *m_pager; }
     const DatabaseHeader& header() const { return m_header; }
@@ -32,6 +44,10 @@ public:
     // A user table by name, without regard to case. Unknown names are
     // NotFound. The same Table object for the life of the database.
     Result<std::shared_ptr<Table>> table(std::u16string_view name);
+
+    // A writer for the records of `table`, keeping its indexes right. Fails
+    // with ReadOnly (and the reason) when the file cannot be written.
+    Result<TableChange> changeTable(Table& table);
 
 private:
     Database() = default;

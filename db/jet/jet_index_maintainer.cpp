@@ -41,7 +41,7 @@ Result<std::optional<IndexEntry>> indexEntryFor(const TableDef& def, const RealI
     return std::optional<IndexEntry>(std::move(e));
 }
 
-Status JetIndexMaintainer::rebuild(PageAllocator& allocator, const RealIndexDef& index)
+Status JetIndexMaintainer::rebuild(PageAllocator& allocator, const RealIndexDef& index, std::optional<RowPointer> without)
 {
     const TableDef& def = m_table.def();
     std::vector<IndexEntry> entries;
@@ -49,6 +49,7 @@ Status JetIndexMaintainer::rebuild(PageAllocator& allocator, const RealIndexDef&
     for (;;) {
         VK_ASSIGN_OR_RETURN(bool more, scanner.next());
         if (!more) break;
+        if (without && scanner.pointer() == *without) continue;
         VK_ASSIGN_OR_RETURN(std::vector<Variant> values, scanner.values());
         VK_ASSIGN_OR_RETURN(std::optional<IndexEntry> e, indexEntryFor(def, index, values, m_lcid, m_version));
         if (!e) continue;
@@ -71,7 +72,9 @@ Status JetIndexMaintainer::apply(PageAllocator& allocator, const RowChange& chan
         }
         bool same = before.has_value() == after.has_value() && (!before || before->key == after->key);
         if (change.kind == RowChangeKind::Update && same) continue;
-        VK_RETURN_IF_ERROR(rebuild(allocator, index));
+        std::optional<RowPointer> without;
+        if (change.kind == RowChangeKind::Delete) without = change.row;
+        VK_RETURN_IF_ERROR(rebuild(allocator, index, without));
     }
     return Status::ok();
 }

@@ -32,8 +32,9 @@ public:
 
     Status apply(PageAllocator& allocator, const RowChange& change) override;
 
-    // Rebuilds one index from every row of the table.
-    Status rebuild(PageAllocator& allocator, const RealIndexDef& index);
+    // Rebuilds one index from every row of the table, leaving out `without`
+    // (a row being deleted, which the writer removes after this).
+    Status rebuild(PageAllocator& allocator, const RealIndexDef& index, std::optional<RowPointer> without = std::nullopt);
 
 private:
     Table& m_table;

@@ -55,7 +55,12 @@ Pager::Pager(std::unique_ptr<PageFile> file, size_t cachePages)
     m_committedPageCount = m_pageCount;
 }
 
-Pager::~Pager() = default;
+Pager::~Pager()
+{
+    // An empty journal means no commit is in flight: it need not stay.
+    if (m_journal && m_journal->file().size() == 0 && !m_journal->file().path().empty())
+        ::unlink(m_journal->file().path().c_str());
+}
 
 void Pager::setJournal(std::unique_ptr<Journal> journal) { m_journal = std::move(journal); }
 
@@ -81,21 +86,27 @@ Result<std::unique_ptr<Pager>> Pager::open(const std::string& path, OpenMode mod
 
     const std::string jpath = journalPathFor(path);
     std::unique_ptr<Journal> journal;
+    bool createLater = false;
     if (file->isWritable()) {
-        int fd = ::open(jpath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (fd < 0) {
-            readOnlyReason = "the folder of " + path + " cannot be written (" + std::strerror(errno) + ")";
-        } else {
-            ::close(fd);
-            VK_ASSIGN_OR_RETURN(auto jf, openPosixFile(jpath, OpenMode::ReadWrite));
-            journal = std::make_unique<Journal>(std::move(jf));
+        if (::access(jpath.c_str(), F_OK) == 0) {
+            auto jf = openPosixFile(jpath, OpenMode::ReadWrite);
+            if (!jf.isOk()) return jf.status();
+            journal = std::make_unique<Journal>(std::move(jf).value());
             VK_ASSIGN_OR_RETURN(bool rolledBack, rollBackPendingJournal(*file, *journal));
             (void)rolledBack;
+        } else {
+            std::filesystem::path dir = std::filesystem::path(path).parent_path();
+            if (dir.empty()) dir = ".";
+            if (::access(dir.c_str(), W_OK) != 0)
+                readOnlyReason = "its folder cannot be written, so changes could not be made safely";
+            else
+                createLater = true;
         }
     }
 
     auto pager = std::make_unique<Pager>(std::move(file), cachePages);
     pager->m_readOnlyReason = readOnlyReason;
+    if (createLater) pager->m_journalPath = jpath;
     if (journal) {
         pager->setJournal(std::move(journal));
     } else if (::access(jpath.c_str(), R_OK) == 0) {
@@ -197,6 +208,20 @@ Status Pager::commit()
             return Status(s.code(), s.message() + "; putting the file back also failed: " + restored.message());
         return s;
     };
+    if (!m_journal && !m_journalPath.empty()) {
+        int fd = ::open(m_journalPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            rollback();
+            return ioError("cannot create the journal " + m_journalPath + ": " + std::strerror(errno));
+        }
+        ::close(fd);
+        auto jf = openPosixFile(m_journalPath, OpenMode::ReadWrite);
+        if (!jf.isOk()) {
+            rollback();
+            return jf.status();
+        }
+        m_journal = std::make_unique<Journal>(std::move(jf).value());
+    }
     if (m_journal) {
         std::vector<JournalEntry> originals;
         originals.reserve(m_originals.size());

@@ -85,6 +85,7 @@ private:
     std::map<uint32_t, PageRef> m_originals;  // file bytes of dirty pages, before this batch
     std::map<uint32_t, PageRef> m_overlay;    // read-only view of an interrupted commit's originals
     std::unique_ptr<Journal> m_journal;
+    std::string m_journalPath;  // created at the first commit
     std::string m_readOnlyReason;
     std::list<uint32_t> m_lru;  // most recent first
     std::unordered_map<uint32_t, std::pair<PageRef, std::list<uint32_t>::iterator>> m_cache;

@@ -1,5 +1,8 @@
 #include "db/jet/record_sets.h"
 
+#include "db/convert.h"
+#include "db/jet/table_writer.h"
+
 #include "db/text.h"
 
 namespace varnika::jet {
@@ -143,8 +146,9 @@ Status BasicRecordSet::Close()
     return Status::ok();
 }
 
-TableRecordSet::TableRecordSet(std::shared_ptr<Database> database, std::shared_ptr<Table> table, std::vector<RowPointer> rows)
-    : m_database(std::move(database)), m_table(std::move(table)), m_rows(std::move(rows))
+TableRecordSet::TableRecordSet(std::shared_ptr<Database> database, std::shared_ptr<Table> table,
+                               std::vector<RowPointer> rows, RegionalSettings settings)
+    : m_database(std::move(database)), m_table(std::move(table)), m_rows(std::move(rows)), m_settings(std::move(settings))
 {
     const TableDef& def = m_table->def();
     std::vector<FieldInfo> fields;
@@ -155,6 +159,7 @@ TableRecordSet::TableRecordSet(std::shared_ptr<Database> database, std::shared_p
     }
     setFields(fields);
     setRecordCount(int64_t(m_rows.size()));
+    m_deleted.assign(m_rows.size(), false);
 }
 
 Result<std::unique_ptr<TableRecordSet>> TableRecordSet::openTable(std::shared_ptr<Database> database, std::u16string_view name)
@@ -177,6 +182,104 @@ Result<std::vector<Variant>> TableRecordSet::loadRecord(int64_t position)
     out.reserve(m_fieldColumns.size());
     for (int c : m_fieldColumns) out.push_back(std::move(stored[size_t(c)]));
     return out;
+}
+
+Status TableRecordSet::checkNotDeleted() const
+{
+    VK_RETURN_IF_ERROR(checkCurrent());
+    if (m_deleted[size_t(position())]) return notFound("the record has been deleted");
+    return Status::ok();
+}
+
+void TableRecordSet::cancelEdit()
+{
+    m_edit.reset();
+    m_editChanged = false;
+}
+
+Result<Variant> TableRecordSet::currentValue(int index)
+{
+    VK_RETURN_IF_ERROR(checkNotDeleted());
+    if (m_edit) {
+        if (index < 0 || size_t(index) >= m_fieldColumns.size())
+            return notFound("there is no field number " + std::to_string(index));
+        return (*m_edit)[size_t(m_fieldColumns[size_t(index)])];
+    }
+    return BasicRecordSet::currentValue(index);
+}
+
+Status TableRecordSet::Edit()
+{
+    VK_RETURN_IF_ERROR(checkNotDeleted());
+    VK_ASSIGN_OR_RETURN(std::vector<Variant> values, m_table->readRow(m_rows[size_t(position())]));
+    m_edit = std::move(values);
+    m_editChanged = false;
+    return Status::ok();
+}
+
+Status TableRecordSet::setFieldValue(int index, const Variant& value)
+{
+    VK_RETURN_IF_ERROR(checkNotDeleted());
+    if (!m_edit) return invalidArgument("a field can be set only after Edit");
+    if (index < 0 || size_t(index) >= m_fieldColumns.size()) return notFound("there is no field number " + std::to_string(index));
+    const size_t col = size_t(m_fieldColumns[size_t(index)]);
+    const ColumnDef& c = m_table->def().columns()[col];
+    VK_ASSIGN_OR_RETURN(Variant converted, convertForColumn(value, c.type(), c.displaySize(), m_settings));
+    if (converted.isNull() && !(c.flags & tdef::kColFlagNullable) && !c.isBoolean())
+        return Status(ErrorCode::Constraint, "the field \"" + toUtf8(c.name) + "\" cannot be empty");
+    if (c.isBoolean() && converted.isNull()) converted = Variant::boolean(false);
+    if ((c.isAutoLong() || c.isAutoGuid()) && converted != (*m_edit)[col])
+        return invalidArgument("the field \"" + toUtf8(c.name) + "\" is numbered automatically and cannot be changed");
+    if (converted != (*m_edit)[col]) {
+        (*m_edit)[col] = std::move(converted);
+        m_editChanged = true;
+    }
+    return Status::ok();
+}
+
+Status TableRecordSet::Update()
+{
+    VK_RETURN_IF_ERROR(checkNotDeleted());
+    if (!m_edit) return invalidArgument("Update needs Edit first");
+    if (!m_editChanged) {
+        cancelEdit();
+        return Status::ok();
+    }
+    std::vector<Variant> values = std::move(*m_edit);
+    cancelEdit();
+    invalidateCurrent();
+    VK_ASSIGN_OR_RETURN(TableChange change, m_database->changeTable(*m_table));
+    return change.writer->updateRow(m_rows[size_t(position())], values);
+}
+
+Status TableRecordSet::Delete()
+{
+    VK_RETURN_IF_ERROR(checkNotDeleted());
+    cancelEdit();
+    VK_ASSIGN_OR_RETURN(TableChange change, m_database->changeTable(*m_table));
+    VK_RETURN_IF_ERROR(change.writer->deleteRow(m_rows[size_t(position())]));
+    m_deleted[size_t(position())] = true;
+    invalidateCurrent();
+    return Status::ok();
+}
+
+// Moving ends an edit that was not stored, as Jet does.
+Status TableRecordSet::MoveFirst()
+{
+    cancelEdit();
+    return BasicRecordSet::MoveFirst();
+}
+
+Status TableRecordSet::MoveLast(int options)
+{
+    cancelEdit();
+    return BasicRecordSet::MoveLast(options);
+}
+
+Status TableRecordSet::MoveNext()
+{
+    cancelEdit();
+    return BasicRecordSet::MoveNext();
 }
 
 ValueRecordSet::ValueRecordSet(const std::vector<FieldInfo>& fields, std::vector<std::vector<Variant>> rows)

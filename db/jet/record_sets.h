@@ -6,6 +6,7 @@
 
 #include "db/jet/database.h"
 #include "db/record_set.h"
+#include "db/regional_settings.h"
 
 #include <memory>
 #include <optional>
@@ -81,28 +82,43 @@ private:
 
 class TableRecordSet : public BasicRecordSet {
 public:
-    // Selects `rows` (header-slot pointers) of `table`; fields in the
-    // table's column order.
-    TableRecordSet(std::shared_ptr<Database> database, std::shared_ptr<Table> table, std::vector<RowPointer> rows);
-    // Every row of the table in scan order.
+    TableRecordSet(std::shared_ptr<Database> database, std::shared_ptr<Table> table, std::vector<RowPointer> rows,
+                   RegionalSettings settings = RegionalSettings::turkish());
     static Result<std::unique_ptr<TableRecordSet>> openTable(std::shared_ptr<Database> database, std::u16string_view name);
-
     Database& database() { return *m_database; }
     Table& table() { return *m_table; }
     const std::vector<RowPointer>& rows() const { return m_rows; }
-    // The row of the current record; fails when there is none.
     Result<RowPointer> currentRow() const;
-    // Index into table().def().columns() of each field.
     const std::vector<int>& fieldColumns() const { return m_fieldColumns; }
+
+    // Writing: Edit copies the current record, SetValue converts a value to
+    // the field's type into that copy, Update stores it (nothing when no
+    // field changed), Delete removes the current record, which stays
+    // current (and reads as deleted) until MoveNext.
+    Result<Variant> currentValue(int index) override;
+    Status setFieldValue(int index, const Variant& value) override;
+    Status Edit() override;
+    Status Update() override;
+    Status Delete() override;
+    Status MoveFirst() override;
+    Status MoveLast(int options = 0) override;
+    Status MoveNext() override;
 
 protected:
     Result<std::vector<Variant>> loadRecord(int64_t position) override;
 
 private:
+    Status checkNotDeleted() const;
+    void cancelEdit();
+
     std::shared_ptr<Database> m_database;
     std::shared_ptr<Table> m_table;
     std::vector<RowPointer> m_rows;
     std::vector<int> m_fieldColumns;
+    RegionalSettings m_settings;
+    std::vector<bool> m_deleted;                    // per position
+    std::optional<std::vector<Variant>> m_edit;     // column-list order
+    bool m_editChanged = false;
 };
 
 class ValueRecordSet : public BasicRecordSet {
