@@ -170,7 +170,7 @@ Result<std::vector<uint8_t>> buildEmptyDatabase(const NewDatabaseOptions& option
     pages[mapPage] = maps.page();
 
     // Rows, and the index entries pointing at them.
-    std::vector<std::vector<std::vector<IndexEntry>>> indexEntries(tables.size());
+    std::vector<std::vector<std::vector<IndexKeyEntry>>> indexEntries(tables.size());
     auto fill = [&](size_t t, uint32_t dataPage, const std::vector<std::vector<Variant>>& rows) -> Status {
         DataPageEditor editor = DataPageEditor::create(dataPage, firstTdef + uint32_t(t));
         const TableDef& def = defs[t];
@@ -178,7 +178,7 @@ Result<std::vector<uint8_t>> buildEmptyDatabase(const NewDatabaseOptions& option
             VK_ASSIGN_OR_RETURN(std::vector<uint8_t> bytes, encodeRow(def, values));
             VK_ASSIGN_OR_RETURN(int slot, editor.addRow(bytes));
             for (size_t i = 0; i < def.realIndexes().size(); ++i) {
-                IndexEntry e;
+                IndexKeyEntry e;
                 e.row = {dataPage, uint8_t(slot)};
                 for (const RealIndexColumn& kc : def.realIndexes()[i].columns) {
                     int col = def.findColumnByNumber(kc.columnNumber);

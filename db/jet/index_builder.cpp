@@ -68,7 +68,7 @@ PageBuffer renderPage(const BuiltPage& b, bool leaf, uint32_t tdefPage, uint32_t
 
 }  // namespace
 
-std::vector<uint8_t> leafEntryBytes(const IndexEntry& e)
+std::vector<uint8_t> leafEntryBytes(const IndexKeyEntry& e)
 {
     std::vector<uint8_t> out = e.key;
     out.push_back(uint8_t(e.row.page >> 16));
@@ -78,7 +78,7 @@ std::vector<uint8_t> leafEntryBytes(const IndexEntry& e)
     return out;
 }
 
-Status rebuildIndex(PageAllocator& allocator, uint32_t tdefPage, const RealIndexDef& index, std::vector<IndexEntry> entries)
+Status rebuildIndex(PageAllocator& allocator, uint32_t tdefPage, const RealIndexDef& index, std::vector<IndexKeyEntry> entries)
 {
     std::vector<Stored> leafEntries(entries.size());
     for (size_t i = 0; i < entries.size(); ++i) {
@@ -92,8 +92,8 @@ Status rebuildIndex(PageAllocator& allocator, uint32_t tdefPage, const RealIndex
     std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return leafEntries[a].bytes < leafEntries[b].bytes; });
     if (index.isUnique()) {
         for (size_t i = 1; i < order.size(); ++i) {
-            const IndexEntry& a = entries[order[i - 1]];
-            const IndexEntry& b = entries[order[i]];
+            const IndexKeyEntry& a = entries[order[i - 1]];
+            const IndexKeyEntry& b = entries[order[i]];
             if (!b.allNull && a.key == b.key)
                 return Status(ErrorCode::Constraint, "the change would give two records the same value in a unique index");
         }

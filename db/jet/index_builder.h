@@ -30,14 +30,14 @@ constexpr size_t kRowIdSize = 4;   // BE u24 page, u8 row
 constexpr size_t kChildSize = 4;   // BE u32, node entries only
 }  // namespace indexpage
 
-struct IndexEntry {
+struct IndexKeyEntry {
     std::vector<uint8_t> key;  // flag byte and encoding of each key column
     RowPointer row;            // the row's header slot
     bool allNull = false;      // every key column is Null (does not count for uniqueness)
 };
 
 // key ‖ page (BE u24) ‖ row (u8): the stored form of a leaf entry.
-std::vector<uint8_t> leafEntryBytes(const IndexEntry& e);
+std::vector<uint8_t> leafEntryBytes(const IndexKeyEntry& e);
 
 // Sorts `entries`, refuses (Constraint) equal non-null keys in a unique
 // index, and writes the tree over the index's pages: its current pages are
@@ -45,6 +45,6 @@ std::vector<uint8_t> leafEntryBytes(const IndexEntry& e);
 // map) and those left over are freed. Everything goes to the Pager as dirty
 // pages; the caller commits or rolls back.
 Status rebuildIndex(PageAllocator& allocator, uint32_t tdefPage, const RealIndexDef& index,
-                    std::vector<IndexEntry> entries);
+                    std::vector<IndexKeyEntry> entries);
 
 }  // namespace varnika::jet

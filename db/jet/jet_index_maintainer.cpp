@@ -19,10 +19,10 @@ Result<TextCollation> columnCollation(const ColumnDef& column, uint16_t database
     return c;
 }
 
-Result<std::optional<IndexEntry>> indexEntryFor(const TableDef& def, const RealIndexDef& index,
+Result<std::optional<IndexKeyEntry>> indexEntryFor(const TableDef& def, const RealIndexDef& index,
                                                 const std::vector<Variant>& values, uint16_t lcid, uint8_t version)
 {
-    IndexEntry e;
+    IndexKeyEntry e;
     e.allNull = true;
     for (const RealIndexColumn& kc : index.columns) {
         int col = def.findColumnByNumber(kc.columnNumber);
@@ -37,21 +37,21 @@ Result<std::optional<IndexEntry>> indexEntryFor(const TableDef& def, const RealI
         }
         VK_RETURN_IF_ERROR(appendColumnKey(e.key, v, c.type(), kc.ascending, collation));
     }
-    if (e.allNull && index.ignoresNulls()) return std::optional<IndexEntry>();
-    return std::optional<IndexEntry>(std::move(e));
+    if (e.allNull && index.ignoresNulls()) return std::optional<IndexKeyEntry>();
+    return std::optional<IndexKeyEntry>(std::move(e));
 }
 
 Status JetIndexMaintainer::rebuild(PageAllocator& allocator, const RealIndexDef& index, std::optional<RowPointer> without)
 {
     const TableDef& def = m_table.def();
-    std::vector<IndexEntry> entries;
+    std::vector<IndexKeyEntry> entries;
     VK_ASSIGN_OR_RETURN(Table::Scanner scanner, m_table.scan());
     for (;;) {
         VK_ASSIGN_OR_RETURN(bool more, scanner.next());
         if (!more) break;
         if (without && scanner.pointer() == *without) continue;
         VK_ASSIGN_OR_RETURN(std::vector<Variant> values, scanner.values());
-        VK_ASSIGN_OR_RETURN(std::optional<IndexEntry> e, indexEntryFor(def, index, values, m_lcid, m_version));
+        VK_ASSIGN_OR_RETURN(std::optional<IndexKeyEntry> e, indexEntryFor(def, index, values, m_lcid, m_version));
         if (!e) continue;
         e->row = scanner.pointer();
         entries.push_back(std::move(*e));
@@ -63,7 +63,7 @@ Status JetIndexMaintainer::apply(PageAllocator& allocator, const RowChange& chan
 {
     const TableDef& def = m_table.def();
     for (const RealIndexDef& index : def.realIndexes()) {
-        std::optional<IndexEntry> before, after;
+        std::optional<IndexKeyEntry> before, after;
         if (change.oldValues) {
             VK_ASSIGN_OR_RETURN(before, indexEntryFor(def, index, *change.oldValues, m_lcid, m_version));
         }

@@ -21,7 +21,7 @@ Result<TextCollation> columnCollation(const ColumnDef& column, uint16_t database
 
 // The key of `values` (in column-list order) for a real index, or nothing
 // when the index leaves out rows whose key columns are all Null.
-Result<std::optional<IndexEntry>> indexEntryFor(const TableDef& def, const RealIndexDef& index,
+Result<std::optional<IndexKeyEntry>> indexEntryFor(const TableDef& def, const RealIndexDef& index,
                                                 const std::vector<Variant>& values, uint16_t databaseLcid,
                                                 uint8_t databaseVersion);
 

@@ -76,10 +76,10 @@ TEST(IndexBuilder, BuildsOrderedLinkedTreesOfAnySizeAtTheSameRoot)
         ASSERT_TRUE(def.isOk());
         const RealIndexDef& ix = def->realIndexes()[0];
         std::mt19937 rng{uint32_t(count)};
-        std::vector<IndexEntry> entries;
+        std::vector<IndexKeyEntry> entries;
         std::set<std::vector<uint8_t>> expected;
         for (size_t i = 0; i < count; ++i) {
-            IndexEntry e;
+            IndexKeyEntry e;
             std::u16string text;
             for (int k = 0, n = int(rng() % 30); k < n; ++k) text.push_back(char16_t(u'a' + rng() % 26));
             ASSERT_TRUE(appendColumnKey(e.key, Variant::text(text), ColumnType::Text, true, TextCollation::GeneralLegacy).isOk());
@@ -126,13 +126,13 @@ TEST(IndexBuilder, RefusesDuplicateKeysInAUniqueIndexButNotNulls)
     RealIndexDef ix = def->realIndexes()[1];
     ASSERT_TRUE(ix.isUnique());
     PageAllocator allocator(pager);
-    IndexEntry a, b;
+    IndexKeyEntry a, b;
     ASSERT_TRUE(appendColumnKey(a.key, Variant::longValue(7), ColumnType::Long, true, TextCollation::General).isOk());
     b.key = a.key;
     a.row = {10, 1};
     b.row = {10, 2};
     EXPECT_EQ(rebuildIndex(allocator, 2, ix, {a, b}).code(), ErrorCode::Constraint);
-    IndexEntry n1, n2;
+    IndexKeyEntry n1, n2;
     n1.key = n2.key = {0x00};
     n1.allNull = n2.allNull = true;
     n1.row = {10, 3};
