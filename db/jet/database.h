@@ -11,6 +11,7 @@
 #include "db/status.h"
 
 #include <map>
+#include <set>
 #include <memory>
 #include <string>
 
@@ -55,6 +56,7 @@ private:
     DatabaseHeader m_header;
     Catalog m_catalog;
     std::map<uint32_t, std::shared_ptr<Table>> m_tables;
+    std::set<uint32_t> m_verifiedIndexes;  // roots of indexes whose keys were checked against their rows
 };
 
 }  // namespace varnika::jet

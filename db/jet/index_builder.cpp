@@ -68,6 +68,77 @@ PageBuffer renderPage(const BuiltPage& b, bool leaf, uint32_t tdefPage, uint32_t
 
 }  // namespace
 
+namespace {
+
+struct IndexPageView {
+    bool leaf = false;
+    uint32_t next = 0;
+    uint32_t tail = 0;
+    std::vector<std::vector<uint8_t>> entries;
+};
+
+Result<IndexPageView> readIndexPage(Pager& pager, uint32_t pageNumber)
+{
+    VK_ASSIGN_OR_RETURN(PageRef ref, pager.read(pageNumber));
+    const PageBuffer& b = *ref;
+    ByteReader r(b.data(), b.size());
+    const std::string where = "index page " + std::to_string(pageNumber);
+    uint8_t type = r.u8(page::kType);
+    if (type != uint8_t(PageType::IndexLeaf) && type != uint8_t(PageType::IndexNode))
+        return corruption(where + " is not an index page");
+    IndexPageView v;
+    v.leaf = type == uint8_t(PageType::IndexLeaf);
+    v.next = r.u32(indexpage::kNext);
+    v.tail = r.u32(indexpage::kTailChild);
+    size_t prefix = r.u16(indexpage::kPrefixLength);
+    size_t start = 0;
+    for (size_t k = 1; k <= indexpage::kMaxEntryData; ++k) {
+        if (!(r.u8(indexpage::kEntryBitmap + k / 8) & (1u << (k % 8)))) continue;
+        std::span<const uint8_t> stored = r.bytes(indexpage::kEntryData + start, k - start);
+        std::vector<uint8_t> e;
+        if (!v.entries.empty()) {
+            if (prefix > v.entries.front().size()) return corruption(where + " has a shared prefix longer than its first entry");
+            e.assign(v.entries.front().begin(), v.entries.front().begin() + long(prefix));
+        }
+        e.insert(e.end(), stored.begin(), stored.end());
+        if (e.size() < indexpage::kRowIdSize + (v.leaf ? 0 : indexpage::kChildSize))
+            return corruption(where + " has an entry too short for its row pointer");
+        v.entries.push_back(std::move(e));
+        start = k;
+    }
+    if (!r.ok()) return corruption(where + " is damaged");
+    return v;
+}
+
+}  // namespace
+
+Result<std::vector<std::vector<uint8_t>>> readIndexEntries(Pager& pager, uint32_t rootPage)
+{
+    const uint32_t limit = pager.pageCount();
+    uint32_t page = rootPage;
+    for (uint32_t depth = 0;; ++depth) {
+        if (depth > 64) return corruption("the index at page " + std::to_string(rootPage) + " is too deep");
+        VK_ASSIGN_OR_RETURN(IndexPageView v, readIndexPage(pager, page));
+        if (v.leaf) break;
+        if (!v.entries.empty()) {
+            const auto& e = v.entries.front();
+            page = ByteReader(e.data(), e.size()).u32be(e.size() - indexpage::kChildSize);
+        } else {
+            page = v.tail;
+        }
+        if (page == 0 || page >= limit) return corruption("an index node points outside the file");
+    }
+    std::vector<std::vector<uint8_t>> out;
+    for (uint32_t steps = 0; page != 0; ++steps) {
+        if (steps > limit) return corruption("the leaves of the index at page " + std::to_string(rootPage) + " loop");
+        VK_ASSIGN_OR_RETURN(IndexPageView v, readIndexPage(pager, page));
+        if (!v.leaf) return corruption("the leaf chain of an index reaches a node page");
+        for (auto& e : v.entries) out.push_back(std::move(e));
+        page = v.next;
+    }
+    return out;
+}
+
 std::vector<uint8_t> leafEntryBytes(const IndexKeyEntry& e)
 {
     std::vector<uint8_t> out = e.key;

@@ -39,6 +39,11 @@ struct IndexKeyEntry {
 // key ‖ page (BE u24) ‖ row (u8): the stored form of a leaf entry.
 std::vector<uint8_t> leafEntryBytes(const IndexKeyEntry& e);
 
+// Every entry of the index in leaf-chain order (key and row id, prefix
+// compression undone), reading from the leftmost leaf. A damaged page or a
+// chain that loops is a Corruption.
+Result<std::vector<std::vector<uint8_t>>> readIndexEntries(Pager& pager, uint32_t rootPage);
+
 // Sorts `entries`, refuses (Constraint) equal non-null keys in a unique
 // index, and writes the tree over the index's pages: its current pages are
 // reused, more are allocated through `allocator` (owned by the index's usage

@@ -2,6 +2,8 @@
 
 #include "db/text.h"
 
+#include <algorithm>
+
 namespace varnika::jet {
 
 Result<TextCollation> columnCollation(const ColumnDef& column, uint16_t databaseLcid, uint8_t databaseVersion)
@@ -59,6 +61,38 @@ Status JetIndexMaintainer::rebuild(PageAllocator& allocator, const RealIndexDef&
     return rebuildIndex(allocator, def.firstPage(), index, std::move(entries));
 }
 
+Status JetIndexMaintainer::verify(const RealIndexDef& index, const RowChange& change)
+{
+    const TableDef& def = m_table.def();
+    std::vector<std::vector<uint8_t>> expected;
+    VK_ASSIGN_OR_RETURN(Table::Scanner scanner, m_table.scan());
+    for (;;) {
+        VK_ASSIGN_OR_RETURN(bool more, scanner.next());
+        if (!more) break;
+        std::vector<Variant> values;
+        if (scanner.pointer() == change.row) {
+            if (change.kind == RowChangeKind::Insert) continue;  // not in the index yet
+            if (change.oldValues) values = *change.oldValues;
+        }
+        if (values.empty()) {
+            VK_ASSIGN_OR_RETURN(values, scanner.values());
+        }
+        VK_ASSIGN_OR_RETURN(std::optional<IndexKeyEntry> e, indexEntryFor(def, index, values, m_lcid, m_version));
+        if (!e) continue;
+        e->row = scanner.pointer();
+        expected.push_back(leafEntryBytes(*e));
+    }
+    std::sort(expected.begin(), expected.end());
+    VK_ASSIGN_OR_RETURN(std::vector<std::vector<uint8_t>> stored, readIndexEntries(m_table.pager(), index.rootPage));
+    if (stored != expected) {
+        return notSupported("an index of table \"" + toUtf8(m_table.name()) +
+                            "\" holds keys that this engine does not make the same way; to keep the index right "
+                            "for Access, the table is not changed");
+    }
+    m_verified.insert(index.rootPage);
+    return Status::ok();
+}
+
 Status JetIndexMaintainer::apply(PageAllocator& allocator, const RowChange& change)
 {
     const TableDef& def = m_table.def();
@@ -72,6 +106,7 @@ Status JetIndexMaintainer::apply(PageAllocator& allocator, const RowChange& chan
         }
         bool same = before.has_value() == after.has_value() && (!before || before->key == after->key);
         if (change.kind == RowChangeKind::Update && same) continue;
+        if (!m_verified.count(index.rootPage)) VK_RETURN_IF_ERROR(verify(index, change));
         std::optional<RowPointer> without;
         if (change.kind == RowChangeKind::Delete) without = change.row;
         VK_RETURN_IF_ERROR(rebuild(allocator, index, without));

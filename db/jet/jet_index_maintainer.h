@@ -11,6 +11,7 @@
 #include "db/jet/table.h"
 
 #include <optional>
+#include <set>
 #include <vector>
 
 namespace varnika::jet {
@@ -27,8 +28,11 @@ Result<std::optional<IndexKeyEntry>> indexEntryFor(const TableDef& def, const Re
 
 class JetIndexMaintainer final : public IndexMaintainer {
 public:
-    JetIndexMaintainer(Table& table, uint16_t databaseLcid, uint8_t databaseVersion)
-        : m_table(table), m_lcid(databaseLcid), m_version(databaseVersion) {}
+    // `verified` holds the root pages of the indexes already found to hold
+    // exactly the keys this engine makes for their rows; it outlives the
+    // maintainer (the database keeps it), so each index is checked once.
+    JetIndexMaintainer(Table& table, uint16_t databaseLcid, uint8_t databaseVersion, std::set<uint32_t>& verified)
+        : m_table(table), m_lcid(databaseLcid), m_version(databaseVersion), m_verified(verified) {}
 
     Status apply(PageAllocator& allocator, const RowChange& change) override;
 
@@ -36,10 +40,17 @@ public:
     // (a row being deleted, which the writer removes after this).
     Status rebuild(PageAllocator& allocator, const RealIndexDef& index, std::optional<RowPointer> without = std::nullopt);
 
+    // Compares the stored entries of the index with the keys of the rows as
+    // they were before `change` (NotSupported when they differ: the file's
+    // keys were made under rules this engine does not reproduce, and
+    // rewriting them would move entries Access expects elsewhere).
+    Status verify(const RealIndexDef& index, const RowChange& change);
+
 private:
     Table& m_table;
     uint16_t m_lcid;
     uint8_t m_version;
+    std::set<uint32_t>& m_verified;
 };
 
 }  // namespace varnika::jet

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <set>
 #include <sstream>
 
@@ -47,40 +49,9 @@ void expectIndexesMatchRows(const std::filesystem::path& file, const std::u16str
             (*e)->row = scan->pointer();
             expected.insert(jet::leafEntryBytes(**e));
         }
-        // Leaf chain from the leftmost leaf.
-        std::vector<std::vector<uint8_t>> stored;
-        uint32_t page = ix.rootPage;
-        for (;;) {
-            auto ref = (*db)->pager().read(page);
-            ASSERT_TRUE(ref.isOk());
-            const jet::PageBuffer& b = **ref;
-            if (b[0] == uint8_t(jet::PageType::IndexLeaf)) break;
-            // Descend through the first entry (or the tail when there is none).
-            jet::ByteReader r(b.data(), b.size());
-            size_t end = 0;
-            for (size_t k = 1; k <= jet::indexpage::kMaxEntryData; ++k)
-                if (b[jet::indexpage::kEntryBitmap + k / 8] & (1 << (k % 8))) { end = k; break; }
-            page = end ? r.u32be(jet::indexpage::kEntryData + end - 4) : r.u32(jet::indexpage::kTailChild);
-        }
-        while (page) {
-            auto ref = (*db)->pager().read(page);
-            ASSERT_TRUE(ref.isOk());
-            const jet::PageBuffer& b = **ref;
-            jet::ByteReader r(b.data(), b.size());
-            size_t prefix = r.u16(jet::indexpage::kPrefixLength), start = 0;
-            std::vector<uint8_t> first;
-            for (size_t k = 1; k <= jet::indexpage::kMaxEntryData; ++k) {
-                if (!(b[jet::indexpage::kEntryBitmap + k / 8] & (1 << (k % 8)))) continue;
-                std::vector<uint8_t> e(b.begin() + long(jet::indexpage::kEntryData + start),
-                                       b.begin() + long(jet::indexpage::kEntryData + k));
-                if (first.empty()) first = e;
-                else e.insert(e.begin(), first.begin(), first.begin() + long(prefix));
-                stored.push_back(std::move(e));
-                start = k;
-            }
-            page = r.u32(jet::indexpage::kNext);
-        }
-        EXPECT_EQ(stored, std::vector<std::vector<uint8_t>>(expected.begin(), expected.end()))
+        auto stored = jet::readIndexEntries((*db)->pager(), ix.rootPage);
+        ASSERT_TRUE(stored.isOk()) << stored.status().toString();
+        EXPECT_EQ(*stored, std::vector<std::vector<uint8_t>>(expected.begin(), expected.end()))
             << "index " << &ix - &def.realIndexes()[0] << " of " << toUtf8(tableName);
     }
 }
@@ -190,6 +161,72 @@ TEST(RecordSetWrite, ConversionAndRefusalsChangeNothing)
     ASSERT_TRUE(data.Recordset()->Close().isOk());
     if (test::haveProgram("mdb-export")) {
         EXPECT_EQ(exportTable(file, "Table1"), before);
+    }
+}
+
+std::vector<uint8_t> fileBytes(const std::filesystem::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+// Changes byte `offset` of page `page` of the file.
+void patch(const std::filesystem::path& p, uint32_t page, size_t offset, uint8_t value)
+{
+    std::fstream f(p, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(std::streamoff(page) * 4096 + std::streamoff(offset));
+    f.put(char(value));
+}
+
+TEST(RecordSetWrite, AnIndexWhoseKeysWeDoNotReproduceIsNotTouched)
+{
+    VK_REQUIRE_FIXTURES(fixtures);
+    struct Case {
+        const char* what;
+        uint32_t page;
+        size_t offset;
+        uint8_t value;
+    } cases[] = {
+        // testV2000 Table1: leaf page 26 holds the index on B; its first
+        // entry is "b" (7f 4c 01 00 ...): make it "c".
+        {"a stored key that differs from its row", 26, 0x1E1, 0x4D},
+        // Column B's sort order (descriptor +11 in TDEF page 24) becomes
+        // German, whose tables the engine does not have.
+        {"a sort order the engine cannot build", 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        test::TempDir dir;
+        auto file = test::copyWritable(fixtures / "jet4" / "testV2000.mdb", dir.file("t.mdb"));
+        if (c.page) {
+            patch(file, c.page, c.offset, c.value);
+        } else {
+            auto db = jet::Database::open(file.string(), jet::OpenMode::ReadOnly);
+            ASSERT_TRUE(db.isOk());
+            auto t = (*db)->table(u"Table1");
+            ASSERT_TRUE(t.isOk());
+            const jet::TableDef& def = (*t)->def();
+            int col = def.findColumn(u"B");
+            size_t at = jet::tdef::kVariablePart + def.realIndexes().size() * jet::tdef::kRealIndexCounterSize +
+                        size_t(col) * jet::tdef::kColumnSize + jet::tdef::kColTypeSpecific;
+            uint32_t tdefPage = def.firstPage();
+            db->reset();
+            patch(file, tdefPage, at, 0x07);  // 0x0407
+        }
+        const std::vector<uint8_t> before = fileBytes(file);
+        DataControl data;
+        data.SetDatabaseName(fromUtf8(file.string()));
+        data.SetRecordSource(u"Table1");
+        ASSERT_TRUE(data.Refresh().isOk());
+        RecordSet* rs = data.Recordset();
+        ASSERT_TRUE(rs->Edit().isOk());
+        ASSERT_TRUE(rs->Fields(u"B").value()->SetValue(Variant::text(u"zzz")).isOk());
+        Status s = rs->Update();
+        EXPECT_EQ(s.code(), ErrorCode::NotSupported) << c.what << ": " << s.toString();
+        ASSERT_TRUE(rs->Close().isOk());
+        data.SetRecordSource(u"Table2");
+        ASSERT_TRUE(data.Refresh().isOk());
+        ASSERT_TRUE(data.Recordset()->Close().isOk());
+        EXPECT_EQ(fileBytes(file), before) << c.what;
     }
 }
 
