@@ -61,28 +61,38 @@ Status JetIndexMaintainer::rebuild(PageAllocator& allocator, const RealIndexDef&
     return rebuildIndex(allocator, def.firstPage(), index, std::move(entries));
 }
 
-Status JetIndexMaintainer::verify(const RealIndexDef& index, const RowChange& change)
+Result<std::vector<std::vector<uint8_t>>> expectedIndexEntries(Table& table, const RealIndexDef& index, uint16_t lcid,
+                                                               uint8_t version, std::optional<RowOverride> replaced)
 {
-    const TableDef& def = m_table.def();
+    const TableDef& def = table.def();
     std::vector<std::vector<uint8_t>> expected;
-    VK_ASSIGN_OR_RETURN(Table::Scanner scanner, m_table.scan());
+    VK_ASSIGN_OR_RETURN(Table::Scanner scanner, table.scan());
     for (;;) {
         VK_ASSIGN_OR_RETURN(bool more, scanner.next());
         if (!more) break;
         std::vector<Variant> values;
-        if (scanner.pointer() == change.row) {
-            if (change.kind == RowChangeKind::Insert) continue;  // not in the index yet
-            if (change.oldValues) values = *change.oldValues;
-        }
-        if (values.empty()) {
+        if (replaced && scanner.pointer() == replaced->row) {
+            if (!replaced->values) continue;
+            values = *replaced->values;
+        } else {
             VK_ASSIGN_OR_RETURN(values, scanner.values());
         }
-        VK_ASSIGN_OR_RETURN(std::optional<IndexKeyEntry> e, indexEntryFor(def, index, values, m_lcid, m_version));
+        VK_ASSIGN_OR_RETURN(std::optional<IndexKeyEntry> e, indexEntryFor(def, index, values, lcid, version));
         if (!e) continue;
         e->row = scanner.pointer();
         expected.push_back(leafEntryBytes(*e));
     }
     std::sort(expected.begin(), expected.end());
+    return expected;
+}
+
+Status JetIndexMaintainer::verify(const RealIndexDef& index, const RowChange& change)
+{
+    // The index as it was before the change: the changed row with its old
+    // values, an inserted row not at all.
+    RowOverride before{change.row, change.kind == RowChangeKind::Insert ? nullptr : change.oldValues};
+    VK_ASSIGN_OR_RETURN(std::vector<std::vector<uint8_t>> expected,
+                        expectedIndexEntries(m_table, index, m_lcid, m_version, before));
     VK_ASSIGN_OR_RETURN(std::vector<std::vector<uint8_t>> stored, readIndexEntries(m_table.pager(), index.rootPage));
     if (stored != expected) {
         return notSupported("an index of table \"" + toUtf8(m_table.name()) +

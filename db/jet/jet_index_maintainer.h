@@ -26,6 +26,17 @@ Result<std::optional<IndexKeyEntry>> indexEntryFor(const TableDef& def, const Re
                                                 const std::vector<Variant>& values, uint16_t databaseLcid,
                                                 uint8_t databaseVersion);
 
+// The leaf entries (key and row id) the index should hold for the table's
+// rows as they stand, sorted. `replaced` gives, for one row, the values to
+// use instead of the stored ones (nullptr: leave that row out).
+struct RowOverride {
+    RowPointer row;
+    const std::vector<Variant>* values = nullptr;
+};
+Result<std::vector<std::vector<uint8_t>>> expectedIndexEntries(Table& table, const RealIndexDef& index,
+                                                               uint16_t databaseLcid, uint8_t databaseVersion,
+                                                               std::optional<RowOverride> replaced = std::nullopt);
+
 class JetIndexMaintainer final : public IndexMaintainer {
 public:
     // `verified` holds the root pages of the indexes already found to hold
