@@ -26,4 +26,8 @@ Status runTables(const std::vector<std::string>& args, std::FILE* out);
 Status runColumns(const std::vector<std::string>& args, std::FILE* out);
 Status runExport(const std::vector<std::string>& args, std::FILE* out);
 
+// Consistency check (check_command.cpp): reads only; a file found unsound is
+// reported on the output and makes the command fail.
+Status runCheck(const std::vector<std::string>& args, std::FILE* out);
+
 }  // namespace varnika::tool

@@ -13,6 +13,7 @@ const Command kCommands[] = {
     {"tables", "FILE", 1, runTables},
     {"columns", "FILE TABLE", 2, runColumns},
     {"export", "FILE TABLE", 2, runExport},
+    {"check", "FILE", 1, runCheck},
 };
 
 int usage()
