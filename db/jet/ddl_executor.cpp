@@ -310,6 +310,8 @@ Status DdlExecutor::createTable(const CreateTable& statement)
 Status DdlExecutor::createIndex(const CreateIndex& statement)
 {
     VK_ASSIGN_OR_RETURN(std::shared_ptr<Table> table, m_db->table(statement.table));
+    // Inserts changed the stored counters since the definition was read.
+    VK_RETURN_IF_ERROR(table->reload());
     const TableDef& old = table->def();
     const IndexSpec& spec = statement.index;
     if (!isValidObjectName(spec.name)) return invalidArgument("the index name " + quoted(spec.name) + " is not valid");
@@ -414,6 +416,8 @@ Status DdlExecutor::insertInto(const InsertInto& statement)
 Status DdlExecutor::addColumn(const AlterTableAddColumn& statement)
 {
     VK_ASSIGN_OR_RETURN(std::shared_ptr<Table> table, m_db->table(statement.table));
+    // Inserts changed the stored counters since the definition was read.
+    VK_RETURN_IF_ERROR(table->reload());
     const TableDef& old = table->def();
     const ColumnSpec& spec = statement.column;
     if (!isValidObjectName(spec.name)) return invalidArgument("the field name " + quoted(spec.name) + " is not valid");

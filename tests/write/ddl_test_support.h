@@ -16,7 +16,9 @@
 
 #include <algorithm>
 #include <fstream>
+#include <cstring>
 #include <iterator>
+#include <map>
 
 namespace varnika::jet::ddltest {
 
