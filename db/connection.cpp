@@ -1,5 +1,7 @@
 #include "db/connection.h"
 
+#include "db/jet/ddl_executor.h"
+
 #include "db/jet/database.h"
 #include "db/jet/record_sets.h"
 #include "db/text.h"
@@ -140,10 +142,26 @@ Result<std::unique_ptr<RecordSet>> Connection::OpenSchema(int schema, const std:
     return notSupported("schema rowset " + std::to_string(schema) + " is not supported");
 }
 
-Status Connection::Execute(std::u16string_view, int)
+Status Connection::Execute(std::u16string_view commandText, int)
 {
     if (!m_database) return notOpen();
-    return notSupported("data-definition statements are not supported yet");
+    // The connection reads until the first statement that changes the file;
+    // it is then opened again for writing (and left as it was if that fails).
+    if (!m_database->isWritable()) {
+        std::string path = m_database->path();
+        m_database.reset();
+        auto writable = jet::Database::open(path, jet::OpenMode::ReadWrite);
+        if (!writable.isOk()) {
+            VK_ASSIGN_OR_RETURN(m_database, jet::Database::open(path, jet::OpenMode::ReadOnly));
+            return writable.status();
+        }
+        m_database = *writable;
+        if (!m_database->isWritable()) {
+            const std::string& why = m_database->pager().readOnlyReason();
+            return Status(ErrorCode::ReadOnly, why.empty() ? "the database cannot be changed" : "cannot change the database: " + why);
+        }
+    }
+    return jet::executeDdl(m_database, commandText, RegionalSettings::unitedStates());
 }
 
 Status Connection::Close()

@@ -61,4 +61,11 @@ Result<TableChange> Database::changeTable(Table& table)
     return c;
 }
 
+Status Database::reloadCatalog()
+{
+    VK_ASSIGN_OR_RETURN(Catalog catalog, Catalog::load(*m_pager));
+    m_catalog = std::move(catalog);
+    return Status::ok();
+}
+
 }  // namespace varnika::jet

@@ -50,6 +50,9 @@ public:
     // with ReadOnly (and the reason) when the file cannot be written.
     Result<TableChange> changeTable(Table& table);
 
+    // Reads the table list again (after a table was created).
+    Status reloadCatalog();
+
 private:
     Database() = default;
     std::unique_ptr<Pager> m_pager;

@@ -363,9 +363,24 @@ TEST_F(RecordSetTest, ConnectionSchema)
     }
     EXPECT_EQ(order, u"ABCDEFGHI");
     EXPECT_EQ(c.OpenSchema(99, {}).status().code(), ErrorCode::NotSupported);
-    EXPECT_EQ(c.Execute(u"ALTER TABLE Table1 ADD COLUMN X TEXT(5)").code(), ErrorCode::NotSupported);
     ASSERT_TRUE(c.Close().isOk());
     EXPECT_FALSE(c.isOpen());
+
+    // Execute changes a copy: the connection reads until then and opens the
+    // file for writing at the first statement.
+    test::TempDir temp;
+    std::filesystem::path copy = test::copyWritable(path, temp.file("copy.mdb"));
+    Connection w;
+    ASSERT_TRUE(w.Open(u"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + fromUtf8(copy.string())).isOk());
+    Status added = w.Execute(u"ALTER TABLE Table1 ADD COLUMN X TEXT(5)");
+    EXPECT_TRUE(added.isOk()) << added.toString();
+    EXPECT_EQ(w.Execute(u"ALTER TABLE Table1 ADD COLUMN X TEXT(5)").code(), ErrorCode::InvalidArgument);
+    EXPECT_EQ(w.Execute(u"DROP TABLE Table1").code(), ErrorCode::InvalidArgument);
+    auto xs = w.OpenSchema(adSchemaColumns, {Variant(), Variant(), Variant::text(u"Table1"), Variant::text(u"X")});
+    ASSERT_TRUE(xs.isOk());
+    EXPECT_EQ(*(*xs)->RecordCount(), 1);
+    ASSERT_TRUE((*xs)->Close().isOk());
+    ASSERT_TRUE(w.Close().isOk());
 
     struct Bad { const char16_t* text; ErrorCode code; };
     for (const Bad& b : {Bad{u"Data Source=x.mdb", ErrorCode::InvalidArgument},

@@ -19,6 +19,7 @@ struct Command {
     const char* usage;  // arguments, e.g. "FILE TABLE"
     size_t argumentCount;
     CommandFunction run;
+    size_t optionalArgumentCount = 0;  // allowed after the required ones
 };
 
 // Read commands (read_commands.cpp).
@@ -26,8 +27,15 @@ Status runTables(const std::vector<std::string>& args, std::FILE* out);
 Status runColumns(const std::vector<std::string>& args, std::FILE* out);
 Status runExport(const std::vector<std::string>& args, std::FILE* out);
 
+<<<<<<< HEAD
 // Consistency check (check_command.cpp): reads only; a file found unsound is
 // reported on the output and makes the command fail.
 Status runCheck(const std::vector<std::string>& args, std::FILE* out);
+=======
+// Write commands (write_commands.cpp). A failure the command already
+// reported on stderr comes back with an empty message.
+Status runCreate(const std::vector<std::string>& args, std::FILE* out);
+Status runExec(const std::vector<std::string>& args, std::FILE* out);
+>>>>>>> ddl
 
 }  // namespace varnika::tool

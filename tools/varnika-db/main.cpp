@@ -14,6 +14,8 @@ const Command kCommands[] = {
     {"columns", "FILE TABLE", 2, runColumns},
     {"export", "FILE TABLE", 2, runExport},
     {"check", "FILE", 1, runCheck},
+    {"create", "FILE [--sort general|turkish]", 1, runCreate, 2},
+    {"exec", "FILE  (statements on standard input, one a line)", 1, runExec},
 };
 
 int usage()
@@ -31,13 +33,14 @@ int main(int argc, char** argv)
     for (const Command& c : kCommands) {
         if (std::strcmp(argv[1], c.name) != 0) continue;
         std::vector<std::string> args(argv + 2, argv + argc);
-        if (args.size() != c.argumentCount) {
+        if (args.size() < c.argumentCount || args.size() > c.argumentCount + c.optionalArgumentCount) {
             std::fprintf(stderr, "usage: varnika-db %s %s\n", c.name, c.usage);
             return 1;
         }
         varnika::Status s = c.run(args, stdout);
         if (std::fflush(stdout) != 0 && s.isOk()) s = varnika::ioError("the output could not be written");
         if (!s.isOk()) {
+            if (s.message().empty()) return 1;
             std::fprintf(stderr, "varnika-db: %s\n", s.toString().c_str());
             return 1;
         }
