@@ -2,6 +2,7 @@
 // Named offsets and constants of the Jet 4 file format (see the project's
 // format reference). Page code uses these names, never bare numbers.
 
+#include <compare>
 #include <cstddef>
 #include <cstdint>
 
@@ -61,6 +62,7 @@ constexpr uint16_t kSlotDeleted = kSlotLookup | kSlotNotBaseRow;
 constexpr int kMaxSlots = 255;
 constexpr uint32_t kLongValueOwner = 0x4C41564C;  // "LVAL"
 constexpr size_t kOverflowPointerSize = 4;
+constexpr uint16_t kSlotUnknownFlag = 0x2000;  // never set in Access files
 }  // namespace datapage
 
 // Table definition pages and the concatenated definition buffer.
@@ -166,6 +168,8 @@ constexpr uint32_t kKindSingleRow = 0x40000000;
 constexpr uint32_t kKindChain = 0x00000000;
 constexpr size_t kMaxInline = 64;
 constexpr size_t kChainPointerSize = 4;
+constexpr size_t kMaxSingleRow = 4076;  // data bytes of one LVAL row
+constexpr size_t kMaxChainPiece = kMaxSingleRow - kChainPointerSize;
 }  // namespace longvalue
 
 // Usage-map rows and usage-map pages.
@@ -180,6 +184,9 @@ constexpr size_t kMapPageBitmap = 4;  // type-0x05 page: 05 01 00 00, then bits
 constexpr uint32_t kPagesPerMapPage = (4096 - kMapPageBitmap) * 8;
 constexpr uint32_t kGlobalMapPage = 1;
 constexpr uint8_t kGlobalMapRow = 0;
+constexpr size_t kMapPageReserved = 2;    // the two zero bytes after type and marker
+constexpr size_t kStandardRowSize = 69;   // what Access writes: 64 bitmap bytes or 17 pointers
+constexpr size_t kReferencePointerSize = 4;
 }  // namespace usagemap
 
 // Pointer form of a row id: row number in the low byte, page above it.
