@@ -8,16 +8,28 @@ namespace varnika::jet {
 
 Result<std::shared_ptr<Database>> Database::open(const std::string& path, OpenMode mode)
 {
-    VK_ASSIGN_OR_RETURN(std::unique_ptr<PageFile> file, openPosixFile(path, mode));
-    return open(std::move(file));
+    {
+        // Refuse a file that is not a Jet 4 database before the pager
+        // takes a lock or makes a journal beside it.
+        VK_ASSIGN_OR_RETURN(std::unique_ptr<PageFile> probe, openPosixFile(path, OpenMode::ReadOnly));
+        VK_RETURN_IF_ERROR(DatabaseHeader::read(*probe).status());
+    }
+    VK_ASSIGN_OR_RETURN(std::unique_ptr<Pager> pager, Pager::open(path, mode));
+    return open(std::move(pager));
 }
 
 Result<std::shared_ptr<Database>> Database::open(std::unique_ptr<PageFile> file)
 {
-    VK_ASSIGN_OR_RETURN(DatabaseHeader header, DatabaseHeader::read(*file));
+    VK_RETURN_IF_ERROR(DatabaseHeader::read(*file).status());
+    return open(std::make_unique<Pager>(std::move(file)));
+}
+
+Result<std::shared_ptr<Database>> Database::open(std::unique_ptr<Pager> pager)
+{
+    VK_ASSIGN_OR_RETURN(DatabaseHeader header, DatabaseHeader::read(pager->file()));
     std::shared_ptr<Database> db(new Database());
     db->m_header = header;
-    db->m_pager = std::make_unique<Pager>(std::move(file));
+    db->m_pager = std::move(pager);
     // A clear file's page 1 is the data page of the global usage map; an
     // encrypted file shows noise there.
     if (db->m_pager->pageCount() <= usagemap::kGlobalMapPage)
