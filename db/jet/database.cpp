@@ -1,22 +1,35 @@
 #include "db/jet/database.h"
 
 #include "db/jet/bytes.h"
+#include "db/jet/database_header.h"
+#include "db/jet/journal.h"
 #include "db/jet/jet_index_maintainer.h"
 #include "db/jet/table_row_format.h"
 #include "db/jet/table_writer.h"
 #include "db/jet/page_layout.h"
 #include "db/text.h"
 
+#include <filesystem>
+
 namespace varnika::jet {
 
 Result<std::shared_ptr<Database>> Database::open(const std::string& path, OpenMode mode)
 {
+    // Refuse a file that is not a Jet 4 database before the pager takes a
+    // lock or makes a journal beside it. With a journal present the header
+    // page may be the one a crash left half written: let the pager roll
+    // back first and check the header afterwards.
+    if (!std::filesystem::exists(journalPathFor(path))) {
+        VK_ASSIGN_OR_RETURN(std::unique_ptr<PageFile> probe, openPosixFile(path, OpenMode::ReadOnly));
+        VK_RETURN_IF_ERROR(DatabaseHeader::read(*probe).status());
+    }
     VK_ASSIGN_OR_RETURN(std::unique_ptr<Pager> pager, Pager::open(path, mode));
     return open(std::move(pager));
 }
 
 Result<std::shared_ptr<Database>> Database::open(std::unique_ptr<PageFile> file)
 {
+    VK_RETURN_IF_ERROR(DatabaseHeader::read(*file).status());
     return open(std::make_unique<Pager>(std::move(file)));
 }
 

@@ -30,10 +30,14 @@ struct TableChange {
 
 class Database {
 public:
-    // Opens a file on disk; `path` is UTF-8.
+    // Opens a file on disk; `path` is UTF-8. The header is checked before
+    // anything is created next to the file; then the pager opens it with its
+    // rollback journal and lock (Pager::open). A file that cannot be written
+    // opens read-only and pager().readOnlyReason() says why.
     static Result<std::shared_ptr<Database>> open(const std::string& path, OpenMode mode);
     // Opens an already opened file (tests use a MemoryPageFile).
     static Result<std::shared_ptr<Database>> open(std::unique_ptr<PageFile> file);
+    // Opens over a pager the caller set up.
     static Result<std::shared_ptr<Database>> open(std::unique_ptr<Pager> pager);
 
     Pager& pager() { return *m_pager; }

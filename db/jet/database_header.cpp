@@ -3,6 +3,7 @@
 #include "db/jet/bytes.h"
 #include "db/jet/page_layout.h"
 #include "db/jet/pager.h"
+#include "db/jet/rc4.h"
 
 #include <cmath>
 #include <cstring>
@@ -27,26 +28,7 @@ std::string_view engineName(std::span<const uint8_t> page)
 
 }  // namespace
 
-void applyHeaderMask(std::span<uint8_t> bytes)
-{
-    std::array<uint8_t, 256> s;
-    for (size_t i = 0; i < s.size(); ++i) s[i] = uint8_t(i);
-    uint8_t key[4];
-    putU32(key, 0, header::kRc4Key);
-    uint8_t j = 0;
-    for (size_t i = 0; i < s.size(); ++i) {
-        j = uint8_t(j + s[i] + key[i % 4]);
-        std::swap(s[i], s[j]);
-    }
-    uint8_t a = 0;
-    j = 0;
-    for (uint8_t& b : bytes) {
-        a = uint8_t(a + 1);
-        j = uint8_t(j + s[a]);
-        std::swap(s[a], s[j]);
-        b ^= s[uint8_t(s[a] + s[j])];
-    }
-}
+void applyHeaderMask(std::span<uint8_t> bytes) { rc4Apply(header::kRc4Key, bytes.data(), bytes.size()); }
 
 Result<DatabaseHeader> DatabaseHeader::parse(std::span<const uint8_t> page, uint64_t fileSize)
 {
