@@ -45,6 +45,7 @@ public:
         return m_pages[page] = std::move(p);
     }
     void dirty(uint32_t page) { m_dirty.insert(page); }
+    const std::set<uint32_t>& dirtyPages() const { return m_dirty; }
     void forget(uint32_t page)
     {
         m_dirty.erase(page);
@@ -114,6 +115,45 @@ public:
             page = childAt(*p, i);
         }
         return corruption("index tree under page " + std::to_string(m_root) + " is deeper than any sound index");
+    }
+
+    // Pages that grew past a page's room without an insert (a node entry
+    // replaced by a longer copy, a tail turned into an entry) are split
+    // here, after the operation's other changes.
+    Status splitOverfull()
+    {
+        for (size_t round = 0; round < 4 * kMaxDepth; ++round) {
+            std::optional<uint32_t> over;
+            for (uint32_t page : m_work.dirtyPages()) {
+                const IndexPage& p = *m_work.load(page).value();
+                if (encodedEntrySize(p.entries, p.isNode()) > kMaxEntryData) {
+                    over = page;
+                    break;
+                }
+            }
+            if (!over) return Status::ok();
+            const IndexPage& p = *m_work.load(*over).value();
+            if (p.entries.empty()) return corruption(pageName(*over) + " overflows without entries");
+            std::vector<Step> path;
+            VK_RETURN_IF_ERROR(descendTo(p.entries.front().bytes, *over, path));
+            VK_RETURN_IF_ERROR(splitIfNeeded(path, *over));
+        }
+        return corruption("index pages keep overflowing after splits");
+    }
+
+    // The nodes above `stop`, found by searching for an entry inside it.
+    Status descendTo(const std::vector<uint8_t>& target, uint32_t stop, std::vector<Step>& path)
+    {
+        uint32_t page = m_root;
+        for (size_t depth = 0; depth < kMaxDepth; ++depth) {
+            if (page == stop) return Status::ok();
+            VK_ASSIGN_OR_RETURN(IndexPage * p, m_work.load(page));
+            if (p->isLeaf()) break;
+            VK_ASSIGN_OR_RETURN(size_t i, chooseChild(*p, target, page));
+            path.push_back({page, i});
+            page = childAt(*p, i);
+        }
+        return corruption(pageName(stop) + " cannot be reached from the index root");
     }
 
     Result<std::vector<uint8_t>> lastOfSubtree(uint32_t page)
@@ -434,6 +474,7 @@ Status IndexTree::insert(std::span<const uint8_t> key, RowId row, bool unique, I
     ops.work().dirty(leafPage);
     if (pos + 1 == leaf->entries.size()) ops.updateParents(path, path.size(), entry.bytes);
     VK_RETURN_IF_ERROR(ops.splitIfNeeded(path, leafPage));
+    VK_RETURN_IF_ERROR(ops.splitOverfull());
     return ops.work().flush();
 }
 
@@ -455,6 +496,7 @@ Status IndexTree::remove(std::span<const uint8_t> key, RowId row, IndexPageAlloc
     } else if (!path.empty()) {
         VK_RETURN_IF_ERROR(ops.removePage(path, leafPage));
     }
+    VK_RETURN_IF_ERROR(ops.splitOverfull());
     return ops.work().flush();
 }
 
