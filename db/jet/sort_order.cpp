@@ -13,7 +13,7 @@ constexpr size_t kMaxKeyCodeUnits = 255;
 constexpr char16_t kSurrogateFirst = 0xD800;
 constexpr char16_t kSurrogateLast = 0xDFFF;
 constexpr size_t kCodeUnits = 0x10000;
-constexpr uint8_t kAccentNone = 0x02;
+constexpr uint8_t kAccentNone = 0x02;  // an accent position without accent
 constexpr uint8_t kSurrogateExtra = 0x3F;
 
 std::string hex4(uint32_t v)
@@ -83,21 +83,22 @@ void overrideCode(Tables& t, char16_t unit, CodeClass cls, std::initializer_list
 }
 
 // General Legacy with the Turkish alphabet: Ç Ğ Ö Ş Ü sort as letters of
-// their own, and the dotted / dotless i pair up as İ-i and I-ı.
+// their own, and the dotted / dotless i pair up as İ-i and I-ı. Access
+// stores each of these letters as two primary bytes (letter, then a second
+// byte), not as a letter plus an accent code: "Koş" is 5C 64 6C 07 01.
 std::shared_ptr<Tables> turkish(const Tables& legacy)
 {
     auto t = std::make_shared<Tables>(legacy);
-    const auto I = CodeClass::International;
     const auto S = CodeClass::Simple;
-    for (char16_t u : {u'Ç', u'ç'}) overrideCode(*t, u, I, {0x4E}, {0x03});
-    for (char16_t u : {u'Ğ', u'ğ'}) overrideCode(*t, u, I, {0x56}, {kAccentNone});
-    for (char16_t u : {u'Ö', u'ö'}) overrideCode(*t, u, I, {0x65}, {kAccentNone});
-    for (char16_t u : {u'Ş', u'ş'}) overrideCode(*t, u, I, {0x6C}, {0x07});
-    for (char16_t u : {u'Ü', u'ü'}) overrideCode(*t, u, I, {0x70}, {0x03});
-    for (char16_t u : {u'ı', u'I'}) overrideCode(*t, u, I, {0x58}, {0x06});
+    for (char16_t u : {u'Ç', u'ç'}) overrideCode(*t, u, S, {0x4E, 0x03}, {});
+    for (char16_t u : {u'Ğ', u'ğ'}) overrideCode(*t, u, S, {0x56, 0x02}, {});
+    for (char16_t u : {u'Ö', u'ö'}) overrideCode(*t, u, S, {0x65, 0x02}, {});
+    for (char16_t u : {u'Ş', u'ş'}) overrideCode(*t, u, S, {0x6C, 0x07}, {});
+    for (char16_t u : {u'Ü', u'ü'}) overrideCode(*t, u, S, {0x70, 0x03}, {});
+    for (char16_t u : {u'ı', u'I'}) overrideCode(*t, u, S, {0x58, 0x06}, {});
     for (char16_t u : {u'i', u'İ'}) overrideCode(*t, u, S, {0x59}, {});
-    // Ĳ is I then J: two accent positions, the first 06, the second none.
-    overrideCode(*t, u'Ĳ', I, {0x58, 0x5B}, {0x06, kAccentNone});
+    // Ĳ / ĳ are the two letters I J / i j.
+    overrideCode(*t, u'Ĳ', S, {0x58, 0x06, 0x5B}, {});
     overrideCode(*t, u'ĳ', S, {0x59, 0x5B}, {});
     return t;
 }
