@@ -1,5 +1,6 @@
 #include "db/jet/index_key.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -191,6 +192,18 @@ Result<std::vector<uint8_t>> encodeIndexKey(std::span<const IndexKeyColumn> colu
     std::vector<uint8_t> out;
     for (size_t i = 0; i < columns.size(); ++i) VK_RETURN_IF_ERROR(appendIndexKey(columns[i], values[i], out));
     return out;
+}
+
+Status verifyStoredIndexKey(std::span<const IndexKeyColumn> columns, std::span<const Variant> values,
+                            std::span<const uint8_t> storedKey)
+{
+    VK_ASSIGN_OR_RETURN(std::vector<uint8_t> mine, encodeIndexKey(columns, values));
+    if (std::ranges::equal(mine, storedKey)) return Status::ok();
+    size_t at = 0;
+    while (at < mine.size() && at < storedKey.size() && mine[at] == storedKey[at]) ++at;
+    return notSupported("the index key stored in the file differs from this engine's encoding at byte " +
+                        std::to_string(at) + " (" + std::to_string(storedKey.size()) + " bytes stored, " +
+                        std::to_string(mine.size()) + " computed); the index cannot be changed safely");
 }
 
 bool isAllNullKey(std::span<const uint8_t> key)

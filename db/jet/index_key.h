@@ -36,6 +36,13 @@ Status appendIndexKey(const IndexKeyColumn& column, const Variant& value, std::v
 // The key of a whole row: the concatenation over the index's columns.
 Result<std::vector<uint8_t>> encodeIndexKey(std::span<const IndexKeyColumn> columns, std::span<const Variant> values);
 
+// Before an index is changed: re-encodes a row's stored values and compares
+// them with the key found on disk for that row. A difference means this
+// engine does not reproduce the file's keys (unknown sort order, a table gap)
+// → NotSupported naming the first differing byte; nothing may be written.
+Status verifyStoredIndexKey(std::span<const IndexKeyColumn> columns, std::span<const Variant> values,
+                            std::span<const uint8_t> storedKey);
+
 // True when every column of the key is null (such keys never violate a
 // unique index). Works on the bytes alone: a value's flag is 0x7F / 0x80,
 // so a key of only 0x00 / 0xFF bytes holds null flags only.
