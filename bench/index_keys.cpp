@@ -1,6 +1,7 @@
 // Index key and tree throughput: Turkish text keys per second, and inserts
 // per second into a tree that grows to 1,000,000 entries.
 #include "db/jet/index_key.h"
+#include "db/jet/index_check.h"
 #include "db/jet/index_tree.h"
 #include "db/jet/page_file.h"
 #include "db/text.h"

@@ -1,4 +1,5 @@
 #include "db/jet/index_key.h"
+#include "db/jet/index_check.h"
 #include "db/jet/index_tree.h"
 #include "db/text.h"
 #include "index/index_fixture_util.h"

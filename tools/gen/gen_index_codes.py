@@ -58,11 +58,19 @@ def table(folder, base, ext):
     return b''.join(record(l) for l in low + high)
 
 
+def char(b):
+    # Octal escapes always have three digits, so a digit after one stays a digit.
+    c = chr(b)
+    if 0x20 <= b < 0x7F and c not in '\\"?':
+        return c
+    return f'\\{b:03o}'
+
+
 def literal(name, blob):
     out = [f"extern const unsigned char {name}[];",
            f"const unsigned char {name}[] ="]
-    for i in range(0, len(blob), 40):
-        out.append('    "' + ''.join(f'\\{b:03o}' for b in blob[i:i + 40]) + '"')
+    for i in range(0, len(blob), 64):
+        out.append('    "' + ''.join(char(b) for b in blob[i:i + 64]) + '"')
     out[-1] += ';'
     out.append(f"extern const size_t {name}Size;")
     out.append(f"const size_t {name}Size = {len(blob)};")
