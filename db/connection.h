@@ -42,7 +42,9 @@ public:
     // and DATA_TYPE.
     Result<std::unique_ptr<RecordSet>> OpenSchema(int schema, const std::vector<Variant>& restrictions);
 
-    // Runs one data-definition statement (ALTER TABLE ... ADD COLUMN ...).
+    // Runs one data-definition or insert statement (ALTER TABLE ... ADD
+    // COLUMN, CREATE TABLE, CREATE INDEX, INSERT INTO) as one commit; the
+    // database is opened for writing at the first call.
     Status Execute(std::u16string_view commandText, int options = -1);
 
     Status Close();

@@ -1,6 +1,53 @@
 #include "db/data_control.h"
 
+#include "db/jet/database.h"
+#include "db/jet/record_sets.h"
+#include "db/jet/sql_parser.h"
+#include "db/jet/sql_query.h"
+#include "db/text.h"
+
+#include <algorithm>
+#include <numeric>
+
 namespace varnika {
+namespace {
+
+// The rows a record source selects, fixed at the moment it is opened.
+Result<std::vector<jet::RowPointer>> selectRows(jet::Table& table, const RecordSourceQuery& query,
+                                                const RegionalSettings& settings)
+{
+    if (!query.isStatement) return table.rowPointers();
+    const jet::TableDef& def = table.def();
+    std::vector<SqlColumn> columns;
+    for (const jet::ColumnDef& c : def.columns()) columns.push_back({c.name, c.type(), c.displaySize()});
+    VK_ASSIGN_OR_RETURN(BoundQuery bound, bindQuery(query, columns, settings));
+
+    std::vector<jet::RowPointer> rows;
+    std::vector<std::vector<Variant>> kept;  // for ORDER BY only
+    VK_ASSIGN_OR_RETURN(jet::Table::Scanner scanner, table.scan());
+    for (;;) {
+        VK_ASSIGN_OR_RETURN(bool more, scanner.next());
+        if (!more) break;
+        VK_ASSIGN_OR_RETURN(std::vector<Variant> values, scanner.values());
+        VK_ASSIGN_OR_RETURN(Tri match, bound.matches(values));
+        if (match != Tri::True) continue;
+        rows.push_back(scanner.pointer());
+        if (bound.hasOrder()) kept.push_back(std::move(values));
+    }
+    if (bound.hasOrder()) {
+        std::vector<size_t> order(rows.size());
+        std::iota(order.begin(), order.end(), size_t(0));
+        std::stable_sort(order.begin(), order.end(),
+                         [&](size_t a, size_t b) { return bound.compareRows(kept[a], kept[b]) < 0; });
+        std::vector<jet::RowPointer> sorted;
+        sorted.reserve(rows.size());
+        for (size_t i : order) sorted.push_back(rows[i]);
+        rows = std::move(sorted);
+    }
+    return rows;
+}
+
+}  // namespace
 
 DataControl::DataControl() = default;
 DataControl::~DataControl() = default;
@@ -8,10 +55,17 @@ DataControl::~DataControl() = default;
 Status DataControl::Refresh()
 {
     if (m_recordSet) {
-        (void)m_recordSet->Close();
+        if (m_recordSet->isOpen()) (void)m_recordSet->Close();
         m_recordSet.reset();
     }
-    return notSupported("the database engine is not built yet");
+    if (m_databaseName.empty()) return invalidArgument("no database file is set");
+    VK_ASSIGN_OR_RETURN(RecordSourceQuery query, parseRecordSource(m_recordSource));
+    VK_ASSIGN_OR_RETURN(std::shared_ptr<jet::Database> db,
+                        jet::Database::open(toUtf8(m_databaseName), jet::OpenMode::ReadWrite));
+    VK_ASSIGN_OR_RETURN(std::shared_ptr<jet::Table> table, db->table(query.tableName));
+    VK_ASSIGN_OR_RETURN(std::vector<jet::RowPointer> rows, selectRows(*table, query, m_settings));
+    m_recordSet = std::make_unique<jet::TableRecordSet>(std::move(db), std::move(table), std::move(rows), m_settings);
+    return Status::ok();
 }
 
 }  // namespace varnika

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -89,6 +90,15 @@ Result<std::unique_ptr<PageFile>> openPosixFile(const std::string& path, OpenMod
     int flags = (mode == OpenMode::ReadWrite ? O_RDWR : O_RDONLY) | O_CLOEXEC;
     int fd = ::open(path.c_str(), flags);
     if (fd < 0) return ioError("cannot open " + path + ": " + std::strerror(errno));
+    // One writer at a time: a second Varnika or varnika-db that wants to
+    // change the file is refused while this one holds it.
+    if (mode == OpenMode::ReadWrite && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        int e = errno;
+        ::close(fd);
+        if (e == EWOULDBLOCK)
+            return Status(ErrorCode::Locked, "the file " + path + " is being changed by another program");
+        return ioError("cannot lock " + path + ": " + std::strerror(e));
+    }
     return std::unique_ptr<PageFile>(
         new PosixPageFile(fd, path, mode == OpenMode::ReadWrite, uint64_t(st.st_size)));
 }

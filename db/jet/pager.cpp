@@ -1,12 +1,130 @@
 #include "db/jet/pager.h"
 
+#include "db/jet/journal.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 namespace varnika::jet {
+namespace {
+
+// Access keeps "<name>.ldb" beside a database it has open and holds byte-range
+// locks on it while it does. A lock file nobody locks is left over from an
+// earlier session and does not stop us.
+Status checkAccessLockFile(const std::string& path)
+{
+    std::filesystem::path db(path);
+    std::filesystem::path dir = db.has_parent_path() ? db.parent_path() : std::filesystem::path(".");
+    std::string stem = db.stem().string();
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+        std::string name = entry.path().filename().string();
+        if (name.size() != stem.size() + 4) continue;
+        std::string lower;
+        for (char c : name) lower.push_back(char(c >= 'A' && c <= 'Z' ? c + 32 : c));
+        std::string want;
+        for (char c : stem + ".ldb") want.push_back(char(c >= 'A' && c <= 'Z' ? c + 32 : c));
+        if (lower != want) continue;
+        int fd = ::open(entry.path().c_str(), O_RDWR | O_CLOEXEC);
+        if (fd < 0) fd = ::open(entry.path().c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct flock probe {};
+        probe.l_type = F_WRLCK;
+        probe.l_whence = SEEK_SET;
+        probe.l_start = 0;
+        probe.l_len = 0;  // to the end of every possible offset: Jet locks beyond the file's end
+        bool live = ::fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
+        ::close(fd);
+        if (live)
+            return Status(ErrorCode::Locked, "the database " + path + " is open in Microsoft Access (its lock file " +
+                                                 entry.path().filename().string() + " is in use)");
+    }
+    return Status::ok();
+}
+
+}  // namespace
 
 Pager::Pager(std::unique_ptr<PageFile> file, size_t cachePages)
     : m_file(std::move(file)), m_cacheLimit(cachePages ? cachePages : 1)
 {
     m_pageCount = uint32_t(m_file->size() / kPageSize);
     m_committedPageCount = m_pageCount;
+}
+
+Pager::~Pager()
+{
+    // An empty journal means no commit is in flight: it need not stay.
+    if (m_journal && m_journal->file().size() == 0 && !m_journal->file().path().empty())
+        ::unlink(m_journal->file().path().c_str());
+}
+
+void Pager::setJournal(std::unique_ptr<Journal> journal) { m_journal = std::move(journal); }
+
+Result<std::unique_ptr<Pager>> Pager::open(const std::string& path, OpenMode mode, size_t cachePages)
+{
+    std::string readOnlyReason;
+    std::unique_ptr<PageFile> file;
+    if (mode == OpenMode::ReadWrite) {
+        VK_RETURN_IF_ERROR(checkAccessLockFile(path));
+        auto rw = openPosixFile(path, OpenMode::ReadWrite);
+        if (rw.isOk()) {
+            file = std::move(rw).value();
+        } else if (rw.status().code() == ErrorCode::IOError && ::access(path.c_str(), W_OK) != 0) {
+            readOnlyReason = "the file " + path + " is read-only";
+        } else {
+            return rw.status();
+        }
+    }
+    if (!file) {
+        VK_ASSIGN_OR_RETURN(file, openPosixFile(path, OpenMode::ReadOnly));
+        if (mode == OpenMode::ReadWrite && readOnlyReason.empty()) readOnlyReason = "the file " + path + " is read-only";
+    }
+
+    const std::string jpath = journalPathFor(path);
+    std::unique_ptr<Journal> journal;
+    bool createLater = false;
+    if (file->isWritable()) {
+        if (::access(jpath.c_str(), F_OK) == 0) {
+            auto jf = openPosixFile(jpath, OpenMode::ReadWrite);
+            if (!jf.isOk()) return jf.status();
+            journal = std::make_unique<Journal>(std::move(jf).value());
+            VK_ASSIGN_OR_RETURN(bool rolledBack, rollBackPendingJournal(*file, *journal));
+            (void)rolledBack;
+        } else {
+            std::filesystem::path dir = std::filesystem::path(path).parent_path();
+            if (dir.empty()) dir = ".";
+            if (::access(dir.c_str(), W_OK) != 0)
+                readOnlyReason = "its folder cannot be written, so changes could not be made safely";
+            else
+                createLater = true;
+        }
+    }
+
+    auto pager = std::make_unique<Pager>(std::move(file), cachePages);
+    pager->m_readOnlyReason = readOnlyReason;
+    if (createLater) pager->m_journalPath = jpath;
+    if (journal) {
+        pager->setJournal(std::move(journal));
+    } else if (::access(jpath.c_str(), R_OK) == 0) {
+        // Show the database as it was before an interrupted commit.
+        auto jf = openPosixFile(jpath, OpenMode::ReadOnly);
+        if (jf.isOk()) {
+            Journal reader(std::move(jf).value());
+            VK_ASSIGN_OR_RETURN(auto pending, reader.readPending());
+            if (pending) {
+                for (auto& e : pending->entries) pager->m_overlay[e.page] = std::make_shared<PageBuffer>(e.original);
+                if (pending->originalPageCount < pager->m_pageCount) {
+                    pager->m_pageCount = pending->originalPageCount;
+                    pager->m_committedPageCount = pending->originalPageCount;
+                }
+            }
+        }
+    }
+    return pager;
 }
 
 Result<PageRef> Pager::read(uint32_t page)
@@ -19,6 +137,7 @@ Result<PageRef> Pager::read(uint32_t page)
     if (page >= m_pageCount)
         return corruption("page " + std::to_string(page) + " is beyond the end of the file (" +
                           std::to_string(m_pageCount) + " pages)");
+    if (auto it = m_overlay.find(page); it != m_overlay.end()) return it->second;
     auto buf = std::make_shared<PageBuffer>();
     VK_RETURN_IF_ERROR(m_file->read(uint64_t(page) * kPageSize, kPageSize, buf->data()));
     ++m_fileReads;
@@ -40,8 +159,16 @@ void Pager::remember(uint32_t page, PageRef ref)
 
 Status Pager::write(uint32_t page, const PageBuffer& bytes)
 {
-    if (!m_file->isWritable()) return Status(ErrorCode::ReadOnly, "the database is open for reading only");
+    if (!isWritable()) {
+        return Status(ErrorCode::ReadOnly, m_readOnlyReason.empty() ? "the database is open for reading only"
+                                                                    : "cannot change the database: " + m_readOnlyReason);
+    }
     if (page > m_pageCount) return invalidArgument("page " + std::to_string(page) + " is past the end of the file");
+    if (page < m_committedPageCount && !m_originals.count(page)) {
+        // Keep the file's bytes for the journal and for restoring after a failure.
+        VK_ASSIGN_OR_RETURN(PageRef original, read(page));
+        if (auto d = m_dirty.find(page); d == m_dirty.end()) m_originals[page] = original;
+    }
     if (page == m_pageCount) ++m_pageCount;
     m_dirty[page] = std::make_shared<PageBuffer>(bytes);
     if (auto it = m_cache.find(page); it != m_cache.end()) {
@@ -58,23 +185,77 @@ Result<uint32_t> Pager::append(const PageBuffer& bytes)
     return page;
 }
 
+Status Pager::restoreOriginals()
+{
+    if (m_journal) {
+        auto r = rollBackPendingJournal(*m_file, *m_journal);
+        if (r.isOk() && *r) return Status::ok();
+    }
+    for (const auto& [page, ref] : m_originals)
+        VK_RETURN_IF_ERROR(m_file->write(uint64_t(page) * kPageSize, ref->data(), kPageSize));
+    if (m_file->size() > uint64_t(m_committedPageCount) * kPageSize)
+        VK_RETURN_IF_ERROR(m_file->truncate(uint64_t(m_committedPageCount) * kPageSize));
+    return Status::ok();
+}
+
 Status Pager::commit()
 {
-    while (!m_dirty.empty()) {
-        auto it = m_dirty.begin();
-        VK_RETURN_IF_ERROR(m_file->write(uint64_t(it->first) * kPageSize, it->second->data(), kPageSize));
-        ++m_fileWrites;
-        remember(it->first, it->second);
-        m_dirty.erase(it);
+    if (m_dirty.empty()) return Status::ok();
+    auto fail = [this](Status s) {
+        Status restored = restoreOriginals();
+        rollback();
+        if (!restored.isOk())
+            return Status(s.code(), s.message() + "; putting the file back also failed: " + restored.message());
+        return s;
+    };
+    if (!m_journal && !m_journalPath.empty()) {
+        int fd = ::open(m_journalPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            rollback();
+            return ioError("cannot create the journal " + m_journalPath + ": " + std::strerror(errno));
+        }
+        ::close(fd);
+        auto jf = openPosixFile(m_journalPath, OpenMode::ReadWrite);
+        if (!jf.isOk()) {
+            rollback();
+            return jf.status();
+        }
+        m_journal = std::make_unique<Journal>(std::move(jf).value());
     }
+    if (m_journal) {
+        std::vector<JournalEntry> originals;
+        originals.reserve(m_originals.size());
+        for (const auto& [page, ref] : m_originals) originals.push_back({page, *ref});
+        Status s = m_journal->begin(m_committedPageCount, originals, m_syncOnCommit);
+        if (!s.isOk()) {
+            rollback();
+            return s;
+        }
+    }
+    for (const auto& [page, ref] : m_dirty) {
+        Status s = m_file->write(uint64_t(page) * kPageSize, ref->data(), kPageSize);
+        if (!s.isOk()) return fail(s);
+        ++m_fileWrites;
+    }
+    if (m_syncOnCommit) {
+        Status s = m_file->sync();
+        if (!s.isOk()) return fail(s);
+    }
+    if (m_journal) {
+        Status s = m_journal->finish(m_syncOnCommit);
+        if (!s.isOk()) return fail(s);
+    }
+    for (const auto& [page, ref] : m_dirty) remember(page, ref);
+    m_dirty.clear();
+    m_originals.clear();
     m_committedPageCount = m_pageCount;
-    if (m_syncOnCommit) VK_RETURN_IF_ERROR(m_file->sync());
     return Status::ok();
 }
 
 void Pager::rollback()
 {
     m_dirty.clear();
+    m_originals.clear();
     m_pageCount = m_committedPageCount;
 }
 

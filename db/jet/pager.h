@@ -17,6 +17,7 @@
 
 namespace varnika::jet {
 
+class Journal;
 constexpr size_t kPageSize = 4096;
 using PageBuffer = std::array<uint8_t, kPageSize>;
 using PageRef = std::shared_ptr<const PageBuffer>;
@@ -26,9 +27,23 @@ public:
     // `cachePages` bounds the memory of clean cached pages (dirty pages are
     // held until commit regardless).
     explicit Pager(std::unique_ptr<PageFile> file, size_t cachePages = 4096);
+    ~Pager();
+
+    // Opens a database file on disk with its rollback journal: a journal left
+    // by an interrupted commit is rolled back first (or, when the file can
+    // only be read, its original pages are shown in place of the changed
+    // ones). Opening for writing takes an exclusive lock on the file; when the
+    // file or its folder cannot be written, the database opens for reading
+    // and every write fails with ErrorCode::ReadOnly and the reason.
+    static Result<std::unique_ptr<Pager>> open(const std::string& path, OpenMode mode, size_t cachePages = 4096);
+
+    // Commits go through the journal from now on.
+    void setJournal(std::unique_ptr<Journal> journal);
 
     PageFile& file() { return *m_file; }
-    bool isWritable() const { return m_file->isWritable(); }
+    bool isWritable() const { return m_file->isWritable() && m_readOnlyReason.empty(); }
+    // Why writes are refused, when they are.
+    const std::string& readOnlyReason() const { return m_readOnlyReason; }
 
     // Pages in the file, counting pages appended but not yet committed.
     uint32_t pageCount() const { return m_pageCount; }
@@ -42,8 +57,11 @@ public:
     Result<uint32_t> append(const PageBuffer& bytes);
 
     bool hasPendingWrites() const { return !m_dirty.empty(); }
-    // Writes every dirty page to the file, in page order, then syncs when
-    // syncOnCommit is set. On failure the pages not yet written stay dirty.
+    // Journals the original pages, writes every dirty page to the file in
+    // page order, then disarms the journal; syncs at each step when
+    // syncOnCommit is set. On failure the file is put back as it was before
+    // the commit (from the journal, or from memory without one), the dirty
+    // pages are forgotten and the error is returned.
     Status commit();
     // Forgets every dirty page and every page appended since the last commit.
     void rollback();
@@ -56,6 +74,7 @@ public:
 
 private:
     void remember(uint32_t page, PageRef ref);
+    Status restoreOriginals();
 
     std::unique_ptr<PageFile> m_file;
     size_t m_cacheLimit;
@@ -63,6 +82,11 @@ private:
     uint32_t m_committedPageCount = 0;
     bool m_syncOnCommit = false;
     std::map<uint32_t, PageRef> m_dirty;
+    std::map<uint32_t, PageRef> m_originals;  // file bytes of dirty pages, before this batch
+    std::map<uint32_t, PageRef> m_overlay;    // read-only view of an interrupted commit's originals
+    std::unique_ptr<Journal> m_journal;
+    std::string m_journalPath;  // created at the first commit
+    std::string m_readOnlyReason;
     std::list<uint32_t> m_lru;  // most recent first
     std::unordered_map<uint32_t, std::pair<PageRef, std::list<uint32_t>::iterator>> m_cache;
     uint64_t m_fileReads = 0;

@@ -1,0 +1,23 @@
+#pragma once
+// The program's look: its icon and the one font every caption is drawn in.
+
+#include <QFont>
+#include <QIcon>
+#include <QImage>
+
+class QApplication;
+
+namespace varnika {
+
+// 16 × 16, drawn in the 16 VGA colours over a transparent background.
+QImage programIconImage();
+QIcon programIcon();
+
+// DejaVu Sans at the pixel size for which every caption fits its control.
+QFont defaultFont();
+
+// Sets the style, font and icon on the application; called before the
+// window is made.
+void applyProgramLook(QApplication& app);
+
+}  // namespace varnika

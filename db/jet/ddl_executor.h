@@ -1,0 +1,46 @@
+#pragma once
+// Carries out data-definition and insert statements (ddl_statement.h) on an
+// open Jet 4 database. Every statement is one Pager commit: the pages it
+// changes are written together, or, on any failure, rolled back so that the
+// file is exactly as it was.
+
+#include "db/jet/database.h"
+#include "db/jet/ddl_statement.h"
+#include "db/regional_settings.h"
+#include "db/status.h"
+
+#include <memory>
+#include <string_view>
+
+namespace varnika::jet {
+
+class DdlExecutor {
+public:
+    // `settings` reads text literals given for number and date fields.
+    DdlExecutor(std::shared_ptr<Database> db, RegionalSettings settings)
+        : m_db(std::move(db)), m_settings(std::move(settings))
+    {
+    }
+
+    // Parses and carries out one statement.
+    Status execute(std::u16string_view statement);
+    Status execute(const DdlStatement& statement);
+
+    Status createTable(const CreateTable& statement);
+    Status createIndex(const CreateIndex& statement);
+    Status insertInto(const InsertInto& statement);
+    Status addColumn(const AlterTableAddColumn& statement);
+
+private:
+    // Runs `change` as one commit; rolls back on failure.
+    template <typename F>
+    Status inOneCommit(F&& change);
+
+    std::shared_ptr<Database> m_db;
+    RegionalSettings m_settings;
+};
+
+// One statement on `db`.
+Status executeDdl(std::shared_ptr<Database> db, std::u16string_view statement, const RegionalSettings& settings);
+
+}  // namespace varnika::jet

@@ -1,0 +1,127 @@
+#include "db/jet/jet_index_maintainer.h"
+
+#include "db/text.h"
+
+#include <algorithm>
+
+namespace varnika::jet {
+
+Result<TextCollation> columnCollation(const ColumnDef& column, uint16_t databaseLcid, uint8_t databaseVersion)
+{
+    uint16_t lcid = column.sortLcid();
+    uint8_t version = column.sortVersion();
+    if (lcid == 0) {
+        lcid = databaseLcid;
+        version = databaseVersion;
+    }
+    auto c = collationFor(lcid, version);
+    if (!c.isOk())
+        return Status(c.status().code(), "the index on column \"" + toUtf8(column.name) + "\" cannot be kept: " +
+                                             c.status().message());
+    return c;
+}
+
+Result<std::optional<IndexKeyEntry>> indexEntryFor(const TableDef& def, const RealIndexDef& index,
+                                                const std::vector<Variant>& values, uint16_t lcid, uint8_t version)
+{
+    IndexKeyEntry e;
+    e.allNull = true;
+    for (const RealIndexColumn& kc : index.columns) {
+        int col = def.findColumnByNumber(kc.columnNumber);
+        if (col < 0 || size_t(col) >= values.size())
+            return corruption("an index names column number " + std::to_string(kc.columnNumber) + ", which the table lacks");
+        const ColumnDef& c = def.columns()[size_t(col)];
+        const Variant& v = values[size_t(col)];
+        if (!v.isNull() || c.isBoolean()) e.allNull = false;
+        TextCollation collation = TextCollation::GeneralLegacy;
+        if (isTextType(c.type())) {
+            VK_ASSIGN_OR_RETURN(collation, columnCollation(c, lcid, version));
+        }
+        VK_RETURN_IF_ERROR(appendColumnKey(e.key, v, c.type(), kc.ascending, collation));
+    }
+    if (e.allNull && index.ignoresNulls()) return std::optional<IndexKeyEntry>();
+    return std::optional<IndexKeyEntry>(std::move(e));
+}
+
+Status JetIndexMaintainer::rebuild(PageAllocator& allocator, const RealIndexDef& index, std::optional<RowPointer> without)
+{
+    const TableDef& def = m_table.def();
+    std::vector<IndexKeyEntry> entries;
+    VK_ASSIGN_OR_RETURN(Table::Scanner scanner, m_table.scan());
+    for (;;) {
+        VK_ASSIGN_OR_RETURN(bool more, scanner.next());
+        if (!more) break;
+        if (without && scanner.pointer() == *without) continue;
+        VK_ASSIGN_OR_RETURN(std::vector<Variant> values, scanner.values());
+        VK_ASSIGN_OR_RETURN(std::optional<IndexKeyEntry> e, indexEntryFor(def, index, values, m_lcid, m_version));
+        if (!e) continue;
+        e->row = scanner.pointer();
+        entries.push_back(std::move(*e));
+    }
+    return rebuildIndex(allocator, def.firstPage(), index, std::move(entries));
+}
+
+Result<std::vector<std::vector<uint8_t>>> expectedIndexEntries(Table& table, const RealIndexDef& index, uint16_t lcid,
+                                                               uint8_t version, std::optional<RowOverride> replaced)
+{
+    const TableDef& def = table.def();
+    std::vector<std::vector<uint8_t>> expected;
+    VK_ASSIGN_OR_RETURN(Table::Scanner scanner, table.scan());
+    for (;;) {
+        VK_ASSIGN_OR_RETURN(bool more, scanner.next());
+        if (!more) break;
+        std::vector<Variant> values;
+        if (replaced && scanner.pointer() == replaced->row) {
+            if (!replaced->values) continue;
+            values = *replaced->values;
+        } else {
+            VK_ASSIGN_OR_RETURN(values, scanner.values());
+        }
+        VK_ASSIGN_OR_RETURN(std::optional<IndexKeyEntry> e, indexEntryFor(def, index, values, lcid, version));
+        if (!e) continue;
+        e->row = scanner.pointer();
+        expected.push_back(leafEntryBytes(*e));
+    }
+    std::sort(expected.begin(), expected.end());
+    return expected;
+}
+
+Status JetIndexMaintainer::verify(const RealIndexDef& index, const RowChange& change)
+{
+    // The index as it was before the change: the changed row with its old
+    // values, an inserted row not at all.
+    RowOverride before{change.row, change.kind == RowChangeKind::Insert ? nullptr : change.oldValues};
+    VK_ASSIGN_OR_RETURN(std::vector<std::vector<uint8_t>> expected,
+                        expectedIndexEntries(m_table, index, m_lcid, m_version, before));
+    VK_ASSIGN_OR_RETURN(std::vector<std::vector<uint8_t>> stored, readIndexEntries(m_table.pager(), index.rootPage));
+    if (stored != expected) {
+        return notSupported("an index of table \"" + toUtf8(m_table.name()) +
+                            "\" holds keys that this engine does not make the same way; to keep the index right "
+                            "for Access, the table is not changed");
+    }
+    m_verified.insert(index.rootPage);
+    return Status::ok();
+}
+
+Status JetIndexMaintainer::apply(PageAllocator& allocator, const RowChange& change)
+{
+    const TableDef& def = m_table.def();
+    for (const RealIndexDef& index : def.realIndexes()) {
+        std::optional<IndexKeyEntry> before, after;
+        if (change.oldValues) {
+            VK_ASSIGN_OR_RETURN(before, indexEntryFor(def, index, *change.oldValues, m_lcid, m_version));
+        }
+        if (change.newValues) {
+            VK_ASSIGN_OR_RETURN(after, indexEntryFor(def, index, *change.newValues, m_lcid, m_version));
+        }
+        bool same = before.has_value() == after.has_value() && (!before || before->key == after->key);
+        if (change.kind == RowChangeKind::Update && same) continue;
+        if (!m_verified.count(index.rootPage)) VK_RETURN_IF_ERROR(verify(index, change));
+        std::optional<RowPointer> without;
+        if (change.kind == RowChangeKind::Delete) without = change.row;
+        VK_RETURN_IF_ERROR(rebuild(allocator, index, without));
+    }
+    return Status::ok();
+}
+
+}  // namespace varnika::jet

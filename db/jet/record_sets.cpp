@@ -1,0 +1,294 @@
+#include "db/jet/record_sets.h"
+
+#include "db/convert.h"
+#include "db/jet/table_writer.h"
+
+#include "db/text.h"
+
+namespace varnika::jet {
+
+namespace {
+Status closedError() { return Status(ErrorCode::Closed, "the record set is closed"); }
+Status noCurrentRecord() { return Status(ErrorCode::Closed, "there is no current record"); }
+Status writingNotSupported() { return notSupported("writing is not supported yet"); }
+}  // namespace
+
+Result<Variant> BasicField::Value() const { return m_owner->currentValue(m_index); }
+Status BasicField::SetValue(const Variant& value) { return m_owner->setFieldValue(m_index, value); }
+
+void BasicRecordSet::setFields(const std::vector<FieldInfo>& fields)
+{
+    m_fields.clear();
+    for (size_t i = 0; i < fields.size(); ++i) m_fields.push_back(std::make_unique<BasicField>(this, int(i), fields[i]));
+}
+
+void BasicRecordSet::setRecordCount(int64_t count)
+{
+    m_count = count;
+    m_position = 0;
+    m_current.reset();
+}
+
+Status BasicRecordSet::checkOpen() const { return m_open ? Status::ok() : closedError(); }
+
+Status BasicRecordSet::checkCurrent() const
+{
+    VK_RETURN_IF_ERROR(checkOpen());
+    return m_position < m_count ? Status::ok() : noCurrentRecord();
+}
+
+Result<bool> BasicRecordSet::BOF() const
+{
+    VK_RETURN_IF_ERROR(checkOpen());
+    return m_count == 0;
+}
+
+Result<bool> BasicRecordSet::Eof() const
+{
+    VK_RETURN_IF_ERROR(checkOpen());
+    return m_position >= m_count;
+}
+
+Status BasicRecordSet::MoveFirst()
+{
+    VK_RETURN_IF_ERROR(checkOpen());
+    if (m_count == 0) return noCurrentRecord();
+    if (m_position != 0) m_current.reset();
+    m_position = 0;
+    return Status::ok();
+}
+
+Status BasicRecordSet::MoveLast(int)
+{
+    VK_RETURN_IF_ERROR(checkOpen());
+    if (m_count == 0) return noCurrentRecord();
+    if (m_position != m_count - 1) m_current.reset();
+    m_position = m_count - 1;
+    return Status::ok();
+}
+
+Status BasicRecordSet::MoveNext()
+{
+    VK_RETURN_IF_ERROR(checkCurrent());
+    ++m_position;
+    m_current.reset();
+    return Status::ok();
+}
+
+Result<int64_t> BasicRecordSet::AbsolutePosition() const
+{
+    VK_RETURN_IF_ERROR(checkCurrent());
+    return m_position;
+}
+
+Result<int64_t> BasicRecordSet::RecordCount() const
+{
+    VK_RETURN_IF_ERROR(checkOpen());
+    return m_count;
+}
+
+Result<Field*> BasicRecordSet::Fields(int index)
+{
+    VK_RETURN_IF_ERROR(checkOpen());
+    if (index < 0 || size_t(index) >= m_fields.size())
+        return notFound("there is no field number " + std::to_string(index));
+    return static_cast<Field*>(m_fields[size_t(index)].get());
+}
+
+Result<Field*> BasicRecordSet::Fields(std::u16string_view name)
+{
+    VK_RETURN_IF_ERROR(checkOpen());
+    for (auto& f : m_fields)
+        if (equalsIgnoreCase(f->Name(), name)) return static_cast<Field*>(f.get());
+    return notFound("there is no field \"" + toUtf8(name) + "\"");
+}
+
+Result<Variant> BasicRecordSet::currentValue(int index)
+{
+    VK_RETURN_IF_ERROR(checkCurrent());
+    if (!m_current) {
+        VK_ASSIGN_OR_RETURN(std::vector<Variant> values, loadRecord(m_position));
+        m_current = std::move(values);
+    }
+    if (index < 0 || size_t(index) >= m_current->size()) return notFound("there is no field number " + std::to_string(index));
+    return (*m_current)[size_t(index)];
+}
+
+Status BasicRecordSet::setFieldValue(int, const Variant&)
+{
+    VK_RETURN_IF_ERROR(checkCurrent());
+    return writingNotSupported();
+}
+
+Status BasicRecordSet::Edit()
+{
+    VK_RETURN_IF_ERROR(checkCurrent());
+    return writingNotSupported();
+}
+
+Status BasicRecordSet::Update()
+{
+    VK_RETURN_IF_ERROR(checkCurrent());
+    return writingNotSupported();
+}
+
+Status BasicRecordSet::Delete()
+{
+    VK_RETURN_IF_ERROR(checkCurrent());
+    return writingNotSupported();
+}
+
+Status BasicRecordSet::Close()
+{
+    VK_RETURN_IF_ERROR(checkOpen());
+    m_open = false;
+    m_current.reset();
+    return Status::ok();
+}
+
+TableRecordSet::TableRecordSet(std::shared_ptr<Database> database, std::shared_ptr<Table> table,
+                               std::vector<RowPointer> rows, RegionalSettings settings)
+    : m_database(std::move(database)), m_table(std::move(table)), m_rows(std::move(rows)), m_settings(std::move(settings))
+{
+    const TableDef& def = m_table->def();
+    std::vector<FieldInfo> fields;
+    for (int i : def.columnsByNumber()) {
+        const ColumnDef& c = def.columns()[size_t(i)];
+        fields.push_back({c.name, c.type(), c.displaySize()});
+        m_fieldColumns.push_back(i);
+    }
+    setFields(fields);
+    setRecordCount(int64_t(m_rows.size()));
+    m_deleted.assign(m_rows.size(), false);
+}
+
+Result<std::unique_ptr<TableRecordSet>> TableRecordSet::openTable(std::shared_ptr<Database> database, std::u16string_view name)
+{
+    VK_ASSIGN_OR_RETURN(std::shared_ptr<Table> table, database->table(name));
+    VK_ASSIGN_OR_RETURN(std::vector<RowPointer> rows, table->rowPointers());
+    return std::make_unique<TableRecordSet>(std::move(database), std::move(table), std::move(rows));
+}
+
+Result<RowPointer> TableRecordSet::currentRow() const
+{
+    VK_RETURN_IF_ERROR(checkCurrent());
+    return m_rows[size_t(position())];
+}
+
+Result<std::vector<Variant>> TableRecordSet::loadRecord(int64_t position)
+{
+    VK_ASSIGN_OR_RETURN(std::vector<Variant> stored, m_table->readRow(m_rows[size_t(position)]));
+    std::vector<Variant> out;
+    out.reserve(m_fieldColumns.size());
+    for (int c : m_fieldColumns) out.push_back(std::move(stored[size_t(c)]));
+    return out;
+}
+
+Status TableRecordSet::checkNotDeleted() const
+{
+    VK_RETURN_IF_ERROR(checkCurrent());
+    if (m_deleted[size_t(position())]) return notFound("the record has been deleted");
+    return Status::ok();
+}
+
+void TableRecordSet::cancelEdit()
+{
+    m_edit.reset();
+    m_editChanged = false;
+}
+
+Result<Variant> TableRecordSet::currentValue(int index)
+{
+    VK_RETURN_IF_ERROR(checkNotDeleted());
+    if (m_edit) {
+        if (index < 0 || size_t(index) >= m_fieldColumns.size())
+            return notFound("there is no field number " + std::to_string(index));
+        return (*m_edit)[size_t(m_fieldColumns[size_t(index)])];
+    }
+    return BasicRecordSet::currentValue(index);
+}
+
+Status TableRecordSet::Edit()
+{
+    VK_RETURN_IF_ERROR(checkNotDeleted());
+    VK_ASSIGN_OR_RETURN(std::vector<Variant> values, m_table->readRow(m_rows[size_t(position())]));
+    m_edit = std::move(values);
+    m_editChanged = false;
+    return Status::ok();
+}
+
+Status TableRecordSet::setFieldValue(int index, const Variant& value)
+{
+    VK_RETURN_IF_ERROR(checkNotDeleted());
+    if (!m_edit) return invalidArgument("a field can be set only after Edit");
+    if (index < 0 || size_t(index) >= m_fieldColumns.size()) return notFound("there is no field number " + std::to_string(index));
+    const size_t col = size_t(m_fieldColumns[size_t(index)]);
+    const ColumnDef& c = m_table->def().columns()[col];
+    VK_ASSIGN_OR_RETURN(Variant converted, convertForColumn(value, c.type(), c.displaySize(), m_settings));
+    if (converted.isNull() && !(c.flags & tdef::kColFlagNullable) && !c.isBoolean())
+        return Status(ErrorCode::Constraint, "the field \"" + toUtf8(c.name) + "\" cannot be empty");
+    if (c.isBoolean() && converted.isNull()) converted = Variant::boolean(false);
+    if ((c.isAutoLong() || c.isAutoGuid()) && converted != (*m_edit)[col])
+        return invalidArgument("the field \"" + toUtf8(c.name) + "\" is numbered automatically and cannot be changed");
+    if (converted != (*m_edit)[col]) {
+        (*m_edit)[col] = std::move(converted);
+        m_editChanged = true;
+    }
+    return Status::ok();
+}
+
+Status TableRecordSet::Update()
+{
+    VK_RETURN_IF_ERROR(checkNotDeleted());
+    if (!m_edit) return invalidArgument("Update needs Edit first");
+    if (!m_editChanged) {
+        cancelEdit();
+        return Status::ok();
+    }
+    std::vector<Variant> values = std::move(*m_edit);
+    cancelEdit();
+    invalidateCurrent();
+    VK_ASSIGN_OR_RETURN(TableChange change, m_database->changeTable(*m_table));
+    return change.writer->updateRow(m_rows[size_t(position())], values);
+}
+
+Status TableRecordSet::Delete()
+{
+    VK_RETURN_IF_ERROR(checkNotDeleted());
+    cancelEdit();
+    VK_ASSIGN_OR_RETURN(TableChange change, m_database->changeTable(*m_table));
+    VK_RETURN_IF_ERROR(change.writer->deleteRow(m_rows[size_t(position())]));
+    m_deleted[size_t(position())] = true;
+    invalidateCurrent();
+    return Status::ok();
+}
+
+// Moving ends an edit that was not stored, as Jet does.
+Status TableRecordSet::MoveFirst()
+{
+    cancelEdit();
+    return BasicRecordSet::MoveFirst();
+}
+
+Status TableRecordSet::MoveLast(int options)
+{
+    cancelEdit();
+    return BasicRecordSet::MoveLast(options);
+}
+
+Status TableRecordSet::MoveNext()
+{
+    cancelEdit();
+    return BasicRecordSet::MoveNext();
+}
+
+ValueRecordSet::ValueRecordSet(const std::vector<FieldInfo>& fields, std::vector<std::vector<Variant>> rows)
+    : m_rows(std::move(rows))
+{
+    setFields(fields);
+    setRecordCount(int64_t(m_rows.size()));
+}
+
+Result<std::vector<Variant>> ValueRecordSet::loadRecord(int64_t position) { return m_rows[size_t(position)]; }
+
+}  // namespace varnika::jet

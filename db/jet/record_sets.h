@@ -1,0 +1,135 @@
+#pragma once
+// Record sets of the engine: navigation over a selection fixed at open.
+// TableRecordSet walks rows of a table by RowPointer and decodes the current
+// row on demand, so a large table costs one pointer per record.
+// ValueRecordSet holds its rows in memory (schema rowsets).
+
+#include "db/jet/database.h"
+#include "db/record_set.h"
+#include "db/regional_settings.h"
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace varnika::jet {
+
+struct FieldInfo {
+    std::u16string name;
+    ColumnType type = ColumnType::Text;
+    int size = 0;
+};
+
+class BasicRecordSet;
+
+class BasicField : public Field {
+public:
+    BasicField(BasicRecordSet* owner, int index, FieldInfo info) : m_owner(owner), m_index(index), m_info(std::move(info)) {}
+    const std::u16string& Name() const override { return m_info.name; }
+    ColumnType type() const override { return m_info.type; }
+    int size() const override { return m_info.size; }
+    Result<Variant> Value() const override;
+    Status SetValue(const Variant& value) override;
+
+private:
+    BasicRecordSet* m_owner;
+    int m_index;
+    FieldInfo m_info;
+};
+
+// Navigation, fields and the open/closed state; subclasses supply the
+// values of the record at a position.
+class BasicRecordSet : public RecordSet {
+public:
+    Result<bool> BOF() const override;
+    Result<bool> Eof() const override;
+    Status MoveFirst() override;
+    Status MoveLast(int options = 0) override;
+    Status MoveNext() override;
+    Result<int64_t> AbsolutePosition() const override;
+    Result<int64_t> RecordCount() const override;
+    int fieldCount() const override { return int(m_fields.size()); }
+    Result<Field*> Fields(int index) override;
+    Result<Field*> Fields(std::u16string_view name) override;
+    Status Edit() override;
+    Status Update() override;
+    Status Delete() override;
+    Status Close() override;
+    bool isOpen() const override { return m_open; }
+
+    // The value of field `index` of the current record.
+    virtual Result<Variant> currentValue(int index);
+    virtual Status setFieldValue(int index, const Variant& value);
+
+protected:
+    void setFields(const std::vector<FieldInfo>& fields);
+    void setRecordCount(int64_t count);
+    // Values of the record at `position`, in field order.
+    virtual Result<std::vector<Variant>> loadRecord(int64_t position) = 0;
+    // Forgets the decoded current record (after it was changed).
+    void invalidateCurrent() { m_current.reset(); }
+    Status checkOpen() const;
+    Status checkCurrent() const;
+    int64_t position() const { return m_position; }
+
+private:
+    bool m_open = true;
+    int64_t m_count = 0;
+    int64_t m_position = 0;  // == m_count: after the last record
+    std::vector<std::unique_ptr<BasicField>> m_fields;
+    std::optional<std::vector<Variant>> m_current;
+};
+
+class TableRecordSet : public BasicRecordSet {
+public:
+    TableRecordSet(std::shared_ptr<Database> database, std::shared_ptr<Table> table, std::vector<RowPointer> rows,
+                   RegionalSettings settings = RegionalSettings::turkish());
+    static Result<std::unique_ptr<TableRecordSet>> openTable(std::shared_ptr<Database> database, std::u16string_view name);
+    Database& database() { return *m_database; }
+    Table& table() { return *m_table; }
+    const std::vector<RowPointer>& rows() const { return m_rows; }
+    Result<RowPointer> currentRow() const;
+    const std::vector<int>& fieldColumns() const { return m_fieldColumns; }
+
+    // Writing: Edit copies the current record, SetValue converts a value to
+    // the field's type into that copy, Update stores it (nothing when no
+    // field changed), Delete removes the current record, which stays
+    // current (and reads as deleted) until MoveNext.
+    Result<Variant> currentValue(int index) override;
+    Status setFieldValue(int index, const Variant& value) override;
+    Status Edit() override;
+    Status Update() override;
+    Status Delete() override;
+    Status MoveFirst() override;
+    Status MoveLast(int options = 0) override;
+    Status MoveNext() override;
+
+protected:
+    Result<std::vector<Variant>> loadRecord(int64_t position) override;
+
+private:
+    Status checkNotDeleted() const;
+    void cancelEdit();
+
+    std::shared_ptr<Database> m_database;
+    std::shared_ptr<Table> m_table;
+    std::vector<RowPointer> m_rows;
+    std::vector<int> m_fieldColumns;
+    RegionalSettings m_settings;
+    std::vector<bool> m_deleted;                    // per position
+    std::optional<std::vector<Variant>> m_edit;     // column-list order
+    bool m_editChanged = false;
+};
+
+class ValueRecordSet : public BasicRecordSet {
+public:
+    ValueRecordSet(const std::vector<FieldInfo>& fields, std::vector<std::vector<Variant>> rows);
+
+protected:
+    Result<std::vector<Variant>> loadRecord(int64_t position) override;
+
+private:
+    std::vector<std::vector<Variant>> m_rows;
+};
+
+}  // namespace varnika::jet

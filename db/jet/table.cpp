@@ -1,0 +1,126 @@
+#include "db/jet/table.h"
+
+#include "db/jet/bytes.h"
+#include "db/jet/usage_map.h"
+#include "db/text.h"
+
+namespace varnika::jet {
+
+Result<std::shared_ptr<Table>> Table::open(Pager& pager, uint32_t tdefPage, std::u16string name)
+{
+    VK_ASSIGN_OR_RETURN(TableDef def, TableDef::read(pager, tdefPage));
+    return std::shared_ptr<Table>(new Table(pager, std::move(def), std::move(name)));
+}
+
+Status Table::reload()
+{
+    VK_ASSIGN_OR_RETURN(m_def, TableDef::read(*m_pager, m_def.firstPage()));
+    return Status::ok();
+}
+
+Result<std::vector<uint32_t>> Table::dataPages()
+{
+    VK_ASSIGN_OR_RETURN(UsageMap map, UsageMap::load(*m_pager, m_def.ownedPagesMap()));
+    std::vector<uint32_t> out;
+    for (uint32_t p : map.pages()) {
+        VK_ASSIGN_OR_RETURN(PageRef page, m_pager->read(p));
+        ByteReader r(page->data(), page->size());
+        // Owned pages include index pages and pages that belong to nobody
+        // any more; only this table's data pages hold its rows.
+        if (r.u8(page::kType) == uint8_t(PageType::Data) && r.u32(datapage::kOwner) == m_def.firstPage())
+            out.push_back(p);
+    }
+    return out;
+}
+
+Result<Table::Scanner> Table::scan()
+{
+    Scanner s;
+    s.m_table = this;
+    VK_ASSIGN_OR_RETURN(s.m_pages, dataPages());
+    return s;
+}
+
+Result<bool> Table::Scanner::next()
+{
+    while (true) {
+        if (m_view) {
+            while (++m_slot < m_view->slotCount()) {
+                const Slot& slot = m_view->slot(m_slot);
+                if (!slot.isBaseRow()) continue;
+                m_current = RowPointer{m_view->pageNumber(), uint8_t(m_slot)};
+                RowBytes header{m_view->page(), slot};
+                if (slot.isOverflowPointer()) {
+                    VK_ASSIGN_OR_RETURN(m_row, m_table->followOverflow(header, m_current));
+                } else {
+                    m_row = header;
+                }
+                return true;
+            }
+            m_view.reset();
+        }
+        if (m_pageIndex >= m_pages.size()) return false;
+        uint32_t p = m_pages[m_pageIndex++];
+        VK_ASSIGN_OR_RETURN(PageRef page, m_table->m_pager->read(p));
+        VK_ASSIGN_OR_RETURN(DataPageView view, DataPageView::parse(page, p));
+        m_view = std::move(view);
+        m_slot = -1;
+    }
+}
+
+Result<std::vector<Variant>> Table::Scanner::values() { return m_table->decode(m_row.bytes()); }
+
+Result<RowBytes> Table::followOverflow(const RowBytes& header, RowPointer ptr)
+{
+    ByteReader r(header.bytes());
+    RowPointer target = RowPointer::fromWord(r.u32(0));
+    if (!r.ok() || header.slot.length < datapage::kOverflowPointerSize)
+        return corruption("row " + std::to_string(ptr.row) + " of page " + std::to_string(ptr.page) +
+                          " has a damaged overflow pointer");
+    if (target == ptr) return corruption("an overflow pointer on page " + std::to_string(ptr.page) + " points at itself");
+    VK_ASSIGN_OR_RETURN(RowBytes row, readRowAt(*m_pager, target));
+    ByteReader owner(row.page->data(), row.page->size());
+    if (!row.slot.isOverflowTarget() || owner.u32(datapage::kOwner) != m_def.firstPage())
+        return corruption("the overflow pointer of row " + std::to_string(ptr.row) + " of page " +
+                          std::to_string(ptr.page) + " points at a row that is not a moved row of this table");
+    return row;
+}
+
+Result<RowBytes> Table::rowBytes(RowPointer ptr)
+{
+    VK_ASSIGN_OR_RETURN(RowBytes header, readRowAt(*m_pager, ptr));
+    ByteReader owner(header.page->data(), header.page->size());
+    if (owner.u32(datapage::kOwner) != m_def.firstPage())
+        return corruption("page " + std::to_string(ptr.page) + " does not belong to table \"" + toUtf8(m_name) + "\"");
+    if (header.slot.isDeleted()) return notFound("the record was deleted");
+    if (!header.slot.isBaseRow()) return invalidArgument("the row pointer names a moved row, not a record");
+    if (header.slot.isOverflowPointer()) return followOverflow(header, ptr);
+    return header;
+}
+
+Result<std::vector<Variant>> Table::readRow(RowPointer ptr)
+{
+    VK_ASSIGN_OR_RETURN(RowBytes row, rowBytes(ptr));
+    return decode(row.bytes());
+}
+
+Result<std::vector<Variant>> Table::decode(std::span<const uint8_t> row)
+{
+    return decodeRow(m_def, row, &m_longValues);
+}
+
+Result<std::vector<RowPointer>> Table::rowPointers()
+{
+    std::vector<RowPointer> out;
+    out.reserve(m_def.rowCount());
+    VK_ASSIGN_OR_RETURN(std::vector<uint32_t> pages, dataPages());
+    for (uint32_t p : pages) {
+        VK_ASSIGN_OR_RETURN(PageRef page, m_pager->read(p));
+        VK_ASSIGN_OR_RETURN(DataPageView view, DataPageView::parse(page, p));
+        for (int s = 0; s < view.slotCount(); ++s)
+            if (view.slot(s).isBaseRow()) out.push_back(RowPointer{p, uint8_t(s)});
+    }
+    return out;
+}
+
+}  // namespace varnika::jet

@@ -1,0 +1,31 @@
+#include "ops/delete_all.h"
+
+#include "ops/record_walk.h"
+
+namespace varnika {
+
+Status deleteRecords(RecordSet& records)
+{
+    VK_RETURN_IF_ERROR(positionForWalk(records));
+    for (;;) {
+        VK_ASSIGN_OR_RETURN(bool eof, records.Eof());
+        if (eof) return Status::ok();
+        VK_RETURN_IF_ERROR(records.Delete());
+        VK_RETURN_IF_ERROR(records.MoveNext());
+    }
+}
+
+Status Command3_Click(WindowPort&, DataControl& data)
+{
+    RecordSet* records = data.Recordset();
+    if (!records || !records->isOpen()) {
+        if (data.DatabaseName().empty() && data.RecordSource().empty()) return Status::ok();
+        VK_RETURN_IF_ERROR(data.Refresh());
+        records = data.Recordset();
+        if (!records) return Status(ErrorCode::Closed, "the data control holds no record set");
+    }
+    VK_RETURN_IF_ERROR(deleteRecords(*records));
+    return data.Refresh();
+}
+
+}  // namespace varnika

@@ -1,1 +1,0 @@
-// The bulk record operations; see the headers in this folder.

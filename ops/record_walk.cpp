@@ -1,0 +1,14 @@
+#include "ops/record_walk.h"
+
+namespace varnika {
+
+Status positionForWalk(RecordSet& records)
+{
+    VK_ASSIGN_OR_RETURN(bool bof, records.BOF());
+    if (!bof) VK_RETURN_IF_ERROR(records.MoveLast(0));
+    VK_ASSIGN_OR_RETURN(bool eof, records.Eof());
+    if (!eof) VK_RETURN_IF_ERROR(records.MoveFirst());
+    return Status::ok();
+}
+
+}  // namespace varnika

@@ -1,1 +1,0 @@
-// The schema browser; see the headers in this folder.
