@@ -1,6 +1,6 @@
 // Index key and tree throughput: Turkish text keys per second, and inserts
 // per second into a tree that grows to 1,000,000 entries.
-#include "db/jet/index_key.h"
+#include "db/jet/key_codec.h"
 #include "db/jet/index_check.h"
 #include "db/jet/index_tree.h"
 #include "db/jet/page_file.h"
@@ -30,10 +30,9 @@ int main()
     std::vector<Variant> names;
     for (int i = 0; i < 64; ++i)
         names.push_back(Variant::text(first[i % 8] + u" " + last[(i / 8) % 8] + u" " + toU16(std::to_string(i))));
-    const IndexKeyColumn column{ColumnType::Text, true, kTurkishSortOrder};
     {
         std::vector<uint8_t> warm;
-        if (!appendIndexKey(column, names[0], warm).isOk()) return 1;
+        if (!appendColumnKey(warm, names[0], ColumnType::Text, true, TextCollation::Turkish).isOk()) return 1;
     }
     const int keyCount = 2'000'000;
     size_t bytes = 0;
@@ -41,7 +40,7 @@ int main()
     std::vector<uint8_t> key;
     for (int i = 0; i < keyCount; ++i) {
         key.clear();
-        if (!appendIndexKey(column, names[size_t(i) % names.size()], key).isOk()) return 1;
+        if (!appendColumnKey(key, names[size_t(i) % names.size()], ColumnType::Text, true, TextCollation::Turkish).isOk()) return 1;
         bytes += key.size();
     }
     const double keySeconds = seconds(t0);
@@ -65,7 +64,7 @@ int main()
     auto lap = t0;
     for (int i = 0; i < entries; ++i) {
         key.clear();
-        if (!appendIndexKey({ColumnType::Long}, Variant::longValue(order[size_t(i)]), key).isOk()) return 1;
+        if (!appendColumnKey(key, Variant::longValue(order[size_t(i)]), ColumnType::Long, true, TextCollation::GeneralLegacy).isOk()) return 1;
         const RowId row{uint32_t(10 + order[size_t(i)] / 100), uint8_t(order[size_t(i)] % 100)};
         const Status s = tree.insert(key, row, true, alloc);
         if (!s.isOk()) {

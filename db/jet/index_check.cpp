@@ -7,7 +7,7 @@
 
 namespace varnika::jet {
 
-using namespace indexpage;
+using namespace indexlayout;
 
 namespace {
 

@@ -15,7 +15,7 @@
 
 namespace varnika::jet {
 
-namespace indexpage {
+namespace indexlayout {
 constexpr size_t kType = 0x00;
 constexpr size_t kConstant = 0x01;       // always 0x01
 constexpr size_t kFreeSpace = 0x02;      // u16
@@ -37,7 +37,7 @@ constexpr uint8_t kConstantValue = 0x01;
 
 constexpr size_t kRowIdSize = 4;   // data page BE u24 + row u8
 constexpr size_t kChildSize = 4;   // BE u32
-}  // namespace indexpage
+}  // namespace indexlayout
 
 // The row an index entry points at.
 struct RowId {
@@ -50,14 +50,14 @@ struct IndexEntry {
     std::vector<uint8_t> bytes;  // key bytes ‖ row id (4 bytes); compare these
     uint32_t child = 0;          // node entries only
 
-    std::span<const uint8_t> key() const { return {bytes.data(), bytes.size() - indexpage::kRowIdSize}; }
+    std::span<const uint8_t> key() const { return {bytes.data(), bytes.size() - indexlayout::kRowIdSize}; }
     RowId rowId() const;
     static IndexEntry make(std::span<const uint8_t> key, RowId row, uint32_t child = 0);
     friend bool operator==(const IndexEntry&, const IndexEntry&) = default;
 };
 
 struct IndexPage {
-    uint8_t type = indexpage::kTypeLeaf;
+    uint8_t type = indexlayout::kTypeLeaf;
     uint32_t tdefPage = 0;
     uint32_t prev = 0;
     uint32_t next = 0;
@@ -68,8 +68,8 @@ struct IndexPage {
     uint16_t freeSpace = 0;       // as decoded
     std::vector<IndexEntry> entries;
 
-    bool isLeaf() const { return type == indexpage::kTypeLeaf; }
-    bool isNode() const { return type == indexpage::kTypeNode; }
+    bool isLeaf() const { return type == indexlayout::kTypeLeaf; }
+    bool isNode() const { return type == indexlayout::kTypeNode; }
 };
 
 // Decodes a 4096-byte index page. Anything a sound page never holds

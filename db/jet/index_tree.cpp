@@ -1,6 +1,5 @@
 #include "db/jet/index_tree.h"
 
-#include "db/jet/index_key.h"
 
 #include <algorithm>
 #include <map>
@@ -9,7 +8,7 @@
 
 namespace varnika::jet {
 
-using namespace indexpage;
+using namespace indexlayout;
 
 namespace {
 
@@ -454,7 +453,7 @@ Status IndexTree::insert(std::span<const uint8_t> key, RowId row, bool unique, I
     if (it != leaf->entries.end() && it->bytes == entry.bytes)
         return invalidArgument("the index already has this entry for row " + std::to_string(row.page) + ":" +
                                std::to_string(row.row));
-    if (unique && !isAllNullKey(key)) {
+    if (unique && !isAllNullIndexKey(key)) {
         auto sameKey = [&](const IndexEntry& e) { return std::ranges::equal(e.key(), key); };
         bool clash = (pos > 0 && sameKey(leaf->entries[pos - 1])) ||
                      (pos < leaf->entries.size() && sameKey(leaf->entries[pos]));

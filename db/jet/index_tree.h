@@ -43,9 +43,19 @@ private:
     std::vector<uint32_t> m_free;
 };
 
+// True when every column of the key is null (such keys never clash in a
+// unique index). Works on the bytes alone: a value's flag is 0x7F / 0x80, so
+// a key of only 0x00 / 0xFF bytes holds null flags only.
+inline bool isAllNullIndexKey(std::span<const uint8_t> key)
+{
+    for (uint8_t b : key)
+        if (b != 0x00 && b != 0xFF) return false;
+    return true;
+}
+
 // The longest key an entry may carry, so that any page holds at least two
 // node entries and every split has room.
-constexpr size_t kMaxIndexKeySize = indexpage::kMaxEntryData / 2 - indexpage::kRowIdSize - indexpage::kChildSize;
+constexpr size_t kMaxIndexKeySize = indexlayout::kMaxEntryData / 2 - indexlayout::kRowIdSize - indexlayout::kChildSize;
 
 class IndexTree {
 public:

@@ -38,7 +38,7 @@ inline std::vector<FoundTree> findIndexRoots(const std::vector<uint8_t>& file)
     std::vector<std::pair<uint32_t, jet::IndexPage>> decoded;
     for (uint32_t pg = 1; pg < pages; ++pg) {
         std::span<const uint8_t> page(file.data() + pg * jet::kPageSize, jet::kPageSize);
-        if (page[0] != jet::indexpage::kTypeLeaf && page[0] != jet::indexpage::kTypeNode) continue;
+        if (page[0] != jet::indexlayout::kTypeLeaf && page[0] != jet::indexlayout::kTypeNode) continue;
         auto p = jet::decodeIndexPage(page);
         if (!p) continue;
         if (p->isNode()) {

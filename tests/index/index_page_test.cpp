@@ -59,7 +59,7 @@ TEST(IndexPageCodec, DecodesAnAccessLeaf)
 TEST(IndexPageCodec, NodeEntriesWithPrefixRoundTrip)
 {
     IndexPage node;
-    node.type = indexpage::kTypeNode;
+    node.type = indexlayout::kTypeNode;
     node.tdefPage = 9;
     node.prev = 3;
     node.next = 4;
@@ -74,7 +74,7 @@ TEST(IndexPageCodec, NodeEntriesWithPrefixRoundTrip)
     EXPECT_EQ(back->tail, 77u);
     EXPECT_EQ(back->prev, 3u);
     EXPECT_EQ(back->next, 4u);
-    EXPECT_EQ(back->freeSpace, indexpage::kMaxEntryData - encodedEntrySize(node.entries, true));
+    EXPECT_EQ(back->freeSpace, indexlayout::kMaxEntryData - encodedEntrySize(node.entries, true));
     // The prefix never reaches into the row pointer, even for equal keys.
     IndexPage same;
     same.entries = {entry({0x7f, 0x01}, 5, 1), entry({0x7f, 0x01}, 5, 2)};
@@ -108,7 +108,7 @@ TEST(IndexPageCodec, EmptyAndFullPages)
 TEST(IndexPageCodec, DamagedPagesAreErrorsNotCrashes)
 {
     IndexPage node;
-    node.type = indexpage::kTypeNode;
+    node.type = indexlayout::kTypeNode;
     for (uint8_t i = 0; i < 40; ++i) node.entries.push_back(entry({0x7f, 0x40, i, 1, 2, 3}, i, i, i));
     const PageBuffer good = *encodeIndexPage(node);
     std::mt19937 rng(7);
@@ -132,15 +132,15 @@ TEST(IndexPageCodec, DamagedPagesAreErrorsNotCrashes)
     for (size_t n : {size_t(0), size_t(1), size_t(27), size_t(480), size_t(4095)})
         EXPECT_EQ(decodeIndexPage(std::span(good.data(), n)).status().code(), ErrorCode::Corruption);
     PageBuffer lateBit = good;
-    lateBit[indexpage::kBitmap + indexpage::kBitmapSize - 1] = 0x80;
+    lateBit[indexlayout::kBitmap + indexlayout::kBitmapSize - 1] = 0x80;
     EXPECT_FALSE(decodeIndexPage(lateBit).isOk());
     PageBuffer shortEntry{};
-    shortEntry[0] = indexpage::kTypeLeaf;
-    shortEntry[indexpage::kBitmap] = 0x08;  // a 3-byte entry: shorter than its row pointer
+    shortEntry[0] = indexlayout::kTypeLeaf;
+    shortEntry[indexlayout::kBitmap] = 0x08;  // a 3-byte entry: shorter than its row pointer
     EXPECT_FALSE(decodeIndexPage(shortEntry).isOk());
-    PageBuffer longPrefix = *encodeIndexPage(IndexPage{indexpage::kTypeLeaf, 0, 0, 0, 0, 0, 0, 0, 0,
+    PageBuffer longPrefix = *encodeIndexPage(IndexPage{indexlayout::kTypeLeaf, 0, 0, 0, 0, 0, 0, 0, 0,
                                                        {entry({0x7f, 1}, 1, 1), entry({0x7f, 2}, 1, 2)}});
-    longPrefix[indexpage::kPrefixLength] = 200;
+    longPrefix[indexlayout::kPrefixLength] = 200;
     EXPECT_FALSE(decodeIndexPage(longPrefix).isOk());
 }
 
@@ -156,12 +156,12 @@ TEST(IndexPageFixtures, EveryIndexPageRoundTrips)
             const auto bytes = test::readWholeFile(file);
             for (size_t pg = 1; pg < bytes.size() / kPageSize; ++pg) {
                 std::span<const uint8_t> page(bytes.data() + pg * kPageSize, kPageSize);
-                if (page[0] != indexpage::kTypeLeaf && page[0] != indexpage::kTypeNode) continue;
+                if (page[0] != indexlayout::kTypeLeaf && page[0] != indexlayout::kTypeNode) continue;
                 auto p = decodeIndexPage(page);
                 ASSERT_TRUE(p.isOk()) << file << " page " << pg << ": " << p.status().toString();
                 auto again = encodeIndexPageWithPrefix(*p, p->prefixLength);
                 ASSERT_TRUE(again.isOk()) << file << " page " << pg;
-                const size_t end = indexpage::kEntryData + indexpage::kMaxEntryData - p->freeSpace;
+                const size_t end = indexlayout::kEntryData + indexlayout::kMaxEntryData - p->freeSpace;
                 EXPECT_TRUE(std::equal(page.begin(), page.begin() + long(end), again->begin()))
                     << file << " page " << pg;
                 auto mine = encodeIndexPage(*p);

@@ -1,7 +1,7 @@
 // Text keys against the keys Access stored. Without the row reader, row
 // values come from mdb-export (rows in page/slot order), paired with the
 // leaf entries of a tree sorted by row id.
-#include "db/jet/index_key.h"
+#include "db/jet/key_codec.h"
 #include "db/jet/index_tree.h"
 #include "db/text.h"
 #include "index/index_fixture_util.h"
@@ -84,7 +84,7 @@ Pairing pairRows(const std::vector<std::vector<IndexEntry>>& trees, const Table&
         std::vector<int64_t> ids;
         for (const auto& e : entries) {
             const auto k = e.key();
-            if (k.size() != 5 || k[0] != kKeyFlagAscending) break;
+            if (k.size() != 5 || k[0] != 0x7F) break;
             ids.push_back(int64_t(int32_t(((uint32_t(k[1]) << 24) | (k[2] << 16) | (k[3] << 8) | k[4]) ^ 0x80000000u)));
         }
         if (ids.size() != count) continue;
@@ -110,15 +110,14 @@ Pairing pairRows(const std::vector<std::vector<IndexEntry>>& trees, const Table&
 }
 
 size_t matches(const std::vector<IndexEntry>& entries, const std::vector<std::string>& values, const Pairing& pairing,
-               SortOrderId order, std::vector<std::string>* misses = nullptr)
+               TextCollation order, std::vector<std::string>* misses = nullptr)
 {
     size_t n = 0;
     for (size_t i = 0; i < entries.size(); ++i) {
         const size_t row = pairing.rowOfEntry[i];
         if (row >= values.size()) continue;
         std::vector<uint8_t> key;
-        const IndexKeyColumn column{ColumnType::Text, true, order};
-        if (!appendIndexKey(column, Variant::text(fromUtf8(values[row])), key).isOk()) continue;
+        if (!appendColumnKey(key, Variant::text(fromUtf8(values[row])), ColumnType::Text, true, order).isOk()) continue;
         if (std::ranges::equal(key, entries[i].key()))
             ++n;
         else if (misses)
@@ -150,11 +149,11 @@ TEST(IndexTextFixtures, TurkishDoctorNamesAreReproduced)
     for (const auto& entries : trees) {
         if (entries.size() != names.size()) continue;
         std::vector<std::string> m;
-        const size_t n = matches(entries, names, pairing, kTurkishSortOrder, &m);
+        const size_t n = matches(entries, names, pairing, TextCollation::Turkish, &m);
         if (n > best) {
             best = n;
             misses = m;
-            bestLegacy = matches(entries, names, pairing, kGeneralLegacySortOrder);
+            bestLegacy = matches(entries, names, pairing, TextCollation::GeneralLegacy);
         }
     }
     std::string missed;
@@ -175,7 +174,7 @@ TEST(IndexTextFixtures, TextIndexesOfAllFilesAreReproduced)
     if (!test::haveProgram("mdb-export") || !test::haveProgram("mdb-tables")) GTEST_SKIP() << "mdbtools missing";
     size_t checked = 0, keys = 0;
     for (const char* sub : {"jet4", "turkish"}) {
-        const SortOrderId order = std::string(sub) == "turkish" ? kTurkishSortOrder : kGeneralLegacySortOrder;
+        const TextCollation order = std::string(sub) == "turkish" ? TextCollation::Turkish : TextCollation::GeneralLegacy;
         for (const auto& file : test::mdbFilesIn(dir / sub)) {
             const auto bytes = test::readWholeFile(file);
             const auto trees = treesByRowId(bytes);

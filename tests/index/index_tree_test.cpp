@@ -1,4 +1,4 @@
-#include "db/jet/index_key.h"
+#include "db/jet/key_codec.h"
 #include "db/jet/index_check.h"
 #include "db/jet/index_tree.h"
 #include "db/text.h"
@@ -49,7 +49,7 @@ struct Model {
 // split at uneven sizes and the tree grows several levels.
 std::vector<uint8_t> randomKey(std::mt19937& rng, size_t maxLength)
 {
-    std::vector<uint8_t> k{kKeyFlagAscending, uint8_t(0x40 + rng() % 4), uint8_t(0x40 + rng() % 8)};
+    std::vector<uint8_t> k{0x7F, uint8_t(0x40 + rng() % 4), uint8_t(0x40 + rng() % 8)};
     const size_t n = 1 + rng() % maxLength;
     for (size_t i = 0; i < n; ++i) k.push_back(uint8_t(0x30 + rng() % 40));
     return k;
@@ -136,7 +136,7 @@ TEST(IndexTreeOps, AscendingAppendsAndDescendingInserts)
         Model model;
         for (int i = 0; i < 5000; ++i) {
             std::vector<uint8_t> key;
-            ASSERT_TRUE(appendIndexKey({ColumnType::Long}, Variant::longValue(ascending ? i : -i), key).isOk());
+            ASSERT_TRUE(appendColumnKey(key, Variant::longValue(ascending ? i : -i), ColumnType::Long, true, TextCollation::GeneralLegacy).isOk());
             const RowId row{uint32_t(10 + i / 50), uint8_t(i % 50)};
             ASSERT_TRUE(tree.insert(key, row, true, alloc).isOk());
             model.entries.insert(IndexEntry::make(key, row).bytes);
@@ -182,7 +182,7 @@ TEST(IndexTreeOps, UniqueViolationChangesNothing)
     }
     expectSound(*pager, tree, model, "after refusals");
     // All-null keys never clash; the same entry twice is refused.
-    const uint8_t nullKey[] = {kKeyFlagAscendingNull};
+    const uint8_t nullKey[] = {0x00};
     ASSERT_TRUE(tree.insert(nullKey, RowId{1, 1}, true, alloc).isOk());
     ASSERT_TRUE(tree.insert(nullKey, RowId{1, 2}, true, alloc).isOk());
     EXPECT_EQ(tree.insert(nullKey, RowId{1, 2}, false, alloc).code(), ErrorCode::InvalidArgument);
@@ -196,14 +196,14 @@ TEST(IndexTreeOps, RollbackRestoresTheTree)
     IndexTree tree(*pager, kTdef, kRoot);
     for (int i = 0; i < 400; ++i) {
         std::vector<uint8_t> key;
-        ASSERT_TRUE(appendIndexKey({ColumnType::Long}, Variant::longValue(i * 2), key).isOk());
+        ASSERT_TRUE(appendColumnKey(key, Variant::longValue(i * 2), ColumnType::Long, true, TextCollation::GeneralLegacy).isOk());
         ASSERT_TRUE(tree.insert(key, RowId{5, uint8_t(i % 200)}, false, alloc).isOk());
     }
     ASSERT_TRUE(pager->commit().isOk());
     const auto before = walk(tree);
     for (int i = 0; i < 2000; ++i) {
         std::vector<uint8_t> key;
-        ASSERT_TRUE(appendIndexKey({ColumnType::Long}, Variant::longValue(i * 2 + 1), key).isOk());
+        ASSERT_TRUE(appendColumnKey(key, Variant::longValue(i * 2 + 1), ColumnType::Long, true, TextCollation::GeneralLegacy).isOk());
         ASSERT_TRUE(tree.insert(key, RowId{6, uint8_t(i % 200)}, false, alloc).isOk());
     }
     pager->rollback();
@@ -218,11 +218,11 @@ TEST(IndexTreeOps, FindByKeyAndByRowId)
     IndexTree tree(*pager, kTdef, kRoot);
     for (int i = 0; i < 3000; ++i) {
         std::vector<uint8_t> key;
-        ASSERT_TRUE(appendIndexKey({ColumnType::Text}, Variant::text(u"name " + toU16(std::to_string(i))), key).isOk());
+        ASSERT_TRUE(appendColumnKey(key, Variant::text(u"name " + toU16(std::to_string(i))), ColumnType::Text, true, TextCollation::GeneralLegacy).isOk());
         ASSERT_TRUE(tree.insert(key, RowId{uint32_t(100 + i / 100), uint8_t(i % 100)}, false, alloc).isOk());
     }
     std::vector<uint8_t> key;
-    ASSERT_TRUE(appendIndexKey({ColumnType::Text}, Variant::text(u"NAME 1234"), key).isOk());
+    ASSERT_TRUE(appendColumnKey(key, Variant::text(u"NAME 1234"), ColumnType::Text, true, TextCollation::GeneralLegacy).isOk());
     auto hit = tree.find(key, RowId{112, 34});
     ASSERT_TRUE(hit.isOk());
     ASSERT_TRUE(hit->has_value());
@@ -285,7 +285,7 @@ TEST(IndexTreeCheck, FindsDamage)
     IndexTree tree(*pager, kTdef, kRoot);
     for (int i = 0; i < 2000; ++i) {
         std::vector<uint8_t> key;
-        ASSERT_TRUE(appendIndexKey({ColumnType::Long}, Variant::longValue(i), key).isOk());
+        ASSERT_TRUE(appendColumnKey(key, Variant::longValue(i), ColumnType::Long, true, TextCollation::GeneralLegacy).isOk());
         ASSERT_TRUE(tree.insert(key, RowId{5, uint8_t(i % 200)}, false, alloc).isOk());
     }
     ASSERT_TRUE(pager->commit().isOk());
@@ -318,7 +318,7 @@ TEST(IndexTreeCheck, FindsDamage)
         pager->rollback();
     }
     PageBuffer freeWrong = **pager->read(leafPage);
-    freeWrong[indexpage::kFreeSpace] ^= 1;
+    freeWrong[indexlayout::kFreeSpace] ^= 1;
     ASSERT_TRUE(pager->write(leafPage, freeWrong).isOk());
     EXPECT_EQ(checkIndexTree(*pager, kTdef, kRoot).code(), ErrorCode::Corruption);
     pager->rollback();
