@@ -1,5 +1,7 @@
 #include "db/jet/ddl_executor.h"
 
+#include <set>
+
 #include "db/convert.h"
 #include "db/jet/data_page_editor.h"
 #include "db/jet/index_builder.h"
@@ -138,7 +140,8 @@ Status addCatalogRow(Database& db, PageAllocator& allocator, uint32_t tdefPage, 
     RowStore store(allocator, tableLayoutFor(def).pages);
     VK_ASSIGN_OR_RETURN(RowPointer placed, store.insert(encoded.bytes));
     VK_RETURN_IF_ERROR(adjustRowCount(db.pager(), kCatalogPage, +1));
-    JetIndexMaintainer indexes(*objects, db.header().sortLcid, db.header().sortVersion);
+    std::set<uint32_t> verified;
+    JetIndexMaintainer indexes(*objects, db.header().sortLcid, db.header().sortVersion, verified);
     return indexes.apply(allocator, {RowChangeKind::Insert, kCatalogPage, placed, nullptr, &values});
 }
 
@@ -351,13 +354,13 @@ Status DdlExecutor::createIndex(const CreateIndex& statement)
 
         // The new index from every row already in the table.
         const RealIndexDef& added = written.realIndexes().back();
-        std::vector<IndexEntry> entries;
+        std::vector<IndexKeyEntry> entries;
         VK_ASSIGN_OR_RETURN(Table::Scanner scanner, table->scan());
         while (true) {
             VK_ASSIGN_OR_RETURN(bool more, scanner.next());
             if (!more) break;
             VK_ASSIGN_OR_RETURN(std::vector<Variant> values, scanner.values());
-            VK_ASSIGN_OR_RETURN(std::optional<IndexEntry> e,
+            VK_ASSIGN_OR_RETURN(std::optional<IndexKeyEntry> e,
                                 indexEntryFor(written, added, values, m_db->header().sortLcid, m_db->header().sortVersion));
             if (!e) continue;
             e->row = scanner.pointer();

@@ -27,15 +27,13 @@ Status runTables(const std::vector<std::string>& args, std::FILE* out);
 Status runColumns(const std::vector<std::string>& args, std::FILE* out);
 Status runExport(const std::vector<std::string>& args, std::FILE* out);
 
-<<<<<<< HEAD
 // Consistency check (check_command.cpp): reads only; a file found unsound is
 // reported on the output and makes the command fail.
 Status runCheck(const std::vector<std::string>& args, std::FILE* out);
-=======
+
 // Write commands (write_commands.cpp). A failure the command already
 // reported on stderr comes back with an empty message.
 Status runCreate(const std::vector<std::string>& args, std::FILE* out);
 Status runExec(const std::vector<std::string>& args, std::FILE* out);
->>>>>>> ddl
 
 }  // namespace varnika::tool
