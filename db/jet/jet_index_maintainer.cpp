@@ -1,5 +1,6 @@
 #include "db/jet/jet_index_maintainer.h"
 
+#include "db/jet/index_tree.h"
 #include "db/text.h"
 
 #include <algorithm>
@@ -103,6 +104,28 @@ Status JetIndexMaintainer::verify(const RealIndexDef& index, const RowChange& ch
     return Status::ok();
 }
 
+namespace {
+
+// Index pages are owned by the index's own usage map, and each is recorded
+// as used in the file's page map.
+class OwnedIndexPages final : public IndexPageAllocator {
+public:
+    OwnedIndexPages(PageAllocator& allocator, RowPointer usageMap) : m_allocator(allocator)
+    {
+        m_owners.owned = usageMap;
+    }
+    Result<uint32_t> allocatePage() override { return m_allocator.allocatePage(PageBuffer{}, m_owners); }
+    Status freePage(uint32_t page) override { return m_allocator.freePage(page, m_owners); }
+
+private:
+    PageAllocator& m_allocator;
+    PageOwners m_owners;
+};
+
+RowId rowIdOf(RowPointer row) { return RowId{row.page, row.row}; }
+
+}  // namespace
+
 Status JetIndexMaintainer::apply(PageAllocator& allocator, const RowChange& change)
 {
     const TableDef& def = m_table.def();
@@ -117,9 +140,26 @@ Status JetIndexMaintainer::apply(PageAllocator& allocator, const RowChange& chan
         bool same = before.has_value() == after.has_value() && (!before || before->key == after->key);
         if (change.kind == RowChangeKind::Update && same) continue;
         if (!m_verified.count(index.rootPage)) VK_RETURN_IF_ERROR(verify(index, change));
-        std::optional<RowPointer> without;
-        if (change.kind == RowChangeKind::Delete) without = change.row;
-        VK_RETURN_IF_ERROR(rebuild(allocator, index, without));
+
+        // The index is known to hold exactly the entries of the rows as they
+        // were, so one entry out and one in keeps it exact.
+        IndexTree tree(m_table.pager(), def.firstPage(), index.rootPage);
+        OwnedIndexPages pages(allocator, index.usageMap);
+        if (before) {
+            Status removed = tree.remove(before->key, rowIdOf(change.row), pages);
+            if (removed.code() == ErrorCode::NotFound)
+                return corruption("an index of table \"" + toUtf8(m_table.name()) +
+                                  "\" lacks the entry of the record being changed");
+            VK_RETURN_IF_ERROR(removed);
+        }
+        if (after) {
+            Status inserted = tree.insert(after->key, rowIdOf(change.row), index.isUnique(), pages);
+            if (inserted.code() == ErrorCode::Constraint)
+                return Status(ErrorCode::Constraint, "the change would give two records of table \"" +
+                                                         toUtf8(m_table.name()) +
+                                                         "\" the same value in a unique index");
+            VK_RETURN_IF_ERROR(inserted);
+        }
     }
     return Status::ok();
 }
