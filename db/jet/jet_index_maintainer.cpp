@@ -106,22 +106,6 @@ Status JetIndexMaintainer::verify(const RealIndexDef& index, const RowChange& ch
 
 namespace {
 
-// Index pages are owned by the index's own usage map, and each is recorded
-// as used in the file's page map.
-class OwnedIndexPages final : public IndexPageAllocator {
-public:
-    OwnedIndexPages(PageAllocator& allocator, RowPointer usageMap) : m_allocator(allocator)
-    {
-        m_owners.owned = usageMap;
-    }
-    Result<uint32_t> allocatePage() override { return m_allocator.allocatePage(PageBuffer{}, m_owners); }
-    Status freePage(uint32_t page) override { return m_allocator.freePage(page, m_owners); }
-
-private:
-    PageAllocator& m_allocator;
-    PageOwners m_owners;
-};
-
 RowId rowIdOf(RowPointer row) { return RowId{row.page, row.row}; }
 
 }  // namespace
