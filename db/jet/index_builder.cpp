@@ -25,7 +25,7 @@ uint32_t firstChild(const IndexPage& p) { return p.entries.empty() ? p.tail : p.
 
 }  // namespace
 
-Result<std::vector<std::vector<uint8_t>>> readIndexEntries(Pager& pager, uint32_t rootPage)
+Status forEachIndexEntry(Pager& pager, uint32_t rootPage, const std::function<Status(std::span<const uint8_t>)>& visit)
 {
     const uint32_t limit = pager.pageCount();
     auto load = [&](uint32_t number) -> Result<IndexPage> {
@@ -43,14 +43,23 @@ Result<std::vector<std::vector<uint8_t>>> readIndexEntries(Pager& pager, uint32_
         if (p.isLeaf()) break;
         number = firstChild(p);
     }
-    std::vector<std::vector<uint8_t>> out;
     for (uint32_t steps = 0; number != 0; ++steps) {
         if (steps > limit) return corruption("the leaves of the index at page " + std::to_string(rootPage) + " loop");
         VK_ASSIGN_OR_RETURN(IndexPage p, load(number));
         if (!p.isLeaf()) return corruption("the leaf chain of an index reaches a node page");
-        for (IndexEntry& e : p.entries) out.push_back(std::move(e.bytes));
+        for (const IndexEntry& e : p.entries) VK_RETURN_IF_ERROR(visit(e.bytes));
         number = p.next;
     }
+    return Status::ok();
+}
+
+Result<std::vector<std::vector<uint8_t>>> readIndexEntries(Pager& pager, uint32_t rootPage)
+{
+    std::vector<std::vector<uint8_t>> out;
+    VK_RETURN_IF_ERROR(forEachIndexEntry(pager, rootPage, [&](std::span<const uint8_t> entry) {
+        out.emplace_back(entry.begin(), entry.end());
+        return Status::ok();
+    }));
     return out;
 }
 

@@ -11,6 +11,8 @@
 #include "db/status.h"
 
 #include <cstdint>
+#include <functional>
+#include <span>
 #include <vector>
 
 namespace varnika::jet {
@@ -28,6 +30,8 @@ std::vector<uint8_t> leafEntryBytes(const IndexKeyEntry& e);
 // compression undone), reading from the leftmost leaf. A damaged page or a
 // chain that loops is a Corruption.
 Result<std::vector<std::vector<uint8_t>>> readIndexEntries(Pager& pager, uint32_t rootPage);
+// The same, one entry at a time, holding one page in memory.
+Status forEachIndexEntry(Pager& pager, uint32_t rootPage, const std::function<Status(std::span<const uint8_t>)>& visit);
 
 // Sorts `entries`, refuses (Constraint) equal non-null keys in a unique
 // index, and writes the tree over the index's pages: its current pages are

@@ -174,3 +174,56 @@ INSTANTIATE_TEST_SUITE_P(SortOrders, IndexMaintenanceRandom, ::testing::Values(u
 
 }  // namespace
 }  // namespace varnika::jet
+
+namespace varnika::jet {
+namespace {
+
+// An index whose stored keys are not exactly those this engine makes for
+// its rows (another sort order's keys, a missing or an extra entry) is not
+// touched: the change is refused before anything is written.
+TEST(IndexMaintenanceVerify, ForeignKeysRefuseTheChangeAndLeaveTheFile)
+{
+    enum class Damage { KeyChanged, EntryMissing, EntryAdded };
+    for (Damage damage : {Damage::KeyChanged, Damage::EntryMissing, Damage::EntryAdded}) {
+        SCOPED_TRACE(int(damage));
+        ddltest::NewDb t(0x041F);
+        ASSERT_TRUE(t.run("CREATE TABLE T (Id LONG, Ad TEXT(40))").isOk());
+        ASSERT_TRUE(t.run("CREATE INDEX ixAd ON T (Ad)").isOk());
+        for (int i = 0; i < 50; ++i)
+            ASSERT_TRUE(t.run("INSERT INTO T (Id, Ad) VALUES (" + std::to_string(i) + ", 'ad " + std::to_string(i) + "')").isOk());
+        {
+            // Write the index again from slightly wrong entries.
+            auto table = t.db->table(u"T");
+            ASSERT_TRUE(table.isOk());
+            const TableDef& def = (**table).def();
+            const RealIndexDef& ix = def.realIndexes()[0];
+            std::vector<IndexKeyEntry> entries;
+            auto scanner = (**table).scan();
+            ASSERT_TRUE(scanner.isOk());
+            while (*scanner->next()) {
+                auto e = indexEntryFor(def, ix, *scanner->values(), t.db->header().sortLcid, t.db->header().sortVersion);
+                ASSERT_TRUE(e.isOk() && e->has_value());
+                (*e)->row = scanner->pointer();
+                entries.push_back(**e);
+            }
+            if (damage == Damage::KeyChanged) entries[7].key.back() ^= 0x01;
+            if (damage == Damage::EntryMissing) entries.erase(entries.begin() + 7);
+            if (damage == Damage::EntryAdded) entries.push_back({entries[3].key, RowPointer{entries[3].row.page, 200}});
+            PageAllocator allocator(t.db->pager());
+            ASSERT_TRUE(rebuildIndex(allocator, def.firstPage(), ix, entries).isOk());
+            ASSERT_TRUE(t.db->pager().commit().isOk());
+        }
+        t.reopen();
+        const std::vector<uint8_t> before = ddltest::fileBytes(t.path);
+        Status s = t.run("INSERT INTO T (Id, Ad) VALUES (99, 'yeni')");
+        EXPECT_EQ(s.code(), ErrorCode::NotSupported) << s.toString();
+        EXPECT_NE(s.message().find("not changed"), std::string::npos) << s.message();
+        EXPECT_EQ(ddltest::fileBytes(t.path), before);
+        // A table without the damaged index can still be written.
+        ASSERT_TRUE(t.run("CREATE TABLE U (Id LONG)").isOk());
+        EXPECT_TRUE(t.run("INSERT INTO U (Id) VALUES (1)").isOk());
+    }
+}
+
+}  // namespace
+}  // namespace varnika::jet
