@@ -63,10 +63,12 @@ Result<std::optional<uint32_t>> PageAllocator::findPageWithRoom(RowPointer owned
         VK_ASSIGN_OR_RETURN(UsageMap m, UsageMap::load(m_pager, *freeSpace));
         freeMap = std::move(m);
     }
-    std::vector<uint32_t> pages = ownedMap.pages();
-    for (auto it = pages.rbegin(); it != pages.rend(); ++it) {
-        uint32_t p = *it;
-        if (freeMap && !freeMap->contains(p)) continue;
+    // From the highest page down; with a free-space map, only its pages
+    // (fewer than the owned ones) need a look.
+    const UsageMap& candidates = freeMap ? *freeMap : ownedMap;
+    for (std::optional<uint32_t> next = candidates.previousPage(UINT32_MAX); next; next = candidates.previousPage(*next)) {
+        uint32_t p = *next;
+        if (freeMap && !ownedMap.contains(p)) continue;
         VK_ASSIGN_OR_RETURN(PageRef page, m_pager.read(p));
         ByteReader r(page->data(), page->size());
         if (r.u8(page::kType) != uint8_t(PageType::Data) || r.u32(datapage::kOwner) != ownerPage) continue;

@@ -4,6 +4,7 @@
 #include "db/jet/data_page.h"
 
 #include <algorithm>
+#include <bit>
 #include <string>
 
 namespace varnika::jet {
@@ -24,12 +25,9 @@ Result<UsageMap> UsageMap::load(Pager& pager, RowPointer where, bool clipToFile)
         map.m_start = r.u32(usagemap::kInlineStartPage);
         if (!r.ok()) return corruption(what + " is too short");
         size_t bitmapBytes = r.size() - usagemap::kInlineBitmap;
-        map.m_bits.assign(bitmapBytes * 8, false);
-        for (size_t i = 0; i < bitmapBytes; ++i) {
-            uint8_t b = r.u8(usagemap::kInlineBitmap + i);
-            for (int bit = 0; bit < 8; ++bit)
-                if (b & (1 << bit)) map.m_bits[i * 8 + size_t(bit)] = true;
-        }
+        map.resizeBits(bitmapBytes * 8);
+        for (size_t i = 0; i < bitmapBytes; ++i)
+            map.m_words[i / 8] |= uint64_t(r.u8(usagemap::kInlineBitmap + i)) << (8 * (i % 8));
     } else if (kind == usagemap::kKindReference) {
         map.m_inline = false;
         map.m_start = 0;
@@ -42,12 +40,12 @@ Result<UsageMap> UsageMap::load(Pager& pager, RowPointer where, bool clipToFile)
             if ((*page)[page::kType] != uint8_t(PageType::UsageMap))
                 return corruption(what + " refers to page " + std::to_string(mapPage) + ", which is not a usage-map page");
             size_t base = j * usagemap::kPagesPerMapPage;
-            if (map.m_bits.size() < base + usagemap::kPagesPerMapPage) map.m_bits.resize(base + usagemap::kPagesPerMapPage, false);
+            if (map.m_bitCount < base + usagemap::kPagesPerMapPage) map.resizeBits(base + usagemap::kPagesPerMapPage);
             for (size_t i = 0; i < kPageSize - usagemap::kMapPageBitmap; ++i) {
                 uint8_t b = (*page)[usagemap::kMapPageBitmap + i];
                 if (!b) continue;
                 for (int bit = 0; bit < 8; ++bit)
-                    if (b & (1 << bit)) map.m_bits[base + i * 8 + size_t(bit)] = true;
+                    if (b & (1 << bit)) map.setBit(base + i * 8 + size_t(bit));
             }
         }
     } else {
@@ -56,30 +54,57 @@ Result<UsageMap> UsageMap::load(Pager& pager, RowPointer where, bool clipToFile)
 
     if (clipToFile) {
         uint32_t limit = pager.pageCount();
-        for (size_t i = 0; i < map.m_bits.size(); ++i)
-            if (map.m_bits[i] && uint64_t(map.m_start) + i >= limit) map.m_bits[i] = false;
+        // Keep the covered range (writers need it) but clear the bits past the file.
+        if (uint64_t(map.m_start) + map.m_bitCount > limit) {
+            for (size_t i = limit > map.m_start ? limit - map.m_start : 0; i < map.m_bitCount; ++i)
+                map.m_words[i / 64] &= ~(uint64_t(1) << (i % 64));
+        }
     }
     return map;
+}
+
+void UsageMap::resizeBits(size_t bits)
+{
+    m_bitCount = bits;
+    m_words.resize((bits + 63) / 64, 0);
+    if (bits % 64) m_words.back() &= (uint64_t(1) << (bits % 64)) - 1;
 }
 
 std::vector<uint32_t> UsageMap::pages() const
 {
     std::vector<uint32_t> out;
-    for (size_t i = 0; i < m_bits.size(); ++i)
-        if (m_bits[i]) out.push_back(uint32_t(m_start + i));
+    for (size_t w = 0; w < m_words.size(); ++w) {
+        for (uint64_t word = m_words[w]; word; word &= word - 1)
+            out.push_back(uint32_t(m_start + w * 64 + size_t(std::countr_zero(word))));
+    }
     return out;
 }
 
 bool UsageMap::contains(uint32_t page) const
 {
     if (page < m_start) return false;
-    size_t i = page - m_start;
-    return i < m_bits.size() && m_bits[i];
+    return bit(page - m_start);
+}
+
+std::optional<uint32_t> UsageMap::previousPage(uint32_t before) const
+{
+    if (before <= m_start || m_bitCount == 0) return std::nullopt;
+    size_t end = std::min<size_t>(before - m_start, m_bitCount);  // bits [0, end) qualify
+    size_t w = (end - 1) / 64;
+    uint64_t word = m_words[w];
+    if (end % 64) word &= (uint64_t(1) << (end % 64)) - 1;
+    for (;;) {
+        if (word) return uint32_t(m_start + w * 64 + 63 - size_t(std::countl_zero(word)));
+        if (w == 0) return std::nullopt;
+        word = m_words[--w];
+    }
 }
 
 size_t UsageMap::count() const
 {
-    return size_t(std::count(m_bits.begin(), m_bits.end(), true));
+    size_t n = 0;
+    for (uint64_t word : m_words) n += size_t(std::popcount(word));
+    return n;
 }
 
 }  // namespace varnika::jet

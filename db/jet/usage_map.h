@@ -8,6 +8,7 @@
 #include "db/status.h"
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace varnika::jet {
@@ -22,19 +23,28 @@ public:
     // Page numbers whose bit is set, ascending.
     std::vector<uint32_t> pages() const;
     bool contains(uint32_t page) const;
+    // The highest page with its bit set that is below `before`, if any: a
+    // walk from the end without listing every page.
+    std::optional<uint32_t> previousPage(uint32_t before) const;
     size_t count() const;
 
     RowPointer location() const { return m_location; }
     bool isInline() const { return m_inline; }
     uint32_t startPage() const { return m_start; }
     // Pages covered by the bitmap (inline maps), for writers.
-    uint32_t coveredPages() const { return uint32_t(m_bits.size()); }
+    uint32_t coveredPages() const { return uint32_t(m_bitCount); }
 
 private:
     RowPointer m_location;
     bool m_inline = true;
     uint32_t m_start = 0;
-    std::vector<bool> m_bits;  // bit i = page m_start + i
+    // Bit i (word i / 64, bit i % 64) = page m_start + i.
+    std::vector<uint64_t> m_words;
+    size_t m_bitCount = 0;
+
+    void resizeBits(size_t bits);
+    void setBit(size_t i) { m_words[i / 64] |= uint64_t(1) << (i % 64); }
+    bool bit(size_t i) const { return i < m_bitCount && (m_words[i / 64] >> (i % 64)) & 1; }
 };
 
 }  // namespace varnika::jet

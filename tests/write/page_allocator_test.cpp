@@ -85,6 +85,17 @@ TEST(PageAllocator, OwnerMapGrowsThenBecomesAReferenceMap)
     // The bitmap page of the reference map is a page of its own, used globally.
     std::vector<uint32_t> got = m->pages();
     EXPECT_EQ(got, pages);
+    EXPECT_EQ(m->count(), pages.size());
+    // Walking down from any point meets exactly the pages below it.
+    for (uint32_t before : {0u, 1u, 3u, 4u, 63u, 64u, 65u, 127u, 128u, 700u, pages.back(), pages.back() + 1, UINT32_MAX}) {
+        auto below = std::lower_bound(pages.begin(), pages.end(), before);
+        std::optional<uint32_t> want;
+        if (below != pages.begin()) want = *std::prev(below);
+        EXPECT_EQ(m->previousPage(before), want) << "before " << before;
+    }
+    std::vector<uint32_t> walked;
+    for (auto p = m->previousPage(UINT32_MAX); p; p = m->previousPage(*p)) walked.insert(walked.begin(), *p);
+    EXPECT_EQ(walked, pages);
     std::set<uint32_t> all(pages.begin(), pages.end());
     uint32_t mapPage = 0;
     for (uint32_t p = 3; p < pager->pageCount(); ++p)
