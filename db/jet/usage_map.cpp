@@ -41,11 +41,14 @@ Result<UsageMap> UsageMap::load(Pager& pager, RowPointer where, bool clipToFile)
                 return corruption(what + " refers to page " + std::to_string(mapPage) + ", which is not a usage-map page");
             size_t base = j * usagemap::kPagesPerMapPage;
             if (map.m_bitCount < base + usagemap::kPagesPerMapPage) map.resizeBits(base + usagemap::kPagesPerMapPage);
+            // Each map page covers a whole number of bytes' worth of pages
+            // starting at a multiple of 8, so a byte never straddles two words.
+            static_assert(usagemap::kPagesPerMapPage % 8 == 0);
             for (size_t i = 0; i < kPageSize - usagemap::kMapPageBitmap; ++i) {
                 uint8_t b = (*page)[usagemap::kMapPageBitmap + i];
                 if (!b) continue;
-                for (int bit = 0; bit < 8; ++bit)
-                    if (b & (1 << bit)) map.setBit(base + i * 8 + size_t(bit));
+                const size_t first = base + i * 8;
+                map.m_words[first / 64] |= uint64_t(b) << (first % 64);
             }
         }
     } else {
