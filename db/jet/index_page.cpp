@@ -64,8 +64,13 @@ Result<IndexPage> decodeIndexPage(std::span<const uint8_t> bytes)
 
     size_t start = 0;
     std::span<const uint8_t> first;
+    p.entries.reserve(64);
     for (size_t k = 1; k <= kMaxEntryData; ++k) {
         const uint8_t bits = r.u8(kBitmap + k / 8);
+        if (bits == 0) {
+            k |= 7;  // the rest of this bitmap byte is empty too
+            continue;
+        }
         if (!(bits & (1u << (k % 8)))) continue;
         std::span<const uint8_t> stored = r.bytes(kEntryData + start, k - start);
         if (!r.ok()) return corruption("an index entry lies outside its page");
