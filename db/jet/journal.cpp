@@ -64,13 +64,21 @@ Status Journal::begin(uint32_t originalPageCount, const std::vector<JournalEntry
 
 Status Journal::finish(bool durable)
 {
-    // Wiping the magic is enough to disarm the journal; truncating keeps the
-    // file small for the next commit.
+    // Wiping the magic is enough to disarm the journal. The file keeps its
+    // length: truncating and growing it again on every commit costs the
+    // file system more than the commit itself. It is removed on close.
     uint8_t zero[sizeof kMagic] = {};
     VK_RETURN_IF_ERROR(m_file->write(0, zero, sizeof zero));
-    VK_RETURN_IF_ERROR(m_file->truncate(0));
     if (durable) VK_RETURN_IF_ERROR(m_file->sync());
     return Status::ok();
+}
+
+Result<bool> Journal::isArmed()
+{
+    if (m_file->size() < sizeof kMagic) return false;
+    uint8_t magic[sizeof kMagic];
+    VK_RETURN_IF_ERROR(m_file->read(0, sizeof magic, magic));
+    return std::memcmp(magic, kMagic, sizeof kMagic) == 0;
 }
 
 Result<std::optional<Journal::Pending>> Journal::readPending()

@@ -35,6 +35,8 @@ public:
     Status begin(uint32_t originalPageCount, const std::vector<JournalEntry>& originals, bool durable);
     // Marks the commit finished: the journal no longer describes a rollback.
     Status finish(bool durable);
+    // True while the journal describes a commit that has not finished.
+    Result<bool> isArmed();
 
     // A complete journal left by a commit that did not finish, if any.
     struct Pending {

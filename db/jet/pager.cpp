@@ -57,9 +57,11 @@ Pager::Pager(std::unique_ptr<PageFile> file, size_t cachePages)
 
 Pager::~Pager()
 {
-    // An empty journal means no commit is in flight: it need not stay.
-    if (m_journal && m_journal->file().size() == 0 && !m_journal->file().path().empty())
-        ::unlink(m_journal->file().path().c_str());
+    // A disarmed journal means no commit is in flight: it need not stay.
+    if (m_journal && !m_journal->file().path().empty()) {
+        Result<bool> armed = m_journal->isArmed();
+        if (armed.isOk() && !*armed) ::unlink(m_journal->file().path().c_str());
+    }
 }
 
 void Pager::setJournal(std::unique_ptr<Journal> journal) { m_journal = std::move(journal); }

@@ -90,7 +90,12 @@ TEST(Pager, CommitIsAllOrNothingWhateverWriteTheProcessDiesAt)
         auto p = pagerOver(db, j, plan);
         ASSERT_TRUE(applyChange(*p).isOk());
         EXPECT_EQ(*db, newImage());
-        EXPECT_TRUE(j->empty());
+        // Disarmed: what is left in it describes no rollback.
+        Journal left(std::make_unique<FaultFile>(j, plan));
+        EXPECT_FALSE(*left.isArmed());
+        auto pending = left.readPending();
+        ASSERT_TRUE(pending.isOk());
+        EXPECT_FALSE(pending->has_value());
         total = plan->writes;
     }
     ASSERT_GT(total, 4);
