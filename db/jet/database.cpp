@@ -69,7 +69,8 @@ Result<TableChange> Database::changeTable(Table& table)
     }
     TableChange c;
     c.format = std::make_shared<JetRowFormat>(table.def(), table.longValues());
-    c.indexes = std::make_shared<JetIndexMaintainer>(table, m_header.sortLcid, m_header.sortVersion, m_verifiedIndexes);
+    c.indexes = std::make_shared<JetIndexMaintainer>(table, m_header.sortLcid, m_header.sortVersion, m_verifiedIndexes,
+                                                     &m_indexPages);
     c.writer = std::make_shared<TableWriter>(*m_pager, tableLayoutFor(table.def()), *c.format, c.indexes.get());
     return c;
 }

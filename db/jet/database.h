@@ -4,6 +4,7 @@
 // use it.
 
 #include "db/jet/catalog.h"
+#include "db/jet/index_tree.h"
 #include "db/jet/database_header.h"
 #include "db/jet/page_file.h"
 #include "db/jet/pager.h"
@@ -64,6 +65,7 @@ private:
     Catalog m_catalog;
     std::map<uint32_t, std::shared_ptr<Table>> m_tables;
     std::set<uint32_t> m_verifiedIndexes;  // roots of indexes whose keys were checked against their rows
+    IndexPageCache m_indexPages;           // decoded index pages, reused while their bytes are unchanged
 };
 
 }  // namespace varnika::jet

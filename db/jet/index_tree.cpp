@@ -1,5 +1,7 @@
 #include "db/jet/index_tree.h"
 
+#include "db/jet/bytes.h"
+
 
 #include <algorithm>
 #include <map>
@@ -21,7 +23,10 @@ bool lessBytes(const IndexEntry& a, const std::vector<uint8_t>& b) { return a.by
 // Pages of one operation, decoded once and written back together at the end.
 class WorkSet {
 public:
-    WorkSet(Pager& pager, uint32_t tdefPage) : m_pager(pager), m_tdefPage(tdefPage) {}
+    WorkSet(Pager& pager, uint32_t tdefPage, IndexPageCache* cache = nullptr)
+        : m_pager(pager), m_tdefPage(tdefPage), m_cache(cache)
+    {
+    }
 
     Result<IndexPage*> load(uint32_t page)
     {
@@ -30,6 +35,11 @@ public:
         if (page == 0 || page >= m_pager.pageCount())
             return corruption("an index points at page " + std::to_string(page) + ", outside the file");
         VK_ASSIGN_OR_RETURN(PageRef ref, m_pager.read(page));
+        if (m_cache) {
+            m_loadedBytes[page] = *ref;
+            if (std::optional<IndexPage> cached = m_cache->take(page, *ref))
+                return &m_pages.emplace(page, std::move(*cached)).first->second;
+        }
         auto decoded = decodeIndexPage(*ref);
         if (!decoded) return Status(decoded.status().code(), pageName(page) + ": " + decoded.status().message());
         return &m_pages.emplace(page, std::move(decoded).value()).first->second;
@@ -49,6 +59,7 @@ public:
     {
         m_dirty.erase(page);
         m_pages.erase(page);
+        m_loadedBytes.erase(page);
         m_freed.insert(page);
     }
     const std::set<uint32_t>& freed() const { return m_freed; }
@@ -63,13 +74,31 @@ public:
         }
         for (auto& [page, buf] : out) VK_RETURN_IF_ERROR(m_pager.write(page, buf));
         m_dirty.clear();
+        if (m_cache) {
+            // Every page goes back with the bytes the Pager now holds for it.
+            for (auto& [page, buf] : out) {
+                IndexPage& p = m_pages.at(page);
+                ByteReader r(buf.data(), buf.size());
+                p.freeSpace = r.u16(indexlayout::kFreeSpace);
+                p.prefixLength = r.u16(indexlayout::kPrefixLength);
+                m_loadedBytes[page] = buf;
+            }
+            for (auto& [page, bytes] : m_loadedBytes) {
+                auto it = m_pages.find(page);
+                if (it != m_pages.end()) m_cache->put(page, bytes, std::move(it->second));
+            }
+            m_pages.clear();
+            m_loadedBytes.clear();
+        }
         return Status::ok();
     }
 
 private:
     Pager& m_pager;
     uint32_t m_tdefPage;
+    IndexPageCache* m_cache;
     std::map<uint32_t, IndexPage> m_pages;
+    std::map<uint32_t, PageBuffer> m_loadedBytes;  // with a cache: the bytes each page came from
     std::set<uint32_t> m_dirty;
     std::set<uint32_t> m_freed;
 };
@@ -96,8 +125,8 @@ Result<size_t> chooseChild(const IndexPage& n, const std::vector<uint8_t>& targe
 
 class TreeOps {
 public:
-    TreeOps(Pager& pager, uint32_t tdef, uint32_t root, IndexPageAllocator* alloc)
-        : m_work(pager, tdef), m_tdef(tdef), m_root(root), m_alloc(alloc)
+    TreeOps(Pager& pager, uint32_t tdef, uint32_t root, IndexPageAllocator* alloc, IndexPageCache* cache = nullptr)
+        : m_work(pager, tdef, cache), m_tdef(tdef), m_root(root), m_alloc(alloc)
     {
     }
     WorkSet& work() { return m_work; }
@@ -444,7 +473,7 @@ Status IndexTree::insert(std::span<const uint8_t> key, RowId row, bool unique, I
                             std::to_string(kMaxIndexKeySize) + " bytes this engine stores");
     if (row.page >= (1u << 24)) return invalidArgument("a row id page does not fit in 3 bytes");
     IndexEntry entry = IndexEntry::make(key, row);
-    TreeOps ops(m_pager, m_tdefPage, m_rootPage, &allocator);
+    TreeOps ops(m_pager, m_tdefPage, m_rootPage, &allocator, m_cache);
     std::vector<Step> path;
     VK_ASSIGN_OR_RETURN(uint32_t leafPage, ops.descend(entry.bytes, path));
     IndexPage* leaf = ops.work().load(leafPage).value();
@@ -480,7 +509,7 @@ Status IndexTree::insert(std::span<const uint8_t> key, RowId row, bool unique, I
 Status IndexTree::remove(std::span<const uint8_t> key, RowId row, IndexPageAllocator& allocator)
 {
     const IndexEntry entry = IndexEntry::make(key, row);
-    TreeOps ops(m_pager, m_tdefPage, m_rootPage, &allocator);
+    TreeOps ops(m_pager, m_tdefPage, m_rootPage, &allocator, m_cache);
     std::vector<Step> path;
     VK_ASSIGN_OR_RETURN(uint32_t leafPage, ops.descend(entry.bytes, path));
     IndexPage* leaf = ops.work().load(leafPage).value();
@@ -642,6 +671,22 @@ Status IndexTree::rebuild(std::span<const IndexEntry> sorted, IndexPageAllocator
     for (auto& [page, buf] : out) VK_RETURN_IF_ERROR(m_pager.write(page, buf));
     for (size_t i = reused; i < reuse.size(); ++i) VK_RETURN_IF_ERROR(allocator.freePage(reuse[i]));
     return Status::ok();
+}
+
+std::optional<IndexPage> IndexPageCache::take(uint32_t page, const PageBuffer& current)
+{
+    auto it = m_pages.find(page);
+    if (it == m_pages.end()) return std::nullopt;
+    std::optional<IndexPage> out;
+    if (it->second.bytes == current) out = std::move(it->second.page);
+    m_pages.erase(it);
+    return out;
+}
+
+void IndexPageCache::put(uint32_t page, const PageBuffer& bytes, IndexPage decoded)
+{
+    if (m_pages.size() >= m_limit && !m_pages.count(page)) m_pages.clear();
+    m_pages[page] = Cached{bytes, std::move(decoded)};
 }
 
 }  // namespace varnika::jet

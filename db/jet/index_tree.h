@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <unordered_map>
 #include <span>
 #include <vector>
 
@@ -57,10 +58,32 @@ inline bool isAllNullIndexKey(std::span<const uint8_t> key)
 // node entries and every split has room.
 constexpr size_t kMaxIndexKeySize = indexlayout::kMaxEntryData / 2 - indexlayout::kRowIdSize - indexlayout::kChildSize;
 
+// Decoded index pages kept from one change to the next, so that a run of
+// changes does not decode the same root and leaves again and again. An entry
+// is used only while the page's bytes in the Pager are still exactly the
+// bytes it was decoded from (or encoded to): a rollback, another writer or
+// any other change of the page simply makes it miss.
+class IndexPageCache {
+public:
+    explicit IndexPageCache(size_t limit = 256) : m_limit(limit) {}
+    // Takes the decoded page out of the cache when `current` are its bytes.
+    std::optional<IndexPage> take(uint32_t page, const PageBuffer& current);
+    void put(uint32_t page, const PageBuffer& bytes, IndexPage decoded);
+    size_t size() const { return m_pages.size(); }
+
+private:
+    struct Cached {
+        PageBuffer bytes;
+        IndexPage page;
+    };
+    std::unordered_map<uint32_t, Cached> m_pages;
+    size_t m_limit;
+};
+
 class IndexTree {
 public:
-    IndexTree(Pager& pager, uint32_t tdefPage, uint32_t rootPage)
-        : m_pager(pager), m_tdefPage(tdefPage), m_rootPage(rootPage)
+    IndexTree(Pager& pager, uint32_t tdefPage, uint32_t rootPage, IndexPageCache* cache = nullptr)
+        : m_pager(pager), m_tdefPage(tdefPage), m_rootPage(rootPage), m_cache(cache)
     {
     }
 
@@ -93,6 +116,7 @@ private:
     Pager& m_pager;
     uint32_t m_tdefPage;
     uint32_t m_rootPage;
+    IndexPageCache* m_cache;
 };
 
 }  // namespace varnika::jet

@@ -160,7 +160,7 @@ Status JetIndexMaintainer::apply(PageAllocator& allocator, const RowChange& chan
 
         // The index is known to hold exactly the entries of the rows as they
         // were, so one entry out and one in keeps it exact.
-        IndexTree tree(m_table.pager(), def.firstPage(), index.rootPage);
+        IndexTree tree(m_table.pager(), def.firstPage(), index.rootPage, m_pages);
         OwnedIndexPages pages(allocator, index.usageMap);
         if (before) {
             Status removed = tree.remove(before->key, rowIdOf(change.row), pages);

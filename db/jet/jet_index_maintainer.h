@@ -44,8 +44,11 @@ public:
     // `verified` holds the root pages of the indexes already found to hold
     // exactly the keys this engine makes for their rows; it outlives the
     // maintainer (the database keeps it), so each index is checked once.
-    JetIndexMaintainer(Table& table, uint16_t databaseLcid, uint8_t databaseVersion, std::set<uint32_t>& verified)
-        : m_table(table), m_lcid(databaseLcid), m_version(databaseVersion), m_verified(verified) {}
+    // `pages` (optional, owned by the database like `verified`) keeps decoded
+    // index pages from one change to the next.
+    JetIndexMaintainer(Table& table, uint16_t databaseLcid, uint8_t databaseVersion, std::set<uint32_t>& verified,
+                       IndexPageCache* pages = nullptr)
+        : m_table(table), m_lcid(databaseLcid), m_version(databaseVersion), m_verified(verified), m_pages(pages) {}
 
     Status apply(PageAllocator& allocator, const RowChange& change) override;
 
@@ -60,6 +63,7 @@ private:
     uint16_t m_lcid;
     uint8_t m_version;
     std::set<uint32_t>& m_verified;
+    IndexPageCache* m_pages;
 };
 
 }  // namespace varnika::jet
