@@ -125,6 +125,57 @@ TEST(IndexTreeOps, RandomInsertsAndRemovesMatchAModel)
     }
 }
 
+// Decoded pages kept between operations must never change the outcome:
+// the same operations with and without the cache (a small one, so that it
+// fills and empties) write the same bytes, also across rollbacks.
+TEST(IndexTreeOps, PageCacheWritesTheSameBytes)
+{
+    auto plain = emptyIndexFile();
+    auto cached = emptyIndexFile();
+    AppendingPageAllocator plainAlloc(*plain), cachedAlloc(*cached);
+    IndexPageCache cache(8);
+    IndexTree plainTree(*plain, kTdef, kRoot);
+    IndexTree cachedTree(*cached, kTdef, kRoot, &cache);
+    Model model;
+    std::mt19937 rng(7);
+    for (int step = 0; step < 3000; ++step) {
+        if (step % 400 == 399) {
+            // Everything since the last commit goes; the cache must notice.
+            plain->rollback();
+            cached->rollback();
+            auto all = plainTree.entries();
+            ASSERT_TRUE(all.isOk());
+            model.entries.clear();
+            for (const auto& e : *all) model.entries.insert(e.bytes);
+            continue;
+        }
+        if (step % 150 == 0) {
+            ASSERT_TRUE(plain->commit().isOk());
+            ASSERT_TRUE(cached->commit().isOk());
+        }
+        if (model.entries.empty() || rng() % 100 < 60) {
+            const auto key = randomKey(rng, 60);
+            const RowId row = randomRow(rng);
+            const bool unique = rng() % 4 == 0;
+            const Status a = plainTree.insert(key, row, unique, plainAlloc);
+            const Status b = cachedTree.insert(key, row, unique, cachedAlloc);
+            ASSERT_EQ(a.code(), b.code()) << step;
+            if (a.isOk()) model.entries.insert(IndexEntry::make(key, row).bytes);
+        } else {
+            auto it = model.entries.begin();
+            std::advance(it, long(rng() % model.entries.size()));
+            const IndexEntry e = split(*it);
+            ASSERT_TRUE(plainTree.remove(e.key(), e.rowId(), plainAlloc).isOk());
+            ASSERT_TRUE(cachedTree.remove(e.key(), e.rowId(), cachedAlloc).isOk());
+            model.entries.erase(it);
+        }
+        ASSERT_EQ(plain->pageCount(), cached->pageCount()) << step;
+        for (uint32_t p = 0; p < plain->pageCount(); ++p)
+            ASSERT_EQ(**plain->read(p), **cached->read(p)) << "page " << p << " after step " << step;
+    }
+    EXPECT_GT(cache.size(), 0u);
+}
+
 TEST(IndexTreeOps, AscendingAppendsAndDescendingInserts)
 {
     // The common shapes: AutoNumber keys appended at the end, and keys
