@@ -1,6 +1,7 @@
 #include "db/jet/consistency_check.h"
 
 #include "db/jet/index_builder.h"
+#include "db/jet/index_check.h"
 #include "db/jet/jet_index_maintainer.h"
 #include "db/jet/table_pages_check.h"
 #include "db/text.h"
@@ -30,6 +31,11 @@ void checkTable(Database& db, Table& table, bool systemTable, CheckReport& repor
         const RealIndexDef& ix = def.realIndexes()[i];
         ++report.indexes;
         const std::string what = name + " index " + std::to_string(i);
+        Status tree = checkIndexTree(db.pager(), def.firstPage(), ix.rootPage);
+        if (!tree.isOk()) {
+            report.problems.push_back(what + ": " + tree.message());
+            continue;
+        }
         auto stored = readIndexEntries(db.pager(), ix.rootPage);
         if (!stored.isOk()) {
             report.problems.push_back(what + ": " + stored.status().message());

@@ -4,31 +4,18 @@
 // page (which never moves). Used for new indexes, for bulk loads and
 // wherever many keys change at once.
 
+#include "db/jet/index_tree.h"
 #include "db/jet/page_allocator.h"
 #include "db/jet/page_layout.h"
 #include "db/jet/table_def.h"
 #include "db/status.h"
 
 #include <cstdint>
+#include <functional>
+#include <span>
 #include <vector>
 
 namespace varnika::jet {
-
-// Index page header fields (leaf 0x04 and node 0x03 pages).
-namespace indexpage {
-constexpr size_t kFreeSpace = 0x02;
-constexpr size_t kTdefPage = 0x04;
-constexpr size_t kPrevious = 0x0C;
-constexpr size_t kNext = 0x10;
-constexpr size_t kTailChild = 0x14;
-constexpr size_t kPrefixLength = 0x18;
-constexpr size_t kNodeMarker = 0x1A;
-constexpr size_t kEntryBitmap = 0x1B;
-constexpr size_t kEntryData = 0x1E0;
-constexpr size_t kMaxEntryData = 4096 - kEntryData;
-constexpr size_t kRowIdSize = 4;   // BE u24 page, u8 row
-constexpr size_t kChildSize = 4;   // BE u32, node entries only
-}  // namespace indexpage
 
 struct IndexKeyEntry {
     std::vector<uint8_t> key;  // flag byte and encoding of each key column
@@ -43,6 +30,8 @@ std::vector<uint8_t> leafEntryBytes(const IndexKeyEntry& e);
 // compression undone), reading from the leftmost leaf. A damaged page or a
 // chain that loops is a Corruption.
 Result<std::vector<std::vector<uint8_t>>> readIndexEntries(Pager& pager, uint32_t rootPage);
+// The same, one entry at a time, holding one page in memory.
+Status forEachIndexEntry(Pager& pager, uint32_t rootPage, const std::function<Status(std::span<const uint8_t>)>& visit);
 
 // Sorts `entries`, refuses (Constraint) equal non-null keys in a unique
 // index, and writes the tree over the index's pages: its current pages are
@@ -51,5 +40,18 @@ Result<std::vector<std::vector<uint8_t>>> readIndexEntries(Pager& pager, uint32_
 // pages; the caller commits or rolls back.
 Status rebuildIndex(PageAllocator& allocator, uint32_t tdefPage, const RealIndexDef& index,
                     std::vector<IndexKeyEntry> entries);
+
+// Index pages are owned by the index's own usage map, and each is recorded
+// as used in the file's page map.
+class OwnedIndexPages final : public IndexPageAllocator {
+public:
+    OwnedIndexPages(PageAllocator& allocator, RowPointer usageMap) : m_allocator(allocator) { m_owners.owned = usageMap; }
+    Result<uint32_t> allocatePage() override { return m_allocator.allocatePage(PageBuffer{}, m_owners); }
+    Status freePage(uint32_t page) override { return m_allocator.freePage(page, m_owners); }
+
+private:
+    PageAllocator& m_allocator;
+    PageOwners m_owners;
+};
 
 }  // namespace varnika::jet

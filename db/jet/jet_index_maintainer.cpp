@@ -1,5 +1,6 @@
 #include "db/jet/jet_index_maintainer.h"
 
+#include "db/jet/index_tree.h"
 #include "db/text.h"
 
 #include <algorithm>
@@ -43,24 +44,6 @@ Result<std::optional<IndexKeyEntry>> indexEntryFor(const TableDef& def, const Re
     return std::optional<IndexKeyEntry>(std::move(e));
 }
 
-Status JetIndexMaintainer::rebuild(PageAllocator& allocator, const RealIndexDef& index, std::optional<RowPointer> without)
-{
-    const TableDef& def = m_table.def();
-    std::vector<IndexKeyEntry> entries;
-    VK_ASSIGN_OR_RETURN(Table::Scanner scanner, m_table.scan());
-    for (;;) {
-        VK_ASSIGN_OR_RETURN(bool more, scanner.next());
-        if (!more) break;
-        if (without && scanner.pointer() == *without) continue;
-        VK_ASSIGN_OR_RETURN(std::vector<Variant> values, scanner.values());
-        VK_ASSIGN_OR_RETURN(std::optional<IndexKeyEntry> e, indexEntryFor(def, index, values, m_lcid, m_version));
-        if (!e) continue;
-        e->row = scanner.pointer();
-        entries.push_back(std::move(*e));
-    }
-    return rebuildIndex(allocator, def.firstPage(), index, std::move(entries));
-}
-
 Result<std::vector<std::vector<uint8_t>>> expectedIndexEntries(Table& table, const RealIndexDef& index, uint16_t lcid,
                                                                uint8_t version, std::optional<RowOverride> replaced)
 {
@@ -86,15 +69,66 @@ Result<std::vector<std::vector<uint8_t>>> expectedIndexEntries(Table& table, con
     return expected;
 }
 
+namespace {
+
+// An order-free digest of a set of index entries: two independent 64-bit
+// hashes of each entry, summed, and the count. Comparing digests needs no
+// memory for the entries, which a table of millions of rows cannot spare.
+struct EntryDigest {
+    uint64_t count = 0;
+    uint64_t sumA = 0;
+    uint64_t sumB = 0;
+
+    static uint64_t mix(uint64_t z)
+    {
+        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+        z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+        return z ^ (z >> 31);
+    }
+    void add(std::span<const uint8_t> entry)
+    {
+        uint64_t a = 0xcbf29ce484222325ULL, b = 0x84222325cbf29ce4ULL ^ entry.size();
+        for (uint8_t byte : entry) {
+            a = (a ^ byte) * 0x100000001b3ULL;
+            b = mix(b + byte + 1);
+        }
+        ++count;
+        sumA += mix(a);
+        sumB += b;
+    }
+    friend bool operator==(const EntryDigest&, const EntryDigest&) = default;
+};
+
+}  // namespace
+
 Status JetIndexMaintainer::verify(const RealIndexDef& index, const RowChange& change)
 {
     // The index as it was before the change: the changed row with its old
     // values, an inserted row not at all.
-    RowOverride before{change.row, change.kind == RowChangeKind::Insert ? nullptr : change.oldValues};
-    VK_ASSIGN_OR_RETURN(std::vector<std::vector<uint8_t>> expected,
-                        expectedIndexEntries(m_table, index, m_lcid, m_version, before));
-    VK_ASSIGN_OR_RETURN(std::vector<std::vector<uint8_t>> stored, readIndexEntries(m_table.pager(), index.rootPage));
-    if (stored != expected) {
+    const TableDef& def = m_table.def();
+    EntryDigest expected;
+    VK_ASSIGN_OR_RETURN(Table::Scanner scanner, m_table.scan());
+    for (;;) {
+        VK_ASSIGN_OR_RETURN(bool more, scanner.next());
+        if (!more) break;
+        std::optional<IndexKeyEntry> e;
+        if (scanner.pointer() == change.row) {
+            if (change.kind == RowChangeKind::Insert || !change.oldValues) continue;
+            VK_ASSIGN_OR_RETURN(e, indexEntryFor(def, index, *change.oldValues, m_lcid, m_version));
+        } else {
+            VK_ASSIGN_OR_RETURN(std::vector<Variant> values, scanner.values());
+            VK_ASSIGN_OR_RETURN(e, indexEntryFor(def, index, values, m_lcid, m_version));
+        }
+        if (!e) continue;
+        e->row = scanner.pointer();
+        expected.add(leafEntryBytes(*e));
+    }
+    EntryDigest stored;
+    VK_RETURN_IF_ERROR(forEachIndexEntry(m_table.pager(), index.rootPage, [&](std::span<const uint8_t> entry) {
+        stored.add(entry);
+        return Status::ok();
+    }));
+    if (!(stored == expected)) {
         return notSupported("an index of table \"" + toUtf8(m_table.name()) +
                             "\" holds keys that this engine does not make the same way; to keep the index right "
                             "for Access, the table is not changed");
@@ -102,6 +136,12 @@ Status JetIndexMaintainer::verify(const RealIndexDef& index, const RowChange& ch
     m_verified.insert(index.rootPage);
     return Status::ok();
 }
+
+namespace {
+
+RowId rowIdOf(RowPointer row) { return RowId{row.page, row.row}; }
+
+}  // namespace
 
 Status JetIndexMaintainer::apply(PageAllocator& allocator, const RowChange& change)
 {
@@ -117,9 +157,26 @@ Status JetIndexMaintainer::apply(PageAllocator& allocator, const RowChange& chan
         bool same = before.has_value() == after.has_value() && (!before || before->key == after->key);
         if (change.kind == RowChangeKind::Update && same) continue;
         if (!m_verified.count(index.rootPage)) VK_RETURN_IF_ERROR(verify(index, change));
-        std::optional<RowPointer> without;
-        if (change.kind == RowChangeKind::Delete) without = change.row;
-        VK_RETURN_IF_ERROR(rebuild(allocator, index, without));
+
+        // The index is known to hold exactly the entries of the rows as they
+        // were, so one entry out and one in keeps it exact.
+        IndexTree tree(m_table.pager(), def.firstPage(), index.rootPage);
+        OwnedIndexPages pages(allocator, index.usageMap);
+        if (before) {
+            Status removed = tree.remove(before->key, rowIdOf(change.row), pages);
+            if (removed.code() == ErrorCode::NotFound)
+                return corruption("an index of table \"" + toUtf8(m_table.name()) +
+                                  "\" lacks the entry of the record being changed");
+            VK_RETURN_IF_ERROR(removed);
+        }
+        if (after) {
+            Status inserted = tree.insert(after->key, rowIdOf(change.row), index.isUnique(), pages);
+            if (inserted.code() == ErrorCode::Constraint)
+                return Status(ErrorCode::Constraint, "the change would give two records of table \"" +
+                                                         toUtf8(m_table.name()) +
+                                                         "\" the same value in a unique index");
+            VK_RETURN_IF_ERROR(inserted);
+        }
     }
     return Status::ok();
 }

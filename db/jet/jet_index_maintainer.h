@@ -2,8 +2,10 @@
 // Keeps every real index of one table in line with its rows. Keys are built
 // from the column values under each column's own sort order; an index whose
 // key for the row did not change is left alone (a title-cased text usually
-// keeps its key). An index that must change is rebuilt from the table's rows
-// as they stand in the Pager, which makes it right whatever it held before.
+// keeps its key). An index that must change loses the row's old entry and
+// gains its new one; before its first change in a session its stored entries
+// are compared with the keys of the rows, so that one entry out and one in
+// keeps it exact.
 
 #include "db/jet/index_builder.h"
 #include "db/jet/index_maintainer.h"
@@ -46,10 +48,6 @@ public:
         : m_table(table), m_lcid(databaseLcid), m_version(databaseVersion), m_verified(verified) {}
 
     Status apply(PageAllocator& allocator, const RowChange& change) override;
-
-    // Rebuilds one index from every row of the table, leaving out `without`
-    // (a row being deleted, which the writer removes after this).
-    Status rebuild(PageAllocator& allocator, const RealIndexDef& index, std::optional<RowPointer> without = std::nullopt);
 
     // Compares the stored entries of the index with the keys of the rows as
     // they were before `change` (NotSupported when they differ: the file's

@@ -26,19 +26,19 @@ Decoded decode(Pager& p, uint32_t page)
     ByteReader r(b.data(), b.size());
     Decoded d;
     d.leaf = b[0] == uint8_t(PageType::IndexLeaf);
-    d.prev = r.u32(indexpage::kPrevious);
-    d.next = r.u32(indexpage::kNext);
-    d.tail = r.u32(indexpage::kTailChild);
-    size_t prefix = r.u16(indexpage::kPrefixLength);
+    d.prev = r.u32(indexlayout::kPrevPage);
+    d.next = r.u32(indexlayout::kNextPage);
+    d.tail = r.u32(indexlayout::kTailPage);
+    size_t prefix = r.u16(indexlayout::kPrefixLength);
     size_t start = 0;
-    for (size_t k = 1; k <= indexpage::kMaxEntryData; ++k) {
-        if (!(b[indexpage::kEntryBitmap + k / 8] & (1 << (k % 8)))) continue;
-        std::vector<uint8_t> e(b.begin() + long(indexpage::kEntryData + start), b.begin() + long(indexpage::kEntryData + k));
+    for (size_t k = 1; k <= indexlayout::kMaxEntryData; ++k) {
+        if (!(b[indexlayout::kBitmap + k / 8] & (1 << (k % 8)))) continue;
+        std::vector<uint8_t> e(b.begin() + long(indexlayout::kEntryData + start), b.begin() + long(indexlayout::kEntryData + k));
         if (!d.entries.empty()) e.insert(e.begin(), d.entries.front().begin(), d.entries.front().begin() + long(prefix));
         d.entries.push_back(std::move(e));
         start = k;
     }
-    EXPECT_EQ(r.u16(indexpage::kFreeSpace), indexpage::kMaxEntryData - start);
+    EXPECT_EQ(r.u16(indexlayout::kFreeSpace), indexlayout::kMaxEntryData - start);
     return d;
 }
 

@@ -391,7 +391,8 @@ TEST_P(ConditionTable, SelectsTheExpectedRows)
     EXPECT_EQ(got, c.expected) << c.condition;
 }
 
-INSTANTIATE_TEST_SUITE_P(Stok, ConditionTable, ::testing::ValuesIn(kCases));
+INSTANTIATE_TEST_SUITE_P(Stok, ConditionTable, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return "Case" + std::to_string(info.index); });
 
 TEST(ConditionTable, HasAtLeastOneHundredFiftyCases)
 {

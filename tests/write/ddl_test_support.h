@@ -115,12 +115,12 @@ struct NewDb {
 inline std::vector<std::vector<uint8_t>> pageEntries(const PageBuffer& b)
 {
     ByteReader r(b.data(), b.size());
-    size_t prefix = r.u16(indexpage::kPrefixLength);
+    size_t prefix = r.u16(indexlayout::kPrefixLength);
     std::vector<std::vector<uint8_t>> entries;
     size_t start = 0;
-    for (size_t k = 1; k <= indexpage::kMaxEntryData; ++k) {
-        if (!(b[indexpage::kEntryBitmap + k / 8] & (1 << (k % 8)))) continue;
-        std::vector<uint8_t> e(b.begin() + long(indexpage::kEntryData + start), b.begin() + long(indexpage::kEntryData + k));
+    for (size_t k = 1; k <= indexlayout::kMaxEntryData; ++k) {
+        if (!(b[indexlayout::kBitmap + k / 8] & (1 << (k % 8)))) continue;
+        std::vector<uint8_t> e(b.begin() + long(indexlayout::kEntryData + start), b.begin() + long(indexlayout::kEntryData + k));
         if (!entries.empty()) e.insert(e.begin(), entries.front().begin(), entries.front().begin() + long(prefix));
         entries.push_back(std::move(e));
         start = k;
@@ -142,7 +142,7 @@ inline void collectLeafEntries(Pager& pager, uint32_t page, std::vector<std::vec
     }
     ASSERT_EQ(b[0], uint8_t(PageType::IndexNode));
     for (const auto& e : entries) collectLeafEntries(pager, ByteReader(e.data(), e.size()).u32be(e.size() - 4), out, depth + 1);
-    uint32_t tail = ByteReader(b.data(), b.size()).u32(indexpage::kTailChild);
+    uint32_t tail = ByteReader(b.data(), b.size()).u32(indexlayout::kTailPage);
     if (tail) collectLeafEntries(pager, tail, out, depth + 1);
 }
 
