@@ -4,18 +4,19 @@
 
 namespace varnika {
 
-Status deleteRecords(RecordSet& records)
+Status deleteRecords(RecordSet& records, WindowPort* window)
 {
     VK_RETURN_IF_ERROR(positionForWalk(records));
     for (;;) {
         VK_ASSIGN_OR_RETURN(bool eof, records.Eof());
         if (eof) return Status::ok();
         VK_RETURN_IF_ERROR(records.Delete());
+        if (window) window->recordDeleted();
         VK_RETURN_IF_ERROR(records.MoveNext());
     }
 }
 
-Status Command3_Click(WindowPort&, DataControl& data)
+Status Command3_Click(WindowPort& window, DataControl& data)
 {
     RecordSet* records = data.Recordset();
     if (!records || !records->isOpen()) {
@@ -24,7 +25,7 @@ Status Command3_Click(WindowPort&, DataControl& data)
         records = data.Recordset();
         if (!records) return Status(ErrorCode::Closed, "the data control holds no record set");
     }
-    VK_RETURN_IF_ERROR(deleteRecords(*records));
+    VK_RETURN_IF_ERROR(deleteRecords(*records, &window));
     return data.Refresh();
 }
 

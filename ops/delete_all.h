@@ -17,7 +17,8 @@ namespace varnika {
 // failure stay deleted.
 Status Command3_Click(WindowPort& window, DataControl& data);
 
-// Positions the record set and deletes every record in it.
-Status deleteRecords(RecordSet& records);
+// Positions the record set and deletes every record in it; `window`, when
+// given, is told of each record removed.
+Status deleteRecords(RecordSet& records, WindowPort* window = nullptr);
 
 }  // namespace varnika

@@ -79,6 +79,11 @@ public:
     // lets events through was running; that operation stops after the
     // record in hand.
     virtual bool closeRequested() const = 0;
+
+    // Told after delete all has removed a record. That walk shows nothing in
+    // the window, so the window ignores it; a port without a window can
+    // report progress from it.
+    virtual void recordDeleted() {}
 };
 
 }  // namespace varnika

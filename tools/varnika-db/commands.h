@@ -36,4 +36,14 @@ Status runCheck(const std::vector<std::string>& args, std::FILE* out);
 Status runCreate(const std::vector<std::string>& args, std::FILE* out);
 Status runExec(const std::vector<std::string>& args, std::FILE* out);
 
+// The main window's bulk operations (bulk_commands.cpp): FILE and flags, one
+// flag per box or check box. The counter's final text goes to the output,
+// also after a failure; records saved before a failure stay saved.
+Status runReplace(const std::vector<std::string>& args, std::FILE* out);
+Status runTitleCase(const std::vector<std::string>& args, std::FILE* out);
+Status runDeleteAll(const std::vector<std::string>& args, std::FILE* out);
+
+// Room for every flag of a command that takes its inputs as flags.
+constexpr size_t kManyOptions = 64;
+
 }  // namespace varnika::tool

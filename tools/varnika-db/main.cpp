@@ -16,6 +16,12 @@ const Command kCommands[] = {
     {"check", "FILE", 1, runCheck},
     {"create", "FILE [--sort general|turkish]", 1, runCreate, 2},
     {"exec", "FILE  (statements on standard input, one a line)", 1, runExec},
+    {"replace",
+     "FILE --table T --field F --old O --new N [--numeric] [--date] [--datetime] [--and X]\n"
+     "                     [--field2 F2 --new2 V2] [--debit-to-credit | --credit-to-debit] [--progress]",
+     1, runReplace, kManyOptions},
+    {"titlecase", "FILE --table T --field F [--progress]", 1, runTitleCase, kManyOptions},
+    {"delete-all", "FILE --source RECORDSOURCE [--progress]", 1, runDeleteAll, kManyOptions},
 };
 
 int usage()
