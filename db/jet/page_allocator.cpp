@@ -65,13 +65,22 @@ Result<std::optional<uint32_t>> PageAllocator::findPageWithRoom(RowPointer owned
     }
     // From the highest page down; with a free-space map, only its pages
     // (fewer than the owned ones) need a look.
+    // Pages are looked at from the highest down, and only so many: when
+    // none of them has room, a new page is cheaper than a walk over every
+    // page of a large table for each row.
     const UsageMap& candidates = freeMap ? *freeMap : ownedMap;
-    for (std::optional<uint32_t> next = candidates.previousPage(UINT32_MAX); next; next = candidates.previousPage(*next)) {
+    size_t examined = 0;
+    for (std::optional<uint32_t> next = candidates.previousPage(UINT32_MAX); next && examined < kMaxPagesExamined;
+         next = candidates.previousPage(*next)) {
         uint32_t p = *next;
         if (freeMap && !ownedMap.contains(p)) continue;
+        ++examined;
         VK_ASSIGN_OR_RETURN(PageRef page, m_pager.read(p));
         ByteReader r(page->data(), page->size());
         if (r.u8(page::kType) != uint8_t(PageType::Data) || r.u32(datapage::kOwner) != ownerPage) continue;
+        // The recorded free space is exact on every page the editor accepts,
+        // so a page it shows too full for the row is passed over unopened.
+        if (r.u16(datapage::kFreeSpace) < rowLength + datapage::kSlotSize) continue;
         // A page that breaks the data-page rules is not written to; the
         // row goes to another page or a new one instead.
         auto editor = DataPageEditor::open(*page, p);

@@ -40,7 +40,7 @@ public:
 
     // The highest page in `owned` (and in `freeSpace`, when given) that is a
     // data page of `ownerPage` with room for a new row of `rowLength` bytes,
-    // or nothing when no page has room.
+    // or nothing when none of the kMaxPagesExamined highest candidates has room.
     Result<std::optional<uint32_t>> findPageWithRoom(RowPointer owned, std::optional<RowPointer> freeSpace,
                                                      uint32_t ownerPage, size_t rowLength);
 
@@ -49,6 +49,8 @@ public:
     // deleted or shrunk) comes back, so finding room does not visit full
     // pages again and again. Without a free-space map nothing happens.
     static constexpr size_t kNearlyFullBytes = 64;
+    // Pages with a chance of room that findPageWithRoom looks at, at most.
+    static constexpr size_t kMaxPagesExamined = 64;
     Status noteFreeSpace(uint32_t page, size_t freeBytes, std::optional<RowPointer> freeSpaceMap);
 
     UsageMapEditor& maps() { return m_maps; }

@@ -59,8 +59,10 @@ Result<UsageMap> UsageMap::load(Pager& pager, RowPointer where, bool clipToFile)
         uint32_t limit = pager.pageCount();
         // Keep the covered range (writers need it) but clear the bits past the file.
         if (uint64_t(map.m_start) + map.m_bitCount > limit) {
-            for (size_t i = limit > map.m_start ? limit - map.m_start : 0; i < map.m_bitCount; ++i)
-                map.m_words[i / 64] &= ~(uint64_t(1) << (i % 64));
+            const size_t from = limit > map.m_start ? limit - map.m_start : 0;
+            size_t w = from / 64;
+            if (from % 64) map.m_words[w++] &= (uint64_t(1) << (from % 64)) - 1;
+            std::fill(map.m_words.begin() + long(w), map.m_words.end(), 0);
         }
     }
     return map;
