@@ -61,7 +61,7 @@ Status DataControl::Refresh()
     if (m_databaseName.empty()) return invalidArgument("no database file is set");
     VK_ASSIGN_OR_RETURN(RecordSourceQuery query, parseRecordSource(m_recordSource));
     VK_ASSIGN_OR_RETURN(std::shared_ptr<jet::Database> db,
-                        jet::Database::open(toUtf8(m_databaseName), jet::OpenMode::ReadWrite));
+                        jet::Database::open(toUtf8(m_databaseName), jet::OpenMode::ReadWrite, m_fileLayer));
     VK_ASSIGN_OR_RETURN(std::shared_ptr<jet::Table> table, db->table(query.tableName));
     VK_ASSIGN_OR_RETURN(std::vector<jet::RowPointer> rows, selectRows(*table, query, m_settings));
     m_recordSet = std::make_unique<jet::TableRecordSet>(std::move(db), std::move(table), std::move(rows), m_settings);

@@ -2,6 +2,7 @@
 // The record-oriented access path: a data control bound to a database file
 // and a record source (a table name or a "Select * From" query).
 
+#include "db/jet/page_file.h"
 #include "db/record_set.h"
 #include "db/regional_settings.h"
 #include "db/status.h"
@@ -27,6 +28,9 @@ public:
     void setRegionalSettings(const RegionalSettings& settings) { m_settings = settings; }
     const RegionalSettings& regionalSettings() const { return m_settings; }
 
+    // A layer over the files Refresh opens (tests count their writes).
+    void setFileLayer(jet::PageFileLayer layer) { m_fileLayer = std::move(layer); }
+
     // Opens the record source in the database and makes it the Recordset.
     // The previous record set is closed first. On failure there is no
     // record set afterwards.
@@ -40,6 +44,7 @@ private:
     std::u16string m_databaseName;
     std::u16string m_recordSource;
     RegionalSettings m_settings;
+    jet::PageFileLayer m_fileLayer;
     std::unique_ptr<RecordSet> m_recordSet;
 };
 

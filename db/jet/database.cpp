@@ -13,7 +13,7 @@
 
 namespace varnika::jet {
 
-Result<std::shared_ptr<Database>> Database::open(const std::string& path, OpenMode mode)
+Result<std::shared_ptr<Database>> Database::open(const std::string& path, OpenMode mode, const PageFileLayer& layer)
 {
     // Refuse a file that is not a Jet 4 database before the pager takes a
     // lock or makes a journal beside it. With a journal present the header
@@ -23,7 +23,7 @@ Result<std::shared_ptr<Database>> Database::open(const std::string& path, OpenMo
         VK_ASSIGN_OR_RETURN(std::unique_ptr<PageFile> probe, openPosixFile(path, OpenMode::ReadOnly));
         VK_RETURN_IF_ERROR(DatabaseHeader::read(*probe).status());
     }
-    VK_ASSIGN_OR_RETURN(std::unique_ptr<Pager> pager, Pager::open(path, mode));
+    VK_ASSIGN_OR_RETURN(std::unique_ptr<Pager> pager, Pager::open(path, mode, kDefaultCachePages, layer));
     return open(std::move(pager));
 }
 

@@ -35,7 +35,7 @@ public:
     // anything is created next to the file; then the pager opens it with its
     // rollback journal and lock (Pager::open). A file that cannot be written
     // opens read-only and pager().readOnlyReason() says why.
-    static Result<std::shared_ptr<Database>> open(const std::string& path, OpenMode mode);
+    static Result<std::shared_ptr<Database>> open(const std::string& path, OpenMode mode, const PageFileLayer& layer = {});
     // Opens an already opened file (tests use a MemoryPageFile).
     static Result<std::shared_ptr<Database>> open(std::unique_ptr<PageFile> file);
     // Opens over a pager the caller set up.

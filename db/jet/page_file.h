@@ -5,6 +5,7 @@
 #include "db/status.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,6 +31,11 @@ public:
 };
 
 enum class OpenMode { ReadOnly, ReadWrite };
+
+// Puts a layer of the caller's over every file the engine opens for a
+// database (the database itself and its journal): tests count or fail the
+// writes of a real file with it. Empty: the files are used as opened.
+using PageFileLayer = std::function<std::unique_ptr<PageFile>(std::unique_ptr<PageFile>)>;
 
 // Opens a file on disk. A missing file is NotFound, a directory or a file that
 // cannot be opened is IOError with the system's reason in the message.

@@ -66,8 +66,10 @@ Pager::~Pager()
 
 void Pager::setJournal(std::unique_ptr<Journal> journal) { m_journal = std::move(journal); }
 
-Result<std::unique_ptr<Pager>> Pager::open(const std::string& path, OpenMode mode, size_t cachePages)
+Result<std::unique_ptr<Pager>> Pager::open(const std::string& path, OpenMode mode, size_t cachePages,
+                                           const PageFileLayer& layer)
 {
+    auto layered = [&](std::unique_ptr<PageFile> f) { return layer ? layer(std::move(f)) : std::move(f); };
     std::string readOnlyReason;
     std::unique_ptr<PageFile> file;
     if (mode == OpenMode::ReadWrite) {
@@ -86,6 +88,7 @@ Result<std::unique_ptr<Pager>> Pager::open(const std::string& path, OpenMode mod
         if (mode == OpenMode::ReadWrite && readOnlyReason.empty()) readOnlyReason = "the file " + path + " is read-only";
     }
 
+    file = layered(std::move(file));
     const std::string jpath = journalPathFor(path);
     std::unique_ptr<Journal> journal;
     bool createLater = false;
@@ -93,7 +96,7 @@ Result<std::unique_ptr<Pager>> Pager::open(const std::string& path, OpenMode mod
         if (::access(jpath.c_str(), F_OK) == 0) {
             auto jf = openPosixFile(jpath, OpenMode::ReadWrite);
             if (!jf.isOk()) return jf.status();
-            journal = std::make_unique<Journal>(std::move(jf).value());
+            journal = std::make_unique<Journal>(layered(std::move(jf).value()));
             VK_ASSIGN_OR_RETURN(bool rolledBack, rollBackPendingJournal(*file, *journal));
             (void)rolledBack;
         } else {
@@ -108,6 +111,7 @@ Result<std::unique_ptr<Pager>> Pager::open(const std::string& path, OpenMode mod
 
     auto pager = std::make_unique<Pager>(std::move(file), cachePages);
     pager->m_readOnlyReason = readOnlyReason;
+    pager->m_layer = layer;
     if (createLater) pager->m_journalPath = jpath;
     if (journal) {
         pager->setJournal(std::move(journal));
@@ -222,7 +226,9 @@ Status Pager::commit()
             rollback();
             return jf.status();
         }
-        m_journal = std::make_unique<Journal>(std::move(jf).value());
+        std::unique_ptr<PageFile> journalFile = std::move(jf).value();
+        if (m_layer) journalFile = m_layer(std::move(journalFile));
+        m_journal = std::make_unique<Journal>(std::move(journalFile));
     }
     if (m_journal) {
         std::vector<JournalEntry> originals;

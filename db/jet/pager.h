@@ -19,6 +19,8 @@ namespace varnika::jet {
 
 class Journal;
 constexpr size_t kPageSize = 4096;
+// Pages kept in memory by default (16 MB).
+constexpr size_t kDefaultCachePages = 4096;
 using PageBuffer = std::array<uint8_t, kPageSize>;
 using PageRef = std::shared_ptr<const PageBuffer>;
 
@@ -26,7 +28,7 @@ class Pager {
 public:
     // `cachePages` bounds the memory of clean cached pages (dirty pages are
     // held until commit regardless).
-    explicit Pager(std::unique_ptr<PageFile> file, size_t cachePages = 4096);
+    explicit Pager(std::unique_ptr<PageFile> file, size_t cachePages = kDefaultCachePages);
     ~Pager();
 
     // Opens a database file on disk with its rollback journal: a journal left
@@ -35,7 +37,8 @@ public:
     // ones). Opening for writing takes an exclusive lock on the file; when the
     // file or its folder cannot be written, the database opens for reading
     // and every write fails with ErrorCode::ReadOnly and the reason.
-    static Result<std::unique_ptr<Pager>> open(const std::string& path, OpenMode mode, size_t cachePages = 4096);
+    static Result<std::unique_ptr<Pager>> open(const std::string& path, OpenMode mode, size_t cachePages = kDefaultCachePages,
+                                               const PageFileLayer& layer = {});
 
     // Commits go through the journal from now on.
     void setJournal(std::unique_ptr<Journal> journal);
@@ -86,6 +89,7 @@ private:
     std::map<uint32_t, PageRef> m_overlay;    // read-only view of an interrupted commit's originals
     std::unique_ptr<Journal> m_journal;
     std::string m_journalPath;  // created at the first commit
+    PageFileLayer m_layer;
     std::string m_readOnlyReason;
     std::list<uint32_t> m_lru;  // most recent first
     std::unordered_map<uint32_t, std::pair<PageRef, std::list<uint32_t>::iterator>> m_cache;
