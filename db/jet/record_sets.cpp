@@ -146,6 +146,17 @@ Status BasicRecordSet::Close()
     return Status::ok();
 }
 
+Status TableRecordSet::Close()
+{
+    VK_RETURN_IF_ERROR(BasicRecordSet::Close());
+    cancelEdit();
+    m_table.reset();
+    m_database.reset();
+    m_rows = {};
+    m_deleted = {};
+    return Status::ok();
+}
+
 TableRecordSet::TableRecordSet(std::shared_ptr<Database> database, std::shared_ptr<Table> table,
                                std::vector<RowPointer> rows, RegionalSettings settings)
     : m_database(std::move(database)), m_table(std::move(table)), m_rows(std::move(rows)), m_settings(std::move(settings))

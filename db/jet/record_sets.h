@@ -103,6 +103,9 @@ public:
     Status MoveFirst() override;
     Status MoveLast(int options = 0) override;
     Status MoveNext() override;
+    // Also lets go of the database, so its write lock goes with the last
+    // record set (or connection) that holds it.
+    Status Close() override;
 
 protected:
     Result<std::vector<Variant>> loadRecord(int64_t position) override;
