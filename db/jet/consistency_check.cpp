@@ -1,5 +1,6 @@
 #include "db/jet/consistency_check.h"
 
+#include "db/jet/entry_digest.h"
 #include "db/jet/index_builder.h"
 #include "db/jet/index_check.h"
 #include "db/jet/jet_index_maintainer.h"
@@ -10,6 +11,86 @@ namespace varnika::jet {
 namespace {
 
 constexpr uint32_t kCatalogTdefPage = 2;
+
+// One pass over the rows: every row decodes with its long values read whole
+// (so every Memo and OLE chain is followed), and each sound index tree holds
+// exactly the entries its rows make. The trees themselves are checked for
+// order, so sets of entries are compared, through digests that need no
+// memory for the entries.
+void compareRowsWithIndexes(Database& db, Table& table, const std::string& name, CheckReport& report)
+{
+    const TableDef& def = table.def();
+    const auto& indexes = def.realIndexes();
+    struct Compared {
+        bool treeSound = false;
+        std::optional<std::string> cannot;  // why the rows make no entries for it
+        EntryDigest expected;
+    };
+    std::vector<Compared> compared(indexes.size());
+    for (size_t i = 0; i < indexes.size(); ++i) {
+        ++report.indexes;
+        Status tree = checkIndexTree(db.pager(), def.firstPage(), indexes[i].rootPage);
+        if (!tree.isOk())
+            report.problems.push_back(name + " index " + std::to_string(i) + ": " + tree.message());
+        compared[i].treeSound = tree.isOk();
+    }
+
+    auto scanner = table.scan();
+    if (!scanner.isOk()) {
+        report.problems.push_back(name + ": " + scanner.status().message());
+        return;
+    }
+    for (;;) {
+        auto more = scanner->next();
+        if (!more.isOk()) {
+            report.problems.push_back(name + ": " + more.status().message());
+            return;
+        }
+        if (!*more) break;
+        auto values = scanner->values();
+        if (!values.isOk()) {
+            report.problems.push_back(name + ": the row at page " + std::to_string(scanner->pointer().page) + " row " +
+                                      std::to_string(scanner->pointer().row) + " cannot be read: " +
+                                      values.status().message());
+            return;
+        }
+        for (size_t i = 0; i < indexes.size(); ++i) {
+            Compared& c = compared[i];
+            if (!c.treeSound || c.cannot) continue;
+            auto e = indexEntryFor(def, indexes[i], *values, db.header().sortLcid, db.header().sortVersion);
+            if (!e.isOk()) {
+                c.cannot = e.status().message();
+                continue;
+            }
+            if (!*e) continue;
+            (*e)->row = scanner->pointer();
+            c.expected.add(leafEntryBytes(**e));
+        }
+    }
+
+    for (size_t i = 0; i < indexes.size(); ++i) {
+        const Compared& c = compared[i];
+        const std::string what = name + " index " + std::to_string(i);
+        if (!c.treeSound) continue;
+        if (c.cannot) {
+            report.notes.push_back(what + " was not compared with its rows: " + *c.cannot);
+            continue;
+        }
+        EntryDigest stored;
+        Status walked = forEachIndexEntry(db.pager(), indexes[i].rootPage, [&](std::span<const uint8_t> entry) {
+            stored.add(entry);
+            return Status::ok();
+        });
+        if (!walked.isOk()) {
+            report.problems.push_back(what + ": " + walked.message());
+            continue;
+        }
+        if (stored == c.expected) continue;
+        report.problems.push_back(what + ": holds " + std::to_string(stored.count) + " entries where its rows make " +
+                                  std::to_string(c.expected.count) +
+                                  (stored.count == c.expected.count ? ", with different keys" : ""));
+    }
+}
 
 void checkTable(Database& db, Table& table, bool systemTable, CheckReport& report)
 {
@@ -26,32 +107,7 @@ void checkTable(Database& db, Table& table, bool systemTable, CheckReport& repor
                           " rows, the pages hold " + std::to_string(pages->baseRows);
         (systemTable ? report.notes : report.problems).push_back(msg);
     }
-    const TableDef& def = table.def();
-    for (size_t i = 0; i < def.realIndexes().size(); ++i) {
-        const RealIndexDef& ix = def.realIndexes()[i];
-        ++report.indexes;
-        const std::string what = name + " index " + std::to_string(i);
-        Status tree = checkIndexTree(db.pager(), def.firstPage(), ix.rootPage);
-        if (!tree.isOk()) {
-            report.problems.push_back(what + ": " + tree.message());
-            continue;
-        }
-        auto stored = readIndexEntries(db.pager(), ix.rootPage);
-        if (!stored.isOk()) {
-            report.problems.push_back(what + ": " + stored.status().message());
-            continue;
-        }
-        auto expected = expectedIndexEntries(table, ix, db.header().sortLcid, db.header().sortVersion);
-        if (!expected.isOk()) {
-            report.notes.push_back(what + " was not compared with its rows: " + expected.status().message());
-            continue;
-        }
-        if (*stored == *expected) continue;
-        size_t same = 0;
-        while (same < stored->size() && same < expected->size() && (*stored)[same] == (*expected)[same]) ++same;
-        report.problems.push_back(what + ": holds " + std::to_string(stored->size()) + " entries where its rows make " +
-                                  std::to_string(expected->size()) + "; they differ from entry " + std::to_string(same));
-    }
+    compareRowsWithIndexes(db, table, name, report);
 }
 
 }  // namespace

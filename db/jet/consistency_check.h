@@ -1,8 +1,9 @@
 #pragma once
 // A full consistency check of a database, reading only: for the catalog and
-// every user table, its pages against its usage maps, moved rows, the row
-// count, and every index against the table's rows (the stored entries must
-// be exactly the keys of the rows, in order).
+// every user table, its pages against its usage maps and the file's page
+// map, moved rows, the row count, every row decoded with its Memo and OLE
+// chains read whole, and every index against the table's rows (a sound
+// tree, in key order, whose entries are exactly the keys of the rows).
 
 #include "db/jet/database.h"
 #include "db/status.h"

@@ -1,4 +1,5 @@
 #include "db/jet/consistency_check.h"
+#include "ddl_test_support.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -42,6 +43,43 @@ TEST(ConsistencyCheck, FindsAStoredKeyThatDoesNotMatchItsRow)
     ASSERT_TRUE(report.isOk());
     ASSERT_EQ(report->problems.size(), 1u);
     EXPECT_NE(report->problems[0].find("Table1 index"), std::string::npos) << report->problems[0];
+}
+
+}  // namespace
+}  // namespace varnika::jet
+
+namespace varnika::jet {
+namespace {
+
+TEST(ConsistencyCheck, FollowsEveryLongValueChain)
+{
+    ddltest::NewDb t;
+    ASSERT_TRUE(t.run("CREATE TABLE Notlar (Id COUNTER PRIMARY KEY, Metin MEMO)").isOk());
+    ASSERT_TRUE(t.run("INSERT INTO Notlar (Metin) VALUES ('" + std::string(9000, 'q') + "')").isOk());
+    {
+        auto report = checkDatabase(*t.db);
+        ASSERT_TRUE(report.isOk());
+        EXPECT_TRUE(report->ok());
+    }
+    t.db.reset();
+    t.executor.reset();
+    // Break the second page of the chain: its piece no longer reads.
+    std::vector<uint8_t> bytes = ddltest::fileBytes(t.path);
+    std::vector<size_t> chainPages;
+    for (size_t p = 0; p + 1 <= bytes.size() / kPageSize; ++p) {
+        ByteReader r(bytes.data() + p * kPageSize, kPageSize);
+        if (r.u8(page::kType) == uint8_t(PageType::Data) && r.u32(datapage::kOwner) == datapage::kLongValueOwner)
+            chainPages.push_back(p);
+    }
+    ASSERT_GE(chainPages.size(), 2u);
+    bytes[chainPages[1] * kPageSize + datapage::kSlotCount] = 0;
+    std::ofstream(t.path, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(bytes.data()), long(bytes.size()));
+    auto db = Database::open(t.path.string(), OpenMode::ReadOnly);
+    ASSERT_TRUE(db.isOk());
+    auto report = checkDatabase(**db);
+    ASSERT_TRUE(report.isOk());
+    ASSERT_EQ(report->problems.size(), 1u);
+    EXPECT_NE(report->problems[0].find("Notlar: the row at page"), std::string::npos) << report->problems[0];
 }
 
 }  // namespace
