@@ -76,7 +76,7 @@ uint64_t selectCount(const std::string& path, const std::u16string& source)
         ++n;
         check(rs.MoveNext());
     }
-    rs.Close();
+    (void)rs.Close();
     return n;
 }
 
