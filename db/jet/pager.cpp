@@ -1,6 +1,7 @@
 #include "db/jet/pager.h"
 
 #include "db/jet/journal.h"
+#include "db/jet/safe_point_journal.h"
 
 #include <cerrno>
 #include <cstring>
@@ -57,6 +58,13 @@ Pager::Pager(std::unique_ptr<PageFile> file, size_t cachePages)
 
 Pager::~Pager()
 {
+    // A last safe point: the file is on the disk as it stands, and the
+    // safe-point journal describes nothing to undo, so it need not stay.
+    if (m_safePoints && m_dirty.empty()) {
+        bool safe = !m_safePoints->started() || takeSafePoint().isOk();
+        const std::string& path = m_safePoints->file().path();
+        if (safe && !path.empty()) ::unlink(path.c_str());
+    }
     // A disarmed journal means no commit is in flight: it need not stay.
     if (m_journal && !m_journal->file().path().empty()) {
         Result<bool> armed = m_journal->isArmed();
@@ -65,6 +73,38 @@ Pager::~Pager()
 }
 
 void Pager::setJournal(std::unique_ptr<Journal> journal) { m_journal = std::move(journal); }
+
+void Pager::setSafePointJournal(std::unique_ptr<SafePointJournal> journal) { m_safePoints = std::move(journal); }
+
+Status Pager::takeSafePoint()
+{
+    if (!m_safePoints) return Status::ok();
+    VK_RETURN_IF_ERROR(m_file->sync());
+    VK_RETURN_IF_ERROR(m_safePoints->start(m_committedPageCount));
+    m_lastSafePoint = std::chrono::steady_clock::now();
+    return Status::ok();
+}
+
+Status Pager::protectForSafePoint()
+{
+    if (!m_safePoints && !m_safePointPath.empty()) {
+        int fd = ::open(m_safePointPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd < 0) return ioError("cannot create " + m_safePointPath + ": " + std::strerror(errno));
+        ::close(fd);
+        VK_ASSIGN_OR_RETURN(std::unique_ptr<PageFile> f, openPosixFile(m_safePointPath, OpenMode::ReadWrite));
+        if (m_layer) f = m_layer(std::move(f));
+        m_safePoints = std::make_unique<SafePointJournal>(std::move(f), currentBootId());
+    }
+    if (!m_safePoints) return Status::ok();
+    if (!m_safePoints->started()) VK_RETURN_IF_ERROR(takeSafePoint());
+    bool added = false;
+    for (const auto& [page, ref] : m_originals) {
+        if (!m_safePoints->needs(page)) continue;
+        VK_RETURN_IF_ERROR(m_safePoints->add(page, *ref));
+        added = true;
+    }
+    return added ? m_safePoints->sync() : Status::ok();
+}
 
 Result<std::unique_ptr<Pager>> Pager::open(const std::string& path, OpenMode mode, size_t cachePages,
                                            const PageFileLayer& layer)
@@ -90,15 +130,31 @@ Result<std::unique_ptr<Pager>> Pager::open(const std::string& path, OpenMode mod
 
     file = layered(std::move(file));
     const std::string jpath = journalPathFor(path);
+    const std::string spath = safePointPathFor(path);
     std::unique_ptr<Journal> journal;
+    std::unique_ptr<SafePointJournal> safePoints;
     bool createLater = false;
     if (file->isWritable()) {
+        // After a power cut the file goes back to its last safe point, and
+        // the rollback journal (written after it) no longer applies.
+        bool powerLoss = false;
+        if (::access(spath.c_str(), F_OK) == 0) {
+            auto sf = openPosixFile(spath, OpenMode::ReadWrite);
+            if (!sf.isOk()) return sf.status();
+            std::unique_ptr<PageFile> spFile = layered(std::move(sf).value());
+            VK_ASSIGN_OR_RETURN(powerLoss, rollBackAfterPowerLoss(*file, *spFile, currentBootId()));
+            safePoints = std::make_unique<SafePointJournal>(std::move(spFile), currentBootId());
+        }
         if (::access(jpath.c_str(), F_OK) == 0) {
             auto jf = openPosixFile(jpath, OpenMode::ReadWrite);
             if (!jf.isOk()) return jf.status();
             journal = std::make_unique<Journal>(layered(std::move(jf).value()));
-            VK_ASSIGN_OR_RETURN(bool rolledBack, rollBackPendingJournal(*file, *journal));
-            (void)rolledBack;
+            if (powerLoss) {
+                VK_RETURN_IF_ERROR(journal->finish(true));
+            } else {
+                VK_ASSIGN_OR_RETURN(bool rolledBack, rollBackPendingJournal(*file, *journal));
+                (void)rolledBack;
+            }
         } else {
             std::filesystem::path dir = std::filesystem::path(path).parent_path();
             if (dir.empty()) dir = ".";
@@ -113,6 +169,8 @@ Result<std::unique_ptr<Pager>> Pager::open(const std::string& path, OpenMode mod
     pager->m_readOnlyReason = readOnlyReason;
     pager->m_layer = layer;
     if (createLater) pager->m_journalPath = jpath;
+    if (safePoints) pager->setSafePointJournal(std::move(safePoints));
+    else if (pager->m_readOnlyReason.empty() && pager->m_file->isWritable()) pager->m_safePointPath = spath;
     if (journal) {
         pager->setJournal(std::move(journal));
     } else if (::access(jpath.c_str(), R_OK) == 0) {
@@ -230,6 +288,10 @@ Status Pager::commit()
         if (m_layer) journalFile = m_layer(std::move(journalFile));
         m_journal = std::make_unique<Journal>(std::move(journalFile));
     }
+    if (Status s = protectForSafePoint(); !s.isOk()) {
+        rollback();
+        return s;
+    }
     if (m_journal) {
         std::vector<JournalEntry> originals;
         originals.reserve(m_originals.size());
@@ -257,6 +319,12 @@ Status Pager::commit()
     m_dirty.clear();
     m_originals.clear();
     m_committedPageCount = m_pageCount;
+    // A safe point now and then; should one fail, the commit stands, and
+    // the next commit tries again.
+    if (m_safePoints && (m_safePoints->entries() >= m_safePointMaxPages ||
+                         std::chrono::steady_clock::now() - m_lastSafePoint >=
+                             std::chrono::duration<double>(m_safePointSeconds)))
+        (void)takeSafePoint();
     return Status::ok();
 }
 

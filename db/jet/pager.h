@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <chrono>
 #include <list>
 #include <map>
 #include <memory>
@@ -18,6 +19,7 @@
 namespace varnika::jet {
 
 class Journal;
+class SafePointJournal;
 constexpr size_t kPageSize = 4096;
 // Pages kept in memory by default (16 MB).
 constexpr size_t kDefaultCachePages = 4096;
@@ -42,6 +44,18 @@ public:
 
     // Commits go through the journal from now on.
     void setJournal(std::unique_ptr<Journal> journal);
+    // Commits keep the safe-point journal from now on (see
+    // safe_point_journal.h): a safe point is taken when `seconds` have
+    // passed since the last one or `maxPages` pages are journaled, and when
+    // the pager closes.
+    void setSafePointJournal(std::unique_ptr<SafePointJournal> journal);
+    void setSafePointInterval(double seconds, size_t maxPages)
+    {
+        m_safePointSeconds = seconds;
+        m_safePointMaxPages = maxPages;
+    }
+    // Syncs the database and begins a new safe-point epoch now.
+    Status takeSafePoint();
 
     PageFile& file() { return *m_file; }
     bool isWritable() const { return m_file->isWritable() && m_readOnlyReason.empty(); }
@@ -78,6 +92,7 @@ public:
 private:
     void remember(uint32_t page, PageRef ref);
     Status restoreOriginals();
+    Status protectForSafePoint();
 
     std::unique_ptr<PageFile> m_file;
     size_t m_cacheLimit;
@@ -89,6 +104,11 @@ private:
     std::map<uint32_t, PageRef> m_overlay;    // read-only view of an interrupted commit's originals
     std::unique_ptr<Journal> m_journal;
     std::string m_journalPath;  // created at the first commit
+    std::unique_ptr<SafePointJournal> m_safePoints;
+    std::string m_safePointPath;  // created at the first commit
+    double m_safePointSeconds = 1.0;
+    size_t m_safePointMaxPages = 4096;
+    std::chrono::steady_clock::time_point m_lastSafePoint;
     PageFileLayer m_layer;
     std::string m_readOnlyReason;
     std::list<uint32_t> m_lru;  // most recent first
