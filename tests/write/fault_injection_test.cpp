@@ -8,88 +8,18 @@
 
 #include "db/jet/consistency_check.h"
 #include "db/jet/journal.h"
-#include "db/jet/table_writer.h"
-#include "ddl_test_support.h"
+#include "db/jet/safe_point_journal.h"
+#include "change_run.h"
 #include "support/fault_file.h"
 
 namespace varnika::jet {
 namespace {
 
-using ddltest::NewDb;
 using test::FaultFile;
 using test::FaultPlan;
 
 using Bytes = std::shared_ptr<std::vector<uint8_t>>;
-using Rows = std::vector<std::vector<Variant>>;
-
-// The table's records, long values resolved, in scan order.
-Rows recordsOf(Database& db)
-{
-    Rows out;
-    auto table = db.table(u"Stok");
-    EXPECT_TRUE(table.isOk()) << table.status().toString();
-    if (!table.isOk()) return out;
-    auto change = db.changeTable(**table);
-    EXPECT_TRUE(change.isOk()) << change.status().toString();
-    auto rows = (*table)->rowPointers();
-    EXPECT_TRUE(rows.isOk());
-    if (!change.isOk() || !rows.isOk()) return out;
-    for (RowPointer p : *rows) {
-        auto v = change->writer->readRow(p);
-        EXPECT_TRUE(v.isOk()) << v.status().toString();
-        if (v.isOk()) out.push_back(*v);
-    }
-    return out;
-}
-
-std::u16string memo(char16_t c, size_t n) { return std::u16string(n, c); }
-
-// One change of the run, against an open database.
-using Step = std::function<Status(Database&, DdlExecutor&)>;
-
-Status updateWhere(Database& db, int32_t id, const std::function<void(std::vector<Variant>&, const TableDef&)>& edit)
-{
-    VK_ASSIGN_OR_RETURN(std::shared_ptr<Table> table, db.table(u"Stok"));
-    VK_ASSIGN_OR_RETURN(TableChange change, db.changeTable(*table));
-    VK_ASSIGN_OR_RETURN(std::vector<RowPointer> rows, table->rowPointers());
-    for (RowPointer p : rows) {
-        VK_ASSIGN_OR_RETURN(std::vector<Variant> v, change.writer->readRow(p));
-        if (v[0].asLong() != id) continue;
-        edit(v, table->def());
-        return change.writer->updateRow(p, v);
-    }
-    return notFound("no record " + std::to_string(id));
-}
-
-std::vector<Step> theRun()
-{
-    auto set = [](int32_t id, const char16_t* column, Variant value) -> Step {
-        return [=](Database& db, DdlExecutor&) {
-            return updateWhere(db, id, [&](std::vector<Variant>& v, const TableDef& def) {
-                v[size_t(def.findColumn(column))] = value;
-            });
-        };
-    };
-    std::vector<Step> steps;
-    // Long keys in the middle of the index: its leaf splits.
-    for (int32_t id : {40, 41, 42, 43, 44, 45})
-        steps.push_back(set(id, u"Birim", Variant::text(u"\u0130\u015fK\u00d6\u011eE " + memo(u'\u00e7', 180))));
-    steps.push_back(set(7, u"Aciklama", Variant::text(memo(u'\u0131', 9000))));   // a chain of pages
-    steps.push_back(set(8, u"Aciklama", Variant::text(u"k\u0131sa")));             // a chain given back
-    steps.push_back(set(9, u"Aciklama", Variant()));
-    steps.push_back([](Database& db, DdlExecutor&) -> Status {
-        VK_ASSIGN_OR_RETURN(std::shared_ptr<Table> table, db.table(u"Stok"));
-        VK_ASSIGN_OR_RETURN(TableChange change, db.changeTable(*table));
-        VK_ASSIGN_OR_RETURN(std::vector<RowPointer> rows, table->rowPointers());
-        return change.writer->deleteRow(rows.at(12));
-    });
-    steps.push_back([](Database&, DdlExecutor& x) {
-        return x.execute(u"INSERT INTO Stok (Birim, Depo, Aciklama) VALUES ('\u015eeker', 3, '" + memo(u'x', 5000) + u"')");
-    });
-    steps.push_back([](Database&, DdlExecutor& x) { return x.execute(u"ALTER TABLE Stok ADD COLUMN Yeni TEXT(20)"); });
-    steps.push_back(set(50, u"Depo", Variant::longValue(99)));
-    return steps;
-}
+using namespace changerun;
 
 struct RunResult {
     std::vector<Rows> states;  // before the first change, and after each one
@@ -101,6 +31,11 @@ Result<std::shared_ptr<Database>> openOver(Bytes db, Bytes journal, std::shared_
 {
     auto pager = std::make_unique<Pager>(std::make_unique<FaultFile>(db, plan), 64);
     pager->setJournal(std::make_unique<Journal>(std::make_unique<FaultFile>(journal, plan)));
+    // The safe-point journal's writes fail as well; it starts again every
+    // few pages, so safe points fall inside the run.
+    auto safePoints = std::make_shared<std::vector<uint8_t>>();
+    pager->setSafePointJournal(std::make_unique<SafePointJournal>(std::make_unique<FaultFile>(safePoints, plan), "boot"));
+    pager->setSafePointInterval(1e9, 5);
     return Database::open(std::move(pager));
 }
 
@@ -129,20 +64,7 @@ class FaultInjection : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        NewDb t(0x041F);
-        ASSERT_TRUE(t.run("CREATE TABLE Stok (Id COUNTER PRIMARY KEY, Birim TEXT(255), Depo LONG, Aciklama MEMO)").isOk());
-        ASSERT_TRUE(t.run("CREATE INDEX ixBirim ON Stok (Birim)").isOk());
-        ASSERT_TRUE(t.run("CREATE INDEX ixDepo ON Stok (Depo DESC)").isOk());
-        const char* units[] = {"Adet", "Kutu", "Metre", "Kilo", "\u00c7uval", "\u0130\u011fne"};
-        for (int i = 0; i < 300; ++i) {
-            std::string memoText = i % 25 == 0 ? std::string(4500, 'm') : "not " + std::to_string(i);
-            ASSERT_TRUE(t.run(std::string("INSERT INTO Stok (Birim, Depo, Aciklama) VALUES ('") + units[i % 6] + " " +
-                              std::to_string(i % 37) + "', " + std::to_string(i % 5) + ", '" + memoText + "')")
-                            .isOk());
-        }
-        t.db.reset();
-        t.executor.reset();
-        s_original = new std::vector<uint8_t>(ddltest::fileBytes(t.path));
+        s_original = new std::vector<uint8_t>(buildStok());
     }
     static void TearDownTestSuite()
     {
@@ -198,6 +120,13 @@ TEST_F(FaultInjection, EveryFailingWriteLeavesASoundFileWithWholeRecords)
             auto db = std::make_shared<std::vector<uint8_t>>(*s_original);
             auto journal = std::make_shared<std::vector<uint8_t>>();
             RunResult run = runWith(db, journal, plan, false);
+            if (run.failure.isOk()) {
+                // Only a safe point, taken after a commit stood, may fail
+                // unseen; the next commit takes it again.
+                EXPECT_EQ(run.stepsDone, theRun().size()) << when;
+                EXPECT_EQ(reopenAndCheck(db, journal, when), clean.states.back()) << when;
+                continue;
+            }
             ASSERT_FALSE(run.failure.isOk()) << when << " went unnoticed";
             EXPECT_EQ(run.failure.code(), ErrorCode::IOError) << when << ": " << run.failure.toString();
             Rows after = reopenAndCheck(db, journal, when);
