@@ -41,25 +41,28 @@ std::string journalPathFor(const std::string& databasePath) { return databasePat
 
 Status Journal::begin(uint32_t originalPageCount, const std::vector<JournalEntry>& originals, bool durable)
 {
-    std::vector<uint8_t> body(originals.size() * kEntrySize);
-    uint64_t sum = kFnvOffset;
+    // Header and entries in one buffer. Without syncing, one write does:
+    // a write cut short leaves a checksum that does not match, so the
+    // journal is ignored, and the database has not been touched yet.
+    std::vector<uint8_t> bytes(kHeaderSize + originals.size() * kEntrySize, 0);
+    uint8_t* body = bytes.data() + kHeaderSize;
     for (size_t i = 0; i < originals.size(); ++i) {
-        uint8_t* e = body.data() + i * kEntrySize;
+        uint8_t* e = body + i * kEntrySize;
         putU32(e, 0, originals[i].page);
         std::memcpy(e + 4, originals[i].original.data(), kPageSize);
     }
-    sum = fnv1a(sum, body.data(), body.size());
-    if (!body.empty()) VK_RETURN_IF_ERROR(m_file->write(kHeaderSize, body.data(), body.size()));
-    if (durable) VK_RETURN_IF_ERROR(m_file->sync());
-    uint8_t header[kHeaderSize] = {};
+    uint8_t* header = bytes.data();
     std::memcpy(header + kHdrMagic, kMagic, sizeof kMagic);
     putU32(header, kHdrPageSize, uint32_t(kPageSize));
     putU32(header, kHdrOriginalPages, originalPageCount);
     putU32(header, kHdrEntries, uint32_t(originals.size()));
-    putU64(header, kHdrChecksum, sum);
+    putU64(header, kHdrChecksum, fnv1a(kFnvOffset, body, bytes.size() - kHeaderSize));
+    if (!durable) return m_file->write(0, bytes.data(), bytes.size());
+    // Synced: the entries reach the disk before the header that makes them count.
+    if (!originals.empty()) VK_RETURN_IF_ERROR(m_file->write(kHeaderSize, body, bytes.size() - kHeaderSize));
+    VK_RETURN_IF_ERROR(m_file->sync());
     VK_RETURN_IF_ERROR(m_file->write(0, header, kHeaderSize));
-    if (durable) VK_RETURN_IF_ERROR(m_file->sync());
-    return Status::ok();
+    return m_file->sync();
 }
 
 Status Journal::finish(bool durable)

@@ -6,8 +6,9 @@
 // original pages are put back, so every commit is all or nothing.
 //
 // Layout: a 32-byte header, then entries of {u32 page number, 4096 bytes}.
-// The header is written last, so a journal cut short while being written
-// has no valid header and is ignored (the database was not touched yet).
+// The header carries a checksum of the entries, so a journal cut short while
+// being written is ignored (the database was not touched yet); when the
+// journal is synced, the entries are written and synced before the header.
 
 #include "db/jet/page_file.h"
 #include "db/jet/pager.h"

@@ -13,6 +13,9 @@
 namespace varnika::jet {
 namespace {
 
+// Pages after a changed one that the safe-point journal takes along.
+constexpr uint32_t kSafePointPagesAhead = 8;
+
 // Access keeps "<name>.ldb" beside a database it has open and holds byte-range
 // locks on it while it does. A lock file nobody locks is left over from an
 // earlier session and does not stop us.
@@ -102,6 +105,13 @@ Status Pager::protectForSafePoint()
         if (!m_safePoints->needs(page)) continue;
         VK_RETURN_IF_ERROR(m_safePoints->add(page, *ref));
         added = true;
+        // A run over a table changes the pages after this one next: they go
+        // along now, which spares a sync for each of them later.
+        for (uint32_t next = page + 1; next < page + kSafePointPagesAhead; ++next) {
+            if (!m_safePoints->needs(next) || m_originals.count(next)) continue;
+            VK_ASSIGN_OR_RETURN(PageRef committed, read(next));
+            VK_RETURN_IF_ERROR(m_safePoints->add(next, *committed));
+        }
     }
     return added ? m_safePoints->sync() : Status::ok();
 }
