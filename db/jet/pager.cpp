@@ -282,6 +282,23 @@ Status Pager::commit()
             return Status(s.code(), s.message() + "; putting the file back also failed: " + restored.message());
         return s;
     };
+    // A change of one page already in the file needs no rollback journal:
+    // the system copies a write of one aligned page into the file whole, so
+    // a killed process leaves the page entirely old or entirely new. (A
+    // power cut is the safe points' business, as for every commit.)
+    const bool onePage = !m_syncOnCommit && m_dirty.size() == 1 && m_pageCount == m_committedPageCount &&
+                         m_originals.count(m_dirty.begin()->first);
+    if (onePage) {
+        if (Status s = protectForSafePoint(); !s.isOk()) {
+            rollback();
+            return s;
+        }
+        const auto& [page, ref] = *m_dirty.begin();
+        Status s = m_file->write(uint64_t(page) * kPageSize, ref->data(), kPageSize);
+        if (!s.isOk()) return fail(s);
+        ++m_fileWrites;
+        return finishCommit();
+    }
     if (!m_journal && !m_journalPath.empty()) {
         int fd = ::open(m_journalPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
         if (fd < 0) {
@@ -325,6 +342,11 @@ Status Pager::commit()
         Status s = m_journal->finish(m_syncOnCommit);
         if (!s.isOk()) return fail(s);
     }
+    return finishCommit();
+}
+
+Status Pager::finishCommit()
+{
     for (const auto& [page, ref] : m_dirty) remember(page, ref);
     m_dirty.clear();
     m_originals.clear();

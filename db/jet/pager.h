@@ -75,7 +75,8 @@ public:
 
     bool hasPendingWrites() const { return !m_dirty.empty(); }
     // Journals the original pages, writes every dirty page to the file in
-    // page order, then disarms the journal; syncs at each step when
+    // page order, then disarms the journal (a change of one existing page is
+    // written without the journal: see commit()); syncs at each step when
     // syncOnCommit is set. On failure the file is put back as it was before
     // the commit (from the journal, or from memory without one), the dirty
     // pages are forgotten and the error is returned.
@@ -93,6 +94,7 @@ private:
     void remember(uint32_t page, PageRef ref);
     Status restoreOriginals();
     Status protectForSafePoint();
+    Status finishCommit();
 
     std::unique_ptr<PageFile> m_file;
     size_t m_cacheLimit;

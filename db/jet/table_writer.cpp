@@ -80,12 +80,19 @@ Status TableWriter::storeLongValues(LongValueWriter& lv, const std::vector<Varia
     // Learn the row's size with every present long value as a bare header;
     // inline data may then use what is left up to the row limit.
     std::map<int, std::vector<uint8_t>> placeholders;
+    bool anyToStore = false;
     for (const LongValueColumn& c : m_layout.longValueColumns) {
         if (size_t(c.column) >= values.size()) return invalidArgument("a record needs a value for every field");
-        if (kept.count(c.column) || !values[size_t(c.column)].isNull()) placeholders[c.column] = placeholderHeader();
+        const bool keep = kept.count(c.column) != 0;
+        if (keep || !values[size_t(c.column)].isNull()) placeholders[c.column] = placeholderHeader();
+        anyToStore = anyToStore || (!keep && !values[size_t(c.column)].isNull());
     }
-    VK_ASSIGN_OR_RETURN(EncodedRow base, m_format.encode(values, placeholders));
-    size_t room = base.bytes.size() < row::kMaxSize ? row::kMaxSize - base.bytes.size() : 0;
+    // The room is needed only by a value to be stored.
+    size_t room = 0;
+    if (anyToStore) {
+        VK_ASSIGN_OR_RETURN(EncodedRow base, m_format.encode(values, placeholders));
+        room = base.bytes.size() < row::kMaxSize ? row::kMaxSize - base.bytes.size() : 0;
+    }
 
     for (const LongValueColumn& c : m_layout.longValueColumns) {
         if (auto it = kept.find(c.column); it != kept.end()) {

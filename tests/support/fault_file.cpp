@@ -1,5 +1,7 @@
 #include "support/fault_file.h"
 
+#include "db/jet/pager.h"
+
 #include <cstring>
 
 namespace varnika::test {
@@ -20,8 +22,10 @@ Status FaultFile::write(uint64_t offset, const uint8_t* data, size_t length)
     if (m_plan->writes == m_plan->failWriteAt) {
         if (m_plan->crash) {
             m_plan->dead = true;
-            // A torn write: only the first half reaches the disk.
-            size_t half = length / 2;
+            // A torn write: only the first half reaches the file. A write of
+            // one page or less is copied whole or not at all, as the system
+            // does for a killed process.
+            size_t half = length > jet::kPageSize ? length / 2 : 0;
             if (offset + half > m_bytes->size()) m_bytes->resize(offset + half);
             std::memcpy(m_bytes->data() + offset, data, half);
         }

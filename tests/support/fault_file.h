@@ -2,7 +2,8 @@
 // A page file over shared in-memory bytes that can be told to fail: the N-th
 // write (counted across every file sharing one FaultPlan) fails, and with
 // `crash` set every later write is dropped too, as if the process had died
-// at that instant.
+// at that instant (a write longer than a page is then cut in half; a kill
+// never tears the copy of a single page).
 
 #include "db/jet/page_file.h"
 
