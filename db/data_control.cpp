@@ -24,11 +24,13 @@ Result<std::vector<jet::RowPointer>> selectRows(jet::Table& table, const RecordS
 
     std::vector<jet::RowPointer> rows;
     std::vector<std::vector<Variant>> kept;  // for ORDER BY only
+    // Only the columns the condition and the order read are decoded.
+    const std::vector<int> needed = bound.referencedColumns();
     VK_ASSIGN_OR_RETURN(jet::Table::Scanner scanner, table.scan());
     for (;;) {
         VK_ASSIGN_OR_RETURN(bool more, scanner.next());
         if (!more) break;
-        VK_ASSIGN_OR_RETURN(std::vector<Variant> values, scanner.values());
+        VK_ASSIGN_OR_RETURN(std::vector<Variant> values, scanner.values(needed));
         VK_ASSIGN_OR_RETURN(Tri match, bound.matches(values));
         if (match != Tri::True) continue;
         rows.push_back(scanner.pointer());

@@ -76,6 +76,11 @@ Status JetIndexMaintainer::verify(const RealIndexDef& index, const RowChange& ch
     // The index as it was before the change: the changed row with its old
     // values, an inserted row not at all.
     const TableDef& def = m_table.def();
+    std::vector<int> keyColumns;
+    for (const RealIndexColumn& kc : index.columns) {
+        int col = def.findColumnByNumber(kc.columnNumber);
+        if (col >= 0) keyColumns.push_back(col);
+    }
     EntryDigest expected;
     VK_ASSIGN_OR_RETURN(Table::Scanner scanner, m_table.scan());
     for (;;) {
@@ -86,7 +91,7 @@ Status JetIndexMaintainer::verify(const RealIndexDef& index, const RowChange& ch
             if (change.kind == RowChangeKind::Insert || !change.oldValues) continue;
             VK_ASSIGN_OR_RETURN(e, indexEntryFor(def, index, *change.oldValues, m_lcid, m_version));
         } else {
-            VK_ASSIGN_OR_RETURN(std::vector<Variant> values, scanner.values());
+            VK_ASSIGN_OR_RETURN(std::vector<Variant> values, scanner.values(keyColumns));
             VK_ASSIGN_OR_RETURN(e, indexEntryFor(def, index, values, m_lcid, m_version));
         }
         if (!e) continue;

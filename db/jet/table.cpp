@@ -70,6 +70,18 @@ Result<bool> Table::Scanner::next()
 
 Result<std::vector<Variant>> Table::Scanner::values() { return m_table->decode(m_row.bytes()); }
 
+Result<std::vector<Variant>> Table::Scanner::values(const std::vector<int>& columns)
+{
+    const TableDef& def = m_table->def();
+    std::vector<Variant> out(def.columns().size());
+    VK_ASSIGN_OR_RETURN(RowLayout layout, parseRowLayout(def, m_row.bytes()));
+    for (int c : columns) {
+        if (c < 0 || size_t(c) >= out.size()) return invalidArgument("no column " + std::to_string(c) + " to decode");
+        VK_ASSIGN_OR_RETURN(out[size_t(c)], decodeColumn(def, layout, m_row.bytes(), c, &m_table->longValues()));
+    }
+    return out;
+}
+
 Result<RowBytes> Table::followOverflow(const RowBytes& header, RowPointer ptr)
 {
     ByteReader r(header.bytes());

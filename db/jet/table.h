@@ -42,6 +42,9 @@ public:
         const RowBytes& row() const { return m_row; }
         // Decodes the current row (values parallel to def().columns()).
         Result<std::vector<Variant>> values();
+        // Decodes only the columns at `columns` (positions in def().columns());
+        // the others are left Null, and their long values are not read.
+        Result<std::vector<Variant>> values(const std::vector<int>& columns);
 
     private:
         friend class Table;
