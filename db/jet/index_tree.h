@@ -65,7 +65,7 @@ constexpr size_t kMaxIndexKeySize = indexlayout::kMaxEntryData / 2 - indexlayout
 // any other change of the page simply makes it miss.
 class IndexPageCache {
 public:
-    explicit IndexPageCache(size_t limit = 1024) : m_limit(limit) {}
+    explicit IndexPageCache(size_t limit = 256) : m_limit(limit) {}
     // Takes the decoded page out of the cache when `current` are its bytes.
     std::optional<IndexPage> take(uint32_t page, const PageBuffer& current);
     void put(uint32_t page, const PageBuffer& bytes, IndexPage decoded);
