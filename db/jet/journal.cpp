@@ -1,6 +1,7 @@
 #include "db/jet/journal.h"
 
 #include "db/jet/bytes.h"
+#include "db/jet/journal_checksum.h"
 
 #include <cstring>
 
@@ -15,25 +16,6 @@ constexpr size_t kHdrOriginalPages = 12;
 constexpr size_t kHdrEntries = 16;
 constexpr size_t kHdrChecksum = 20;  // u64 over every entry byte
 constexpr size_t kEntrySize = 4 + kPageSize;
-
-// A checksum that finds a torn or partly written journal: FNV-1a over
-// 64-bit words (then the tail bytes), each word mixed before it is added.
-uint64_t fnv1a(uint64_t h, const uint8_t* p, size_t n)
-{
-    size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        uint64_t w;
-        std::memcpy(&w, p + i, 8);
-        w *= 0x9e3779b97f4a7c15ULL;
-        h = (h ^ (w ^ (w >> 32))) * 0x100000001b3ULL;
-    }
-    for (; i < n; ++i) {
-        h ^= p[i];
-        h *= 0x100000001b3ULL;
-    }
-    return h;
-}
-constexpr uint64_t kFnvOffset = 0xcbf29ce484222325ULL;
 
 }  // namespace
 
@@ -56,7 +38,7 @@ Status Journal::begin(uint32_t originalPageCount, const std::vector<JournalEntry
     putU32(header, kHdrPageSize, uint32_t(kPageSize));
     putU32(header, kHdrOriginalPages, originalPageCount);
     putU32(header, kHdrEntries, uint32_t(originals.size()));
-    putU64(header, kHdrChecksum, fnv1a(kFnvOffset, body, bytes.size() - kHeaderSize));
+    putU64(header, kHdrChecksum, journalChecksum(kJournalChecksumStart, body, bytes.size() - kHeaderSize));
     if (!durable) return m_file->write(0, bytes.data(), bytes.size());
     // Synced: the entries reach the disk before the header that makes them count.
     if (!originals.empty()) VK_RETURN_IF_ERROR(m_file->write(kHeaderSize, body, bytes.size() - kHeaderSize));
@@ -100,7 +82,7 @@ Result<std::optional<Journal::Pending>> Journal::readPending()
     p.originalPageCount = h.u32(kHdrOriginalPages);
     std::vector<uint8_t> body(size_t(count) * kEntrySize);
     if (!body.empty()) VK_RETURN_IF_ERROR(m_file->read(kHeaderSize, body.size(), body.data()));
-    if (fnv1a(kFnvOffset, body.data(), body.size()) != expected) return none;
+    if (journalChecksum(kJournalChecksumStart, body.data(), body.size()) != expected) return none;
     p.entries.resize(count);
     for (uint32_t i = 0; i < count; ++i) {
         const uint8_t* e = body.data() + size_t(i) * kEntrySize;

@@ -1,6 +1,7 @@
 #include "db/jet/safe_point_journal.h"
 
 #include "db/jet/bytes.h"
+#include "db/jet/journal_checksum.h"
 
 #include <cstring>
 #include <fstream>
@@ -25,14 +26,7 @@ constexpr size_t kEntrySize = kEntryData + kPageSize;
 
 uint64_t entryChecksum(uint64_t epoch, uint32_t page, const uint8_t* data)
 {
-    uint64_t h = 0xcbf29ce484222325ULL ^ (epoch * 0x9e3779b97f4a7c15ULL) ^ page;
-    for (size_t i = 0; i < kPageSize; i += 8) {
-        uint64_t w;
-        std::memcpy(&w, data + i, 8);
-        w *= 0x9e3779b97f4a7c15ULL;
-        h = (h ^ (w ^ (w >> 32))) * 0x100000001b3ULL;
-    }
-    return h;
+    return journalChecksum(kJournalChecksumStart ^ (epoch * 0x9e3779b97f4a7c15ULL) ^ page, data, kPageSize);
 }
 
 void putBootId(uint8_t* header, const std::string& bootId)
