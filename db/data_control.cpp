@@ -1,6 +1,7 @@
 #include "db/data_control.h"
 
 #include "db/jet/database.h"
+#include "db/jet/index_seek.h"
 #include "db/jet/record_sets.h"
 #include "db/jet/sql_parser.h"
 #include "db/jet/sql_query.h"
@@ -26,15 +27,32 @@ Result<std::vector<jet::RowPointer>> selectRows(jet::Table& table, const RecordS
     std::vector<std::vector<Variant>> kept;  // for ORDER BY only
     // Only the columns the condition and the order read are decoded.
     const std::vector<int> needed = bound.referencedColumns();
-    VK_ASSIGN_OR_RETURN(jet::Table::Scanner scanner, table.scan());
-    for (;;) {
-        VK_ASSIGN_OR_RETURN(bool more, scanner.next());
-        if (!more) break;
-        VK_ASSIGN_OR_RETURN(std::vector<Variant> values, scanner.values(needed));
+    auto consider = [&](jet::RowPointer row, std::vector<Variant> values) -> Status {
         VK_ASSIGN_OR_RETURN(Tri match, bound.matches(values));
-        if (match != Tri::True) continue;
-        rows.push_back(scanner.pointer());
+        if (match != Tri::True) return Status::ok();
+        rows.push_back(row);
         if (bound.hasOrder()) kept.push_back(std::move(values));
+        return Status::ok();
+    };
+    // An equality the condition cannot do without narrows it through an
+    // index; the whole condition is still evaluated on each row found.
+    std::optional<std::vector<jet::RowPointer>> sought;
+    if (auto term = bound.indexableEquality()) {
+        VK_ASSIGN_OR_RETURN(sought, jet::seekEqualRows(table, term->column, term->value));
+    }
+    if (sought) {
+        for (jet::RowPointer row : *sought) {
+            VK_ASSIGN_OR_RETURN(std::vector<Variant> values, table.readColumns(row, needed));
+            VK_RETURN_IF_ERROR(consider(row, std::move(values)));
+        }
+    } else {
+        VK_ASSIGN_OR_RETURN(jet::Table::Scanner scanner, table.scan());
+        for (;;) {
+            VK_ASSIGN_OR_RETURN(bool more, scanner.next());
+            if (!more) break;
+            VK_ASSIGN_OR_RETURN(std::vector<Variant> values, scanner.values(needed));
+            VK_RETURN_IF_ERROR(consider(scanner.pointer(), std::move(values)));
+        }
     }
     if (bound.hasOrder()) {
         std::vector<size_t> order(rows.size());

@@ -438,6 +438,35 @@ Result<std::vector<IndexEntry>> IndexTree::entries()
     return out;
 }
 
+Status IndexTree::forEachWithKeyPrefix(std::span<const uint8_t> prefix,
+                                       const std::function<Status(const IndexEntry&)>& visit)
+{
+    const std::vector<uint8_t> target(prefix.begin(), prefix.end());
+    TreeOps ops(m_pager, m_tdefPage, m_rootPage, nullptr);
+    std::vector<Step> path;
+    VK_ASSIGN_OR_RETURN(uint32_t page, ops.descend(target, path));
+    bool first = true;
+    size_t pages = 0;
+    while (page != 0) {
+        if (++pages > m_pager.pageCount()) return corruption("the leaf chain of index " + std::to_string(m_rootPage) + " loops");
+        VK_ASSIGN_OR_RETURN(PageRef ref, m_pager.read(page));
+        auto leaf = decodeIndexPage(*ref);
+        if (!leaf) return Status(leaf.status().code(), pageName(page) + ": " + leaf.status().message());
+        if (!leaf->isLeaf()) return corruption("the leaf chain reaches " + pageName(page) + ", which is a node");
+        auto it = first ? std::lower_bound(leaf->entries.begin(), leaf->entries.end(), target, lessBytes)
+                        : leaf->entries.begin();
+        first = false;
+        for (; it != leaf->entries.end(); ++it) {
+            const auto key = it->key();
+            if (key.size() < prefix.size() || !std::equal(prefix.begin(), prefix.end(), key.begin())) return Status::ok();
+            VK_RETURN_IF_ERROR(visit(*it));
+        }
+        page = leaf->next;
+        if (page >= m_pager.pageCount()) return corruption(pageName(page) + " lies outside the file");
+    }
+    return Status::ok();
+}
+
 Result<std::optional<IndexEntry>> IndexTree::find(std::span<const uint8_t> key, RowId row)
 {
     const IndexEntry target = IndexEntry::make(key, row);

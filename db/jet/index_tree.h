@@ -94,6 +94,10 @@ public:
     Status forEachEntry(const std::function<Status(const IndexEntry&)>& visit);
     Result<std::vector<IndexEntry>> entries();
 
+    // Every leaf entry whose key starts with `prefix`, in order: a descent
+    // to the first one, then along the leaf chain while the keys match.
+    Status forEachWithKeyPrefix(std::span<const uint8_t> prefix, const std::function<Status(const IndexEntry&)>& visit);
+
     // The leaf entry with exactly this key and row, if any.
     Result<std::optional<IndexEntry>> find(std::span<const uint8_t> key, RowId row);
     // The leaf entry pointing at `row`, found by walking the leaves (for

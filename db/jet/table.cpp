@@ -70,16 +70,31 @@ Result<bool> Table::Scanner::next()
 
 Result<std::vector<Variant>> Table::Scanner::values() { return m_table->decode(m_row.bytes()); }
 
-Result<std::vector<Variant>> Table::Scanner::values(const std::vector<int>& columns)
+namespace {
+
+Result<std::vector<Variant>> decodeColumns(const TableDef& def, std::span<const uint8_t> row,
+                                           const std::vector<int>& columns, LongValueSource& longValues)
 {
-    const TableDef& def = m_table->def();
     std::vector<Variant> out(def.columns().size());
-    VK_ASSIGN_OR_RETURN(RowLayout layout, parseRowLayout(def, m_row.bytes()));
+    VK_ASSIGN_OR_RETURN(RowLayout layout, parseRowLayout(def, row));
     for (int c : columns) {
         if (c < 0 || size_t(c) >= out.size()) return invalidArgument("no column " + std::to_string(c) + " to decode");
-        VK_ASSIGN_OR_RETURN(out[size_t(c)], decodeColumn(def, layout, m_row.bytes(), c, &m_table->longValues()));
+        VK_ASSIGN_OR_RETURN(out[size_t(c)], decodeColumn(def, layout, row, c, &longValues));
     }
     return out;
+}
+
+}  // namespace
+
+Result<std::vector<Variant>> Table::Scanner::values(const std::vector<int>& columns)
+{
+    return decodeColumns(m_table->def(), m_row.bytes(), columns, m_table->longValues());
+}
+
+Result<std::vector<Variant>> Table::readColumns(RowPointer ptr, const std::vector<int>& columns)
+{
+    VK_ASSIGN_OR_RETURN(RowBytes row, rowBytes(ptr));
+    return decodeColumns(m_def, row.bytes(), columns, m_longValues);
 }
 
 Result<RowBytes> Table::followOverflow(const RowBytes& header, RowPointer ptr)

@@ -58,6 +58,10 @@ public:
     };
     Result<Scanner> scan();
 
+    // Only the columns at `columns` of the record at `ptr` (as readRow,
+    // the others left Null and their long values not read).
+    Result<std::vector<Variant>> readColumns(RowPointer ptr, const std::vector<int>& columns);
+
     // Header-slot pointers of every base row, in scan order.
     Result<std::vector<RowPointer>> rowPointers();
     // The stored bytes of the row whose header slot is `ptr`. A deleted row
