@@ -26,8 +26,10 @@ Status FaultFile::write(uint64_t offset, const uint8_t* data, size_t length)
             // one page or less is copied whole or not at all, as the system
             // does for a killed process.
             size_t half = length > jet::kPageSize ? length / 2 : 0;
-            if (offset + half > m_bytes->size()) m_bytes->resize(offset + half);
-            std::memcpy(m_bytes->data() + offset, data, half);
+            if (half) {
+                if (offset + half > m_bytes->size()) m_bytes->resize(offset + half);
+                std::memcpy(m_bytes->data() + offset, data, half);
+            }
         }
         return ioError("injected write failure");
     }
