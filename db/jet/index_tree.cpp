@@ -409,10 +409,8 @@ Status AppendingPageAllocator::freePage(uint32_t page)
     return Status::ok();
 }
 
-Status IndexTree::forEachEntry(const std::function<Status(const IndexEntry&)>& visit)
+Status IndexTree::walkLeaves(uint32_t page, const std::function<Result<bool>(const IndexPage&)>& visitLeaf)
 {
-    WorkSet work(m_pager, m_tdefPage);
-    VK_ASSIGN_OR_RETURN(uint32_t page, leftmostLeaf(work, m_rootPage));
     size_t pages = 0;
     while (page != 0) {
         if (++pages > m_pager.pageCount()) return corruption("the leaf chain of index " + std::to_string(m_rootPage) + " loops");
@@ -421,11 +419,22 @@ Status IndexTree::forEachEntry(const std::function<Status(const IndexEntry&)>& v
         auto leaf = decodeIndexPage(*ref);
         if (!leaf) return Status(leaf.status().code(), pageName(page) + ": " + leaf.status().message());
         if (!leaf->isLeaf()) return corruption("the leaf chain reaches " + pageName(page) + ", which is a node");
-        for (const auto& e : leaf->entries) VK_RETURN_IF_ERROR(visit(e));
+        VK_ASSIGN_OR_RETURN(bool goOn, visitLeaf(*leaf));
+        if (!goOn) return Status::ok();
         page = leaf->next;
         if (page >= m_pager.pageCount()) return corruption(pageName(page) + " lies outside the file");
     }
     return Status::ok();
+}
+
+Status IndexTree::forEachEntry(const std::function<Status(const IndexEntry&)>& visit)
+{
+    WorkSet work(m_pager, m_tdefPage);
+    VK_ASSIGN_OR_RETURN(uint32_t page, leftmostLeaf(work, m_rootPage));
+    return walkLeaves(page, [&](const IndexPage& leaf) -> Result<bool> {
+        for (const auto& e : leaf.entries) VK_RETURN_IF_ERROR(visit(e));
+        return true;
+    });
 }
 
 Result<std::vector<IndexEntry>> IndexTree::entries()
@@ -446,25 +455,17 @@ Status IndexTree::forEachWithKeyPrefix(std::span<const uint8_t> prefix,
     std::vector<Step> path;
     VK_ASSIGN_OR_RETURN(uint32_t page, ops.descend(target, path));
     bool first = true;
-    size_t pages = 0;
-    while (page != 0) {
-        if (++pages > m_pager.pageCount()) return corruption("the leaf chain of index " + std::to_string(m_rootPage) + " loops");
-        VK_ASSIGN_OR_RETURN(PageRef ref, m_pager.read(page));
-        auto leaf = decodeIndexPage(*ref);
-        if (!leaf) return Status(leaf.status().code(), pageName(page) + ": " + leaf.status().message());
-        if (!leaf->isLeaf()) return corruption("the leaf chain reaches " + pageName(page) + ", which is a node");
-        auto it = first ? std::lower_bound(leaf->entries.begin(), leaf->entries.end(), target, lessBytes)
-                        : leaf->entries.begin();
+    return walkLeaves(page, [&](const IndexPage& leaf) -> Result<bool> {
+        auto it = first ? std::lower_bound(leaf.entries.begin(), leaf.entries.end(), target, lessBytes)
+                        : leaf.entries.begin();
         first = false;
-        for (; it != leaf->entries.end(); ++it) {
+        for (; it != leaf.entries.end(); ++it) {
             const auto key = it->key();
-            if (key.size() < prefix.size() || !std::equal(prefix.begin(), prefix.end(), key.begin())) return Status::ok();
+            if (key.size() < prefix.size() || !std::equal(prefix.begin(), prefix.end(), key.begin())) return false;
             VK_RETURN_IF_ERROR(visit(*it));
         }
-        page = leaf->next;
-        if (page >= m_pager.pageCount()) return corruption(pageName(page) + " lies outside the file");
-    }
-    return Status::ok();
+        return true;
+    });
 }
 
 Result<std::optional<IndexEntry>> IndexTree::find(std::span<const uint8_t> key, RowId row)

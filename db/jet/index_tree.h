@@ -117,6 +117,10 @@ public:
     Status rebuild(std::span<const IndexEntry> sortedEntries, IndexPageAllocator& allocator);
 
 private:
+    // Visits the leaves from `page` along the chain until `visitLeaf` says
+    // false; loops, nodes in the chain and pages outside the file are faults.
+    Status walkLeaves(uint32_t page, const std::function<Result<bool>(const IndexPage&)>& visitLeaf);
+
     Pager& m_pager;
     uint32_t m_tdefPage;
     uint32_t m_rootPage;
