@@ -83,6 +83,7 @@ const KnownDifference kKnown[] = {
     {"hospital-appointments.mdb", "hastane", nullptr, "moved rows: mdbtools lists them in physical order"},
     {"hospital-appointments.mdb", "doktor", nullptr, "moved rows: mdbtools lists them in physical order"},
     {"hospital-appointments.mdb", "clinic", nullptr, "moved rows: mdbtools lists them in physical order"},
+    {"member-nicknames.mdb", "uye", nullptr, "moved rows: mdbtools lists them in physical order"},
     {"hospital-appointments.mdb", "ReservationForm", "Patientid",
      "rows written before Patientid was added: mdbtools reads bytes past the row instead of Null"},
 };
