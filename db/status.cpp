@@ -16,6 +16,7 @@ const char* errorCodeName(ErrorCode code)
     case ErrorCode::Constraint: return "Constraint";
     case ErrorCode::TypeMismatch: return "Type mismatch";
     case ErrorCode::Closed: return "Closed";
+    case ErrorCode::Full: return "Full";
     }
     return "Unknown";
 }

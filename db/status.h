@@ -21,6 +21,7 @@ enum class ErrorCode {
     Constraint,       // the change would break a rule of the table (unique index, required field)
     TypeMismatch,     // a value cannot be converted to the type needed
     Closed,           // the object is closed or not positioned on a record
+    Full,             // the file would grow past the largest size its format allows
 };
 
 const char* errorCodeName(ErrorCode code);

@@ -51,6 +51,7 @@ Result<Catalog> Catalog::load(Pager& pager)
         VK_ASSIGN_OR_RETURN(Variant name, column(nameCol));
         VK_ASSIGN_OR_RETURN(Variant flags, column(flagsCol));
         if (id.type() != VariantType::Long || name.type() != VariantType::Text) continue;
+        catalog.m_allTablePages.push_back(uint32_t(id.asLong()) & kIdPageMask);
         uint32_t f = flags.type() == VariantType::Long ? uint32_t(flags.asLong()) : 0;
         if ((f & (kFlagSystem | kFlagSystemToo | kFlagHidden)) != 0 || isSystemName(name.asText())) continue;
         CatalogEntry e;

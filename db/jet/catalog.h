@@ -26,11 +26,15 @@ public:
 
     // User tables in catalog order.
     const std::vector<CatalogEntry>& tables() const { return m_tables; }
+    // The definition pages of every local table, system tables included,
+    // as the catalog names them (unchecked; for the check of the file).
+    const std::vector<uint32_t>& allTablePages() const { return m_allTablePages; }
     // The table with that name, without regard to case; null when none.
     const CatalogEntry* find(std::u16string_view name) const;
 
 private:
     std::vector<CatalogEntry> m_tables;
+    std::vector<uint32_t> m_allTablePages;
 };
 
 }  // namespace varnika::jet

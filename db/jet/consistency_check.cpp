@@ -4,6 +4,7 @@
 #include "db/jet/index_builder.h"
 #include "db/jet/index_check.h"
 #include "db/jet/jet_index_maintainer.h"
+#include "db/jet/page_census.h"
 #include "db/jet/table_pages_check.h"
 #include "db/text.h"
 
@@ -110,6 +111,32 @@ void checkTable(Database& db, Table& table, bool systemTable, CheckReport& repor
     compareRowsWithIndexes(db, table, name, report);
 }
 
+// Every page against the structures that hold it and the global map.
+// Pages another writer (or a map's reach) left unused are notes: they cost
+// room, not soundness.
+void checkPageMaps(Database& db, CheckReport& report)
+{
+    auto census = takePageCensus(db.pager(), db.catalog());
+    if (!census.isOk()) {
+        report.problems.push_back("the global page map: " + census.status().message());
+        return;
+    }
+    for (const std::string& p : census->problems) report.problems.push_back(p);
+    if (!census->heldByNoMap.empty()) {
+        std::string first = std::to_string(census->heldByNoMap.front());
+        report.notes.push_back(std::to_string(census->heldByNoMap.size()) +
+                               " page(s) are held by no table, index or map and stay unused until the file is "
+                               "compacted (the first is page " + first + ")");
+    }
+    if (census->globalInline && census->outsideWindow > 0)
+        report.notes.push_back("the global page map covers pages " + std::to_string(census->windowStart) + " to " +
+                               std::to_string(census->windowEnd - 1) + "; the " + std::to_string(census->outsideWindow) +
+                               " page(s) of the file outside it count as in use");
+    if (census->unusableGlobalPointers > 0)
+        report.notes.push_back("the global page map names " + std::to_string(census->unusableGlobalPointers) +
+                               " bitmap page(s) that are not in the file or not bitmap pages; their pages count as in use");
+}
+
 }  // namespace
 
 Result<CheckReport> checkDatabase(Database& db)
@@ -125,6 +152,7 @@ Result<CheckReport> checkDatabase(Database& db)
         }
         checkTable(db, **table, false, report);
     }
+    checkPageMaps(db, report);
     return report;
 }
 

@@ -255,6 +255,9 @@ Status Pager::write(uint32_t page, const PageBuffer& bytes)
 Result<uint32_t> Pager::append(const PageBuffer& bytes)
 {
     uint32_t page = m_pageCount;
+    if (page >= m_maxPages)
+        return Status(ErrorCode::Full, page >= kMaxPages ? "the database file would grow past 2 GB, the largest size an Access database can have"
+                                                        : "the database file would grow past " + std::to_string(m_maxPages) + " pages");
     VK_RETURN_IF_ERROR(write(page, bytes));
     return page;
 }

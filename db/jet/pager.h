@@ -8,6 +8,7 @@
 #include "db/jet/page_file.h"
 #include "db/status.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <chrono>
@@ -21,6 +22,8 @@ namespace varnika::jet {
 class Journal;
 class SafePointJournal;
 constexpr size_t kPageSize = 4096;
+// The most pages a Jet 4 file can have (2 GB).
+constexpr uint32_t kMaxPages = 524288;
 // Pages kept in memory by default (16 MB).
 constexpr size_t kDefaultCachePages = 4096;
 using PageBuffer = std::array<uint8_t, kPageSize>;
@@ -70,7 +73,8 @@ public:
 
     // Replaces a page's bytes. `page` may equal pageCount() to append.
     Status write(uint32_t page, const PageBuffer& bytes);
-    // Appends a page and returns its number.
+    // Appends a page and returns its number. Past maxPages() the append is
+    // refused with ErrorCode::Full.
     Result<uint32_t> append(const PageBuffer& bytes);
 
     bool hasPendingWrites() const { return !m_dirty.empty(); }
@@ -86,6 +90,11 @@ public:
 
     void setSyncOnCommit(bool on) { m_syncOnCommit = on; }
 
+    // The most pages the file may grow to: kMaxPages, or less for tests
+    // that reach the limit without a 2 GB file.
+    uint32_t maxPages() const { return m_maxPages; }
+    void setMaxPages(uint32_t pages) { m_maxPages = std::min(pages, kMaxPages); }
+
     // Counters for tests and benchmarks.
     uint64_t fileReads() const { return m_fileReads; }
     uint64_t fileWrites() const { return m_fileWrites; }
@@ -100,6 +109,7 @@ private:
     size_t m_cacheLimit;
     uint32_t m_pageCount = 0;
     uint32_t m_committedPageCount = 0;
+    uint32_t m_maxPages = kMaxPages;
     bool m_syncOnCommit = false;
     std::map<uint32_t, PageRef> m_dirty;
     std::map<uint32_t, PageRef> m_originals;  // file bytes of dirty pages, before this batch

@@ -6,9 +6,54 @@
 
 namespace varnika::jet {
 
+namespace {
+
+// A page the definition names must lie in the file and be of the kind it
+// is named as; anything else means the file was cut short or damaged.
+Status checkNamedPage(Pager& pager, uint32_t page, std::initializer_list<PageType> kinds, const std::string& what)
+{
+    if (page >= pager.pageCount())
+        return corruption("the file is damaged or cut short: " + what + " is page " + std::to_string(page) +
+                          ", past the end of the file (" + std::to_string(pager.pageCount()) + " pages)");
+    VK_ASSIGN_OR_RETURN(PageRef bytes, pager.read(page));
+    const uint8_t type = (*bytes)[page::kType];
+    for (PageType k : kinds)
+        if (type == uint8_t(k)) return Status::ok();
+    return corruption("the file is damaged: " + what + " is page " + std::to_string(page) + ", which is a page of another kind");
+}
+
+Status checkMap(Pager& pager, RowPointer map, const std::string& what)
+{
+    VK_RETURN_IF_ERROR(checkNamedPage(pager, map.page, {PageType::Data}, "the page map of " + what));
+    return UsageMap::load(pager, map).status();
+}
+
+// Everything the definition points at, so that a damaged file is refused
+// when the table is opened instead of being read as a smaller table.
+Status checkStructure(Pager& pager, const TableDef& def, const std::string& table)
+{
+    VK_RETURN_IF_ERROR(checkMap(pager, def.ownedPagesMap(), table));
+    VK_RETURN_IF_ERROR(checkMap(pager, def.freePagesMap(), table));
+    for (size_t i = 0; i < def.realIndexes().size(); ++i) {
+        const RealIndexDef& ix = def.realIndexes()[i];
+        const std::string what = "index " + std::to_string(i) + " of " + table;
+        VK_RETURN_IF_ERROR(checkNamedPage(pager, ix.rootPage, {PageType::IndexNode, PageType::IndexLeaf}, "the root of " + what));
+        VK_RETURN_IF_ERROR(checkMap(pager, ix.usageMap, what));
+    }
+    for (const LongValueMapDef& lv : def.longValueMaps()) {
+        const std::string what = "a Memo or OLE field of " + table;
+        VK_RETURN_IF_ERROR(checkMap(pager, lv.ownedPages, what));
+        VK_RETURN_IF_ERROR(checkMap(pager, lv.freePages, what));
+    }
+    return Status::ok();
+}
+
+}  // namespace
+
 Result<std::shared_ptr<Table>> Table::open(Pager& pager, uint32_t tdefPage, std::u16string name)
 {
     VK_ASSIGN_OR_RETURN(TableDef def, TableDef::read(pager, tdefPage));
+    VK_RETURN_IF_ERROR(checkStructure(pager, def, "table \"" + toUtf8(name) + "\""));
     return std::shared_ptr<Table>(new Table(pager, std::move(def), std::move(name)));
 }
 

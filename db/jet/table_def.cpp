@@ -83,7 +83,7 @@ size_t ColumnDef::fixedWidth() const
     return isVariableType(type()) ? length : size_t(fixedSize(type()));
 }
 
-Result<TableDef> TableDef::read(Pager& pager, uint32_t firstPage)
+Result<TableDef> TableDef::read(Pager& pager, uint32_t firstPage, bool structureOnly)
 {
     std::vector<uint8_t> buffer;
     std::vector<uint32_t> pages;
@@ -109,10 +109,10 @@ Result<TableDef> TableDef::read(Pager& pager, uint32_t firstPage)
             return corruption(pageText(firstPage) + " has more pages than its length needs");
         page = next;
     }
-    return parse(buffer, std::move(pages));
+    return parse(buffer, std::move(pages), structureOnly);
 }
 
-Result<TableDef> TableDef::parse(std::span<const uint8_t> buffer, std::vector<uint32_t> pages)
+Result<TableDef> TableDef::parse(std::span<const uint8_t> buffer, std::vector<uint32_t> pages, bool structureOnly)
 {
     const uint32_t first = pages.empty() ? 0 : pages.front();
     const std::string where = pageText(first);
@@ -168,13 +168,14 @@ Result<TableDef> TableDef::parse(std::span<const uint8_t> buffer, std::vector<ui
         c.extraFlags = d.u8(tdef::kColExtraFlags);
         c.fixedOffset = d.u16(tdef::kColFixedOffset);
         c.length = d.u16(tdef::kColLength);
-        if (!isKnownColumnType(c.typeCode))
+        const bool known = isKnownColumnType(c.typeCode);
+        if (!known && !structureOnly)
             return notSupported(where + " has a column of unknown type " + std::to_string(c.typeCode));
         if (c.number >= def.m_maxColumns || !numbers.insert(c.number).second)
             return corruption(where + " has an invalid column number " + std::to_string(c.number));
         // Text and Binary may be fixed-length columns; other types have one form.
         bool flexible = c.type() == ColumnType::Text || c.type() == ColumnType::Binary || c.type() == ColumnType::Unknown0D;
-        if (!flexible && c.isVariable() != isVariableType(c.type()) && !c.isBoolean())
+        if (known && !structureOnly && !flexible && c.isVariable() != isVariableType(c.type()) && !c.isBoolean())
             return corruption(where + " has a column whose fixed flag does not match its type");
         if (c.isVariable() && c.varIndex >= def.m_varColumnCount)
             return corruption(where + " has a variable column outside its row layout");

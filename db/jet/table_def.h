@@ -96,11 +96,13 @@ struct LongValueMapDef {
 
 class TableDef {
 public:
-    // Reads the chain of TDEF pages starting at `firstPage`.
-    static Result<TableDef> read(Pager& pager, uint32_t firstPage);
+    // Reads the chain of TDEF pages starting at `firstPage`. With
+    // `structureOnly`, columns of types the engine does not know are kept
+    // (for walking the table's maps, not its rows).
+    static Result<TableDef> read(Pager& pager, uint32_t firstPage, bool structureOnly = false);
     // Parses a concatenated buffer (first page whole, then bytes 8.. of each
     // continuation page). `pages` are the page numbers the buffer came from.
-    static Result<TableDef> parse(std::span<const uint8_t> buffer, std::vector<uint32_t> pages);
+    static Result<TableDef> parse(std::span<const uint8_t> buffer, std::vector<uint32_t> pages, bool structureOnly = false);
 
     // The concatenated buffer for the current fields, `tdef_len` updated.
     std::vector<uint8_t> serialize() const;

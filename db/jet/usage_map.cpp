@@ -9,7 +9,7 @@
 
 namespace varnika::jet {
 
-Result<UsageMap> UsageMap::load(Pager& pager, RowPointer where, bool clipToFile)
+Result<UsageMap> UsageMap::load(Pager& pager, RowPointer where, bool ownerMap)
 {
     VK_ASSIGN_OR_RETURN(RowBytes row, readRowAt(pager, where));
     const std::string what = "the usage map at page " + std::to_string(where.page) + " row " + std::to_string(where.row);
@@ -35,10 +35,25 @@ Result<UsageMap> UsageMap::load(Pager& pager, RowPointer where, bool clipToFile)
         for (size_t j = 0; j < pointers; ++j) {
             uint32_t mapPage = r.u32(usagemap::kReferencePages + j * 4);
             if (mapPage == 0) continue;
-            if (mapPage >= pager.pageCount()) return corruption(what + " refers to a page past the end of the file");
+            // The global map is only a record of free pages: a bitmap page
+            // it cannot use leaves its range unrecorded (in use), as if
+            // the pointer were empty. An owner map must be whole.
+            if (mapPage >= pager.pageCount()) {
+                if (!ownerMap) {
+                    ++map.m_unusablePointers;
+                    continue;
+                }
+                return corruption(what + " refers to a page past the end of the file");
+            }
             VK_ASSIGN_OR_RETURN(PageRef page, pager.read(mapPage));
-            if ((*page)[page::kType] != uint8_t(PageType::UsageMap))
+            if ((*page)[page::kType] != uint8_t(PageType::UsageMap)) {
+                if (!ownerMap) {
+                    ++map.m_unusablePointers;
+                    continue;
+                }
                 return corruption(what + " refers to page " + std::to_string(mapPage) + ", which is not a usage-map page");
+            }
+            map.m_bitmapPages.push_back(mapPage);
             size_t base = j * usagemap::kPagesPerMapPage;
             if (map.m_bitCount < base + usagemap::kPagesPerMapPage) map.resizeBits(base + usagemap::kPagesPerMapPage);
             // Each map page covers a whole number of bytes' worth of pages
@@ -55,15 +70,13 @@ Result<UsageMap> UsageMap::load(Pager& pager, RowPointer where, bool clipToFile)
         return corruption(what + " has unknown kind " + std::to_string(kind));
     }
 
-    if (clipToFile) {
-        uint32_t limit = pager.pageCount();
-        // Keep the covered range (writers need it) but clear the bits past the file.
-        if (uint64_t(map.m_start) + map.m_bitCount > limit) {
-            const size_t from = limit > map.m_start ? limit - map.m_start : 0;
-            size_t w = from / 64;
-            if (from % 64) map.m_words[w++] &= (uint64_t(1) << (from % 64)) - 1;
-            std::fill(map.m_words.begin() + long(w), map.m_words.end(), 0);
-        }
+    if (ownerMap) {
+        // An owner's page past the end of the file means the file was cut
+        // short or damaged: reading on would show a smaller table.
+        const uint32_t limit = pager.pageCount();
+        if (std::optional<uint32_t> last = map.previousPage(UINT32_MAX); last && *last >= limit)
+            return corruption("the file is damaged or cut short: " + what + " lists page " + std::to_string(*last) +
+                              ", past the end of the file (" + std::to_string(limit) + " pages)");
     }
     return map;
 }

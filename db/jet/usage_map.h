@@ -16,9 +16,10 @@ namespace varnika::jet {
 class UsageMap {
 public:
     // Reads the map row `where` points at and the bitmap pages it refers to.
-    // Pages at or beyond the end of the file are dropped from the set for
-    // owner maps (`clipToFile`); the global map keeps them (they are "free").
-    static Result<UsageMap> load(Pager& pager, RowPointer where, bool clipToFile = true);
+    // An owner map (`ownerMap`) that lists a page at or beyond the end of
+    // the file is a Corruption (the file was cut short); the global map
+    // keeps such pages, which it records as free.
+    static Result<UsageMap> load(Pager& pager, RowPointer where, bool ownerMap = true);
 
     // Page numbers whose bit is set, ascending.
     std::vector<uint32_t> pages() const;
@@ -33,6 +34,11 @@ public:
     uint32_t startPage() const { return m_start; }
     // Pages covered by the bitmap (inline maps), for writers.
     uint32_t coveredPages() const { return uint32_t(m_bitCount); }
+    // The global map only: bitmap pages it names that are past the end of
+    // the file or not bitmap pages (their ranges count as in use).
+    size_t unusablePointers() const { return m_unusablePointers; }
+    // Reference maps: the bitmap pages (type 0x05) the row names.
+    const std::vector<uint32_t>& bitmapPages() const { return m_bitmapPages; }
 
 private:
     RowPointer m_location;
@@ -41,6 +47,8 @@ private:
     // Bit i (word i / 64, bit i % 64) = page m_start + i.
     std::vector<uint64_t> m_words;
     size_t m_bitCount = 0;
+    size_t m_unusablePointers = 0;
+    std::vector<uint32_t> m_bitmapPages;
 
     void resizeBits(size_t bits);
     void setBit(size_t i) { m_words[i / 64] |= uint64_t(1) << (i % 64); }

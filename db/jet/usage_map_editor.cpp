@@ -92,7 +92,7 @@ Status UsageMapEditor::changeOwnerBit(RowPointer map, uint32_t page, bool value)
 {
     VK_ASSIGN_OR_RETURN(MapRow m, readMapRow(map));
     std::vector<uint8_t>& row = m.bytes;
-    if (row[usagemap::kKind] == usagemap::kKindReference) return changeReferenceBit(map, row, page, value, false);
+    if (row[usagemap::kKind] == usagemap::kKindReference) return changeReferenceBit(map, row, page, value);
 
     uint32_t start = inlineStart(row);
     if (page >= start && page - start < inlineBits(row)) {
@@ -150,7 +150,7 @@ Status UsageMapEditor::convertToReference(RowPointer map, const std::vector<uint
     return writeMapRow(map, reference);
 }
 
-Status UsageMapEditor::changeReferenceBit(RowPointer map, std::vector<uint8_t> row, uint32_t page, bool value, bool global)
+Status UsageMapEditor::changeReferenceBit(RowPointer map, std::vector<uint8_t> row, uint32_t page, bool value)
 {
     size_t pointers = (row.size() - usagemap::kReferencePages) / usagemap::kReferencePointerSize;
     size_t j = page / usagemap::kPagesPerMapPage;
@@ -161,8 +161,6 @@ Status UsageMapEditor::changeReferenceBit(RowPointer map, std::vector<uint8_t> r
         mapPage = r.u32(pointerAt);
     }
     if (mapPage == 0) {
-        if (global)
-            return notSupported("the global usage map has no bitmap page for page " + std::to_string(page));
         if (!value) return Status::ok();
         if (j >= pointers)
             return notSupported(mapName(map) + " is too short to refer to the bitmap of page " + std::to_string(page));
@@ -189,12 +187,13 @@ Status UsageMapEditor::changeGlobalBit(uint32_t page, bool free)
 {
     VK_ASSIGN_OR_RETURN(MapRow m, readMapRow(kGlobalMap));
     std::vector<uint8_t>& row = m.bytes;
-    if (row[usagemap::kKind] == usagemap::kKindReference) return changeReferenceBit(kGlobalMap, row, page, free, true);
+    if (row[usagemap::kKind] == usagemap::kKindReference) return changeGlobalReferenceBit(row, page, free);
 
+    // Pages outside an inline map's window count as in use. A page freed
+    // there simply stays unused until the file is compacted, so only a page
+    // coming into use past the window's end needs the window to follow it.
     uint32_t start = inlineStart(row);
-    if (page < start)
-        return notSupported("the global usage map starts at page " + std::to_string(start) + " and cannot record page " +
-                            std::to_string(page));
+    if (page < start) return Status::ok();
     size_t bit = page - start;
     if (bit < inlineBits(row)) {
         uint8_t* bitmap = row.data() + usagemap::kInlineBitmap;
@@ -202,16 +201,77 @@ Status UsageMapEditor::changeGlobalBit(uint32_t page, bool free)
         putBit(bitmap, bit, free);
         return writeMapRow(kGlobalMap, row);
     }
-    // Lengthen the row: pages now in the file are in use, pages beyond its
-    // end are free, as in the maps Access writes.
+    if (free) return Status::ok();
+
+    // Lengthen the row while page 1 has room: pages now in the file are in
+    // use, pages beyond its end are free, as in the maps Access writes.
     size_t oldBits = inlineBits(row);
     size_t bitmapBytes = roundUp(bit / 8 + 1, kGrowthStepBytes);
-    row.resize(usagemap::kInlineBitmap + bitmapBytes, 0);
-    uint8_t* bitmap = row.data() + usagemap::kInlineBitmap;
+    std::vector<uint8_t> longer = row;
+    longer.resize(usagemap::kInlineBitmap + bitmapBytes, 0);
+    uint8_t* bitmap = longer.data() + usagemap::kInlineBitmap;
     for (size_t i = oldBits; i < bitmapBytes * 8; ++i)
         putBit(bitmap, i, uint64_t(start) + i >= m_pager.pageCount());
-    putBit(bitmap, bit, free);
+    putBit(bitmap, bit, false);
+    Status lengthened = writeMapRow(kGlobalMap, longer);
+    if (lengthened.code() != ErrorCode::NotSupported) return lengthened;
+    return moveGlobalWindow(row, page);
+}
+
+Status UsageMapEditor::moveGlobalWindow(std::vector<uint8_t> row, uint32_t page)
+{
+    // The window moves forward to start at the new page (a multiple of 8),
+    // which leaves the most room for the pages appended after it. Bits the
+    // old and new windows share are kept; pages the old window did not
+    // cover are recorded as in use (they may be), pages past the end of
+    // the file as free. Pages left behind count as in use from now on.
+    const uint32_t oldStart = inlineStart(row);
+    const size_t bits = inlineBits(row);
+    const std::vector<uint8_t> old(row.begin() + usagemap::kInlineBitmap, row.end());
+    const uint32_t newStart = page - page % 8;
+    putU32(row.data(), usagemap::kInlineStartPage, newStart);
+    uint8_t* bitmap = row.data() + usagemap::kInlineBitmap;
+    for (size_t i = 0; i < bits; ++i) {
+        uint64_t p = uint64_t(newStart) + i;
+        bool isFree = p >= m_pager.pageCount();
+        if (p >= oldStart && p - oldStart < bits) isFree = bitAt(old.data(), size_t(p - oldStart));
+        putBit(bitmap, i, isFree && p != page);
+    }
     return writeMapRow(kGlobalMap, row);
+}
+
+Status UsageMapEditor::changeGlobalReferenceBit(std::vector<uint8_t> row, uint32_t page, bool free)
+{
+    // A page whose range has no bitmap page counts as in use, like a page
+    // outside an inline map's window.
+    const size_t pointers = (row.size() - usagemap::kReferencePages) / usagemap::kReferencePointerSize;
+    const size_t j = page / usagemap::kPagesPerMapPage;
+    if (j >= pointers) return Status::ok();
+    const size_t pointerAt = usagemap::kReferencePages + j * usagemap::kReferencePointerSize;
+    ByteReader r(row.data(), row.size());
+    if (const uint32_t mapPage = r.u32(pointerAt); mapPage != 0) {
+        // A bitmap page that is not one leaves its range unrecorded.
+        if (mapPage >= m_pager.pageCount()) return Status::ok();
+        VK_ASSIGN_OR_RETURN(PageRef bitmap, m_pager.read(mapPage));
+        if ((*bitmap)[page::kType] != uint8_t(PageType::UsageMap)) return Status::ok();
+        return changeReferenceBit(kGlobalMap, std::move(row), page, free);
+    }
+    if (free || !m_source) return Status::ok();
+
+    // The file grew into a range without a bitmap page: add one, so that
+    // pages freed there later are recorded. Pages now in the file are in
+    // use; the others are free until they are appended (the bitmap page
+    // itself among them: marking it used goes through this map again).
+    PageBuffer contents = makeUsageMapPage();
+    const uint64_t first = uint64_t(j) * usagemap::kPagesPerMapPage;
+    for (size_t i = 0; i < usagemap::kPagesPerMapPage; ++i)
+        if (first + i >= m_pager.pageCount()) putBit(contents.data() + usagemap::kMapPageBitmap, i, true);
+    const uint32_t mapPage = m_pager.pageCount();
+    putU32(row.data(), pointerAt, mapPage);
+    VK_RETURN_IF_ERROR(writeMapRow(kGlobalMap, row));
+    VK_ASSIGN_OR_RETURN(uint32_t added, m_source->addMapPage(contents));
+    if (added != mapPage) return corruption("the bitmap page of the global usage map was not appended where expected");
+    return Status::ok();
 }
 
 }  // namespace varnika::jet

@@ -8,9 +8,12 @@
 //   long-value column's pages): bit set = page belongs to the owner. When an
 //   inline map does not cover a page, its start moves, or the row is
 //   lengthened (up to kMaxInlineBitmapBytes), or it becomes a reference map;
-// - the global map (page 1 row 0): bit set = page is free. It only grows by
-//   lengthening its row; when page 1 has no room, or a reference global map
-//   lacks the bitmap page needed, the change is refused (NotSupported).
+// - the global map (page 1 row 0): bit set = page is free. A page outside
+//   an inline map's window, or in a range for which a reference map has no
+//   bitmap page, counts as in use: freeing it is not recorded. A page that
+//   comes into use past an inline window's end lengthens the row while
+//   page 1 has room, and otherwise moves the window forward; a reference
+//   map gets a bitmap page for a range the file grows into.
 
 #include "db/jet/page_layout.h"
 #include "db/jet/pager.h"
@@ -60,7 +63,9 @@ private:
     Status writeMapRow(RowPointer where, const std::vector<uint8_t>& bytes);
     Status changeOwnerBit(RowPointer map, uint32_t page, bool value);
     Status changeGlobalBit(uint32_t page, bool value);
-    Status changeReferenceBit(RowPointer map, std::vector<uint8_t> row, uint32_t page, bool value, bool global);
+    Status moveGlobalWindow(std::vector<uint8_t> row, uint32_t page);
+    Status changeGlobalReferenceBit(std::vector<uint8_t> row, uint32_t page, bool free);
+    Status changeReferenceBit(RowPointer map, std::vector<uint8_t> row, uint32_t page, bool value);
     Status growInlineOwnerMap(RowPointer map, const std::vector<uint8_t>& row, uint32_t page);
     Status convertToReference(RowPointer map, const std::vector<uint8_t>& row, const std::vector<uint32_t>& pages);
 

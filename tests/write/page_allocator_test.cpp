@@ -175,7 +175,7 @@ TEST(PageAllocator, FindPageWithRoomWalksFromTheTop)
     EXPECT_EQ(*found, std::optional<uint32_t>(low));
 }
 
-TEST(PageAllocator, RefusesWhenPageOneHasNoRoom)
+TEST(PageAllocator, WhenPageOneHasNoRoomTheGlobalWindowMovesForward)
 {
     auto pager = test::makeMemoryDatabase();
     auto editor = DataPageEditor::open(**pager->read(1), 1);
@@ -183,12 +183,38 @@ TEST(PageAllocator, RefusesWhenPageOneHasNoRoom)
     ASSERT_TRUE(pager->write(1, editor->page()).isOk());
     ASSERT_TRUE(pager->commit().isOk());
     PageAllocator alloc(*pager);
-    Status last;
-    for (int i = 0; i < 600 && last.isOk(); ++i) last = alloc.allocateDataPage(0, {}).status();
-    EXPECT_EQ(last.code(), ErrorCode::NotSupported) << last.toString();
-    EXPECT_EQ(pager->pageCount(), 3u + 510u);  // pages 3..511 fit the 69-byte map, page 512 did not
-    pager->rollback();
-    EXPECT_EQ(pager->pageCount(), 3u);
+    // Pages 3..602: the 69-byte map covers 0..511, page 512 moves it.
+    std::vector<uint32_t> added;
+    for (int i = 0; i < 600; ++i) {
+        auto p = alloc.allocateDataPage(0, {});
+        ASSERT_TRUE(p.isOk()) << p.status().toString();
+        added.push_back(*p);
+    }
+    ASSERT_TRUE(pager->commit().isOk());
+    EXPECT_EQ(rowLength(*pager, kGlobal), usagemap::kStandardRowSize);
+    auto g = UsageMap::load(*pager, kGlobal, false);
+    ASSERT_TRUE(g.isOk());
+    EXPECT_EQ(g->startPage(), 512u);
+    expectGloballyUsed(*pager, added);
+    EXPECT_TRUE(checkDataPage(**pager->read(1), 1).isOk());
+
+    // Freed inside the window: recorded; freed behind it: left unrecorded
+    // (the page counts as in use), and no refusal either way.
+    ASSERT_TRUE(alloc.freePage(600, {}).isOk());
+    ASSERT_TRUE(alloc.freePage(100, {}).isOk());
+    ASSERT_TRUE(pager->commit().isOk());
+    g = UsageMap::load(*pager, kGlobal, false);
+    EXPECT_TRUE(g->contains(600));
+    EXPECT_FALSE(g->contains(100));
+    EXPECT_FALSE(g->contains(601));
+
+    // Past the new window's end it moves again, keeping the bits it shares.
+    for (int i = 0; i < 500; ++i) ASSERT_TRUE(alloc.allocateDataPage(0, {}).isOk());
+    ASSERT_TRUE(pager->commit().isOk());
+    g = UsageMap::load(*pager, kGlobal, false);
+    EXPECT_EQ(g->startPage(), 1024u);
+    for (uint32_t p = 1024; p < pager->pageCount(); ++p) EXPECT_FALSE(g->contains(p)) << p;
+    for (uint32_t p = pager->pageCount(); p < 1536; ++p) EXPECT_TRUE(g->contains(p)) << p;
 }
 
 TEST(PageAllocator, RealFilesKeepTheirTables)
@@ -234,17 +260,32 @@ TEST(PageAllocator, RealFilesKeepTheirTables)
     }
 }
 
-TEST(PageAllocator, RefusesAReferenceGlobalMapWithoutPages)
+TEST(PageAllocator, AReferenceGlobalMapGetsABitmapPageForTheRangeTheFileGrowsInto)
 {
+    // A kind-1 global map with no usable bitmap page (one pointer names a
+    // page far past the end): every page counts as in use until the file
+    // grows, then the range gets a bitmap page.
     VK_REQUIRE_FIXTURES(dir);
     test::TempDir tmp;
     auto copy = test::copyWritable(dir / "jet4/testRefGlobalV2000.mdb", tmp.file("ref.mdb"));
     auto pager = test::openCopy(copy);
-    uint32_t count = pager->pageCount();
+    const uint32_t count = pager->pageCount();
+    auto before = UsageMap::load(*pager, kGlobal, false);
+    ASSERT_TRUE(before.isOk()) << before.status().toString();
+    EXPECT_EQ(before->unusablePointers(), 1u);
+    EXPECT_EQ(before->count(), 0u);
     PageAllocator alloc(*pager);
     auto page = alloc.allocateDataPage(0, {});
-    EXPECT_EQ(page.status().code(), ErrorCode::NotSupported) << page.status().toString();
-    pager->rollback();
-    EXPECT_EQ(pager->pageCount(), count);
-    EXPECT_FALSE(pager->hasPendingWrites());
+    ASSERT_TRUE(page.isOk()) << page.status().toString();
+    ASSERT_TRUE(alloc.freePage(20, {}).isOk());
+    ASSERT_TRUE(pager->commit().isOk());
+    EXPECT_EQ(*page, count);
+    EXPECT_EQ(pager->pageCount(), count + 2);  // the page and its range's bitmap page
+    auto g = UsageMap::load(*pager, kGlobal, false);
+    ASSERT_TRUE(g.isOk());
+    EXPECT_FALSE(g->isInline());
+    ASSERT_EQ(g->bitmapPages(), std::vector<uint32_t>{count + 1});
+    for (uint32_t p = 0; p < count + 2; ++p) EXPECT_EQ(g->contains(p), p == 20) << p;
+    EXPECT_TRUE(g->contains(count + 2));
+    EXPECT_TRUE(g->contains(usagemap::kPagesPerMapPage - 1));
 }
