@@ -9,6 +9,7 @@
 #include "db/jet/page_layout.h"
 #include "db/text.h"
 
+#include <algorithm>
 #include <filesystem>
 
 namespace varnika::jet {
@@ -61,12 +62,43 @@ Result<std::shared_ptr<Table>> Database::table(std::u16string_view name)
     return t;
 }
 
+Status Database::checkWritable() const
+{
+    if (m_pager->isWritable()) return Status::ok();
+    const std::string& why = m_pager->readOnlyReason();
+    return Status(ErrorCode::ReadOnly, why.empty() ? "the database is open for reading only" : "cannot change the database: " + why);
+}
+
+Status Database::prepareRun(Table& table, const RunPlan& plan)
+{
+    VK_RETURN_IF_ERROR(checkWritable());
+    const TableDef& def = table.def();
+    std::vector<size_t> touched;
+    for (size_t i = 0; i < def.realIndexes().size(); ++i) {
+        const RealIndexDef& index = def.realIndexes()[i];
+        bool touches = plan.kind == RunPlan::Kind::Delete;
+        for (const RealIndexColumn& kc : index.columns) {
+            const int col = def.findColumnByNumber(kc.columnNumber);
+            touches = touches || std::find(plan.changedColumns.begin(), plan.changedColumns.end(), col) != plan.changedColumns.end();
+        }
+        if (touches && !m_verifiedIndexes.count(index.rootPage)) touched.push_back(i);
+    }
+    if (!touched.empty())
+        VK_RETURN_IF_ERROR(verifyIndexes(table, touched, m_header.sortLcid, m_header.sortVersion, m_verifiedIndexes));
+
+    // Room a data page gives rows in practice, for the forecast.
+    constexpr uint64_t kForecastBytesPerPage = kPageSize * 3 / 4;
+    const uint64_t pages = (uint64_t(plan.records) * plan.growthPerRecord + kForecastBytesPerPage - 1) / kForecastBytesPerPage;
+    if (uint64_t(m_pager->pageCount()) + pages > m_pager->maxPages())
+        return Status(ErrorCode::Full, "changing " + std::to_string(plan.records) + " records of table \"" + toUtf8(table.name()) +
+                                           "\" would make the file larger than an Access database can be (2 GB); "
+                                           "nothing was changed");
+    return Status::ok();
+}
+
 Result<TableChange> Database::changeTable(Table& table)
 {
-    if (!m_pager->isWritable()) {
-        const std::string& why = m_pager->readOnlyReason();
-        return Status(ErrorCode::ReadOnly, why.empty() ? "the database is open for reading only" : "cannot change the database: " + why);
-    }
+    VK_RETURN_IF_ERROR(checkWritable());
     TableChange c;
     c.format = std::make_shared<JetRowFormat>(table.def(), table.longValues());
     c.indexes = std::make_shared<JetIndexMaintainer>(table, m_header.sortLcid, m_header.sortVersion, m_verifiedIndexes,

@@ -15,6 +15,7 @@
 #include <set>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace varnika::jet {
 
@@ -27,6 +28,20 @@ struct TableChange {
     std::shared_ptr<JetRowFormat> format;
     std::shared_ptr<JetIndexMaintainer> indexes;
     std::shared_ptr<TableWriter> writer;
+};
+
+// What a run over a table's records is about to do: Database::prepareRun
+// checks it before the first record is written.
+struct RunPlan {
+    enum class Kind { Update, Delete };
+    Kind kind = Kind::Update;
+    // Records the run may still change, the first included.
+    size_t records = 0;
+    // Update: the columns it changes (positions in the column list); the
+    // indexes over them are the ones the run touches. A delete touches all.
+    std::vector<int> changedColumns;
+    // A forecast of the bytes each record adds to the file.
+    size_t growthPerRecord = 0;
 };
 
 class Database {
@@ -54,6 +69,18 @@ public:
     // A writer for the records of `table`, keeping its indexes right. Fails
     // with ReadOnly (and the reason) when the file cannot be written.
     Result<TableChange> changeTable(Table& table);
+
+    // Fails with ReadOnly, and the reason, when the file cannot be written.
+    Status checkWritable() const;
+
+    // Checks, before the first record of a run is written, what would
+    // otherwise stop the run partway: the file can be written; every index
+    // the run touches holds exactly the keys of the rows, under a sort
+    // order this engine encodes, and every row of the table can be read
+    // (else the table is damaged or keyed under other rules: Corruption or
+    // NotSupported, naming the table); the forecast growth keeps the file
+    // within its largest size (Full). Nothing is written.
+    Status prepareRun(Table& table, const RunPlan& plan);
 
     // Reads the table list again (after a table was created).
     Status reloadCatalog();

@@ -366,6 +366,13 @@ Status DdlExecutor::createIndex(const CreateIndex& statement)
             e->row = scanner.pointer();
             entries.push_back(std::move(*e));
         }
+        // The index's unique-entry count starts at its distinct keys.
+        std::vector<std::vector<uint8_t>> keys;
+        keys.reserve(entries.size());
+        for (const IndexKeyEntry& e : entries) keys.push_back(e.key);
+        std::sort(keys.begin(), keys.end());
+        const uint32_t distinct = uint32_t(std::unique(keys.begin(), keys.end()) - keys.begin());
+        VK_RETURN_IF_ERROR(addUniqueEntries(m_db->pager(), written.firstPage(), written.realIndexes().size() - 1, distinct));
         return rebuildIndex(allocator, written.firstPage(), added, std::move(entries));
     });
     VK_RETURN_IF_ERROR(table->reload());

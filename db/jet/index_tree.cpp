@@ -495,7 +495,8 @@ Result<std::optional<IndexEntry>> IndexTree::findByRowId(RowId row)
     return found;
 }
 
-Status IndexTree::insert(std::span<const uint8_t> key, RowId row, bool unique, IndexPageAllocator& allocator)
+Status IndexTree::insert(std::span<const uint8_t> key, RowId row, bool unique, IndexPageAllocator& allocator,
+                         bool* keyWasNew)
 {
     if (key.empty()) return invalidArgument("an index key has at least one flag byte");
     if (key.size() > kMaxIndexKeySize)
@@ -512,7 +513,7 @@ Status IndexTree::insert(std::span<const uint8_t> key, RowId row, bool unique, I
     if (it != leaf->entries.end() && it->bytes == entry.bytes)
         return invalidArgument("the index already has this entry for row " + std::to_string(row.page) + ":" +
                                std::to_string(row.row));
-    if (unique && !isAllNullIndexKey(key)) {
+    if ((unique && !isAllNullIndexKey(key)) || keyWasNew) {
         auto sameKey = [&](const IndexEntry& e) { return std::ranges::equal(e.key(), key); };
         bool clash = (pos > 0 && sameKey(leaf->entries[pos - 1])) ||
                      (pos < leaf->entries.size() && sameKey(leaf->entries[pos]));
@@ -525,7 +526,8 @@ Status IndexTree::insert(std::span<const uint8_t> key, RowId row, bool unique, I
             VK_ASSIGN_OR_RETURN(IndexPage * a, ops.work().load(next));
             clash = !a->entries.empty() && sameKey(a->entries.front());
         }
-        if (clash) return Status(ErrorCode::Constraint, "the value is already in a unique index");
+        if (clash && unique && !isAllNullIndexKey(key)) return Status(ErrorCode::Constraint, "the value is already in a unique index");
+        if (keyWasNew) *keyWasNew = !clash;
         leaf = ops.work().load(leafPage).value();
     }
     leaf->entries.insert(leaf->entries.begin() + long(pos), entry);

@@ -106,8 +106,10 @@ public:
 
     // Inserts (key, row). With `unique`, an existing entry with equal key
     // bytes (unless the key is all null) → Constraint, nothing written.
-    // The same (key, row) twice → InvalidArgument.
-    Status insert(std::span<const uint8_t> key, RowId row, bool unique, IndexPageAllocator& allocator);
+    // The same (key, row) twice → InvalidArgument. `keyWasNew`, when given,
+    // tells whether no other entry had equal key bytes.
+    Status insert(std::span<const uint8_t> key, RowId row, bool unique, IndexPageAllocator& allocator,
+                  bool* keyWasNew = nullptr);
     // Removes (key, row); no such entry → NotFound.
     Status remove(std::span<const uint8_t> key, RowId row, IndexPageAllocator& allocator);
 

@@ -2,6 +2,7 @@
 
 #include "db/jet/entry_digest.h"
 #include "db/jet/index_tree.h"
+#include "db/jet/row_store.h"
 #include "db/text.h"
 
 #include <algorithm>
@@ -71,6 +72,67 @@ Result<std::vector<std::vector<uint8_t>>> expectedIndexEntries(Table& table, con
 }
 
 
+namespace {
+
+std::string compactAndRepair(const std::string& table)
+{
+    return "table \"" + table + "\" is damaged and is not changed; Access's \"Compact and Repair\" mends it";
+}
+
+Status differentKeys(const std::string& table)
+{
+    return notSupported("an index of table \"" + table +
+                        "\" holds keys that this engine does not make the same way; to keep the index right "
+                        "for Access, the table is not changed");
+}
+
+}  // namespace
+
+Status verifyIndexes(Table& table, const std::vector<size_t>& indexes, uint16_t lcid, uint8_t version,
+                     std::set<uint32_t>& verified)
+{
+    const TableDef& def = table.def();
+    const std::string name = toUtf8(table.name());
+    std::vector<int> readable;  // every column but the long values, which stay unread
+    for (size_t c = 0; c < def.columns().size(); ++c)
+        if (!isLongValueType(def.columns()[c].type())) readable.push_back(int(c));
+    std::vector<EntryDigest> expected(indexes.size());
+    VK_ASSIGN_OR_RETURN(Table::Scanner scanner, table.scan());
+    for (;;) {
+        auto more = scanner.next();
+        if (!more.isOk()) return corruption(compactAndRepair(name) + " (" + more.status().message() + ")");
+        if (!*more) break;
+        auto values = scanner.values(readable);
+        if (!values.isOk()) {
+            return corruption(compactAndRepair(name) + " (the record at page " + std::to_string(scanner.pointer().page) +
+                              " row " + std::to_string(scanner.pointer().row) + " cannot be read: " +
+                              values.status().message() + ")");
+        }
+        for (size_t i = 0; i < indexes.size(); ++i) {
+            VK_ASSIGN_OR_RETURN(std::optional<IndexKeyEntry> e,
+                                indexEntryFor(def, def.realIndexes()[indexes[i]], *values, lcid, version));
+            if (!e) continue;
+            e->row = scanner.pointer();
+            expected[i].add(leafEntryBytes(*e));
+        }
+    }
+    for (size_t i = 0; i < indexes.size(); ++i) {
+        const RealIndexDef& index = def.realIndexes()[indexes[i]];
+        EntryDigest stored;
+        Status walked = forEachIndexEntry(table.pager(), index.rootPage, [&](std::span<const uint8_t> entry) {
+            stored.add(entry);
+            return Status::ok();
+        });
+        if (!walked.isOk()) return corruption(compactAndRepair(name) + " (an index: " + walked.message() + ")");
+        if (stored.count != expected[i].count)
+            return corruption(compactAndRepair(name) + " (an index holds " + std::to_string(stored.count) +
+                              " entries where its records make " + std::to_string(expected[i].count) + ")");
+        if (!(stored == expected[i])) return differentKeys(name);
+        verified.insert(index.rootPage);
+    }
+    return Status::ok();
+}
+
 Status JetIndexMaintainer::verify(const RealIndexDef& index, const RowChange& change)
 {
     // The index as it was before the change: the changed row with its old
@@ -103,11 +165,10 @@ Status JetIndexMaintainer::verify(const RealIndexDef& index, const RowChange& ch
         stored.add(entry);
         return Status::ok();
     }));
-    if (!(stored == expected)) {
-        return notSupported("an index of table \"" + toUtf8(m_table.name()) +
-                            "\" holds keys that this engine does not make the same way; to keep the index right "
-                            "for Access, the table is not changed");
-    }
+    if (stored.count != expected.count)
+        return corruption(compactAndRepair(toUtf8(m_table.name())) + " (an index holds " + std::to_string(stored.count) +
+                          " entries where its records make " + std::to_string(expected.count) + ")");
+    if (!(stored == expected)) return differentKeys(toUtf8(m_table.name()));
     m_verified.insert(index.rootPage);
     return Status::ok();
 }
@@ -121,7 +182,8 @@ RowId rowIdOf(RowPointer row) { return RowId{row.page, row.row}; }
 Status JetIndexMaintainer::apply(PageAllocator& allocator, const RowChange& change)
 {
     const TableDef& def = m_table.def();
-    for (const RealIndexDef& index : def.realIndexes()) {
+    for (size_t i = 0; i < def.realIndexes().size(); ++i) {
+        const RealIndexDef& index = def.realIndexes()[i];
         std::optional<IndexKeyEntry> before, after;
         if (change.oldValues) {
             VK_ASSIGN_OR_RETURN(before, indexEntryFor(def, index, *change.oldValues, m_lcid, m_version));
@@ -145,12 +207,14 @@ Status JetIndexMaintainer::apply(PageAllocator& allocator, const RowChange& chan
             VK_RETURN_IF_ERROR(removed);
         }
         if (after) {
-            Status inserted = tree.insert(after->key, rowIdOf(change.row), index.isUnique(), pages);
+            bool keyWasNew = false;
+            Status inserted = tree.insert(after->key, rowIdOf(change.row), index.isUnique(), pages, &keyWasNew);
             if (inserted.code() == ErrorCode::Constraint)
                 return Status(ErrorCode::Constraint, "the change would give two records of table \"" +
                                                          toUtf8(m_table.name()) +
                                                          "\" the same value in a unique index");
             VK_RETURN_IF_ERROR(inserted);
+            if (keyWasNew) VK_RETURN_IF_ERROR(addUniqueEntries(m_table.pager(), def.firstPage(), i, 1));
         }
     }
     return Status::ok();

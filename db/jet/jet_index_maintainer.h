@@ -39,6 +39,17 @@ Result<std::vector<std::vector<uint8_t>>> expectedIndexEntries(Table& table, con
                                                                uint16_t databaseLcid, uint8_t databaseVersion,
                                                                std::optional<RowOverride> replaced = std::nullopt);
 
+// Compares the stored entries of each of `indexes` (positions in the
+// table's real-index list) with the keys of the table's rows, in one pass
+// over the rows, and adds the roots of those found exact to `verified`.
+// Every row is decoded whole (long values left unread), so a row that
+// cannot be read is found here too. A damaged table (an index with more
+// or fewer entries than rows, a row that cannot be read) is a Corruption,
+// an index whose keys were made under other rules NotSupported; both name
+// the table and change nothing.
+Status verifyIndexes(Table& table, const std::vector<size_t>& indexes, uint16_t databaseLcid, uint8_t databaseVersion,
+                     std::set<uint32_t>& verified);
+
 class JetIndexMaintainer final : public IndexMaintainer {
 public:
     // `verified` holds the root pages of the indexes already found to hold

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace varnika::jet {
@@ -48,6 +49,16 @@ Status checkAccessLockFile(const std::string& path)
                                                  entry.path().filename().string() + " is in use)");
     }
     return Status::ok();
+}
+
+// The system lets the superuser write any file; a file whose permission
+// bits allow nobody to write it is still meant to be read-only, and is
+// treated so whoever runs the program.
+bool hasWritePermission(const std::string& path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return true;
+    return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
 }
 
 }  // namespace
@@ -125,7 +136,9 @@ Result<std::unique_ptr<Pager>> Pager::open(const std::string& path, OpenMode mod
     if (mode == OpenMode::ReadWrite) {
         VK_RETURN_IF_ERROR(checkAccessLockFile(path));
         auto rw = openPosixFile(path, OpenMode::ReadWrite);
-        if (rw.isOk()) {
+        if (rw.isOk() && !hasWritePermission(path)) {
+            readOnlyReason = "the file " + path + " is read-only";
+        } else if (rw.isOk()) {
             file = std::move(rw).value();
         } else if (rw.status().code() == ErrorCode::IOError && ::access(path.c_str(), W_OK) != 0) {
             readOnlyReason = "the file " + path + " is read-only";

@@ -5,6 +5,8 @@
 
 #include "db/text.h"
 
+#include <algorithm>
+
 namespace varnika::jet {
 
 namespace {
@@ -150,6 +152,7 @@ Status TableRecordSet::Close()
 {
     VK_RETURN_IF_ERROR(BasicRecordSet::Close());
     cancelEdit();
+    m_change.reset();
     m_table.reset();
     m_database.reset();
     m_rows = {};
@@ -206,6 +209,59 @@ void TableRecordSet::cancelEdit()
 {
     m_edit.reset();
     m_editChanged = false;
+    m_editColumns.clear();
+    m_editGrowth = 0;
+}
+
+namespace {
+
+// A rough size of a value as stored, for forecasting a run's growth.
+size_t storedSizeOf(const Variant& v)
+{
+    constexpr size_t kFixedValue = 8;
+    switch (v.type()) {
+    case VariantType::Null: return 0;
+    case VariantType::Text: return 2 * v.asText().size() + 2;
+    case VariantType::Binary: return v.asBinary().size();
+    default: return kFixedValue;
+    }
+}
+
+}  // namespace
+
+Result<TableChange> TableRecordSet::writer()
+{
+    if (!m_change) {
+        VK_ASSIGN_OR_RETURN(TableChange change, m_database->changeTable(*m_table));
+        m_change = std::move(change);
+    }
+    return *m_change;
+}
+
+Status TableRecordSet::prepareUpdate()
+{
+    std::vector<int> fresh;
+    for (int c : m_editColumns)
+        if (std::find(m_preparedColumns.begin(), m_preparedColumns.end(), c) == m_preparedColumns.end()) fresh.push_back(c);
+    if (fresh.empty()) return Status::ok();
+    // An index over a changed column gains an entry's worth too.
+    size_t indexesTouched = 0;
+    const TableDef& def = m_table->def();
+    for (const RealIndexDef& index : def.realIndexes())
+        for (const RealIndexColumn& kc : index.columns)
+            if (std::find(m_editColumns.begin(), m_editColumns.end(), def.findColumnByNumber(kc.columnNumber)) !=
+                m_editColumns.end()) {
+                ++indexesTouched;
+                break;
+            }
+    RunPlan plan;
+    plan.kind = RunPlan::Kind::Update;
+    plan.records = size_t(recordCount() - position());
+    plan.changedColumns = fresh;
+    plan.growthPerRecord = m_editGrowth * (1 + indexesTouched);
+    VK_RETURN_IF_ERROR(m_database->prepareRun(*m_table, plan));
+    m_preparedColumns.insert(m_preparedColumns.end(), fresh.begin(), fresh.end());
+    return Status::ok();
 }
 
 Result<Variant> TableRecordSet::currentValue(int index)
@@ -242,6 +298,10 @@ Status TableRecordSet::setFieldValue(int index, const Variant& value)
     if ((c.isAutoLong() || c.isAutoGuid()) && converted != (*m_edit)[col])
         return invalidArgument("the field \"" + toUtf8(c.name) + "\" is numbered automatically and cannot be changed");
     if (converted != (*m_edit)[col]) {
+        const size_t was = storedSizeOf((*m_edit)[col]), is = storedSizeOf(converted);
+        m_editGrowth += is > was ? is - was : 0;
+        if (std::find(m_editColumns.begin(), m_editColumns.end(), int(col)) == m_editColumns.end())
+            m_editColumns.push_back(int(col));
         (*m_edit)[col] = std::move(converted);
         m_editChanged = true;
     }
@@ -256,10 +316,12 @@ Status TableRecordSet::Update()
         cancelEdit();
         return Status::ok();
     }
+    Status prepared = prepareUpdate();
     std::vector<Variant> values = std::move(*m_edit);
     cancelEdit();
+    VK_RETURN_IF_ERROR(prepared);
     invalidateCurrent();
-    VK_ASSIGN_OR_RETURN(TableChange change, m_database->changeTable(*m_table));
+    VK_ASSIGN_OR_RETURN(TableChange change, writer());
     return change.writer->updateRow(m_rows[size_t(position())], values);
 }
 
@@ -267,7 +329,14 @@ Status TableRecordSet::Delete()
 {
     VK_RETURN_IF_ERROR(checkNotDeleted());
     cancelEdit();
-    VK_ASSIGN_OR_RETURN(TableChange change, m_database->changeTable(*m_table));
+    if (!m_deletePrepared) {
+        RunPlan plan;
+        plan.kind = RunPlan::Kind::Delete;
+        plan.records = size_t(recordCount() - position());
+        VK_RETURN_IF_ERROR(m_database->prepareRun(*m_table, plan));
+        m_deletePrepared = true;
+    }
+    VK_ASSIGN_OR_RETURN(TableChange change, writer());
     VK_RETURN_IF_ERROR(change.writer->deleteRow(m_rows[size_t(position())]));
     m_deleted[size_t(position())] = true;
     invalidateCurrent();

@@ -71,6 +71,7 @@ protected:
     Status checkOpen() const;
     Status checkCurrent() const;
     int64_t position() const { return m_position; }
+    int64_t recordCount() const { return m_count; }
 
 private:
     bool m_open = true;
@@ -122,6 +123,15 @@ private:
     std::vector<bool> m_deleted;                    // per position
     std::optional<std::vector<Variant>> m_edit;     // column-list order
     bool m_editChanged = false;
+    // The run this record set is part of: what it was prepared for (see
+    // Database::prepareRun), and what the record being edited changes.
+    Status prepareUpdate();
+    Result<TableChange> writer();
+    std::optional<TableChange> m_change;
+    std::vector<int> m_editColumns;       // columns the edit changed
+    size_t m_editGrowth = 0;              // bytes the edit may add
+    std::vector<int> m_preparedColumns;   // changed columns already prepared for
+    bool m_deletePrepared = false;
 };
 
 class ValueRecordSet : public BasicRecordSet {

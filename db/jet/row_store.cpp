@@ -150,6 +150,18 @@ Status adjustRowCount(Pager& pager, uint32_t tdefPage, int delta)
     return pager.write(tdefPage, page);
 }
 
+Status addUniqueEntries(Pager& pager, uint32_t tdefPage, size_t realIndex, uint32_t added)
+{
+    VK_ASSIGN_OR_RETURN(PageBuffer page, readTdefFirstPage(pager, tdefPage));
+    const size_t at = tdef::kVariablePart + realIndex * tdef::kRealIndexCounterSize + tdef::kRealIndexCounterUnique;
+    ByteReader r(page.data(), page.size());
+    const uint32_t count = r.u32(at);
+    if (!r.ok()) return corruption("the table at page " + std::to_string(tdefPage) + " has no counters for its index " + std::to_string(realIndex));
+    // A statistic: it stops at its largest value rather than wrapping.
+    putU32(page.data(), at, count > UINT32_MAX - added ? UINT32_MAX : count + added);
+    return pager.write(tdefPage, page);
+}
+
 Result<int32_t> takeAutoNumber(Pager& pager, uint32_t tdefPage)
 {
     VK_ASSIGN_OR_RETURN(PageBuffer page, readTdefFirstPage(pager, tdefPage));

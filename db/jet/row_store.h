@@ -74,6 +74,10 @@ private:
 // The TDEF's count of live rows (0x10) changed by `delta`; a count that
 // would go below zero or past 2^31 is a Corruption.
 Status adjustRowCount(Pager& pager, uint32_t tdefPage, int delta);
+// The unique-entry count of real index `realIndex` (its counter block in
+// the TDEF): a statistic of the distinct keys added to the index, which Jet
+// raises when an entry with a new key goes in and does not lower.
+Status addUniqueEntries(Pager& pager, uint32_t tdefPage, size_t realIndex, uint32_t added);
 // Takes the next Long AutoNumber: the TDEF counter (0x14) plus one, which
 // is stored back. A counter at its maximum is a Constraint error.
 Result<int32_t> takeAutoNumber(Pager& pager, uint32_t tdefPage);
