@@ -31,6 +31,28 @@ QRect twips(int left, int top, int width, int height) { return QRect(px(left), p
 
 QString qs(std::u16string_view s) { return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size())); }
 
+bool isUserInput(QEvent::Type type)
+{
+    switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::ContextMenu:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TabletPress:
+    case QEvent::TabletRelease:
+    case QEvent::TabletMove: return true;
+    default: return false;
+    }
+}
+
 }  // namespace
 
 Form1::Form1(QWidget* parent) : QWidget(parent)
@@ -105,7 +127,8 @@ void Form1::buildControls()
     m_label1[2] = label(QStringLiteral("Label1_2"), QStringLiteral("Eski Veri"), twips(90, 3510, 645, 225));
     m_label1[1] = label(QStringLiteral("Label1_1"), QStringLiteral("Yeni Veri"), twips(90, 3840, 645, 225));
     m_labe1[0] = label(QStringLiteral("Labe1_0"), QStringLiteral("Tablo"), twips(60, 2400, 495, 225));
-    m_label2 = label(QStringLiteral("Label2"), qs(kCounterDesignCaption), twips(105, 210, 480, 195));
+    m_counterText = kCounterDesignCaption;
+    m_label2 = label(QStringLiteral("Label2"), qs(m_counterText), twips(105, 210, 480, 195));
     m_label2->adjustSize();
     m_labe1[2] = label(QStringLiteral("Labe1_2"), QStringLiteral("And"), twips(60, 3060, 495, 225));
     box(TextBox::Text6, QStringLiteral("Text6"), twips(600, 3030, 4545, 285));
@@ -216,6 +239,7 @@ void Form1::Form_Load()
 
 bool Form1::eventFilter(QObject* watched, QEvent* event)
 {
+    if (m_discardingInput && isUserInput(event->type())) return true;
     if (event->type() == QEvent::MouseButtonPress) {
         for (ListBox which : {ListBox::Tables, ListBox::Fields})
             if (watched == listBox(which)->viewport()) m_rowAtPress[static_cast<size_t>(which)] = listIndex(which);
@@ -231,12 +255,49 @@ void Form1::listClicked(ListBox list)
 
 void Form1::Command1_Click()
 {
-    if (m_running) return;
-    m_running = true;
+    if (m_run != Run::None) return;
+    m_run = isChecked(CheckBox::Check4) ? Run::CaseConversion : Run::Replace;
+    m_frameClock.start();
+    m_lastFrame = -kFrameMilliseconds;
+    if (m_run == Run::CaseConversion) paintRunBoxes(false);
     (void)varnika::Command1_Click(*this, m_data1);
-    m_running = false;
-    // A close asked for while the case conversion let events through.
+    if (m_run == Run::CaseConversion) paintRunBoxes(true);
+    m_run = Run::None;
+    // A close asked for while the run was in hand.
     if (m_closeRequested) close();
+}
+
+bool Form1::frameDue()
+{
+    const qint64 now = m_frameClock.elapsed();
+    if (now - m_lastFrame < kFrameMilliseconds) return false;
+    m_lastFrame = now;
+    return true;
+}
+
+// The case conversion writes Text3 twice for every record, and each write
+// resets the counter; drawing both for every record would cost the run many
+// times its own work. Between frames they are not drawn at all.
+void Form1::paintRunBoxes(bool on)
+{
+    textBox(TextBox::Text3)->setUpdatesEnabled(on);
+    m_label2->setUpdatesEnabled(on);
+}
+
+// The replace takes no input until it ends, but the window system keeps what
+// the user did meanwhile: clicks on the buttons shown disabled, keys typed
+// into boxes. None of it was meant for the window as it will be once the
+// buttons are enabled again, so it is read and dropped here.
+void Form1::discardQueuedInput()
+{
+    m_discardingInput = true;
+    qApp->installEventFilter(this);
+    // Input read from the window system is delivered by the second round at
+    // the latest.
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    qApp->removeEventFilter(this);
+    m_discardingInput = false;
 }
 
 void Form1::Command2_Click()
@@ -247,7 +308,7 @@ void Form1::Command2_Click()
 void Form1::Command3_Click()
 {
     // Deleting under a running case conversion would pull its records away.
-    if (m_running) return;
+    if (m_run != Run::None) return;
     (void)varnika::Command3_Click(*this, m_data1);
 }
 
@@ -263,7 +324,7 @@ void Form1::AddField_Click()
 
 void Form1::closeEvent(QCloseEvent* event)
 {
-    if (m_running) {
+    if (m_run != Run::None) {
         m_closeRequested = true;
         event->ignore();
         return;
@@ -295,12 +356,30 @@ void Form1::setChecked(CheckBox box, bool checked)
 
 std::u16string Form1::counterText() const
 {
-    return m_label2->text().toStdU16String();
+    return m_counterText;
 }
 
 void Form1::setCounterText(const std::u16string& text)
 {
-    m_label2->setText(QString::fromStdU16String(text));
+    if (text == m_counterText) return;
+    m_counterText = text;
+    // The replace sets the counter for every record and keeps the event loop
+    // away: the label takes the text once a frame and is drawn at once.
+    if (m_run == Run::Replace) {
+        if (frameDue()) {
+            showCounter();
+            m_label2->repaint();
+        }
+        return;
+    }
+    showCounter();
+}
+
+void Form1::showCounter()
+{
+    const QString caption = QString::fromStdU16String(m_counterText);
+    if (caption == m_label2->text()) return;
+    m_label2->setText(caption);
     // The counter grows to the right with its text.
     m_label2->adjustSize();
 }
@@ -354,10 +433,24 @@ bool Form1::isButtonEnabled(Button b) const
 void Form1::setBusy(BusyScope scope, bool busy)
 {
     if (scope == BusyScope::Window) {
+        // The window is busy for the replace, which keeps the event loop away
+        // until it ends: the disabled buttons and the pointer are drawn now,
+        // and what the user did meanwhile is dropped before it ends.
         if (busy == m_windowBusy) return;
         m_windowBusy = busy;
-        if (busy) setCursor(Qt::WaitCursor);
-        else unsetCursor();
+        if (busy) {
+            setCursor(Qt::WaitCursor);
+            if (m_run == Run::Replace) {
+                repaint();
+                m_lastFrame = m_frameClock.elapsed();
+            }
+        } else {
+            if (m_run == Run::Replace) {
+                showCounter();
+                discardQueuedInput();
+            }
+            unsetCursor();
+        }
         return;
     }
     if (busy == m_applicationBusy) return;
@@ -368,7 +461,12 @@ void Form1::setBusy(BusyScope scope, bool busy)
 
 void Form1::processEvents()
 {
+    // Once per record of the case conversion: input is taken every time, the
+    // boxes the run rewrites are drawn once a frame.
+    const bool frame = m_run == Run::CaseConversion && frameDue();
+    if (frame) paintRunBoxes(true);
     QCoreApplication::processEvents(QEventLoop::AllEvents);
+    if (frame) paintRunBoxes(false);
 }
 
 void Form1::focusOldValue()
