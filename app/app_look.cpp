@@ -1,5 +1,7 @@
 #include "app/app_look.h"
 
+#include "app/qt_translations.h"
+
 #include <QApplication>
 #include <QPixmap>
 #include <QStyleFactory>
@@ -39,6 +41,7 @@ void applyProgramLook(QApplication& app)
     if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) app.setStyle(fusion);
     app.setFont(defaultFont());
     app.setWindowIcon(programIcon());
+    (void)installQtTurkish(app);
 }
 
 }  // namespace varnika

@@ -12,11 +12,13 @@
 #include "schema/schema_browser.h"
 #include "support/test_support.h"
 
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
@@ -154,6 +156,35 @@ TEST(MessageBox, PlainTextOkOnlyNoIcon)
     EXPECT_EQ(box->icon(), QMessageBox::NoIcon);
     EXPECT_EQ(box->standardButtons(), QMessageBox::Ok);
     EXPECT_EQ(box->text(), QStringLiteral("ALTER TABLE Stok ADD COLUMN Adet Long\nOk"));
+}
+
+// Qt's own texts come from its Turkish catalogue, which the test run, like
+// the program, loads whatever the system's language (CI runs in English).
+TEST(QtTexts, TurkishWhateverTheSystemLanguage)
+{
+    test::qtApp();
+    std::unique_ptr<QFileDialog> d(makeFileDialog(nullptr, mdbFileDialogRequest()));
+    auto* buttons = d->findChild<QDialogButtonBox*>();
+    ASSERT_NE(buttons, nullptr);
+    ASSERT_NE(buttons->button(QDialogButtonBox::Open), nullptr);
+    EXPECT_EQ(buttons->button(QDialogButtonBox::Open)->text().remove(QLatin1Char('&')), QStringLiteral("Aç"));
+    EXPECT_EQ(buttons->button(QDialogButtonBox::Cancel)->text().remove(QLatin1Char('&')), QStringLiteral("İptal"));
+    auto* lookIn = d->findChild<QLabel*>(QStringLiteral("lookInLabel"));
+    ASSERT_NE(lookIn, nullptr);
+    EXPECT_FALSE(lookIn->text().contains(QStringLiteral("Look in")));
+
+    std::unique_ptr<QMessageBox> box(makeMessageBox(nullptr, QStringLiteral("x")));
+    EXPECT_EQ(box->button(QMessageBox::Ok)->text().remove(QLatin1Char('&')), QStringLiteral("Tamam"));
+
+    QLineEdit edit;
+    edit.setText(QStringLiteral("abc"));
+    edit.selectAll();
+    std::unique_ptr<QMenu> menu(edit.createStandardContextMenu());
+    QStringList texts;
+    for (QAction* a : menu->actions())
+        if (!a->isSeparator()) texts << a->text().remove(QLatin1Char('&')).section(QLatin1Char('\t'), 0, 0);
+    EXPECT_TRUE(texts.contains(QStringLiteral("Kopyala"))) << qPrintable(texts.join(QStringLiteral(", ")));
+    EXPECT_FALSE(texts.contains(QStringLiteral("Copy")));
 }
 
 TEST(RegionalSettingsFromLocale, CommonLocales)
