@@ -228,25 +228,34 @@ TEST(SingleInstance, SecondStartOfTheProgramEndsAtOnce)
     test::qtApp();
     const std::filesystem::path program = test::binaryDir() / "app" / "varnika";
     if (!std::filesystem::exists(program)) GTEST_SKIP() << "the program is not built: " << program;
-    test::TempDir runtime;
+    // A home of its own, so that a copy the user runs does not count.
+    test::TempDir home, runtime;
     std::filesystem::permissions(runtime.path(), std::filesystem::perms::owner_all);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(runtime.path().string()));
+    env.insert(QStringLiteral("HOME"), QString::fromStdString(home.path().string()));
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    // The copies are started from different environments: with and without
+    // a runtime folder.
+    QProcessEnvironment withRuntime = env, withoutRuntime = env;
+    withRuntime.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(runtime.path().string()));
+    withoutRuntime.remove(QStringLiteral("XDG_RUNTIME_DIR"));
     const QString exe = QString::fromStdString(program.string());
-    const QString lock = QString::fromStdString((runtime.path() / "varnika.lock").string());
+    const QDir lockDir(QString::fromStdString((home.path() / ".cache" / "varnika").string()));
+    auto locked = [&lockDir] {
+        return !lockDir.entryList({QStringLiteral("instance-*.lock")}, QDir::Files | QDir::Hidden).isEmpty();
+    };
 
     QProcess first;
-    first.setProcessEnvironment(env);
+    first.setProcessEnvironment(withRuntime);
     first.start(exe, {});
     ASSERT_TRUE(first.waitForStarted(10000));
-    for (int i = 0; i < 200 && !QFile::exists(lock); ++i) QTest::qWait(50);
-    ASSERT_TRUE(QFile::exists(lock));
+    for (int i = 0; i < 200 && !locked(); ++i) QTest::qWait(50);
+    ASSERT_TRUE(locked());
 
     QProcess second;
-    second.setProcessEnvironment(env);
+    second.setProcessEnvironment(withoutRuntime);
     second.start(exe, {});
-    ASSERT_TRUE(second.waitForFinished(10000));
+    ASSERT_TRUE(second.waitForFinished(10000)) << "the second start ends at once";
     EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(second.exitCode(), 0);
     EXPECT_TRUE(second.readAllStandardOutput().isEmpty());
@@ -256,7 +265,7 @@ TEST(SingleInstance, SecondStartOfTheProgramEndsAtOnce)
     first.kill();
     ASSERT_TRUE(first.waitForFinished(10000));
     QProcess third;
-    third.setProcessEnvironment(env);
+    third.setProcessEnvironment(withoutRuntime);
     third.start(exe, {});
     ASSERT_TRUE(third.waitForStarted(10000));
     EXPECT_FALSE(third.waitForFinished(1500)) << "the third start runs";
