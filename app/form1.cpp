@@ -259,10 +259,9 @@ void Form1::Command1_Click()
     m_run = isChecked(CheckBox::Check4) ? Run::CaseConversion : Run::Replace;
     m_frameClock.start();
     m_lastFrame = -kFrameMilliseconds;
-    if (m_run == Run::CaseConversion) paintRunBoxes(false);
     (void)varnika::Command1_Click(*this, m_data1);
-    if (m_run == Run::CaseConversion) paintRunBoxes(true);
     m_run = Run::None;
+    showHeldText();
     // A close asked for while the run was in hand.
     if (m_closeRequested) close();
 }
@@ -275,13 +274,16 @@ bool Form1::frameDue()
     return true;
 }
 
-// The case conversion writes Text3 twice for every record, and each write
-// resets the counter; drawing both for every record would cost the run many
-// times its own work. Between frames they are not drawn at all.
-void Form1::paintRunBoxes(bool on)
+// The case conversion writes its working buffer Text3 twice for every
+// record. Laying out and drawing the box each time would cost several times
+// the run's own work, so the box holds its text back and shows it once a
+// frame and at the end of the run.
+void Form1::showHeldText()
 {
-    textBox(TextBox::Text3)->setUpdatesEnabled(on);
-    m_label2->setUpdatesEnabled(on);
+    if (!m_heldText3) return;
+    const QString text = QString::fromStdU16String(*m_heldText3);
+    m_heldText3.reset();
+    textBox(TextBox::Text3)->setText(text);
 }
 
 // The replace takes no input until it ends, but the window system keeps what
@@ -336,11 +338,19 @@ void Form1::closeEvent(QCloseEvent* event)
 
 std::u16string Form1::text(TextBox box) const
 {
+    if (box == TextBox::Text3 && m_heldText3) return *m_heldText3;
     return textBox(box)->text().toStdU16String();
 }
 
 void Form1::setText(TextBox box, const std::u16string& text)
 {
+    if (m_run == Run::CaseConversion && box == TextBox::Text3) {
+        if (text == this->text(box)) return;
+        m_heldText3 = text;
+        // The change behaviour runs now, as the box would run it.
+        setCounterText(std::u16string(boxBehaviour(box).changeSetsCounterTo));
+        return;
+    }
     textBox(box)->setText(QString::fromStdU16String(text));
 }
 
@@ -462,11 +472,9 @@ void Form1::setBusy(BusyScope scope, bool busy)
 void Form1::processEvents()
 {
     // Once per record of the case conversion: input is taken every time, the
-    // boxes the run rewrites are drawn once a frame.
-    const bool frame = m_run == Run::CaseConversion && frameDue();
-    if (frame) paintRunBoxes(true);
+    // working buffer is shown once a frame.
+    if (m_run == Run::CaseConversion && frameDue()) showHeldText();
     QCoreApplication::processEvents(QEventLoop::AllEvents);
-    if (frame) paintRunBoxes(false);
 }
 
 void Form1::focusOldValue()

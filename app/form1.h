@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include <array>
+#include <optional>
 
 class QCheckBox;
 class QComboBox;
@@ -42,7 +43,7 @@ public:
     bool isRunning() const { return m_run != Run::None; }
 
     // While a run is in hand the window is drawn at most once a frame: the
-    // counter of the replace, and the boxes the case conversion rewrites for
+    // counter of the replace, and the box the case conversion rewrites for
     // every record.
     static constexpr qint64 kFrameMilliseconds = 50;
 
@@ -79,7 +80,7 @@ private:
     void listClicked(ListBox list);
     bool frameDue();
     void showCounter();
-    void paintRunBoxes(bool on);
+    void showHeldText();
     void discardQueuedInput();
 
     void Command1_Click();
@@ -109,6 +110,8 @@ private:
     QElapsedTimer m_frameClock;
     qint64 m_lastFrame = 0;
     bool m_discardingInput = false;
+    // Text3 as the case conversion last wrote it, until the box shows it.
+    std::optional<std::u16string> m_heldText3;
     bool m_closeRequested = false;
     bool m_windowBusy = false;
     bool m_applicationBusy = false;

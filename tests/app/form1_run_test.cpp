@@ -27,7 +27,8 @@
 namespace varnika {
 namespace {
 
-// Stok (Id, Ad TEXT) with `rows` records whose Ad is "ALİ VELİ".
+// Stok (Id, Ad TEXT) with `rows` records whose Ad is "ALİ VELİ " and the
+// record's number.
 std::string makeStok(test::TempDir& dir, int rows)
 {
     const std::string path = dir.file("stok.mdb").string();
@@ -37,7 +38,8 @@ std::string makeStok(test::TempDir& dir, int rows)
     if (!db.isOk()) return path;
     jet::DdlExecutor ddl(*db, RegionalSettings::turkish());
     EXPECT_TRUE(ddl.execute(u"CREATE TABLE Stok (Id COUNTER PRIMARY KEY, Ad TEXT(40))").isOk());
-    for (int i = 0; i < rows; ++i) EXPECT_TRUE(ddl.execute(u"INSERT INTO Stok (Ad) VALUES ('AL\u0130 VEL\u0130')").isOk());
+    for (int i = 1; i <= rows; ++i)
+        EXPECT_TRUE(ddl.execute(u"INSERT INTO Stok (Ad) VALUES ('AL\u0130 VEL\u0130 " + toU16(std::to_string(i)) + u"')").isOk());
     return path;
 }
 
@@ -226,8 +228,10 @@ TEST_F(Form1Run, CaseConversionTakesInputAfterTheRecordInHandAndDrawsOnceAFrame)
     EXPECT_GE(box.paints, 2) << "the box shows the value in hand now and then";
     EXPECT_LE(box.paints, ms / Form1::kFrameMilliseconds + 2) << "at most once a frame, not for every record";
     EXPECT_LE(counter.paints, ms / Form1::kFrameMilliseconds + 2);
-    EXPECT_EQ(form->text(TextBox::Text3), u"Ali Veli");
-    for (const std::u16string& n : names(path)) EXPECT_EQ(n, u"Ali Veli");
+    EXPECT_EQ(form->textBox(TextBox::Text3)->text(), QStringLiteral("Ali Veli 150")) << "the last value, shown";
+    const std::vector<std::u16string> converted = names(path);
+    ASSERT_EQ(converted.size(), 150u);
+    for (size_t i = 0; i < converted.size(); ++i) EXPECT_EQ(converted[i], u"Ali Veli " + toU16(std::to_string(i + 1)));
 
     // A click and a close that arrive during the conversion act after the
     // record in hand: the first record is converted, then the window closes.
@@ -243,8 +247,8 @@ TEST_F(Form1Run, CaseConversionTakesInputAfterTheRecordInHandAndDrawsOnceAFrame)
     form.reset();  // lets go of the file
     const std::vector<std::u16string> after = names(second);
     ASSERT_EQ(after.size(), 5u);
-    EXPECT_EQ(after[0], u"Ali Veli");
-    for (size_t i = 1; i < after.size(); ++i) EXPECT_EQ(after[i], u"AL\u0130 VEL\u0130") << i;
+    EXPECT_EQ(after[0], u"Ali Veli 1");
+    for (size_t i = 1; i < after.size(); ++i) EXPECT_EQ(after[i], u"AL\u0130 VEL\u0130 " + toU16(std::to_string(i + 1)));
 }
 
 }  // namespace
