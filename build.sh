@@ -10,7 +10,8 @@ cd "$(dirname "$0")"
 what=${1:-}
 case "$what" in run|test|build) ;; *) echo "usage: $0 run|test|build" >&2; exit 2;; esac
 
-packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libgtest-dev mdbtools python3)
+# qt6-translations-l10n: Qt's own texts (file dialog, context menus) in Turkish.
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-translations-l10n libgl-dev libgtest-dev mdbtools python3)
 [ "$what" = run ] && packages+=(fonts-dejavu-core)
 missing=()
 for p in "${packages[@]}"; do

@@ -1,5 +1,6 @@
 #pragma once
-// The program's look: its icon and the one font every caption is drawn in.
+// The program's look: its icon, the one font every caption is drawn in, and
+// Qt's own texts in Turkish.
 
 #include <QFont>
 #include <QIcon>
@@ -16,8 +17,8 @@ QIcon programIcon();
 // DejaVu Sans at the pixel size for which every caption fits its control.
 QFont defaultFont();
 
-// Sets the style, font and icon on the application; called before the
-// window is made.
+// Sets the style, font, icon and Qt's Turkish texts on the application;
+// called before the window is made.
 void applyProgramLook(QApplication& app);
 
 }  // namespace varnika

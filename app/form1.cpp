@@ -7,6 +7,7 @@
 #include "ops/case_conversion.h"
 #include "ops/delete_all.h"
 #include "ops/find_replace.h"
+#include "ops/window_design.h"
 #include "schema/schema_browser.h"
 
 #include <QApplication>
@@ -28,45 +29,28 @@ constexpr int kTwipsPerPixel = 15;
 int px(int twips) { return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel; }
 QRect twips(int left, int top, int width, int height) { return QRect(px(left), px(top), px(width), px(height)); }
 
-const QString kCounterDesign = QStringLiteral("Kay\u0131t : ");
-const QString kCounterZero = QStringLiteral(" Kay\u0131t: 0");
+QString qs(std::u16string_view s) { return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size())); }
 
-// What each box does on change, on entry and on leaving.
-struct BoxBehaviour {
-    TextBox box;
-    const QString* changeResetsCounterTo;  // null: no change behaviour
-    bool selectAllOnEntry;
-    bool trimOnLeave;
-};
-
-const BoxBehaviour kBoxBehaviours[] = {
-    {TextBox::Text1, &kCounterZero, false, true},
-    {TextBox::Text2, nullptr, false, true},
-    {TextBox::Text3, &kCounterDesign, true, true},
-    {TextBox::Text4, &kCounterDesign, true, true},
-    {TextBox::Text5, nullptr, false, true},
-    {TextBox::Text6, nullptr, false, true},
-    {TextBox::Text7, &kCounterDesign, true, true},
-    {TextBox::Text8, &kCounterDesign, true, true},
-};
-
-// The field types of the add-field list with their DAO type codes.
-struct FieldType {
-    const char* name;
-    int code;
-};
-const FieldType kFieldTypes[] = {
-    {"Boolean", 1}, {"Byte", 2},       {"Integer", 3}, {"Long", 4},    {"Currency", 5}, {"Single", 6},
-    {"Double", 7},  {"Date/Time", 8}, {"Text", 10},   {"Binary", 11}, {"Memo", 12},
-};
-
-// Spaces only (U+0020), at both ends; tabs and inner spaces stay.
-QString trimSpaces(const QString& s)
+bool isUserInput(QEvent::Type type)
 {
-    qsizetype begin = 0, end = s.size();
-    while (begin < end && s.at(begin) == QLatin1Char(' ')) ++begin;
-    while (end > begin && s.at(end - 1) == QLatin1Char(' ')) --end;
-    return s.mid(begin, end - begin);
+    switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::ContextMenu:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TabletPress:
+    case QEvent::TabletRelease:
+    case QEvent::TabletMove: return true;
+    default: return false;
+    }
 }
 
 }  // namespace
@@ -103,8 +87,8 @@ void Form1::buildControls()
         c->setGeometry(geometry);
         m_check[static_cast<size_t>(which)] = c;
     };
-    auto box = [this](TextBox which, const QString& name, const QString& initial, QRect geometry) {
-        auto* t = new InputBox(initial, this);
+    auto box = [this](TextBox which, const QString& name, QRect geometry) {
+        auto* t = new InputBox(qs(initialText(which)), this);
         t->setObjectName(name);
         // No length limit: a long memo value read into a box stays whole.
         t->setMaxLength(std::numeric_limits<int>::max());
@@ -131,11 +115,11 @@ void Form1::buildControls()
     };
 
     check(CheckBox::Check1, QStringLiteral("Check1"), QStringLiteral("Numerik"), twips(600, 570, 1035, 225));
-    box(TextBox::Text1, QStringLiteral("Text1"), QString(), twips(600, 2040, 4545, 285));
-    box(TextBox::Text5, QStringLiteral("Text5"), QString(), twips(600, 2370, 4545, 285));
-    box(TextBox::Text2, QStringLiteral("Text2"), QString(), twips(600, 2700, 4545, 285));
-    box(TextBox::Text3, QStringLiteral("Text3"), QStringLiteral("0"), twips(810, 3450, 4335, 285));
-    box(TextBox::Text4, QStringLiteral("Text4"), QStringLiteral("1"), twips(810, 3780, 4335, 285));
+    box(TextBox::Text1, QStringLiteral("Text1"), twips(600, 2040, 4545, 285));
+    box(TextBox::Text5, QStringLiteral("Text5"), twips(600, 2370, 4545, 285));
+    box(TextBox::Text2, QStringLiteral("Text2"), twips(600, 2700, 4545, 285));
+    box(TextBox::Text3, QStringLiteral("Text3"), twips(810, 3450, 4335, 285));
+    box(TextBox::Text4, QStringLiteral("Text4"), twips(810, 3780, 4335, 285));
     push(Button::Command1, QStringLiteral("Command1"), QStringLiteral("De\u011fi\u015ftir"), twips(2040, 5010, 1155, 345));
     push(Button::Command2, QStringLiteral("Command2"), QStringLiteral("Kapat"), twips(3315, 5010, 1155, 345));
     m_label1[0] = label(QStringLiteral("Label1_0"), QStringLiteral("Dosya"), twips(90, 2100, 510, 195));
@@ -143,18 +127,19 @@ void Form1::buildControls()
     m_label1[2] = label(QStringLiteral("Label1_2"), QStringLiteral("Eski Veri"), twips(90, 3510, 645, 225));
     m_label1[1] = label(QStringLiteral("Label1_1"), QStringLiteral("Yeni Veri"), twips(90, 3840, 645, 225));
     m_labe1[0] = label(QStringLiteral("Labe1_0"), QStringLiteral("Tablo"), twips(60, 2400, 495, 225));
-    m_label2 = label(QStringLiteral("Label2"), kCounterDesign, twips(105, 210, 480, 195));
+    m_counterText = kCounterDesignCaption;
+    m_label2 = label(QStringLiteral("Label2"), qs(m_counterText), twips(105, 210, 480, 195));
     m_label2->adjustSize();
     m_labe1[2] = label(QStringLiteral("Labe1_2"), QStringLiteral("And"), twips(60, 3060, 495, 225));
-    box(TextBox::Text6, QStringLiteral("Text6"), QString(), twips(600, 3030, 4545, 285));
+    box(TextBox::Text6, QStringLiteral("Text6"), twips(600, 3030, 4545, 285));
     check(CheckBox::Check2, QStringLiteral("Check2"), QStringLiteral("Bor\u00e7lar\u0131 Alacak Yap"),
           twips(600, 930, 1755, 195));
     check(CheckBox::Check3, QStringLiteral("Check3"), QStringLiteral("Alacaklar\u0131 Bor\u00e7 Yap"),
           twips(600, 1260, 1755, 195));
     m_label1[3] = label(QStringLiteral("Label1_3"), QStringLiteral("Yeni Veri"), twips(90, 4560, 645, 225));
     m_label1[4] = label(QStringLiteral("Label1_4"), QStringLiteral("2.Field"), twips(90, 4230, 645, 225));
-    box(TextBox::Text7, QStringLiteral("Text7"), QString(), twips(810, 4200, 4335, 285));
-    box(TextBox::Text8, QStringLiteral("Text8"), QString(), twips(810, 4530, 4335, 285));
+    box(TextBox::Text7, QStringLiteral("Text7"), twips(810, 4200, 4335, 285));
+    box(TextBox::Text8, QStringLiteral("Text8"), twips(810, 4530, 4335, 285));
     push(Button::Command3, QStringLiteral("Command3"), QStringLiteral("Hepsini Sil"), twips(825, 5010, 1005, 345));
     check(CheckBox::Check4, QStringLiteral("Check4"), QStringLiteral("B\u00fcy\u00fc Harf K\u00fc\u00e7\u00fck harf"),
           twips(630, 1620, 1875, 225));
@@ -172,12 +157,12 @@ void Form1::buildControls()
 
     // The add-field group exists and works but is never shown.
     push(Button::AddField, QStringLiteral("AddField"), QStringLiteral("Add Field"), twips(5790, 4590, 1485, 375));
-    box(TextBox::Text9, QStringLiteral("Text9"), QStringLiteral("Yeni Fiield ismi girin"), twips(7470, 4590, 2475, 375));
+    box(TextBox::Text9, QStringLiteral("Text9"), twips(7470, 4590, 2475, 375));
     m_cboFieldType = new QComboBox(this);
     m_cboFieldType->setObjectName(QStringLiteral("cboFieldType"));
     m_cboFieldType->setEditable(false);
     m_cboFieldType->setGeometry(twips(5790, 5040, 2385, 315));
-    box(TextBox::Text10, QStringLiteral("Text10"), QStringLiteral("50"), twips(8970, 5010, 1005, 285));
+    box(TextBox::Text10, QStringLiteral("Text10"), twips(8970, 5010, 1005, 285));
     m_label4 = label(QStringLiteral("Label4"), QStringLiteral("Size"), twips(8550, 5070, 300, 195));
     m_label4->adjustSize();
     for (QWidget* w : {static_cast<QWidget*>(button(Button::AddField)), static_cast<QWidget*>(textBox(TextBox::Text9)),
@@ -204,17 +189,18 @@ void Form1::buildTabOrder()
 
 void Form1::connectHandlers()
 {
-    for (const BoxBehaviour& b : kBoxBehaviours) {
-        InputBox* t = textBox(b.box);
-        if (b.changeResetsCounterTo) {
-            const QString* reset = b.changeResetsCounterTo;
-            connect(t, &QLineEdit::textChanged, this, [this, reset] { setCounterText(reset->toStdU16String()); });
+    for (TextBox which : kBoxesWithBehaviour) {
+        const BoxBehaviour b = boxBehaviour(which);
+        InputBox* t = textBox(which);
+        if (!b.changeSetsCounterTo.empty()) {
+            const std::u16string reset(b.changeSetsCounterTo);
+            connect(t, &QLineEdit::textChanged, this, [this, reset] { setCounterText(reset); });
         }
         if (b.selectAllOnEntry)
             connect(t, &InputBox::gotFocus, this, [t] { t->setSelection(0, static_cast<int>(t->text().size())); });
         if (b.trimOnLeave) {
             connect(t, &InputBox::lostFocus, this, [t] {
-                const QString trimmed = trimSpaces(t->text());
+                const QString trimmed = QString::fromStdU16String(trimSpaces(t->text().toStdU16String()));
                 if (trimmed != t->text()) t->setText(trimmed);
             });
         }
@@ -245,7 +231,7 @@ void Form1::Form_Load()
 {
     m_cboFieldType->clear();
     for (const FieldType& t : kFieldTypes) {
-        m_cboFieldType->addItem(QString::fromLatin1(t.name));
+        m_cboFieldType->addItem(qs(t.name));
         m_cboFieldType->setItemData(m_cboFieldType->count() - 1, t.code);
     }
     m_cboFieldType->setCurrentIndex(0);
@@ -253,6 +239,7 @@ void Form1::Form_Load()
 
 bool Form1::eventFilter(QObject* watched, QEvent* event)
 {
+    if (m_discardingInput && isUserInput(event->type())) return true;
     if (event->type() == QEvent::MouseButtonPress) {
         for (ListBox which : {ListBox::Tables, ListBox::Fields})
             if (watched == listBox(which)->viewport()) m_rowAtPress[static_cast<size_t>(which)] = listIndex(which);
@@ -268,12 +255,51 @@ void Form1::listClicked(ListBox list)
 
 void Form1::Command1_Click()
 {
-    if (m_running) return;
-    m_running = true;
+    if (m_run != Run::None) return;
+    m_run = isChecked(CheckBox::Check4) ? Run::CaseConversion : Run::Replace;
+    m_frameClock.start();
+    m_lastFrame = -kFrameMilliseconds;
     (void)varnika::Command1_Click(*this, m_data1);
-    m_running = false;
-    // A close asked for while the case conversion let events through.
+    m_run = Run::None;
+    showHeldText();
+    // A close asked for while the run was in hand.
     if (m_closeRequested) close();
+}
+
+bool Form1::frameDue()
+{
+    const qint64 now = m_frameClock.elapsed();
+    if (now - m_lastFrame < kFrameMilliseconds) return false;
+    m_lastFrame = now;
+    return true;
+}
+
+// The case conversion writes its working buffer Text3 twice for every
+// record. Laying out and drawing the box each time would cost several times
+// the run's own work, so the box holds its text back and shows it once a
+// frame and at the end of the run.
+void Form1::showHeldText()
+{
+    if (!m_heldText3) return;
+    const QString text = QString::fromStdU16String(*m_heldText3);
+    m_heldText3.reset();
+    textBox(TextBox::Text3)->setText(text);
+}
+
+// The replace takes no input until it ends, but the window system keeps what
+// the user did meanwhile: clicks on the buttons shown disabled, keys typed
+// into boxes. None of it was meant for the window as it will be once the
+// buttons are enabled again, so it is read and dropped here.
+void Form1::discardQueuedInput()
+{
+    m_discardingInput = true;
+    qApp->installEventFilter(this);
+    // Input read from the window system is delivered by the second round at
+    // the latest.
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    qApp->removeEventFilter(this);
+    m_discardingInput = false;
 }
 
 void Form1::Command2_Click()
@@ -284,7 +310,7 @@ void Form1::Command2_Click()
 void Form1::Command3_Click()
 {
     // Deleting under a running case conversion would pull its records away.
-    if (m_running) return;
+    if (m_run != Run::None) return;
     (void)varnika::Command3_Click(*this, m_data1);
 }
 
@@ -300,7 +326,7 @@ void Form1::AddField_Click()
 
 void Form1::closeEvent(QCloseEvent* event)
 {
-    if (m_running) {
+    if (m_run != Run::None) {
         m_closeRequested = true;
         event->ignore();
         return;
@@ -312,11 +338,19 @@ void Form1::closeEvent(QCloseEvent* event)
 
 std::u16string Form1::text(TextBox box) const
 {
+    if (box == TextBox::Text3 && m_heldText3) return *m_heldText3;
     return textBox(box)->text().toStdU16String();
 }
 
 void Form1::setText(TextBox box, const std::u16string& text)
 {
+    if (m_run == Run::CaseConversion && box == TextBox::Text3) {
+        if (text == this->text(box)) return;
+        m_heldText3 = text;
+        // The change behaviour runs now, as the box would run it.
+        setCounterText(std::u16string(boxBehaviour(box).changeSetsCounterTo));
+        return;
+    }
     textBox(box)->setText(QString::fromStdU16String(text));
 }
 
@@ -332,12 +366,30 @@ void Form1::setChecked(CheckBox box, bool checked)
 
 std::u16string Form1::counterText() const
 {
-    return m_label2->text().toStdU16String();
+    return m_counterText;
 }
 
 void Form1::setCounterText(const std::u16string& text)
 {
-    m_label2->setText(QString::fromStdU16String(text));
+    if (text == m_counterText) return;
+    m_counterText = text;
+    // The replace sets the counter for every record and keeps the event loop
+    // away: the label takes the text once a frame and is drawn at once.
+    if (m_run == Run::Replace) {
+        if (frameDue()) {
+            showCounter();
+            m_label2->repaint();
+        }
+        return;
+    }
+    showCounter();
+}
+
+void Form1::showCounter()
+{
+    const QString caption = QString::fromStdU16String(m_counterText);
+    if (caption == m_label2->text()) return;
+    m_label2->setText(caption);
     // The counter grows to the right with its text.
     m_label2->adjustSize();
 }
@@ -391,10 +443,24 @@ bool Form1::isButtonEnabled(Button b) const
 void Form1::setBusy(BusyScope scope, bool busy)
 {
     if (scope == BusyScope::Window) {
+        // The window is busy for the replace, which keeps the event loop away
+        // until it ends: the disabled buttons and the pointer are drawn now,
+        // and what the user did meanwhile is dropped before it ends.
         if (busy == m_windowBusy) return;
         m_windowBusy = busy;
-        if (busy) setCursor(Qt::WaitCursor);
-        else unsetCursor();
+        if (busy) {
+            setCursor(Qt::WaitCursor);
+            if (m_run == Run::Replace) {
+                repaint();
+                m_lastFrame = m_frameClock.elapsed();
+            }
+        } else {
+            if (m_run == Run::Replace) {
+                showCounter();
+                discardQueuedInput();
+            }
+            unsetCursor();
+        }
         return;
     }
     if (busy == m_applicationBusy) return;
@@ -405,6 +471,9 @@ void Form1::setBusy(BusyScope scope, bool busy)
 
 void Form1::processEvents()
 {
+    // Once per record of the case conversion: input is taken every time, the
+    // working buffer is shown once a frame.
+    if (m_run == Run::CaseConversion && frameDue()) showHeldText();
     QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 

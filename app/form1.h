@@ -5,9 +5,11 @@
 #include "db/data_control.h"
 #include "ops/window_port.h"
 
+#include <QElapsedTimer>
 #include <QWidget>
 
 #include <array>
+#include <optional>
 
 class QCheckBox;
 class QComboBox;
@@ -38,7 +40,12 @@ public:
     QLabel* counterLabel() const { return m_label2; }
     QComboBox* fieldTypeList() const { return m_cboFieldType; }
     // True while "Değiştir" runs.
-    bool isRunning() const { return m_running; }
+    bool isRunning() const { return m_run != Run::None; }
+
+    // While a run is in hand the window is drawn at most once a frame: the
+    // counter of the replace, and the box the case conversion rewrites for
+    // every record.
+    static constexpr qint64 kFrameMilliseconds = 50;
 
     // WindowPort
     std::u16string text(TextBox box) const override;
@@ -71,6 +78,10 @@ private:
     void connectHandlers();
     void buildTabOrder();
     void listClicked(ListBox list);
+    bool frameDue();
+    void showCounter();
+    void showHeldText();
+    void discardQueuedInput();
 
     void Command1_Click();
     void Command2_Click();
@@ -84,6 +95,8 @@ private:
     std::array<QLabel*, 7> m_label1{};
     std::array<QLabel*, 3> m_labe1{};
     QLabel* m_label2 = nullptr;
+    // The counter's text; during a replace the label takes it once a frame.
+    std::u16string m_counterText;
     QLabel* m_label3 = nullptr;
     QLabel* m_label4 = nullptr;
     QListWidget* m_lstTables = nullptr;
@@ -92,7 +105,13 @@ private:
 
     DataControl m_data1;
 
-    bool m_running = false;
+    enum class Run { None, Replace, CaseConversion };
+    Run m_run = Run::None;
+    QElapsedTimer m_frameClock;
+    qint64 m_lastFrame = 0;
+    bool m_discardingInput = false;
+    // Text3 as the case conversion last wrote it, until the box shows it.
+    std::optional<std::u16string> m_heldText3;
     bool m_closeRequested = false;
     bool m_windowBusy = false;
     bool m_applicationBusy = false;

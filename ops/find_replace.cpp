@@ -5,6 +5,7 @@
 #include "ops/record_action.h"
 #include "ops/record_source.h"
 #include "ops/record_walk.h"
+#include "ops/window_design.h"
 
 namespace varnika {
 
@@ -56,7 +57,7 @@ Status bindAndReplace(WindowPort& w, DataControl& data)
 
 std::u16string counterText(int64_t absolutePosition)
 {
-    return u" Kay\u0131t: " + toU16(std::to_string(absolutePosition + 1));
+    return std::u16string(kCounterPrefix) + toU16(std::to_string(absolutePosition + 1));
 }
 
 Status walkReplace(WindowPort& w, RecordSet& records, const RegionalSettings& settings)

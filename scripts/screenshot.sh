@@ -10,12 +10,11 @@ if [ ! -x "$build/app/varnika" ]; then
   cmake --build "$build" --target varnika
 fi
 mkdir -p docs
-# A runtime folder of its own, so that a copy already running elsewhere does
-# not make this start the second instance.
-runtime=$(mktemp -d)
-trap 'rm -rf "$runtime"' EXIT
-chmod 700 "$runtime"
-XDG_RUNTIME_DIR=$runtime QT_QPA_PLATFORM=xcb \
+# A home of its own, so that a copy the user already runs does not make this
+# start the second instance.
+home=$(mktemp -d)
+trap 'rm -rf "$home"' EXIT
+HOME=$home QT_QPA_PLATFORM=xcb \
   xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" \
   "$build/app/varnika" --screenshot docs/window.png
 echo "wrote docs/window.png"

@@ -14,6 +14,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStyleOptionButton>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -146,6 +147,18 @@ TEST_F(Form1Test, EveryCaptionFitsItsControl)
     for (QCheckBox* c : form->findChildren<QCheckBox*>()) {
         EXPECT_LE(c->sizeHint().width(), c->width()) << qPrintable(c->objectName());
         EXPECT_LE(c->fontMetrics().height(), c->height()) << qPrintable(c->objectName());
+    }
+}
+
+TEST_F(Form1Test, EveryCheckBoxIndicatorIsDrawnWhole)
+{
+    for (QCheckBox* c : form->findChildren<QCheckBox*>()) {
+        QStyleOptionButton option;
+        option.initFrom(c);
+        const QRect indicator = c->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, c);
+        EXPECT_TRUE(c->rect().contains(indicator))
+            << qPrintable(c->objectName()) << " " << indicator.y() << "+" << indicator.height() << " in " << c->height();
+        EXPECT_GE(indicator.height(), 11) << qPrintable(c->objectName());
     }
     for (QPushButton* b : form->findChildren<QPushButton*>())
         EXPECT_LE(b->fontMetrics().horizontalAdvance(b->text()) + 12, b->width()) << qPrintable(b->objectName());

@@ -12,11 +12,13 @@
 #include "schema/schema_browser.h"
 #include "support/test_support.h"
 
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
@@ -156,6 +158,35 @@ TEST(MessageBox, PlainTextOkOnlyNoIcon)
     EXPECT_EQ(box->text(), QStringLiteral("ALTER TABLE Stok ADD COLUMN Adet Long\nOk"));
 }
 
+// Qt's own texts come from its Turkish catalogue, which the test run, like
+// the program, loads whatever the system's language (CI runs in English).
+TEST(QtTexts, TurkishWhateverTheSystemLanguage)
+{
+    test::qtApp();
+    std::unique_ptr<QFileDialog> d(makeFileDialog(nullptr, mdbFileDialogRequest()));
+    auto* buttons = d->findChild<QDialogButtonBox*>();
+    ASSERT_NE(buttons, nullptr);
+    ASSERT_NE(buttons->button(QDialogButtonBox::Open), nullptr);
+    EXPECT_EQ(buttons->button(QDialogButtonBox::Open)->text().remove(QLatin1Char('&')), QStringLiteral("Aç"));
+    EXPECT_EQ(buttons->button(QDialogButtonBox::Cancel)->text().remove(QLatin1Char('&')), QStringLiteral("İptal"));
+    auto* lookIn = d->findChild<QLabel*>(QStringLiteral("lookInLabel"));
+    ASSERT_NE(lookIn, nullptr);
+    EXPECT_FALSE(lookIn->text().contains(QStringLiteral("Look in")));
+
+    std::unique_ptr<QMessageBox> box(makeMessageBox(nullptr, QStringLiteral("x")));
+    EXPECT_EQ(box->button(QMessageBox::Ok)->text().remove(QLatin1Char('&')), QStringLiteral("Tamam"));
+
+    QLineEdit edit;
+    edit.setText(QStringLiteral("abc"));
+    edit.selectAll();
+    std::unique_ptr<QMenu> menu(edit.createStandardContextMenu());
+    QStringList texts;
+    for (QAction* a : menu->actions())
+        if (!a->isSeparator()) texts << a->text().remove(QLatin1Char('&')).section(QLatin1Char('\t'), 0, 0);
+    EXPECT_TRUE(texts.contains(QStringLiteral("Kopyala"))) << qPrintable(texts.join(QStringLiteral(", ")));
+    EXPECT_FALSE(texts.contains(QStringLiteral("Copy")));
+}
+
 TEST(RegionalSettingsFromLocale, CommonLocales)
 {
     const RegionalSettings c = regionalSettingsFrom(QLocale::c());
@@ -197,25 +228,34 @@ TEST(SingleInstance, SecondStartOfTheProgramEndsAtOnce)
     test::qtApp();
     const std::filesystem::path program = test::binaryDir() / "app" / "varnika";
     if (!std::filesystem::exists(program)) GTEST_SKIP() << "the program is not built: " << program;
-    test::TempDir runtime;
+    // A home of its own, so that a copy the user runs does not count.
+    test::TempDir home, runtime;
     std::filesystem::permissions(runtime.path(), std::filesystem::perms::owner_all);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(runtime.path().string()));
+    env.insert(QStringLiteral("HOME"), QString::fromStdString(home.path().string()));
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    // The copies are started from different environments: with and without
+    // a runtime folder.
+    QProcessEnvironment withRuntime = env, withoutRuntime = env;
+    withRuntime.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(runtime.path().string()));
+    withoutRuntime.remove(QStringLiteral("XDG_RUNTIME_DIR"));
     const QString exe = QString::fromStdString(program.string());
-    const QString lock = QString::fromStdString((runtime.path() / "varnika.lock").string());
+    const QDir lockDir(QString::fromStdString((home.path() / ".cache" / "varnika").string()));
+    auto locked = [&lockDir] {
+        return !lockDir.entryList({QStringLiteral("instance-*.lock")}, QDir::Files | QDir::Hidden).isEmpty();
+    };
 
     QProcess first;
-    first.setProcessEnvironment(env);
+    first.setProcessEnvironment(withRuntime);
     first.start(exe, {});
     ASSERT_TRUE(first.waitForStarted(10000));
-    for (int i = 0; i < 200 && !QFile::exists(lock); ++i) QTest::qWait(50);
-    ASSERT_TRUE(QFile::exists(lock));
+    for (int i = 0; i < 200 && !locked(); ++i) QTest::qWait(50);
+    ASSERT_TRUE(locked());
 
     QProcess second;
-    second.setProcessEnvironment(env);
+    second.setProcessEnvironment(withoutRuntime);
     second.start(exe, {});
-    ASSERT_TRUE(second.waitForFinished(10000));
+    ASSERT_TRUE(second.waitForFinished(10000)) << "the second start ends at once";
     EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(second.exitCode(), 0);
     EXPECT_TRUE(second.readAllStandardOutput().isEmpty());
@@ -225,7 +265,7 @@ TEST(SingleInstance, SecondStartOfTheProgramEndsAtOnce)
     first.kill();
     ASSERT_TRUE(first.waitForFinished(10000));
     QProcess third;
-    third.setProcessEnvironment(env);
+    third.setProcessEnvironment(withoutRuntime);
     third.start(exe, {});
     ASSERT_TRUE(third.waitForStarted(10000));
     EXPECT_FALSE(third.waitForFinished(1500)) << "the third start runs";

@@ -1,6 +1,7 @@
 #include "ops/fakes.h"
 
 #include "db/text.h"
+#include "ops/window_design.h"
 
 namespace varnika::test {
 
@@ -18,12 +19,12 @@ const char* buttonName(Button b)
 }
 }  // namespace
 
-FakeWindow::FakeWindow()
+FakeWindow::FakeWindow() : counter(kCounterDesignCaption), fieldType(kFieldTypes.front().name)
 {
-    texts[TextBox::Text3] = u"0";
-    texts[TextBox::Text4] = u"1";
-    texts[TextBox::Text9] = u"Yeni Fiield ismi girin";
-    texts[TextBox::Text10] = u"50";
+    for (int i = 0; i < 10; ++i) {
+        const TextBox box = static_cast<TextBox>(i);
+        if (!initialText(box).empty()) texts[box] = initialText(box);
+    }
 }
 
 std::u16string FakeWindow::text(TextBox box) const
@@ -34,8 +35,12 @@ std::u16string FakeWindow::text(TextBox box) const
 
 void FakeWindow::setText(TextBox box, const std::u16string& t)
 {
+    const bool changed = text(box) != t;
     texts[box] = t;
     log.push_back("text " + std::to_string(static_cast<int>(box) + 1) + " " + toUtf8(t));
+    // The box's change behaviour, as the window runs it for a changed text.
+    const std::u16string_view reset = boxBehaviour(box).changeSetsCounterTo;
+    if (changed && !reset.empty()) counter = reset;
 }
 
 bool FakeWindow::isChecked(CheckBox box) const

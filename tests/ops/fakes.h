@@ -1,6 +1,7 @@
 #pragma once
 // Stand-ins for the window and for an open record set, so that the
-// operations can be driven and watched without Qt or a database file.
+// operations can be driven and watched without Qt or a database file. The
+// window starts in the design state and runs the boxes' change behaviour.
 
 #include "db/record_set.h"
 #include "ops/window_port.h"
@@ -20,10 +21,10 @@ public:
 
     std::map<TextBox, std::u16string> texts;
     std::map<CheckBox, bool> checks;
-    std::u16string counter = u"Kay\u0131t : ";
+    std::u16string counter;  // the design caption at first
     std::vector<std::u16string> lists[2];
     int selected[2] = {-1, -1};
-    std::u16string fieldType = u"Boolean";
+    std::u16string fieldType;  // the first entry of the list at first
     std::map<Button, bool> enabled;
     bool windowBusy = false;
     bool applicationBusy = false;

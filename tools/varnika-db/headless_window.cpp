@@ -1,26 +1,20 @@
 #include "tools/varnika-db/headless_window.h"
 
+#include "ops/window_design.h"
 #include "tools/varnika-db/progress_meter.h"
 
 namespace varnika::tool {
 
 namespace {
 
-// The counter's design caption, and what typing into the file box sets.
-const std::u16string kCounterDesign = u"Kay\u0131t : ";
-const std::u16string kCounterZero = u" Kay\u0131t: 0";
-
 size_t slot(TextBox box) { return static_cast<size_t>(box); }
 
 }  // namespace
 
-HeadlessWindow::HeadlessWindow() : m_counter(kCounterDesign)
+HeadlessWindow::HeadlessWindow() : m_counter(kCounterDesignCaption)
 {
     m_enabled.fill(true);
-    m_texts[slot(TextBox::Text3)] = u"0";
-    m_texts[slot(TextBox::Text4)] = u"1";
-    m_texts[slot(TextBox::Text9)] = u"Yeni Fiield ismi girin";
-    m_texts[slot(TextBox::Text10)] = u"50";
+    for (size_t i = 0; i < m_texts.size(); ++i) m_texts[i] = initialText(static_cast<TextBox>(i));
 }
 
 void HeadlessWindow::fill(TextBox box, const std::u16string& text)
@@ -43,14 +37,8 @@ void HeadlessWindow::setText(TextBox box, const std::u16string& text)
 {
     if (m_texts[slot(box)] == text) return;  // no change, no change behaviour
     m_texts[slot(box)] = text;
-    switch (box) {
-    case TextBox::Text1: m_counter = kCounterZero; break;
-    case TextBox::Text3:
-    case TextBox::Text4:
-    case TextBox::Text7:
-    case TextBox::Text8: m_counter = kCounterDesign; break;
-    default: break;
-    }
+    const std::u16string_view counter = boxBehaviour(box).changeSetsCounterTo;
+    if (!counter.empty()) m_counter = counter;
 }
 
 bool HeadlessWindow::isChecked(CheckBox box) const

@@ -6,6 +6,7 @@
 // reported to a progress meter.
 
 #include "db/data_control.h"
+#include "ops/window_design.h"
 #include "ops/window_port.h"
 
 #include <array>
@@ -40,7 +41,8 @@ public:
     int listCount(ListBox list) const override;
     int listIndex(ListBox) const override { return -1; }
     std::u16string listItem(ListBox list, int index) const override;
-    std::u16string fieldTypeText() const override { return u"Boolean"; }
+    // The list is never shown: its first entry stays selected.
+    std::u16string fieldTypeText() const override { return std::u16string(kFieldTypes.front().name); }
     void setButtonEnabled(Button button, bool enabled) override;
     bool isButtonEnabled(Button button) const override;
     void setBusy(BusyScope, bool) override {}
