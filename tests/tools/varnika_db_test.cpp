@@ -168,20 +168,22 @@ TEST_F(VarnikaDbTool, ColumnsAndErrors)
     auto l = lines(cols.out);
     ASSERT_EQ(l.size(), 9u);
     EXPECT_EQ(l[0], "A\tTEXT\t50");
-    struct Bad { std::vector<std::string> args; const char* message; };
+    // A wrong command line is status 2, a failed operation 1.
+    struct Bad { std::vector<std::string> args; const char* message; int exitCode; };
     const std::vector<Bad> cases = {
-        {{}, "usage"},
-        {{"frobnicate"}, "unknown command"},
-        {{"tables"}, "usage"},
-        {{"tables", "/nonexistent/x.mdb"}, "does not exist"},
-        {{"export", (dir / "jet4" / "testV2000.mdb").string(), "NoSuchTable"}, "NoSuchTable"},
-        {{"tables", (dir / "jet3" / "testV1997.mdb").string()}, "Jet 3"},
+        {{}, "usage", 2},
+        {{"frobnicate"}, "unknown command", 2},
+        {{"tables"}, "usage", 2},
+        {{"tables", "a.mdb", "b.mdb"}, "unexpected argument", 2},
+        {{"tables", "/nonexistent/x.mdb"}, "does not exist", 1},
+        {{"export", (dir / "jet4" / "testV2000.mdb").string(), "NoSuchTable"}, "NoSuchTable", 1},
+        {{"tables", (dir / "jet3" / "testV1997.mdb").string()}, "Jet 3", 1},
     };
     for (const Bad& b : cases) {
         std::vector<std::string> argv = {toolPath()};
         argv.insert(argv.end(), b.args.begin(), b.args.end());
         auto r = test::runCommand(argv);
-        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.exitCode, b.exitCode) << b.message;
         EXPECT_NE(r.err.find(b.message), std::string::npos) << r.err;
         EXPECT_TRUE(r.out.empty());
     }
