@@ -189,5 +189,39 @@ TEST_F(VarnikaDbTool, ColumnsAndErrors)
     }
 }
 
+TEST(VarnikaDbCommandLine, VersionAndHelpForEveryCommandGoToStandardOutput)
+{
+    auto version = test::runCommand({toolPath(), "--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out.rfind("varnika-db ", 0), 0u) << version.out;
+    EXPECT_EQ(version.err, "");
+
+    auto list = test::runCommand({toolPath(), "--help"});
+    EXPECT_EQ(list.exitCode, 0);
+    EXPECT_EQ(list.err, "");
+    std::vector<std::string> commands;
+    for (const std::string& l : lines(list.out))
+        if (l.rfind("  ", 0) == 0 && l.size() > 2 && l[2] != ' ') commands.push_back(l.substr(2, l.find(' ', 2) - 2));
+    const std::vector<std::string> expected = {"tables", "columns", "export", "schema", "check", "create",
+                                               "exec", "replace", "titlecase", "delete-all"};
+    EXPECT_EQ(commands, expected);
+    for (const std::string& c : commands) {
+        SCOPED_TRACE(c);
+        for (const std::vector<std::string>& argv : {std::vector<std::string>{toolPath(), c, "--help"},
+                                                     std::vector<std::string>{toolPath(), "help", c},
+                                                     std::vector<std::string>{toolPath(), c, "some.mdb", "-h"}}) {
+            auto r = test::runCommand(argv);
+            EXPECT_EQ(r.exitCode, 0);
+            EXPECT_EQ(r.out.rfind("usage: varnika-db " + c + " ", 0), 0u) << r.out;
+            EXPECT_GT(lines(r.out).size(), 3u);
+            EXPECT_EQ(r.err, "");
+        }
+    }
+    // "--" ends the options: a file named --help is a file.
+    auto file = test::runCommand({toolPath(), "tables", "--", "--help"});
+    EXPECT_EQ(file.exitCode, 1);
+    EXPECT_NE(file.err.find("does not exist"), std::string::npos) << file.err;
+}
+
 }  // namespace
 }  // namespace varnika
