@@ -1,73 +1,12 @@
 #include "db/data_control.h"
 
 #include "db/jet/database.h"
-#include "db/jet/index_seek.h"
 #include "db/jet/record_sets.h"
 #include "db/jet/sql_parser.h"
-#include "db/jet/sql_query.h"
+#include "db/row_selection.h"
 #include "db/text.h"
 
-#include <algorithm>
-#include <numeric>
-
 namespace varnika {
-namespace {
-
-// The rows a record source selects, fixed at the moment it is opened.
-Result<std::vector<jet::RowPointer>> selectRows(jet::Table& table, const RecordSourceQuery& query,
-                                                const RegionalSettings& settings)
-{
-    if (!query.isStatement) return table.rowPointers();
-    const jet::TableDef& def = table.def();
-    std::vector<SqlColumn> columns;
-    for (const jet::ColumnDef& c : def.columns()) columns.push_back({c.name, c.type(), c.displaySize()});
-    VK_ASSIGN_OR_RETURN(BoundQuery bound, bindQuery(query, columns, settings));
-
-    std::vector<jet::RowPointer> rows;
-    std::vector<std::vector<Variant>> kept;  // for ORDER BY only
-    // Only the columns the condition and the order read are decoded.
-    const std::vector<int> needed = bound.referencedColumns();
-    auto consider = [&](jet::RowPointer row, std::vector<Variant> values) -> Status {
-        VK_ASSIGN_OR_RETURN(Tri match, bound.matches(values));
-        if (match != Tri::True) return Status::ok();
-        rows.push_back(row);
-        if (bound.hasOrder()) kept.push_back(std::move(values));
-        return Status::ok();
-    };
-    // An equality the condition cannot do without narrows it through an
-    // index; the whole condition is still evaluated on each row found.
-    std::optional<std::vector<jet::RowPointer>> sought;
-    if (auto term = bound.indexableEquality()) {
-        VK_ASSIGN_OR_RETURN(sought, jet::seekEqualRows(table, term->column, term->value));
-    }
-    if (sought) {
-        for (jet::RowPointer row : *sought) {
-            VK_ASSIGN_OR_RETURN(std::vector<Variant> values, table.readColumns(row, needed));
-            VK_RETURN_IF_ERROR(consider(row, std::move(values)));
-        }
-    } else {
-        VK_ASSIGN_OR_RETURN(jet::Table::Scanner scanner, table.scan());
-        for (;;) {
-            VK_ASSIGN_OR_RETURN(bool more, scanner.next());
-            if (!more) break;
-            VK_ASSIGN_OR_RETURN(std::vector<Variant> values, scanner.values(needed));
-            VK_RETURN_IF_ERROR(consider(scanner.pointer(), std::move(values)));
-        }
-    }
-    if (bound.hasOrder()) {
-        std::vector<size_t> order(rows.size());
-        std::iota(order.begin(), order.end(), size_t(0));
-        std::stable_sort(order.begin(), order.end(),
-                         [&](size_t a, size_t b) { return bound.compareRows(kept[a], kept[b]) < 0; });
-        std::vector<jet::RowPointer> sorted;
-        sorted.reserve(rows.size());
-        for (size_t i : order) sorted.push_back(rows[i]);
-        rows = std::move(sorted);
-    }
-    return rows;
-}
-
-}  // namespace
 
 DataControl::DataControl() = default;
 DataControl::~DataControl() = default;
@@ -80,8 +19,9 @@ Status DataControl::Refresh()
     }
     if (m_databaseName.empty()) return invalidArgument("no database file is set");
     VK_ASSIGN_OR_RETURN(RecordSourceQuery query, parseRecordSource(m_recordSource));
+    const std::string path = toUtf8(m_databaseName);
     VK_ASSIGN_OR_RETURN(std::shared_ptr<jet::Database> db,
-                        jet::Database::open(toUtf8(m_databaseName), jet::OpenMode::ReadWrite, m_fileLayer));
+                        m_opener ? m_opener(path) : jet::Database::open(path, jet::OpenMode::ReadWrite, m_fileLayer));
     VK_ASSIGN_OR_RETURN(std::shared_ptr<jet::Table> table, db->table(query.tableName));
     VK_ASSIGN_OR_RETURN(std::vector<jet::RowPointer> rows, selectRows(*table, query, m_settings));
     m_recordSet = std::make_unique<jet::TableRecordSet>(std::move(db), std::move(table), std::move(rows), m_settings);

@@ -7,10 +7,13 @@
 #include "db/regional_settings.h"
 #include "db/status.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 
 namespace varnika {
+
+namespace jet { class Database; }
 
 class DataControl {
 public:
@@ -31,6 +34,11 @@ public:
     // A layer over the files Refresh opens (tests count their writes).
     void setFileLayer(jet::PageFileLayer layer) { m_fileLayer = std::move(layer); }
 
+    // Opens the database Refresh binds to (path in UTF-8), in place of
+    // opening the file for writing: a dry run hands over a copy in memory.
+    using DatabaseOpener = std::function<Result<std::shared_ptr<jet::Database>>(const std::string& path)>;
+    void setDatabaseOpener(DatabaseOpener opener) { m_opener = std::move(opener); }
+
     // Opens the record source in the database and makes it the Recordset.
     // The previous record set is closed first. On failure there is no
     // record set afterwards.
@@ -45,6 +53,7 @@ private:
     std::u16string m_recordSource;
     RegionalSettings m_settings;
     jet::PageFileLayer m_fileLayer;
+    DatabaseOpener m_opener;
     std::unique_ptr<RecordSet> m_recordSet;
 };
 

@@ -3,6 +3,7 @@
 #include <set>
 
 #include "db/convert.h"
+#include "db/jet/column_defaults.h"
 #include "db/jet/data_page_editor.h"
 #include "db/jet/index_builder.h"
 #include "db/jet/jet_index_maintainer.h"
@@ -114,7 +115,8 @@ uint8_t indexFlagsFor(const IndexSpec& spec)
 
 // Adds a row to MSysObjects and keeps its indexes right, inside the
 // caller's commit.
-Status addCatalogRow(Database& db, PageAllocator& allocator, uint32_t tdefPage, const std::u16string& name)
+Status addCatalogRow(Database& db, PageAllocator& allocator, uint32_t tdefPage, const std::u16string& name,
+                     const std::vector<uint8_t>& properties = {})
 {
     VK_ASSIGN_OR_RETURN(std::shared_ptr<Table> objects, Table::open(db.pager(), kCatalogPage, u"MSysObjects"));
     const TableDef& def = objects->def();
@@ -135,8 +137,19 @@ Status addCatalogRow(Database& db, PageAllocator& allocator, uint32_t tdefPage, 
     VK_RETURN_IF_ERROR(set(u"Owner", Variant::binary(kUserObjectOwner)));
     VK_RETURN_IF_ERROR(set(u"Flags", Variant::longValue(0)));
 
+    std::map<int, std::vector<uint8_t>> longValues;
+    if (!properties.empty()) {
+        int c = def.findColumn(u"LvProp");
+        if (c < 0) return notSupported("the table list (MSysObjects) has no column for properties");
+        for (const LongValueColumn& lv : tableLayoutFor(def).longValueColumns) {
+            if (lv.column != c) continue;
+            LongValueWriter writer(allocator);
+            VK_ASSIGN_OR_RETURN(longValues[c], writer.write(properties, lv.maps, 0));
+        }
+        if (!longValues.count(c)) return notSupported("the table list (MSysObjects) has no column for properties");
+    }
     JetRowFormat format(def, objects->longValues());
-    VK_ASSIGN_OR_RETURN(EncodedRow encoded, format.encode(values, {}));
+    VK_ASSIGN_OR_RETURN(EncodedRow encoded, format.encode(values, longValues));
     RowStore store(allocator, tableLayoutFor(def).pages);
     VK_ASSIGN_OR_RETURN(RowPointer placed, store.insert(encoded.bytes));
     VK_RETURN_IF_ERROR(adjustRowCount(db.pager(), kCatalogPage, +1));
@@ -253,11 +266,16 @@ Status DdlExecutor::createTable(const CreateTable& statement)
     if (taken) return invalidArgument("a table named " + quoted(statement.table) + " already exists");
 
     NewTable table;
+    std::vector<NewColumnProperties> properties;
     for (const ColumnSpec& spec : statement.columns) {
         for (const NewColumn& c : table.columns)
             if (equalsIgnoreCase(c.name, spec.name)) return invalidArgument("the field " + quoted(spec.name) + " is named twice");
-        if (spec.defaultText) return notSupported("default values are not supported");
         VK_ASSIGN_OR_RETURN(NewColumn c, newColumnFor(spec, m_db->header()));
+        if (spec.defaultText) VK_RETURN_IF_ERROR(checkDefaultValue(*spec.defaultText, c, m_settings));
+        // NOT NULL is also the Required property, which is what Access shows
+        // and other readers report; a primary key's fields need no property.
+        if (spec.defaultText || (spec.notNull && !spec.primaryKey))
+            properties.push_back({spec.name, spec.defaultText, spec.notNull && !spec.primaryKey});
         table.columns.push_back(std::move(c));
     }
     for (const IndexSpec& spec : statement.indexes) {
@@ -280,6 +298,7 @@ Status DdlExecutor::createTable(const CreateTable& statement)
         table.indexes.push_back(std::move(ix));
     }
     VK_RETURN_IF_ERROR(validateNewTable(table));
+    VK_ASSIGN_OR_RETURN(std::vector<uint8_t> propertyBlock, newTableProperties(properties));
 
     VK_RETURN_IF_ERROR(inOneCommit([&]() -> Status {
         PageAllocator allocator(m_db->pager());
@@ -305,7 +324,7 @@ Status DdlExecutor::createTable(const CreateTable& statement)
         VK_ASSIGN_OR_RETURN(TableDef def, writeDefinition(allocator, buffer, {}));
         for (const RealIndexDef& ix : def.realIndexes())
             VK_RETURN_IF_ERROR(rebuildIndex(allocator, def.firstPage(), ix, {}));
-        return addCatalogRow(*m_db, allocator, def.firstPage(), statement.table);
+        return addCatalogRow(*m_db, allocator, def.firstPage(), statement.table, propertyBlock);
     }));
     return m_db->reloadCatalog();
 }
@@ -399,6 +418,14 @@ Status DdlExecutor::insertInto(const InsertInto& statement)
     if (statement.values.size() < targets.size()) return invalidArgument("fewer values than fields");
 
     std::vector<Variant> values(def.columns().size());
+    // The fields left out take their default values, as Jet gives them.
+    std::vector<int> omitted;
+    for (int c : def.columnsByNumber())
+        if (std::find(targets.begin(), targets.end(), c) == targets.end()) omitted.push_back(c);
+    if (!omitted.empty()) {
+        VK_ASSIGN_OR_RETURN(auto defaults, columnDefaults(*m_db, *table, omitted, m_settings));
+        for (auto& [c, v] : defaults) values[size_t(c)] = std::move(v);
+    }
     for (size_t i = 0; i < targets.size(); ++i) {
         const ColumnDef& col = def.columns()[size_t(targets[i])];
         const Variant& given = statement.values[i];

@@ -230,8 +230,17 @@ private:
                 std::u16string text;
                 if (punct(u'-')) text = u"-";
                 const Token& t = peek();
-                if (t.kind == Tok::Number || t.kind == Tok::Word) text += t.text;
-                else if (t.kind == Tok::String) text = u"'" + t.text + u"'";
+                if (t.kind == Tok::Number) text += t.text;
+                else if (t.kind == Tok::Word && text.empty() && m_p + 2 < m_t.size() && m_t[m_p + 1].kind == Tok::Punct &&
+                         m_t[m_p + 1].text[0] == u'(' && m_t[m_p + 2].kind == Tok::Punct && m_t[m_p + 2].text[0] == u')') {
+                    text = t.text + u"()";  // a function without arguments: Date(), Now(), GenGUID()
+                    m_p += 2;
+                } else if (t.kind == Tok::Word) text += t.text;
+                else if (t.kind == Tok::String) {
+                    text = u"'";
+                    for (char16_t ch : t.text) text += ch == u'\'' ? std::u16string(u"''") : std::u16string(1, ch);
+                    text += u"'";
+                }
                 else if (t.kind == Tok::DateLit) text = u"#" + t.text + u"#";
                 else return fail("expected a default value");
                 ++m_p;

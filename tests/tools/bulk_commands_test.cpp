@@ -19,6 +19,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 namespace varnika {
 namespace {
@@ -203,6 +204,58 @@ TEST_F(BulkCommands, EachCommandLeavesTheRecordsTheWindowLeaves)
     }
 }
 
+// Records of an export by their first field (the Id).
+std::map<std::string, std::string> byId(const std::string& csv)
+{
+    std::map<std::string, std::string> rows;
+    std::istringstream in(csv);
+    std::string line;
+    std::getline(in, line);  // the header
+    while (std::getline(in, line)) rows[line.substr(0, line.find(','))] = line;
+    return rows;
+}
+
+TEST_F(BulkCommands, DryRunCountsWhatTheRunChangesAndWritesNothing)
+{
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.name);
+        const fs::path dry = copy("dry.mdb");
+        const std::string bytes = fileBytes(dry);
+        const auto filesBefore = std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator());
+        std::vector<std::string> argv = {tool(), c.command, dry.string()};
+        argv.insert(argv.end(), c.flags.begin(), c.flags.end());
+        argv.insert(argv.end(), {"--dry-run", "--list"});
+        test::CommandResult ran = test::runCommand(argv);
+        EXPECT_EQ(ran.exitCode, c.exitCode) << ran.err;
+        EXPECT_EQ(fileBytes(dry), bytes);
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), filesBefore)
+            << "no journal or other file beside the database";
+
+        // The records the real run changes, as the export shows them.
+        const fs::path real = copy("real.mdb");
+        argv[2] = real.string();
+        argv.resize(argv.size() - 2);
+        EXPECT_EQ(test::runCommand(argv).exitCode, c.exitCode);
+        const auto before = byId(records(original, c.table));
+        const auto after = byId(records(real, c.table));
+        size_t changed = 0;
+        for (const auto& [id, row] : before) changed += !after.count(id) || after.at(id) != row;
+
+        const std::string verb = std::string(c.command) == "delete-all" ? "be deleted" : "change";
+        const std::string summary = "dry run: " + std::to_string(changed) + (changed == 1 ? " record" : " records") +
+                                    " would " + verb;
+        EXPECT_NE(ran.out.find(summary), std::string::npos) << ran.out;
+        size_t listed = 0;
+        for (size_t at = ran.out.find("record "); at != std::string::npos; at = ran.out.find("\nrecord ", at + 1)) ++listed;
+        EXPECT_EQ(listed, changed) << ran.out;
+    }
+    // Without --list only the count is printed.
+    test::CommandResult quiet = test::runCommand(
+        {tool(), "replace", copy("q.mdb").string(), "--table", "Stok", "--field", "Birim", "--old", "Adet", "--new", "Koli",
+         "--dry-run"});
+    EXPECT_EQ(quiet.out, "dry run: 12 records would change; nothing was written\n");
+}
+
 TEST_F(BulkCommands, BadInputChangesNothing)
 {
     const fs::path file = copy("kept.mdb");
@@ -211,6 +264,7 @@ TEST_F(BulkCommands, BadInputChangesNothing)
     struct Bad {
         std::vector<std::string> args;
         const char* message;
+        int exitCode = 2;  // a wrong command line; 1: the engine refused
     };
     const Bad cases[] = {
         {{"replace", path, "--table", "Stok", "--field", "Birim", "--old", "Adet", "--new", "Koli", "--colour"},
@@ -234,14 +288,19 @@ TEST_F(BulkCommands, BadInputChangesNothing)
         {{"titlecase", path, "--table", "Stok", "--field", "Birim", "--old", "x"}, "unknown option \"--old\""},
         {{"delete-all", path}, "--source is required"},
         {{"delete-all", path, "--table", "Stok"}, "unknown option \"--table\""},
+        {{"delete-all", path, "--source", "Stok", "--list"}, "--list goes with --dry-run"},
+        {{"titlecase", path, "--table", "Stok", "--field", "Birim", "--dry-run=yes"}, "takes no value"},
         // The engine refuses these before any record is touched.
         {{"replace", path, "--table", "Stok", "--field", "Birim", "--old", "Adet", "--new", "Koli", "--and", "and Id>"},
-         "syntax error"},
-        {{"replace", path, "--table", "Stok", "--field", "Birim", "--old", "Ad'et", "--new", "Koli"}, "syntax error"},
-        {{"replace", path, "--table", "Stok", "--field", "Tarih", "--old", "", "--new", "1.1.2011", "--date"}, ""},
-        {{"replace", path, "--table", "Yok", "--field", "Birim", "--old", "A", "--new", "B"}, "Yok"},
-        {{"titlecase", path, "--table", "Stok", "--field", "Renk"}, "Renk"},
-        {{"delete-all", path, "--source", "Select * From Stok where"}, "syntax error"},
+         "syntax error", 1},
+        {{"replace", path, "--table", "Stok", "--field", "Birim", "--old", "Ad'et", "--new", "Koli"}, "syntax error", 1},
+        {{"replace", path, "--table", "Stok", "--field", "Tarih", "--old", "", "--new", "1.1.2011", "--date"}, "", 1},
+        {{"replace", path, "--table", "Yok", "--field", "Birim", "--old", "A", "--new", "B"}, "Yok", 1},
+        {{"titlecase", path, "--table", "Stok", "--field", "Renk"}, "Renk", 1},
+        {{"delete-all", path, "--source", "Select * From Stok where"}, "syntax error", 1},
+        {{"delete-all", path, "--source", "Select * From Stok where", "--dry-run"}, "syntax error", 1},
+        {{"replace", path, "--table", "Stok", "--field", "Miktar", "--old", "x", "--new", "1", "--numeric", "--dry-run"},
+         "x", 1},
     };
     for (const Bad& c : cases) {
         std::string line;
@@ -250,8 +309,13 @@ TEST_F(BulkCommands, BadInputChangesNothing)
         std::vector<std::string> argv = {tool()};
         argv.insert(argv.end(), c.args.begin(), c.args.end());
         test::CommandResult r = test::runCommand(argv);
-        EXPECT_EQ(r.exitCode, 1);
-        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.exitCode, c.exitCode);
+        if (c.exitCode == 2) {
+            EXPECT_NE(r.err.find("usage: varnika-db"), std::string::npos) << r.err;
+        }
+        if (std::find(c.args.begin(), c.args.end(), "--dry-run") == c.args.end()) {
+            EXPECT_EQ(r.out, "");
+        }
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
         EXPECT_EQ(fileBytes(file), bytes);
     }

@@ -168,23 +168,59 @@ TEST_F(VarnikaDbTool, ColumnsAndErrors)
     auto l = lines(cols.out);
     ASSERT_EQ(l.size(), 9u);
     EXPECT_EQ(l[0], "A\tTEXT\t50");
-    struct Bad { std::vector<std::string> args; const char* message; };
+    // A wrong command line is status 2, a failed operation 1.
+    struct Bad { std::vector<std::string> args; const char* message; int exitCode; };
     const std::vector<Bad> cases = {
-        {{}, "usage"},
-        {{"frobnicate"}, "unknown command"},
-        {{"tables"}, "usage"},
-        {{"tables", "/nonexistent/x.mdb"}, "does not exist"},
-        {{"export", (dir / "jet4" / "testV2000.mdb").string(), "NoSuchTable"}, "NoSuchTable"},
-        {{"tables", (dir / "jet3" / "testV1997.mdb").string()}, "Jet 3"},
+        {{}, "usage", 2},
+        {{"frobnicate"}, "unknown command", 2},
+        {{"tables"}, "usage", 2},
+        {{"tables", "a.mdb", "b.mdb"}, "unexpected argument", 2},
+        {{"tables", "/nonexistent/x.mdb"}, "does not exist", 1},
+        {{"export", (dir / "jet4" / "testV2000.mdb").string(), "NoSuchTable"}, "NoSuchTable", 1},
+        {{"tables", (dir / "jet3" / "testV1997.mdb").string()}, "Jet 3", 1},
     };
     for (const Bad& b : cases) {
         std::vector<std::string> argv = {toolPath()};
         argv.insert(argv.end(), b.args.begin(), b.args.end());
         auto r = test::runCommand(argv);
-        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.exitCode, b.exitCode) << b.message;
         EXPECT_NE(r.err.find(b.message), std::string::npos) << r.err;
         EXPECT_TRUE(r.out.empty());
     }
+}
+
+TEST(VarnikaDbCommandLine, VersionAndHelpForEveryCommandGoToStandardOutput)
+{
+    auto version = test::runCommand({toolPath(), "--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out.rfind("varnika-db ", 0), 0u) << version.out;
+    EXPECT_EQ(version.err, "");
+
+    auto list = test::runCommand({toolPath(), "--help"});
+    EXPECT_EQ(list.exitCode, 0);
+    EXPECT_EQ(list.err, "");
+    std::vector<std::string> commands;
+    for (const std::string& l : lines(list.out))
+        if (l.rfind("  ", 0) == 0 && l.size() > 2 && l[2] != ' ') commands.push_back(l.substr(2, l.find(' ', 2) - 2));
+    const std::vector<std::string> expected = {"tables", "columns", "export", "schema", "check", "create",
+                                               "exec", "replace", "titlecase", "delete-all"};
+    EXPECT_EQ(commands, expected);
+    for (const std::string& c : commands) {
+        SCOPED_TRACE(c);
+        for (const std::vector<std::string>& argv : {std::vector<std::string>{toolPath(), c, "--help"},
+                                                     std::vector<std::string>{toolPath(), "help", c},
+                                                     std::vector<std::string>{toolPath(), c, "some.mdb", "-h"}}) {
+            auto r = test::runCommand(argv);
+            EXPECT_EQ(r.exitCode, 0);
+            EXPECT_EQ(r.out.rfind("usage: varnika-db " + c + " ", 0), 0u) << r.out;
+            EXPECT_GT(lines(r.out).size(), 3u);
+            EXPECT_EQ(r.err, "");
+        }
+    }
+    // "--" ends the options: a file named --help is a file.
+    auto file = test::runCommand({toolPath(), "tables", "--", "--help"});
+    EXPECT_EQ(file.exitCode, 1);
+    EXPECT_NE(file.err.find("does not exist"), std::string::npos) << file.err;
 }
 
 }  // namespace

@@ -3,7 +3,10 @@
 #include "db/jet/database.h"
 #include "db/text.h"
 #include "tools/varnika-db/commands.h"
+#include "tools/varnika-db/options.h"
 #include "tools/varnika-db/value_text.h"
+
+#include <cmath>
 
 namespace varnika::tool {
 
@@ -20,19 +23,128 @@ void writeLine(std::FILE* out, const std::string& line)
     std::fputc('\n', out);
 }
 
+// How export writes a table.
+struct ExportFormat {
+    std::string delimiter = ",";
+    bool header = true;
+    bool quote = true;
+    bool json = false;
+    std::string dateFormat;  // empty: 2024-12-31 23:59:59
+};
+
+// The types mdb-export quotes: the ones whose text could be read as
+// something else (a number, a second field).
+bool isQuotedType(ColumnType t)
+{
+    switch (t) {
+    case ColumnType::Text:
+    case ColumnType::Memo:
+    case ColumnType::DateTime:
+    case ColumnType::Binary:
+    case ColumnType::OLE:
+    case ColumnType::Unknown0D:
+    case ColumnType::Guid: return true;
+    default: return false;
+    }
+}
+
+std::string quoted(const std::string& text)
+{
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    out += '"';
+    return out;
+}
+
+std::string fieldText(const Variant& v, const ExportFormat& f)
+{
+    if (v.type() == VariantType::Date) return dateText(v.asDate().serial, f.dateFormat);
+    return valueText(v);
+}
+
+std::string csvValue(const Variant& v, ColumnType type, const ExportFormat& f)
+{
+    if (v.isNull()) return "";
+    std::string text = fieldText(v, f);
+    return f.quote && isQuotedType(type) ? quoted(text) : text;
+}
+
+std::string jsonValue(const Variant& v, const ExportFormat& f)
+{
+    switch (v.type()) {
+    case VariantType::Null: return "null";
+    case VariantType::Boolean: return v.asBoolean() ? "true" : "false";
+    case VariantType::Byte:
+    case VariantType::Integer:
+    case VariantType::Long:
+    case VariantType::Currency:
+    case VariantType::Decimal: return valueText(v);
+    case VariantType::Single: return std::isfinite(v.asSingle()) ? valueText(v) : "null";
+    case VariantType::Double: return std::isfinite(v.asDouble()) ? valueText(v) : "null";
+    default: return jsonString(fieldText(v, f));
+    }
+}
+
+// "\t", "\n", "\r" and "\\" in a delimiter stand for those characters, as
+// mdb-export reads them.
+std::string unescape(const std::string& s)
+{
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] != '\\' || i + 1 == s.size()) {
+            out += s[i];
+            continue;
+        }
+        switch (s[++i]) {
+        case 't': out += '\t'; break;
+        case 'n': out += '\n'; break;
+        case 'r': out += '\r'; break;
+        case '\\': out += '\\'; break;
+        default: out += '\\'; out += s[i]; break;
+        }
+    }
+    return out;
+}
+
+Result<ExportFormat> exportFormat(const ParsedArgs& a)
+{
+    ExportFormat f;
+    f.json = a.has("json");
+    if (f.json && (a.has("delimiter") || a.has("no-header") || a.has("no-quote")))
+        return invalidArgument("--json cannot be combined with -d, -H or -Q");
+    if (a.has("delimiter")) {
+        f.delimiter = unescape(a.value("delimiter"));
+        if (f.delimiter.empty()) return invalidArgument("the delimiter is empty");
+    }
+    f.header = !a.has("no-header");
+    f.quote = !a.has("no-quote");
+    if (a.has("date-format")) {
+        f.dateFormat = a.value("date-format");
+        if (f.dateFormat.empty()) return invalidArgument("the date format is empty");
+    }
+    return f;
+}
+
 }  // namespace
 
-Status runTables(const std::vector<std::string>& args, std::FILE* out)
+Outcome runTables(const std::vector<std::string>& args, std::FILE* out)
 {
-    VK_ASSIGN_OR_RETURN(auto db, openDatabase(args[0]));
+    Result<ParsedArgs> a = parseArgs(args, {}, 1, 1, "FILE");
+    if (!a.isOk()) return Outcome::usage(a.status().message());
+    VK_ASSIGN_OR_RETURN(auto db, openDatabase(a->positional[0]));
     for (const jet::CatalogEntry& e : db->catalog().tables()) writeLine(out, toUtf8(e.name));
     return Status::ok();
 }
 
-Status runColumns(const std::vector<std::string>& args, std::FILE* out)
+Outcome runColumns(const std::vector<std::string>& args, std::FILE* out)
 {
-    VK_ASSIGN_OR_RETURN(auto db, openDatabase(args[0]));
-    VK_ASSIGN_OR_RETURN(auto table, db->table(fromUtf8(args[1])));
+    Result<ParsedArgs> a = parseArgs(args, {}, 2, 2, "FILE TABLE");
+    if (!a.isOk()) return Outcome::usage(a.status().message());
+    VK_ASSIGN_OR_RETURN(auto db, openDatabase(a->positional[0]));
+    VK_ASSIGN_OR_RETURN(auto table, db->table(fromUtf8(a->positional[1])));
     const jet::TableDef& def = table->def();
     for (int i : def.columnsByNumber()) {
         const jet::ColumnDef& c = def.columns()[size_t(i)];
@@ -42,29 +154,55 @@ Status runColumns(const std::vector<std::string>& args, std::FILE* out)
     return Status::ok();
 }
 
-Status runExport(const std::vector<std::string>& args, std::FILE* out)
+Outcome runExport(const std::vector<std::string>& args, std::FILE* out)
 {
-    VK_ASSIGN_OR_RETURN(auto db, openDatabase(args[0]));
-    VK_ASSIGN_OR_RETURN(auto table, db->table(fromUtf8(args[1])));
+    static const std::vector<OptionSpec> kSpecs = {
+        {"delimiter", 'd', true}, {"no-header", 'H', false}, {"no-quote", 'Q', false},
+        {"date-format", 'D', true}, {"json", 0, false},
+    };
+    Result<ParsedArgs> a = parseArgs(args, kSpecs, 2, 2, "FILE TABLE");
+    if (!a.isOk()) return Outcome::usage(a.status().message());
+    Result<ExportFormat> format = exportFormat(*a);
+    if (!format.isOk()) return Outcome::usage(format.status().message());
+    const ExportFormat& f = *format;
+
+    VK_ASSIGN_OR_RETURN(auto db, openDatabase(a->positional[0]));
+    VK_ASSIGN_OR_RETURN(auto table, db->table(fromUtf8(a->positional[1])));
     const jet::TableDef& def = table->def();
+    std::vector<std::string> names;
+    for (int i : def.columnsByNumber()) names.push_back(toUtf8(def.columns()[size_t(i)].name));
+
     std::string line;
-    for (int i : def.columnsByNumber()) {
-        if (!line.empty()) line += ',';
-        line += csvField(toUtf8(def.columns()[size_t(i)].name));
+    if (f.header && !f.json) {
+        for (size_t k = 0; k < names.size(); ++k) {
+            if (k > 0) line += f.delimiter;
+            // A name is printed as it is, as mdb-export does, unless it could
+            // be taken for two fields.
+            const bool ambiguous = names[k].find(f.delimiter) != std::string::npos ||
+                                   names[k].find_first_of("\"\r\n") != std::string::npos;
+            line += f.quote && ambiguous ? quoted(names[k]) : names[k];
+        }
+        writeLine(out, line);
     }
-    writeLine(out, line);
     VK_ASSIGN_OR_RETURN(jet::Table::Scanner scanner, table->scan());
     while (true) {
         VK_ASSIGN_OR_RETURN(bool more, scanner.next());
         if (!more) break;
         VK_ASSIGN_OR_RETURN(std::vector<Variant> values, scanner.values());
         line.clear();
-        bool first = true;
+        size_t k = 0;
         for (int i : def.columnsByNumber()) {
-            if (!first) line += ',';
-            first = false;
-            line += csvField(valueText(values[size_t(i)]));
+            const Variant& v = values[size_t(i)];
+            if (f.json) {
+                line += k == 0 ? "{" : ",";
+                line += jsonString(names[k]) + ":" + jsonValue(v, f);
+            } else {
+                if (k > 0) line += f.delimiter;
+                line += csvValue(v, def.columns()[size_t(i)].type(), f);
+            }
+            ++k;
         }
+        if (f.json) line += k == 0 ? "{}" : "}";
         writeLine(out, line);
     }
     return Status::ok();

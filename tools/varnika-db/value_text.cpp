@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 
 namespace varnika::tool {
 
@@ -36,9 +37,10 @@ void civilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d)
     y += m <= 2;
 }
 
-std::string dateText(double serial)
+// A date serial as calendar fields; false for a serial no calendar holds.
+bool calendarOf(double serial, std::tm& tm)
 {
-    if (!std::isfinite(serial) || std::fabs(serial) > 3e6) return shortest(serial);
+    if (!std::isfinite(serial) || std::fabs(serial) > 3e6) return false;
     // The fraction is a time of day even for dates before 1899-12-30.
     double day = std::trunc(serial);
     double fraction = std::fabs(serial - day);
@@ -46,13 +48,31 @@ std::string dateText(double serial)
     int64_t days = int64_t(day) + seconds / 86400;
     seconds %= 86400;
     constexpr int64_t kBaseFromEpoch = -25569;  // 1899-12-30 relative to 1970-01-01
+    const int64_t fromEpoch = days + kBaseFromEpoch;
     int64_t y;
     unsigned m, d;
-    civilFromDays(days + kBaseFromEpoch, y, m, d);
+    civilFromDays(fromEpoch, y, m, d);
+    tm = {};
+    tm.tm_year = int(y - 1900);
+    tm.tm_mon = int(m) - 1;
+    tm.tm_mday = int(d);
+    tm.tm_hour = int(seconds / 3600);
+    tm.tm_min = int(seconds / 60 % 60);
+    tm.tm_sec = int(seconds % 60);
+    tm.tm_wday = int(((fromEpoch % 7) + 7 + 4) % 7);  // 1970-01-01 was a Thursday
+    static const int kDaysBefore[] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    tm.tm_yday = kDaysBefore[m - 1] + int(d) - 1 + (leap && m > 2 ? 1 : 0);
+    return true;
+}
+
+std::string plainDateText(double serial)
+{
+    std::tm tm;
+    if (!calendarOf(serial, tm)) return shortest(serial);
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%04lld-%02u-%02u %02lld:%02lld:%02lld", static_cast<long long>(y), m, d,
-                  static_cast<long long>(seconds / 3600), static_cast<long long>(seconds / 60 % 60),
-                  static_cast<long long>(seconds % 60));
+    std::snprintf(buf, sizeof buf, "%04lld-%02d-%02d %02d:%02d:%02d", static_cast<long long>(tm.tm_year) + 1900,
+                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
     return buf;
 }
 
@@ -103,7 +123,7 @@ std::string valueText(const Variant& v)
     }
     case VariantType::Single: return shortest(v.asSingle());
     case VariantType::Double: return shortest(v.asDouble());
-    case VariantType::Date: return dateText(v.asDate().serial);
+    case VariantType::Date: return plainDateText(v.asDate().serial);
     case VariantType::Text: return toUtf8(v.asText());
     case VariantType::Binary: return hex(v.asBinary().data(), v.asBinary().size());
     case VariantType::Decimal: return decimalText(v.asDecimal());
@@ -119,6 +139,50 @@ std::string valueText(const Variant& v)
     }
     }
     return "";
+}
+
+std::string dateText(double serial, const std::string& format)
+{
+    if (format.empty()) return plainDateText(serial);
+    std::tm tm;
+    if (!calendarOf(serial, tm)) return shortest(serial);
+    // strftime gives 0 both for an empty result and for a buffer too small.
+    for (size_t size = 64; size <= 65536; size *= 4) {
+        std::string buf(size, '\0');
+        const size_t n = std::strftime(buf.data(), buf.size(), format.c_str(), &tm);
+        if (n > 0 || size >= 65536) {
+            buf.resize(n);
+            return buf;
+        }
+    }
+    return {};
+}
+
+std::string jsonString(const std::string& utf8)
+{
+    std::string out = "\"";
+    for (char ch : utf8) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        case '\b': out += "\\b"; break;
+        case '\f': out += "\\f"; break;
+        default:
+            if (c < 0x20) {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                out += buf;
+            } else {
+                out += ch;
+            }
+        }
+    }
+    out += '"';
+    return out;
 }
 
 std::string csvField(const std::string& text)

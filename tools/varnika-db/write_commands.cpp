@@ -3,8 +3,10 @@
 #include "db/jet/database.h"
 #include "db/jet/database_creator.h"
 #include "db/jet/ddl_executor.h"
+#include "db/data_statement.h"
 #include "db/text.h"
 #include "tools/varnika-db/commands.h"
+#include "tools/varnika-db/options.h"
 
 #include <cstdio>
 
@@ -36,38 +38,75 @@ bool isSkipped(const std::string& line)
     return first == std::string::npos || line.compare(first, 2, "--") == 0;
 }
 
-}  // namespace
-
-Status runCreate(const std::vector<std::string>& args, std::FILE*)
+// The first word of a statement, for telling the kinds apart before any
+// of them is parsed.
+std::string firstWord(const std::string& line)
 {
-    jet::NewDatabaseOptions options;
-    options.sortOrderLcid = kGeneralSortLcid;
-    if (args.size() > 1) {
-        std::string sort;
-        if (args.size() == 3 && args[1] == "--sort") sort = args[2];
-        else if (args.size() == 2 && args[1].rfind("--sort=", 0) == 0) sort = args[1].substr(7);
-        else return invalidArgument("unknown option \"" + args[1] + "\" (use --sort general or --sort turkish)");
-        if (sort == "turkish") options.sortOrderLcid = kTurkishSortLcid;
-        else if (sort != "general") return invalidArgument("unknown sort order \"" + sort + "\" (general or turkish)");
+    size_t start = line.find_first_not_of(" \t");
+    if (start == std::string::npos) return {};
+    size_t end = start;
+    std::string w;
+    // ASCII only, whatever the locale: a Turkish one upper-cases i to İ.
+    for (; end < line.size(); ++end) {
+        char c = line[end];
+        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+        if (c < 'A' || c > 'Z') break;
+        w.push_back(c);
     }
-    return jet::createDatabaseFile(args[0], options);
+    return w;
 }
 
-Status runExec(const std::vector<std::string>& args, std::FILE*)
+}  // namespace
+
+Outcome runCreate(const std::vector<std::string>& args, std::FILE*)
 {
-    VK_ASSIGN_OR_RETURN(auto db, jet::Database::open(args[0], jet::OpenMode::ReadWrite));
+    Result<ParsedArgs> a = parseArgs(args, {{"sort", 0, true}}, 1, 1, "FILE");
+    if (!a.isOk()) return Outcome::usage(a.status().message());
+    jet::NewDatabaseOptions options;
+    options.sortOrderLcid = kGeneralSortLcid;
+    if (a->has("sort")) {
+        const std::string& sort = a->value("sort");
+        if (sort == "turkish") options.sortOrderLcid = kTurkishSortLcid;
+        else if (sort != "general") return Outcome::usage("unknown sort order \"" + sort + "\" (general or turkish)");
+    }
+    return jet::createDatabaseFile(a->positional[0], options);
+}
+
+Outcome runExec(const std::vector<std::string>& args, std::FILE* out)
+{
+    Result<ParsedArgs> a = parseArgs(args, {}, 1, 1, "FILE");
+    if (!a.isOk()) return Outcome::usage(a.status().message());
+    const std::string& file = a->positional[0];
+    VK_ASSIGN_OR_RETURN(auto db, jet::Database::open(file, jet::OpenMode::ReadWrite));
     if (!db->isWritable()) {
         const std::string& why = db->pager().readOnlyReason();
-        return Status(ErrorCode::ReadOnly, "cannot change " + args[0] + (why.empty() ? "" : ": " + why));
+        return Status(ErrorCode::ReadOnly, "cannot change " + file + (why.empty() ? "" : ": " + why));
     }
     // SQL literals are read the way Jet reads them, independent of the
     // user's settings.
-    jet::DdlExecutor executor(db, RegionalSettings::unitedStates());
+    const RegionalSettings settings = RegionalSettings::unitedStates();
+    jet::DdlExecutor executor(db, settings);
     std::string line;
     for (size_t number = 1; readLine(stdin, line); ++number) {
         if (isSkipped(line)) continue;
-        Status s = executor.execute(fromUtf8(line));
+        const std::string word = firstWord(line);
+        Status s;
+        if (word == "UPDATE" || word == "DELETE") {
+            Result<DataStatement> statement = parseDataStatement(fromUtf8(line));
+            Result<int64_t> changed = statement.isOk() ? executeDataStatement(db, *statement, settings)
+                                                       : Result<int64_t>(statement.status());
+            if (changed.isOk())
+                std::fprintf(out, "%s %lld record%s\n", word == "UPDATE" ? "updated" : "deleted",
+                             static_cast<long long>(*changed), *changed == 1 ? "" : "s");
+            s = changed.status();
+        } else if (word == "CREATE" || word == "ALTER" || word == "INSERT") {
+            s = executor.execute(fromUtf8(line));
+        } else {
+            s = invalidArgument("only CREATE TABLE, CREATE INDEX, ALTER TABLE, INSERT INTO, UPDATE and DELETE can "
+                                "be run here" + (word.empty() ? std::string() : ", not " + word));
+        }
         if (!s.isOk()) {
+            std::fflush(out);
             std::fprintf(stderr, "line %zu: %s\n", number, s.message().c_str());
             return Status(s.code(), "");
         }
