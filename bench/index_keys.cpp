@@ -1,9 +1,9 @@
 // Index key and tree throughput: Turkish text keys per second, and inserts
 // per second into a tree that grows to 1,000,000 entries.
-#include "db/jet/key_codec.h"
-#include "db/jet/index_check.h"
-#include "db/jet/index_tree.h"
-#include "db/jet/page_file.h"
+#include "db/jet/index/key_codec.h"
+#include "db/jet/check/index_check.h"
+#include "db/jet/index/index_tree.h"
+#include "db/jet/file/page_file.h"
 #include "db/text.h"
 
 #include <chrono>

@@ -18,7 +18,7 @@
 #include "db/jet/database.h"
 #include "db/jet/database_creator.h"
 #include "db/jet/ddl_executor.h"
-#include "db/jet/table_writer.h"
+#include "db/jet/table/table_writer.h"
 #include "db/text.h"
 
 #include <chrono>

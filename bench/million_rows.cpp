@@ -6,11 +6,11 @@
 // usage: bench_million_rows [ROWS] [FOLDER]
 
 #include "db/data_control.h"
-#include "db/jet/consistency_check.h"
+#include "db/jet/check/consistency_check.h"
 #include "db/jet/database.h"
 #include "db/jet/database_creator.h"
 #include "db/jet/ddl_executor.h"
-#include "db/jet/table_writer.h"
+#include "db/jet/table/table_writer.h"
 #include "db/text.h"
 
 #include <sys/resource.h>

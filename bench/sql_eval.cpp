@@ -3,8 +3,8 @@
 // (expected 0 once the query is warm).
 
 #include "db/date_time.h"
-#include "db/jet/sql_parser.h"
-#include "db/jet/sql_query.h"
+#include "db/sql/sql_parser.h"
+#include "db/sql/sql_query.h"
 #include "db/text.h"
 
 #include <atomic>

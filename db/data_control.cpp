@@ -2,7 +2,7 @@
 
 #include "db/jet/database.h"
 #include "db/jet/record_sets.h"
-#include "db/jet/sql_parser.h"
+#include "db/sql/sql_parser.h"
 #include "db/row_selection.h"
 #include "db/text.h"
 

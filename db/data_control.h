@@ -2,7 +2,7 @@
 // The record-oriented access path: a data control bound to a database file
 // and a record source (a table name or a "Select * From" query).
 
-#include "db/jet/page_file.h"
+#include "db/jet/file/page_file.h"
 #include "db/record_set.h"
 #include "db/regional_settings.h"
 #include "db/status.h"

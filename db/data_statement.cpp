@@ -3,7 +3,7 @@
 #include "db/convert.h"
 #include "db/jet/database.h"
 #include "db/jet/record_sets.h"
-#include "db/jet/sql_lexer.h"
+#include "db/sql/sql_lexer.h"
 #include "db/row_selection.h"
 #include "db/text.h"
 

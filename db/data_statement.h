@@ -8,7 +8,7 @@
 // number, #date#, True, False, Yes, No or Null. Each record is changed as
 // one unit by the table writer, so every index stays consistent.
 
-#include "db/jet/sql_parser.h"
+#include "db/sql/sql_parser.h"
 #include "db/regional_settings.h"
 #include "db/status.h"
 #include "db/variant.h"

@@ -1,8 +1,8 @@
 #include "db/row_selection.h"
 
-#include "db/jet/index_seek.h"
-#include "db/jet/table.h"
-#include "db/jet/sql_query.h"
+#include "db/jet/index/index_seek.h"
+#include "db/jet/table/table.h"
+#include "db/sql/sql_query.h"
 
 #include <algorithm>
 #include <numeric>

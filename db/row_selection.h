@@ -4,8 +4,8 @@
 // the ORDER BY. Shared by the data control's record sets and the UPDATE and
 // DELETE statements, so that both select exactly the same records.
 
-#include "db/jet/page_layout.h"
-#include "db/jet/sql_parser.h"
+#include "db/jet/page/page_layout.h"
+#include "db/sql/sql_parser.h"
 #include "db/regional_settings.h"
 #include "db/status.h"
 

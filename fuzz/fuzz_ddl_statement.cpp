@@ -2,11 +2,11 @@
 // carried out on a small database in memory (a Stok table with an index and
 // a few records), which must then pass the consistency check. A statement
 // that is refused must leave the database as it was.
-#include "db/jet/consistency_check.h"
+#include "db/jet/check/consistency_check.h"
 #include "db/jet/database.h"
 #include "db/jet/database_creator.h"
 #include "db/jet/ddl_executor.h"
-#include "db/jet/ddl_statement.h"
+#include "db/sql/ddl_statement.h"
 
 #include <cstddef>
 #include <cstdint>

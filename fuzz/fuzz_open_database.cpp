@@ -1,7 +1,7 @@
 // Any bytes as a database file: open it, list its tables, read every row of
 // every table and run the consistency check. Errors are fine; crashes,
 // sanitizer reports and hangs are not.
-#include "db/jet/consistency_check.h"
+#include "db/jet/check/consistency_check.h"
 #include "db/jet/database.h"
 
 #include <cstddef>

@@ -1,6 +1,6 @@
 // Any text as a record source: parsed, bound against a small table and
 // evaluated over a few rows.
-#include "db/jet/sql_query.h"
+#include "db/sql/sql_query.h"
 
 #include <cstddef>
 #include <cstdint>

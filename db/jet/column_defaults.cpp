@@ -4,8 +4,8 @@
 #include "db/jet/database.h"
 #include "db/jet/new_database.h"
 #include "db/jet/system_tables.h"
-#include "db/jet/table_builder.h"
-#include "db/jet/table.h"
+#include "db/jet/table/table_builder.h"
+#include "db/jet/table/table.h"
 #include "db/text.h"
 
 #include <charconv>

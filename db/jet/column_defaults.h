@@ -4,7 +4,7 @@
 // from the table's property block and turned into the value an INSERT gives
 // a column it leaves out, as Jet does.
 
-#include "db/jet/property_block.h"
+#include "db/jet/table/property_block.h"
 #include "db/regional_settings.h"
 #include "db/status.h"
 #include "db/variant.h"

@@ -1,12 +1,12 @@
 #include "db/jet/database.h"
 
-#include "db/jet/bytes.h"
-#include "db/jet/database_header.h"
-#include "db/jet/journal.h"
-#include "db/jet/jet_index_maintainer.h"
-#include "db/jet/table_row_format.h"
-#include "db/jet/table_writer.h"
-#include "db/jet/page_layout.h"
+#include "db/jet/file/bytes.h"
+#include "db/jet/page/database_header.h"
+#include "db/jet/file/journal.h"
+#include "db/jet/index/jet_index_maintainer.h"
+#include "db/jet/table/table_row_format.h"
+#include "db/jet/table/table_writer.h"
+#include "db/jet/page/page_layout.h"
 #include "db/text.h"
 
 #include <algorithm>

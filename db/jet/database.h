@@ -3,12 +3,12 @@
 // table list. Shared (shared_ptr) by the record sets and connections that
 // use it.
 
-#include "db/jet/catalog.h"
-#include "db/jet/index_tree.h"
-#include "db/jet/database_header.h"
-#include "db/jet/page_file.h"
-#include "db/jet/pager.h"
-#include "db/jet/table.h"
+#include "db/jet/table/catalog.h"
+#include "db/jet/index/index_tree.h"
+#include "db/jet/page/database_header.h"
+#include "db/jet/file/page_file.h"
+#include "db/jet/file/pager.h"
+#include "db/jet/table/table.h"
 #include "db/status.h"
 
 #include <map>

@@ -1,15 +1,15 @@
 #include "db/jet/database_creator.h"
 
-#include "db/jet/bytes.h"
-#include "db/jet/data_page_editor.h"
-#include "db/jet/index_builder.h"
-#include "db/jet/page_allocator.h"
-#include "db/jet/key_codec.h"
-#include "db/jet/page_layout.h"
-#include "db/jet/row_codec.h"
+#include "db/jet/file/bytes.h"
+#include "db/jet/page/data_page_editor.h"
+#include "db/jet/index/index_builder.h"
+#include "db/jet/page/page_allocator.h"
+#include "db/jet/index/key_codec.h"
+#include "db/jet/page/page_layout.h"
+#include "db/jet/table/row_codec.h"
 #include "db/jet/system_tables.h"
-#include "db/jet/table_builder.h"
-#include "db/jet/table_def.h"
+#include "db/jet/table/table_builder.h"
+#include "db/jet/table/table_def.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -5,7 +5,7 @@
 // file is exactly as it was.
 
 #include "db/jet/database.h"
-#include "db/jet/ddl_statement.h"
+#include "db/sql/ddl_statement.h"
 #include "db/regional_settings.h"
 #include "db/status.h"
 

@@ -1,8 +1,8 @@
 #include "db/jet/new_database.h"
 
-#include "db/jet/bytes.h"
-#include "db/jet/page_layout.h"
-#include "db/jet/rc4.h"
+#include "db/jet/file/bytes.h"
+#include "db/jet/page/page_layout.h"
+#include "db/jet/page/rc4.h"
 
 #include <chrono>
 #include <cmath>

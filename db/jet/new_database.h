@@ -2,7 +2,7 @@
 // The first pages of a new, empty Jet 4 database: the header (page 0) and
 // the page holding the global usage map (page 1).
 
-#include "db/jet/pager.h"
+#include "db/jet/page/page_layout.h"
 
 #include <cstdint>
 

@@ -1,7 +1,7 @@
 #include "db/jet/record_sets.h"
 
 #include "db/convert.h"
-#include "db/jet/table_writer.h"
+#include "db/jet/table/table_writer.h"
 
 #include "db/text.h"
 

@@ -2,7 +2,7 @@
 // The system tables a new database starts with, as Access lays them out,
 // and the catalog rows that describe them.
 
-#include "db/jet/table_builder.h"
+#include "db/jet/table/table_builder.h"
 #include "db/variant.h"
 
 #include <cstdint>

@@ -57,7 +57,7 @@ TEST(Form1EndToEnd, ReplaceFromTheWindowChangesTheFile)
 }  // namespace
 }  // namespace varnika
 
-#include "db/jet/consistency_check.h"
+#include "db/jet/check/consistency_check.h"
 #include "db/jet/database_creator.h"
 #include "db/jet/ddl_executor.h"
 #include "db/text.h"

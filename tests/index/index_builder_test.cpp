@@ -1,8 +1,8 @@
-#include "db/jet/bytes.h"
+#include "db/jet/file/bytes.h"
 #include "db/jet/database_creator.h"
-#include "db/jet/index_builder.h"
-#include "db/jet/key_codec.h"
-#include "db/jet/usage_map.h"
+#include "db/jet/index/index_builder.h"
+#include "db/jet/index/key_codec.h"
+#include "db/jet/page/usage_map.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 #pragma once
 // Reading Access-made files for the index tests without the table reader:
 // the index trees are found by their page types alone.
-#include "db/jet/index_page.h"
-#include "db/jet/page_file.h"
-#include "db/jet/pager.h"
+#include "db/jet/index/index_page.h"
+#include "db/jet/file/page_file.h"
+#include "db/jet/file/pager.h"
 
 #include <filesystem>
 #include <fstream>

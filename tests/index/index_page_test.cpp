@@ -1,4 +1,4 @@
-#include "db/jet/index_page.h"
+#include "db/jet/index/index_page.h"
 #include "index/index_fixture_util.h"
 #include "support/test_support.h"
 

@@ -1,8 +1,8 @@
 // Text keys against the keys Access stored. Without the row reader, row
 // values come from mdb-export (rows in page/slot order), paired with the
 // leaf entries of a tree sorted by row id.
-#include "db/jet/key_codec.h"
-#include "db/jet/index_tree.h"
+#include "db/jet/index/key_codec.h"
+#include "db/jet/index/index_tree.h"
 #include "db/text.h"
 #include "index/index_fixture_util.h"
 #include "support/test_support.h"

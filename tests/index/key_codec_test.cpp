@@ -1,4 +1,4 @@
-#include "db/jet/key_codec.h"
+#include "db/jet/index/key_codec.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 
 #include "db/connection.h"
 #include "db/data_control.h"
-#include "db/jet/bytes.h"
-#include "db/jet/page_layout.h"
+#include "db/jet/file/bytes.h"
+#include "db/jet/page/page_layout.h"
 #include "db/jet/record_sets.h"
 #include "db/text.h"
 #include "support/test_support.h"

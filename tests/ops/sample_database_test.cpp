@@ -1,7 +1,7 @@
 // The window's operations on a database built by our own engine, the way the
 // sample database is built: no Access-made file needed.
 #include "db/data_control.h"
-#include "db/jet/consistency_check.h"
+#include "db/jet/check/consistency_check.h"
 #include "db/jet/database_creator.h"
 #include "db/jet/ddl_executor.h"
 #include "db/text.h"

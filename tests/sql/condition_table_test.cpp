@@ -3,8 +3,8 @@
 
 #include "sql_fixture.h"
 
-#include "db/jet/sql_parser.h"
-#include "db/jet/sql_query.h"
+#include "db/sql/sql_parser.h"
+#include "db/sql/sql_query.h"
 #include "db/text.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // A small in-memory Stok table that the condition tests select from.
 
 #include "db/date_time.h"
-#include "db/jet/sql_query.h"
+#include "db/sql/sql_query.h"
 #include "db/variant.h"
 
 #include <string>

@@ -1,6 +1,6 @@
 #include "support/fault_file.h"
 
-#include "db/jet/pager.h"
+#include "db/jet/file/pager.h"
 
 #include <cstring>
 

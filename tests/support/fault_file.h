@@ -5,7 +5,7 @@
 // at that instant (a write longer than a page is then cut in half; a kill
 // never tears the copy of a single page).
 
-#include "db/jet/page_file.h"
+#include "db/jet/file/page_file.h"
 
 #include <memory>
 #include <vector>

@@ -4,7 +4,7 @@
 // copy, and both files must hold the same records afterwards.
 
 #include "db/data_control.h"
-#include "db/jet/consistency_check.h"
+#include "db/jet/check/consistency_check.h"
 #include "db/jet/database_creator.h"
 #include "db/jet/ddl_executor.h"
 #include "db/text.h"

@@ -4,7 +4,7 @@
 // own reader; bad statements change nothing.
 
 #include "db/data_control.h"
-#include "db/jet/consistency_check.h"
+#include "db/jet/check/consistency_check.h"
 #include "db/jet/database.h"
 #include "db/text.h"
 #include "support/test_support.h"

@@ -6,7 +6,7 @@
 
 #include "db/data_control.h"
 #include "db/jet/database.h"
-#include "db/jet/sql_parser.h"
+#include "db/sql/sql_parser.h"
 #include "db/text.h"
 #include "ops/delete_all.h"
 #include "ops/find_replace.h"

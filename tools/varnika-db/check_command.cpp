@@ -1,6 +1,6 @@
 #include "tools/varnika-db/commands.h"
 
-#include "db/jet/consistency_check.h"
+#include "db/jet/check/consistency_check.h"
 #include "db/jet/database.h"
 #include "tools/varnika-db/options.h"
 

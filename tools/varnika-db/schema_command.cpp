@@ -3,7 +3,7 @@
 
 #include "db/jet/column_defaults.h"
 #include "db/jet/database.h"
-#include "db/jet/ddl_statement.h"
+#include "db/sql/ddl_statement.h"
 #include "db/text.h"
 #include "tools/varnika-db/commands.h"
 #include "tools/varnika-db/options.h"

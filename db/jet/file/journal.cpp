@@ -1,0 +1,116 @@
+#include "db/jet/file/journal.h"
+
+#include "db/jet/file/bytes.h"
+#include "db/jet/file/journal_checksum.h"
+
+#include <cstring>
+
+namespace varnika::jet {
+namespace {
+
+constexpr uint8_t kMagic[8] = {'V', 'K', 'J', 'O', 'U', 'R', 'N', '2'};
+constexpr size_t kHeaderSize = 32;
+constexpr size_t kHdrMagic = 0;
+constexpr size_t kHdrPageSize = 8;
+constexpr size_t kHdrOriginalPages = 12;
+constexpr size_t kHdrEntries = 16;
+constexpr size_t kHdrChecksum = 20;  // u64 over every entry byte
+constexpr size_t kEntrySize = 4 + kPageSize;
+
+}  // namespace
+
+std::string journalPathFor(const std::string& databasePath) { return databasePath + "-journal"; }
+
+Status Journal::begin(uint32_t originalPageCount, const std::vector<JournalEntry>& originals, bool durable)
+{
+    // Header and entries in one buffer. Without syncing, one write does:
+    // a write cut short leaves a checksum that does not match, so the
+    // journal is ignored, and the database has not been touched yet.
+    std::vector<uint8_t> bytes(kHeaderSize + originals.size() * kEntrySize, 0);
+    uint8_t* body = bytes.data() + kHeaderSize;
+    for (size_t i = 0; i < originals.size(); ++i) {
+        uint8_t* e = body + i * kEntrySize;
+        putU32(e, 0, originals[i].page);
+        std::memcpy(e + 4, originals[i].original.data(), kPageSize);
+    }
+    uint8_t* header = bytes.data();
+    std::memcpy(header + kHdrMagic, kMagic, sizeof kMagic);
+    putU32(header, kHdrPageSize, uint32_t(kPageSize));
+    putU32(header, kHdrOriginalPages, originalPageCount);
+    putU32(header, kHdrEntries, uint32_t(originals.size()));
+    putU64(header, kHdrChecksum, journalChecksum(kJournalChecksumStart, body, bytes.size() - kHeaderSize));
+    if (!durable) return m_file->write(0, bytes.data(), bytes.size());
+    // Synced: the entries reach the disk before the header that makes them count.
+    if (!originals.empty()) VK_RETURN_IF_ERROR(m_file->write(kHeaderSize, body, bytes.size() - kHeaderSize));
+    VK_RETURN_IF_ERROR(m_file->sync());
+    VK_RETURN_IF_ERROR(m_file->write(0, header, kHeaderSize));
+    return m_file->sync();
+}
+
+Status Journal::finish(bool durable)
+{
+    // Wiping the magic is enough to disarm the journal. The file keeps its
+    // length: truncating and growing it again on every commit costs the
+    // file system more than the commit itself. It is removed on close.
+    uint8_t zero[sizeof kMagic] = {};
+    VK_RETURN_IF_ERROR(m_file->write(0, zero, sizeof zero));
+    if (durable) VK_RETURN_IF_ERROR(m_file->sync());
+    return Status::ok();
+}
+
+Result<bool> Journal::isArmed()
+{
+    if (m_file->size() < sizeof kMagic) return false;
+    uint8_t magic[sizeof kMagic];
+    VK_RETURN_IF_ERROR(m_file->read(0, sizeof magic, magic));
+    return std::memcmp(magic, kMagic, sizeof kMagic) == 0;
+}
+
+Result<std::optional<Journal::Pending>> Journal::readPending()
+{
+    std::optional<Pending> none;
+    if (m_file->size() < kHeaderSize) return none;
+    uint8_t header[kHeaderSize];
+    VK_RETURN_IF_ERROR(m_file->read(0, kHeaderSize, header));
+    if (std::memcmp(header, kMagic, sizeof kMagic) != 0) return none;
+    ByteReader h(header, kHeaderSize);
+    if (h.u32(kHdrPageSize) != kPageSize) return none;
+    uint32_t count = h.u32(kHdrEntries);
+    uint64_t expected = h.u64(kHdrChecksum);
+    if (m_file->size() < kHeaderSize + uint64_t(count) * kEntrySize) return none;
+    Pending p;
+    p.originalPageCount = h.u32(kHdrOriginalPages);
+    std::vector<uint8_t> body(size_t(count) * kEntrySize);
+    if (!body.empty()) VK_RETURN_IF_ERROR(m_file->read(kHeaderSize, body.size(), body.data()));
+    if (journalChecksum(kJournalChecksumStart, body.data(), body.size()) != expected) return none;
+    p.entries.resize(count);
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint8_t* e = body.data() + size_t(i) * kEntrySize;
+        ByteReader r(e, kEntrySize);
+        p.entries[i].page = r.u32(0);
+        std::memcpy(p.entries[i].original.data(), e + 4, kPageSize);
+    }
+    return std::optional<Pending>(std::move(p));
+}
+
+Result<bool> rollBackPendingJournal(PageFile& database, Journal& journal)
+{
+    VK_ASSIGN_OR_RETURN(std::optional<Journal::Pending> pending, journal.readPending());
+    if (!pending) {
+        if (journal.file().size() > 0 && journal.file().isWritable()) VK_RETURN_IF_ERROR(journal.file().truncate(0));
+        return false;
+    }
+    if (!database.isWritable())
+        return Status(ErrorCode::ReadOnly,
+                      "the database was left half-written by an interrupted change and must be opened for writing "
+                      "once to be repaired");
+    for (const JournalEntry& e : pending->entries)
+        VK_RETURN_IF_ERROR(database.write(uint64_t(e.page) * kPageSize, e.original.data(), kPageSize));
+    if (database.size() > uint64_t(pending->originalPageCount) * kPageSize)
+        VK_RETURN_IF_ERROR(database.truncate(uint64_t(pending->originalPageCount) * kPageSize));
+    VK_RETURN_IF_ERROR(database.sync());
+    VK_RETURN_IF_ERROR(journal.finish(true));
+    return true;
+}
+
+}  // namespace varnika::jet

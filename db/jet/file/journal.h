@@ -1,0 +1,63 @@
+#pragma once
+// Rollback journal. Before the pages of one commit overwrite the database,
+// their original bytes go to a journal file beside it; once the database
+// pages are written the journal is emptied. A journal that is still complete
+// when the database is next opened means a commit was cut short: its
+// original pages are put back, so every commit is all or nothing.
+//
+// Layout: a 32-byte header, then entries of {u32 page number, 4096 bytes}.
+// The header carries a checksum of the entries, so a journal cut short while
+// being written is ignored (the database was not touched yet); when the
+// journal is synced, the entries are written and synced before the header.
+
+#include "db/jet/file/page_file.h"
+#include "db/jet/file/pager.h"
+#include "db/status.h"
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <memory>
+#include <vector>
+
+namespace varnika::jet {
+
+struct JournalEntry {
+    uint32_t page;
+    PageBuffer original;
+};
+
+class Journal {
+public:
+    explicit Journal(std::unique_ptr<PageFile> file) : m_file(std::move(file)) {}
+
+    // Records the original pages and the database's size in pages before a
+    // commit. With `durable` the journal reaches the disk before returning.
+    Status begin(uint32_t originalPageCount, const std::vector<JournalEntry>& originals, bool durable);
+    // Marks the commit finished: the journal no longer describes a rollback.
+    Status finish(bool durable);
+    // True while the journal describes a commit that has not finished.
+    Result<bool> isArmed();
+
+    // A complete journal left by a commit that did not finish, if any.
+    struct Pending {
+        uint32_t originalPageCount = 0;
+        std::vector<JournalEntry> entries;
+    };
+    Result<std::optional<Pending>> readPending();
+
+    PageFile& file() { return *m_file; }
+
+private:
+    std::unique_ptr<PageFile> m_file;
+};
+
+// The journal's path for a database path.
+std::string journalPathFor(const std::string& databasePath);
+
+// Puts back the pages of a pending journal into the database file and cuts it
+// to its size before the interrupted commit, then empties the journal.
+// Returns whether anything was rolled back.
+Result<bool> rollBackPendingJournal(PageFile& database, Journal& journal);
+
+}  // namespace varnika::jet

@@ -1,0 +1,127 @@
+#include "db/jet/file/page_file.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace varnika::jet {
+namespace {
+
+class PosixPageFile : public PageFile {
+public:
+    PosixPageFile(int fd, std::string path, bool writable, uint64_t size)
+        : m_fd(fd), m_path(std::move(path)), m_writable(writable), m_size(size) {}
+    ~PosixPageFile() override { ::close(m_fd); }
+
+    Status read(uint64_t offset, size_t length, uint8_t* out) override
+    {
+        if (offset > m_size || length > m_size - offset)
+            return corruption("the file ends before the data it should hold (read of " + std::to_string(length) +
+                              " bytes at offset " + std::to_string(offset) + ", file size " + std::to_string(m_size) + ")");
+        size_t done = 0;
+        while (done < length) {
+            ssize_t n = ::pread(m_fd, out + done, length - done, off_t(offset + done));
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                return ioError("cannot read " + m_path + ": " + std::strerror(errno));
+            }
+            if (n == 0) return corruption("the file " + m_path + " ended while being read");
+            done += size_t(n);
+        }
+        return Status::ok();
+    }
+
+    Status write(uint64_t offset, const uint8_t* data, size_t length) override
+    {
+        if (!m_writable) return Status(ErrorCode::ReadOnly, "the file " + m_path + " is open for reading only");
+        size_t done = 0;
+        while (done < length) {
+            ssize_t n = ::pwrite(m_fd, data + done, length - done, off_t(offset + done));
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                return ioError("cannot write " + m_path + ": " + std::strerror(errno));
+            }
+            done += size_t(n);
+        }
+        if (offset + length > m_size) m_size = offset + length;
+        return Status::ok();
+    }
+
+    Status sync() override
+    {
+        if (m_writable && ::fsync(m_fd) != 0) return ioError("cannot flush " + m_path + ": " + std::strerror(errno));
+        return Status::ok();
+    }
+
+    Status truncate(uint64_t size) override
+    {
+        if (!m_writable) return Status(ErrorCode::ReadOnly, "the file " + m_path + " is open for reading only");
+        if (::ftruncate(m_fd, off_t(size)) != 0) return ioError("cannot resize " + m_path + ": " + std::strerror(errno));
+        m_size = size;
+        return Status::ok();
+    }
+
+    uint64_t size() const override { return m_size; }
+    bool isWritable() const override { return m_writable; }
+    const std::string& path() const override { return m_path; }
+
+private:
+    int m_fd;
+    std::string m_path;
+    bool m_writable;
+    uint64_t m_size;
+};
+
+}  // namespace
+
+Result<std::unique_ptr<PageFile>> openPosixFile(const std::string& path, OpenMode mode)
+{
+    if (path.empty()) return invalidArgument("no database file was given");
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) return notFound("the file " + path + " does not exist");
+        return ioError("cannot open " + path + ": " + std::strerror(errno));
+    }
+    if (S_ISDIR(st.st_mode)) return ioError(path + " is a folder, not a database file");
+    if (!S_ISREG(st.st_mode)) return ioError(path + " is not a regular file");
+    int flags = (mode == OpenMode::ReadWrite ? O_RDWR : O_RDONLY) | O_CLOEXEC;
+    int fd = ::open(path.c_str(), flags);
+    if (fd < 0) return ioError("cannot open " + path + ": " + std::strerror(errno));
+    // One writer at a time: a second Varnika or varnika-db that wants to
+    // change the file is refused while this one holds it.
+    if (mode == OpenMode::ReadWrite && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        int e = errno;
+        ::close(fd);
+        if (e == EWOULDBLOCK)
+            return Status(ErrorCode::Locked, "the file " + path + " is being changed by another program");
+        return ioError("cannot lock " + path + ": " + std::strerror(e));
+    }
+    return std::unique_ptr<PageFile>(
+        new PosixPageFile(fd, path, mode == OpenMode::ReadWrite, uint64_t(st.st_size)));
+}
+
+Status MemoryPageFile::read(uint64_t offset, size_t length, uint8_t* out)
+{
+    if (offset > m_bytes.size() || length > m_bytes.size() - offset)
+        return corruption("the file ends before the data it should hold");
+    if (length) std::memcpy(out, m_bytes.data() + offset, length);
+    return Status::ok();
+}
+
+Status MemoryPageFile::write(uint64_t offset, const uint8_t* data, size_t length)
+{
+    if (offset + length > m_bytes.size()) m_bytes.resize(offset + length);
+    if (length) std::memcpy(m_bytes.data() + offset, data, length);
+    return Status::ok();
+}
+
+Status MemoryPageFile::truncate(uint64_t size)
+{
+    m_bytes.resize(size);
+    return Status::ok();
+}
+
+}  // namespace varnika::jet

@@ -1,0 +1,386 @@
+#include "db/jet/file/pager.h"
+
+#include "db/jet/file/journal.h"
+#include "db/jet/file/safe_point_journal.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace varnika::jet {
+namespace {
+
+// Pages after a changed one that the safe-point journal takes along.
+constexpr uint32_t kSafePointPagesAhead = 8;
+
+// Access keeps "<name>.ldb" beside a database it has open and holds byte-range
+// locks on it while it does. A lock file nobody locks is left over from an
+// earlier session and does not stop us.
+Status checkAccessLockFile(const std::string& path)
+{
+    std::filesystem::path db(path);
+    std::filesystem::path dir = db.has_parent_path() ? db.parent_path() : std::filesystem::path(".");
+    std::string stem = db.stem().string();
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+        std::string name = entry.path().filename().string();
+        if (name.size() != stem.size() + 4) continue;
+        std::string lower;
+        for (char c : name) lower.push_back(char(c >= 'A' && c <= 'Z' ? c + 32 : c));
+        std::string want;
+        for (char c : stem + ".ldb") want.push_back(char(c >= 'A' && c <= 'Z' ? c + 32 : c));
+        if (lower != want) continue;
+        int fd = ::open(entry.path().c_str(), O_RDWR | O_CLOEXEC);
+        if (fd < 0) fd = ::open(entry.path().c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct flock probe {};
+        probe.l_type = F_WRLCK;
+        probe.l_whence = SEEK_SET;
+        probe.l_start = 0;
+        probe.l_len = 0;  // to the end of every possible offset: Jet locks beyond the file's end
+        bool live = ::fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
+        ::close(fd);
+        if (live)
+            return Status(ErrorCode::Locked, "the database " + path + " is open in Microsoft Access (its lock file " +
+                                                 entry.path().filename().string() + " is in use)");
+    }
+    return Status::ok();
+}
+
+// The system lets the superuser write any file; a file whose permission
+// bits allow nobody to write it is still meant to be read-only, and is
+// treated so whoever runs the program.
+bool hasWritePermission(const std::string& path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return true;
+    return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
+}
+
+}  // namespace
+
+Pager::Pager(std::unique_ptr<PageFile> file, size_t cachePages)
+    : m_file(std::move(file)), m_cacheLimit(cachePages ? cachePages : 1)
+{
+    m_pageCount = uint32_t(m_file->size() / kPageSize);
+    m_committedPageCount = m_pageCount;
+}
+
+Pager::~Pager()
+{
+    // A last safe point: the file is on the disk as it stands, and the
+    // safe-point journal describes nothing to undo, so it need not stay.
+    if (m_safePoints && m_dirty.empty()) {
+        bool safe = !m_safePoints->started() || takeSafePoint().isOk();
+        const std::string& path = m_safePoints->file().path();
+        if (safe && !path.empty()) ::unlink(path.c_str());
+    }
+    // A disarmed journal means no commit is in flight: it need not stay.
+    if (m_journal && !m_journal->file().path().empty()) {
+        Result<bool> armed = m_journal->isArmed();
+        if (armed.isOk() && !*armed) ::unlink(m_journal->file().path().c_str());
+    }
+}
+
+void Pager::setJournal(std::unique_ptr<Journal> journal) { m_journal = std::move(journal); }
+
+void Pager::setSafePointJournal(std::unique_ptr<SafePointJournal> journal) { m_safePoints = std::move(journal); }
+
+Status Pager::takeSafePoint()
+{
+    if (!m_safePoints) return Status::ok();
+    VK_RETURN_IF_ERROR(m_file->sync());
+    VK_RETURN_IF_ERROR(m_safePoints->start(m_committedPageCount));
+    m_lastSafePoint = std::chrono::steady_clock::now();
+    return Status::ok();
+}
+
+Status Pager::protectForSafePoint()
+{
+    if (!m_safePoints && !m_safePointPath.empty()) {
+        int fd = ::open(m_safePointPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd < 0) return ioError("cannot create " + m_safePointPath + ": " + std::strerror(errno));
+        ::close(fd);
+        VK_ASSIGN_OR_RETURN(std::unique_ptr<PageFile> f, openPosixFile(m_safePointPath, OpenMode::ReadWrite));
+        if (m_layer) f = m_layer(std::move(f));
+        m_safePoints = std::make_unique<SafePointJournal>(std::move(f), currentBootId());
+    }
+    if (!m_safePoints) return Status::ok();
+    if (!m_safePoints->started()) VK_RETURN_IF_ERROR(takeSafePoint());
+    bool added = false;
+    for (const auto& [page, ref] : m_originals) {
+        if (!m_safePoints->needs(page)) continue;
+        VK_RETURN_IF_ERROR(m_safePoints->add(page, *ref));
+        added = true;
+        // A run over a table changes the pages after this one next: they go
+        // along now, which spares a sync for each of them later.
+        for (uint32_t next = page + 1; next < page + kSafePointPagesAhead; ++next) {
+            if (!m_safePoints->needs(next) || m_originals.count(next)) continue;
+            VK_ASSIGN_OR_RETURN(PageRef committed, read(next));
+            VK_RETURN_IF_ERROR(m_safePoints->add(next, *committed));
+        }
+    }
+    return added ? m_safePoints->sync() : Status::ok();
+}
+
+Result<std::unique_ptr<Pager>> Pager::open(const std::string& path, OpenMode mode, size_t cachePages,
+                                           const PageFileLayer& layer)
+{
+    auto layered = [&](std::unique_ptr<PageFile> f) { return layer ? layer(std::move(f)) : std::move(f); };
+    std::string readOnlyReason;
+    std::unique_ptr<PageFile> file;
+    if (mode == OpenMode::ReadWrite) {
+        VK_RETURN_IF_ERROR(checkAccessLockFile(path));
+        auto rw = openPosixFile(path, OpenMode::ReadWrite);
+        if (rw.isOk() && !hasWritePermission(path)) {
+            readOnlyReason = "the file " + path + " is read-only";
+        } else if (rw.isOk()) {
+            file = std::move(rw).value();
+        } else if (rw.status().code() == ErrorCode::IOError && ::access(path.c_str(), W_OK) != 0) {
+            readOnlyReason = "the file " + path + " is read-only";
+        } else {
+            return rw.status();
+        }
+    }
+    if (!file) {
+        VK_ASSIGN_OR_RETURN(file, openPosixFile(path, OpenMode::ReadOnly));
+        if (mode == OpenMode::ReadWrite && readOnlyReason.empty()) readOnlyReason = "the file " + path + " is read-only";
+    }
+
+    file = layered(std::move(file));
+    const std::string jpath = journalPathFor(path);
+    const std::string spath = safePointPathFor(path);
+    std::unique_ptr<Journal> journal;
+    std::unique_ptr<SafePointJournal> safePoints;
+    bool createLater = false;
+    if (file->isWritable()) {
+        // After a power cut the file goes back to its last safe point, and
+        // the rollback journal (written after it) no longer applies.
+        bool powerLoss = false;
+        if (::access(spath.c_str(), F_OK) == 0) {
+            auto sf = openPosixFile(spath, OpenMode::ReadWrite);
+            if (!sf.isOk()) return sf.status();
+            std::unique_ptr<PageFile> spFile = layered(std::move(sf).value());
+            VK_ASSIGN_OR_RETURN(powerLoss, rollBackAfterPowerLoss(*file, *spFile, currentBootId()));
+            safePoints = std::make_unique<SafePointJournal>(std::move(spFile), currentBootId());
+        }
+        if (::access(jpath.c_str(), F_OK) == 0) {
+            auto jf = openPosixFile(jpath, OpenMode::ReadWrite);
+            if (!jf.isOk()) return jf.status();
+            journal = std::make_unique<Journal>(layered(std::move(jf).value()));
+            if (powerLoss) {
+                VK_RETURN_IF_ERROR(journal->finish(true));
+            } else {
+                VK_ASSIGN_OR_RETURN(bool rolledBack, rollBackPendingJournal(*file, *journal));
+                (void)rolledBack;
+            }
+        } else {
+            std::filesystem::path dir = std::filesystem::path(path).parent_path();
+            if (dir.empty()) dir = ".";
+            if (::access(dir.c_str(), W_OK) != 0)
+                readOnlyReason = "its folder cannot be written, so changes could not be made safely";
+            else
+                createLater = true;
+        }
+    }
+
+    auto pager = std::make_unique<Pager>(std::move(file), cachePages);
+    pager->m_readOnlyReason = readOnlyReason;
+    pager->m_layer = layer;
+    if (createLater) pager->m_journalPath = jpath;
+    if (safePoints) pager->setSafePointJournal(std::move(safePoints));
+    else if (pager->m_readOnlyReason.empty() && pager->m_file->isWritable()) pager->m_safePointPath = spath;
+    if (journal) {
+        pager->setJournal(std::move(journal));
+    } else if (::access(jpath.c_str(), R_OK) == 0) {
+        // Show the database as it was before an interrupted commit.
+        auto jf = openPosixFile(jpath, OpenMode::ReadOnly);
+        if (jf.isOk()) {
+            Journal reader(std::move(jf).value());
+            VK_ASSIGN_OR_RETURN(auto pending, reader.readPending());
+            if (pending) {
+                for (auto& e : pending->entries) pager->m_overlay[e.page] = std::make_shared<PageBuffer>(e.original);
+                if (pending->originalPageCount < pager->m_pageCount) {
+                    pager->m_pageCount = pending->originalPageCount;
+                    pager->m_committedPageCount = pending->originalPageCount;
+                }
+            }
+        }
+    }
+    return pager;
+}
+
+Result<PageRef> Pager::read(uint32_t page)
+{
+    if (auto it = m_dirty.find(page); it != m_dirty.end()) return it->second;
+    if (auto it = m_cache.find(page); it != m_cache.end()) {
+        m_lru.splice(m_lru.begin(), m_lru, it->second.second);
+        return it->second.first;
+    }
+    if (page >= m_pageCount)
+        return corruption("page " + std::to_string(page) + " is beyond the end of the file (" +
+                          std::to_string(m_pageCount) + " pages)");
+    if (auto it = m_overlay.find(page); it != m_overlay.end()) return it->second;
+    auto buf = std::make_shared<PageBuffer>();
+    VK_RETURN_IF_ERROR(m_file->read(uint64_t(page) * kPageSize, kPageSize, buf->data()));
+    ++m_fileReads;
+    PageRef ref = buf;
+    remember(page, ref);
+    return ref;
+}
+
+void Pager::remember(uint32_t page, PageRef ref)
+{
+    m_lru.push_front(page);
+    m_cache[page] = {std::move(ref), m_lru.begin()};
+    while (m_cache.size() > m_cacheLimit) {
+        uint32_t victim = m_lru.back();
+        m_lru.pop_back();
+        m_cache.erase(victim);
+    }
+}
+
+Status Pager::write(uint32_t page, const PageBuffer& bytes)
+{
+    if (!isWritable()) {
+        return Status(ErrorCode::ReadOnly, m_readOnlyReason.empty() ? "the database is open for reading only"
+                                                                    : "cannot change the database: " + m_readOnlyReason);
+    }
+    if (page > m_pageCount) return invalidArgument("page " + std::to_string(page) + " is past the end of the file");
+    if (page < m_committedPageCount && !m_originals.count(page)) {
+        // Keep the file's bytes for the journal and for restoring after a failure.
+        VK_ASSIGN_OR_RETURN(PageRef original, read(page));
+        if (auto d = m_dirty.find(page); d == m_dirty.end()) m_originals[page] = original;
+    }
+    if (page == m_pageCount) ++m_pageCount;
+    m_dirty[page] = std::make_shared<PageBuffer>(bytes);
+    if (auto it = m_cache.find(page); it != m_cache.end()) {
+        m_lru.erase(it->second.second);
+        m_cache.erase(it);
+    }
+    return Status::ok();
+}
+
+Result<uint32_t> Pager::append(const PageBuffer& bytes)
+{
+    uint32_t page = m_pageCount;
+    if (page >= m_maxPages)
+        return Status(ErrorCode::Full, page >= kMaxPages ? "the database file would grow past 2 GB, the largest size an Access database can have"
+                                                        : "the database file would grow past " + std::to_string(m_maxPages) + " pages");
+    VK_RETURN_IF_ERROR(write(page, bytes));
+    return page;
+}
+
+Status Pager::restoreOriginals()
+{
+    if (m_journal) {
+        auto r = rollBackPendingJournal(*m_file, *m_journal);
+        if (r.isOk() && *r) return Status::ok();
+    }
+    for (const auto& [page, ref] : m_originals)
+        VK_RETURN_IF_ERROR(m_file->write(uint64_t(page) * kPageSize, ref->data(), kPageSize));
+    if (m_file->size() > uint64_t(m_committedPageCount) * kPageSize)
+        VK_RETURN_IF_ERROR(m_file->truncate(uint64_t(m_committedPageCount) * kPageSize));
+    return Status::ok();
+}
+
+Status Pager::commit()
+{
+    if (m_dirty.empty()) return Status::ok();
+    auto fail = [this](Status s) {
+        Status restored = restoreOriginals();
+        rollback();
+        if (!restored.isOk())
+            return Status(s.code(), s.message() + "; putting the file back also failed: " + restored.message());
+        return s;
+    };
+    // A change of one page already in the file needs no rollback journal:
+    // the system copies a write of one aligned page into the file whole, so
+    // a killed process leaves the page entirely old or entirely new. (A
+    // power cut is the safe points' business, as for every commit.)
+    const bool onePage = !m_syncOnCommit && m_dirty.size() == 1 && m_pageCount == m_committedPageCount &&
+                         m_originals.count(m_dirty.begin()->first);
+    if (onePage) {
+        if (Status s = protectForSafePoint(); !s.isOk()) {
+            rollback();
+            return s;
+        }
+        const auto& [page, ref] = *m_dirty.begin();
+        Status s = m_file->write(uint64_t(page) * kPageSize, ref->data(), kPageSize);
+        if (!s.isOk()) return fail(s);
+        ++m_fileWrites;
+        return finishCommit();
+    }
+    if (!m_journal && !m_journalPath.empty()) {
+        int fd = ::open(m_journalPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            rollback();
+            return ioError("cannot create the journal " + m_journalPath + ": " + std::strerror(errno));
+        }
+        ::close(fd);
+        auto jf = openPosixFile(m_journalPath, OpenMode::ReadWrite);
+        if (!jf.isOk()) {
+            rollback();
+            return jf.status();
+        }
+        std::unique_ptr<PageFile> journalFile = std::move(jf).value();
+        if (m_layer) journalFile = m_layer(std::move(journalFile));
+        m_journal = std::make_unique<Journal>(std::move(journalFile));
+    }
+    if (Status s = protectForSafePoint(); !s.isOk()) {
+        rollback();
+        return s;
+    }
+    if (m_journal) {
+        std::vector<JournalEntry> originals;
+        originals.reserve(m_originals.size());
+        for (const auto& [page, ref] : m_originals) originals.push_back({page, *ref});
+        Status s = m_journal->begin(m_committedPageCount, originals, m_syncOnCommit);
+        if (!s.isOk()) {
+            rollback();
+            return s;
+        }
+    }
+    for (const auto& [page, ref] : m_dirty) {
+        Status s = m_file->write(uint64_t(page) * kPageSize, ref->data(), kPageSize);
+        if (!s.isOk()) return fail(s);
+        ++m_fileWrites;
+    }
+    if (m_syncOnCommit) {
+        Status s = m_file->sync();
+        if (!s.isOk()) return fail(s);
+    }
+    if (m_journal) {
+        Status s = m_journal->finish(m_syncOnCommit);
+        if (!s.isOk()) return fail(s);
+    }
+    return finishCommit();
+}
+
+Status Pager::finishCommit()
+{
+    for (const auto& [page, ref] : m_dirty) remember(page, ref);
+    m_dirty.clear();
+    m_originals.clear();
+    m_committedPageCount = m_pageCount;
+    // A safe point now and then; should one fail, the commit stands, and
+    // the next commit tries again.
+    if (m_safePoints && (m_safePoints->entries() >= m_safePointMaxPages ||
+                         std::chrono::steady_clock::now() - m_lastSafePoint >=
+                             std::chrono::duration<double>(m_safePointSeconds)))
+        (void)takeSafePoint();
+    return Status::ok();
+}
+
+void Pager::rollback()
+{
+    m_dirty.clear();
+    m_originals.clear();
+    m_pageCount = m_committedPageCount;
+}
+
+}  // namespace varnika::jet

@@ -1,0 +1,130 @@
+#pragma once
+// Page cache over a PageFile. Reads are served from a bounded cache; writes
+// are held as dirty pages (visible to later reads) until commit() puts them
+// into the file, or rollback() forgets them. One engine operation (an Update,
+// a Delete, an insert, an ALTER TABLE) is one commit, so a failure halfway
+// leaves the file as it was.
+
+#include "db/jet/file/page_buffer.h"
+#include "db/jet/file/page_file.h"
+#include "db/status.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <chrono>
+#include <list>
+#include <map>
+#include <memory>
+#include <unordered_map>
+
+namespace varnika::jet {
+
+class Journal;
+class SafePointJournal;
+// The most pages a Jet 4 file can have (2 GB).
+constexpr uint32_t kMaxPages = 524288;
+// Pages kept in memory by default (16 MB).
+constexpr size_t kDefaultCachePages = 4096;
+
+class Pager {
+public:
+    // `cachePages` bounds the memory of clean cached pages (dirty pages are
+    // held until commit regardless).
+    explicit Pager(std::unique_ptr<PageFile> file, size_t cachePages = kDefaultCachePages);
+    ~Pager();
+
+    // Opens a database file on disk with its rollback journal: a journal left
+    // by an interrupted commit is rolled back first (or, when the file can
+    // only be read, its original pages are shown in place of the changed
+    // ones). Opening for writing takes an exclusive lock on the file; when the
+    // file or its folder cannot be written, the database opens for reading
+    // and every write fails with ErrorCode::ReadOnly and the reason.
+    static Result<std::unique_ptr<Pager>> open(const std::string& path, OpenMode mode, size_t cachePages = kDefaultCachePages,
+                                               const PageFileLayer& layer = {});
+
+    // Commits go through the journal from now on.
+    void setJournal(std::unique_ptr<Journal> journal);
+    // Commits keep the safe-point journal from now on (see
+    // safe_point_journal.h): a safe point is taken when `seconds` have
+    // passed since the last one or `maxPages` pages are journaled, and when
+    // the pager closes.
+    void setSafePointJournal(std::unique_ptr<SafePointJournal> journal);
+    void setSafePointInterval(double seconds, size_t maxPages)
+    {
+        m_safePointSeconds = seconds;
+        m_safePointMaxPages = maxPages;
+    }
+    // Syncs the database and begins a new safe-point epoch now.
+    Status takeSafePoint();
+
+    PageFile& file() { return *m_file; }
+    bool isWritable() const { return m_file->isWritable() && m_readOnlyReason.empty(); }
+    // Why writes are refused, when they are.
+    const std::string& readOnlyReason() const { return m_readOnlyReason; }
+
+    // Pages in the file, counting pages appended but not yet committed.
+    uint32_t pageCount() const { return m_pageCount; }
+
+    // The page's bytes. A page beyond the end of the file is a Corruption.
+    Result<PageRef> read(uint32_t page);
+
+    // Replaces a page's bytes. `page` may equal pageCount() to append.
+    Status write(uint32_t page, const PageBuffer& bytes);
+    // Appends a page and returns its number. Past maxPages() the append is
+    // refused with ErrorCode::Full.
+    Result<uint32_t> append(const PageBuffer& bytes);
+
+    bool hasPendingWrites() const { return !m_dirty.empty(); }
+    // Journals the original pages, writes every dirty page to the file in
+    // page order, then disarms the journal (a change of one existing page is
+    // written without the journal: see commit()); syncs at each step when
+    // syncOnCommit is set. On failure the file is put back as it was before
+    // the commit (from the journal, or from memory without one), the dirty
+    // pages are forgotten and the error is returned.
+    Status commit();
+    // Forgets every dirty page and every page appended since the last commit.
+    void rollback();
+
+    void setSyncOnCommit(bool on) { m_syncOnCommit = on; }
+
+    // The most pages the file may grow to: kMaxPages, or less for tests
+    // that reach the limit without a 2 GB file.
+    uint32_t maxPages() const { return m_maxPages; }
+    void setMaxPages(uint32_t pages) { m_maxPages = std::min(pages, kMaxPages); }
+
+    // Counters for tests and benchmarks.
+    uint64_t fileReads() const { return m_fileReads; }
+    uint64_t fileWrites() const { return m_fileWrites; }
+
+private:
+    void remember(uint32_t page, PageRef ref);
+    Status restoreOriginals();
+    Status protectForSafePoint();
+    Status finishCommit();
+
+    std::unique_ptr<PageFile> m_file;
+    size_t m_cacheLimit;
+    uint32_t m_pageCount = 0;
+    uint32_t m_committedPageCount = 0;
+    uint32_t m_maxPages = kMaxPages;
+    bool m_syncOnCommit = false;
+    std::map<uint32_t, PageRef> m_dirty;
+    std::map<uint32_t, PageRef> m_originals;  // file bytes of dirty pages, before this batch
+    std::map<uint32_t, PageRef> m_overlay;    // read-only view of an interrupted commit's originals
+    std::unique_ptr<Journal> m_journal;
+    std::string m_journalPath;  // created at the first commit
+    std::unique_ptr<SafePointJournal> m_safePoints;
+    std::string m_safePointPath;  // created at the first commit
+    double m_safePointSeconds = 1.0;
+    size_t m_safePointMaxPages = 4096;
+    std::chrono::steady_clock::time_point m_lastSafePoint;
+    PageFileLayer m_layer;
+    std::string m_readOnlyReason;
+    std::list<uint32_t> m_lru;  // most recent first
+    std::unordered_map<uint32_t, std::pair<PageRef, std::list<uint32_t>::iterator>> m_cache;
+    uint64_t m_fileReads = 0;
+    uint64_t m_fileWrites = 0;
+};
+
+}  // namespace varnika::jet

@@ -1,0 +1,178 @@
+#include "db/jet/index/index_page.h"
+
+#include "db/jet/file/bytes.h"
+
+#include <algorithm>
+#include <string>
+
+namespace varnika::jet {
+
+using namespace indexlayout;
+
+RowId IndexEntry::rowId() const
+{
+    const size_t n = bytes.size();
+    if (n < kRowIdSize) return {};
+    return RowId{(uint32_t(bytes[n - 4]) << 16) | (uint32_t(bytes[n - 3]) << 8) | bytes[n - 2], bytes[n - 1]};
+}
+
+IndexEntry IndexEntry::make(std::span<const uint8_t> key, RowId row, uint32_t child)
+{
+    IndexEntry e;
+    e.bytes.reserve(key.size() + kRowIdSize);
+    e.bytes.assign(key.begin(), key.end());
+    e.bytes.push_back(uint8_t(row.page >> 16));
+    e.bytes.push_back(uint8_t(row.page >> 8));
+    e.bytes.push_back(uint8_t(row.page));
+    e.bytes.push_back(row.row);
+    e.child = child;
+    return e;
+}
+
+namespace {
+
+size_t commonPrefix(std::span<const uint8_t> a, std::span<const uint8_t> b)
+{
+    const size_t n = std::min(a.size(), b.size());
+    size_t i = 0;
+    while (i < n && a[i] == b[i]) ++i;
+    return i;
+}
+
+std::string pageText(size_t v) { return std::to_string(v); }
+
+}  // namespace
+
+Result<IndexPage> decodeIndexPage(std::span<const uint8_t> bytes)
+{
+    ByteReader r(bytes);
+    if (bytes.size() != kPageSize) return corruption("an index page is " + pageText(bytes.size()) + " bytes long");
+    IndexPage p;
+    p.type = r.u8(kType);
+    if (p.type != kTypeLeaf && p.type != kTypeNode)
+        return corruption("page type " + pageText(p.type) + " is not an index page");
+    p.freeSpace = r.u16(kFreeSpace);
+    p.tdefPage = r.u32(kTdefPage);
+    p.unknown08 = r.u32(kUnknown08);
+    p.prev = r.u32(kPrevPage);
+    p.next = r.u32(kNextPage);
+    p.tail = r.u32(kTailPage);
+    p.prefixLength = r.u16(kPrefixLength);
+    p.unknown1A = r.u8(kUnknown1A);
+    if (p.isLeaf() && p.tail != 0) return corruption("an index leaf page names a tail child");
+    const size_t pointerSize = kRowIdSize + (p.isNode() ? kChildSize : 0);
+
+    size_t start = 0;
+    std::span<const uint8_t> first;
+    p.entries.reserve(64);
+    for (size_t k = 1; k <= kMaxEntryData; ++k) {
+        const uint8_t bits = r.u8(kBitmap + k / 8);
+        if (bits == 0) {
+            k |= 7;  // the rest of this bitmap byte is empty too
+            continue;
+        }
+        if (!(bits & (1u << (k % 8)))) continue;
+        std::span<const uint8_t> stored = r.bytes(kEntryData + start, k - start);
+        if (!r.ok()) return corruption("an index entry lies outside its page");
+        const size_t prefix = p.entries.empty() ? 0 : p.prefixLength;
+        // The shared prefix lies within the key bytes, so every stored part
+        // holds its whole row pointer (and the first entry the prefix too).
+        if (stored.size() < pointerSize + (p.entries.empty() ? size_t(p.prefixLength) : 0) ||
+            prefix + stored.size() < pointerSize + 1)
+            return corruption("an index entry of " + pageText(stored.size()) +
+                              " bytes is shorter than its row pointer and shared prefix");
+        IndexEntry e;
+        e.bytes.reserve(prefix + stored.size());
+        e.bytes.assign(first.begin(), first.begin() + long(prefix));
+        e.bytes.insert(e.bytes.end(), stored.begin(), stored.end() - long(p.isNode() ? kChildSize : 0));
+        if (p.isNode()) {
+            ByteReader cr(stored);
+            e.child = cr.u32be(stored.size() - kChildSize);
+        }
+        if (p.entries.empty()) first = stored;
+        p.entries.push_back(std::move(e));
+        start = k;
+    }
+    if (!r.ok()) return corruption("an index page is truncated");
+    // Bits past the data area (the bitmap has 3624 bits for 3616 bytes).
+    for (size_t k = kMaxEntryData + 1; k < kBitmapSize * 8; ++k)
+        if (r.u8(kBitmap + k / 8) & (1u << (k % 8))) return corruption("an index page bitmap marks an entry past the page end");
+    return p;
+}
+
+size_t choosePrefixLength(std::span<const IndexEntry> entries)
+{
+    if (entries.size() < 2) return 0;
+    const auto& a = entries.front();
+    const auto& b = entries.back();
+    size_t p = commonPrefix(a.key(), b.key());
+    // Keep every stored entry its own byte at least, and hold for unsorted input.
+    for (size_t i = 1; i + 1 < entries.size() && p > 0; ++i) p = std::min(p, commonPrefix(a.key(), entries[i].key()));
+    return p;
+}
+
+namespace {
+
+size_t entrySizeWithPrefix(std::span<const IndexEntry> entries, bool node, size_t p)
+{
+    size_t total = 0;
+    for (size_t i = 0; i < entries.size(); ++i)
+        total += entries[i].bytes.size() + (node ? kChildSize : 0) - (i == 0 ? 0 : p);
+    return total;
+}
+
+}  // namespace
+
+size_t encodedEntrySize(std::span<const IndexEntry> entries, bool node)
+{
+    return entrySizeWithPrefix(entries, node, choosePrefixLength(entries));
+}
+
+Result<PageBuffer> encodeIndexPage(const IndexPage& page)
+{
+    return encodeIndexPageWithPrefix(page, choosePrefixLength(page.entries));
+}
+
+Result<PageBuffer> encodeIndexPageWithPrefix(const IndexPage& page, size_t prefix)
+{
+    if (page.type != kTypeLeaf && page.type != kTypeNode) return invalidArgument("not an index page type");
+    const bool node = page.isNode();
+    if (page.entries.size() >= 2) {
+        for (const auto& e : page.entries)
+            if (commonPrefix(page.entries.front().key(), e.key()) < prefix)
+                return invalidArgument("an index entry does not share the page's prefix");
+    } else {
+        prefix = std::min<size_t>(prefix, page.entries.empty() ? 0 : page.entries.front().key().size());
+    }
+    const size_t total = entrySizeWithPrefix(page.entries, node, prefix);
+    if (total > kMaxEntryData)
+        return invalidArgument("index entries of " + pageText(total) + " bytes do not fit on one page");
+    PageBuffer buf{};
+    uint8_t* p = buf.data();
+    putU8(p, kType, page.type);
+    putU8(p, kConstant, kConstantValue);
+    putU16(p, kFreeSpace, uint16_t(kMaxEntryData - total));
+    putU32(p, kTdefPage, page.tdefPage);
+    putU32(p, kUnknown08, page.unknown08);
+    putU32(p, kPrevPage, page.prev);
+    putU32(p, kNextPage, page.next);
+    putU32(p, kTailPage, node ? page.tail : 0);
+    putU16(p, kPrefixLength, uint16_t(prefix));
+    putU8(p, kUnknown1A, page.unknown1A);
+    size_t at = 0;
+    for (size_t i = 0; i < page.entries.size(); ++i) {
+        const auto& e = page.entries[i];
+        if (e.bytes.size() < kRowIdSize + 1) return invalidArgument("an index entry has no key bytes");
+        const size_t skip = i == 0 ? 0 : prefix;
+        std::copy(e.bytes.begin() + long(skip), e.bytes.end(), p + kEntryData + at);
+        at += e.bytes.size() - skip;
+        if (node) {
+            putU32be(p, kEntryData + at, e.child);
+            at += kChildSize;
+        }
+        p[kBitmap + at / 8] |= uint8_t(1u << (at % 8));
+    }
+    return buf;
+}
+
+}  // namespace varnika::jet

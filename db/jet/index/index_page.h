@@ -1,0 +1,94 @@
+#pragma once
+// Jet 4 index pages (type 0x03 node, 0x04 leaf): decoding into whole entries
+// and encoding entries back into a page.
+//
+// Entry bytes are "key ‖ data page (BE u24) ‖ data row (u8)" on leaves; node
+// entries add the child page (BE u32). Entries after the first share the
+// first P bytes of the first entry and are stored without them; a bitmap
+// marks where each entry ends.
+#include "db/jet/page/page_layout.h"
+#include "db/status.h"
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace varnika::jet {
+
+namespace indexlayout {
+constexpr size_t kType = 0x00;
+constexpr size_t kConstant = 0x01;       // always 0x01
+constexpr size_t kFreeSpace = 0x02;      // u16
+constexpr size_t kTdefPage = 0x04;       // u32
+constexpr size_t kUnknown08 = 0x08;      // u32, preserved
+constexpr size_t kPrevPage = 0x0C;       // u32
+constexpr size_t kNextPage = 0x10;       // u32
+constexpr size_t kTailPage = 0x14;       // u32, nodes only
+constexpr size_t kPrefixLength = 0x18;   // u16
+constexpr size_t kUnknown1A = 0x1A;      // u8, preserved
+constexpr size_t kBitmap = 0x1B;
+constexpr size_t kBitmapSize = 453;
+constexpr size_t kEntryData = 0x1E0;     // 480
+constexpr size_t kMaxEntryData = kPageSize - kEntryData;  // 3616
+
+constexpr uint8_t kTypeNode = 0x03;
+constexpr uint8_t kTypeLeaf = 0x04;
+constexpr uint8_t kConstantValue = 0x01;
+
+constexpr size_t kRowIdSize = 4;   // data page BE u24 + row u8
+constexpr size_t kChildSize = 4;   // BE u32
+}  // namespace indexlayout
+
+// The row an index entry points at.
+struct RowId {
+    uint32_t page = 0;  // data page, < 2^24
+    uint8_t row = 0;
+    friend auto operator<=>(const RowId&, const RowId&) = default;
+};
+
+struct IndexEntry {
+    std::vector<uint8_t> bytes;  // key bytes ‖ row id (4 bytes); compare these
+    uint32_t child = 0;          // node entries only
+
+    std::span<const uint8_t> key() const { return {bytes.data(), bytes.size() - indexlayout::kRowIdSize}; }
+    RowId rowId() const;
+    static IndexEntry make(std::span<const uint8_t> key, RowId row, uint32_t child = 0);
+    friend bool operator==(const IndexEntry&, const IndexEntry&) = default;
+};
+
+struct IndexPage {
+    uint8_t type = indexlayout::kTypeLeaf;
+    uint32_t tdefPage = 0;
+    uint32_t prev = 0;
+    uint32_t next = 0;
+    uint32_t tail = 0;            // nodes: the last child, which has no entry
+    uint32_t unknown08 = 0;
+    uint8_t unknown1A = 0;
+    uint16_t prefixLength = 0;    // as decoded; encodePage chooses its own
+    uint16_t freeSpace = 0;       // as decoded
+    std::vector<IndexEntry> entries;
+
+    bool isLeaf() const { return type == indexlayout::kTypeLeaf; }
+    bool isNode() const { return type == indexlayout::kTypeNode; }
+};
+
+// Decodes a 4096-byte index page. Anything a sound page never holds
+// (wrong type, bitmap past the data, an entry shorter than its row pointer,
+// a prefix longer than the first entry) → Corruption.
+Result<IndexPage> decodeIndexPage(std::span<const uint8_t> page);
+
+// The prefix length encodeIndexPage uses: common prefix of the key bytes of
+// the first and the last entry.
+size_t choosePrefixLength(std::span<const IndexEntry> entries);
+
+// Bytes of entry data the entries take on a page (with prefix compression).
+size_t encodedEntrySize(std::span<const IndexEntry> entries, bool node);
+
+// Encodes a page; more than 3616 bytes of entry data → InvalidArgument.
+Result<PageBuffer> encodeIndexPage(const IndexPage& page);
+
+// As encodeIndexPage with a given prefix length (to reproduce a page exactly
+// as another writer chose it). A prefix the entries do not share → InvalidArgument.
+Result<PageBuffer> encodeIndexPageWithPrefix(const IndexPage& page, size_t prefixLength);
+
+}  // namespace varnika::jet

@@ -1,0 +1,724 @@
+#include "db/jet/index/index_tree.h"
+
+#include "db/jet/file/bytes.h"
+
+
+#include <algorithm>
+#include <map>
+#include <set>
+#include <string>
+
+namespace varnika::jet {
+
+using namespace indexlayout;
+
+namespace {
+
+constexpr size_t kMaxDepth = 32;
+
+std::string pageName(uint32_t page) { return "index page " + std::to_string(page); }
+
+bool lessBytes(const IndexEntry& a, const std::vector<uint8_t>& b) { return a.bytes < b; }
+
+// Pages of one operation, decoded once and written back together at the end.
+class WorkSet {
+public:
+    WorkSet(Pager& pager, uint32_t tdefPage, IndexPageCache* cache = nullptr)
+        : m_pager(pager), m_tdefPage(tdefPage), m_cache(cache)
+    {
+    }
+
+    Result<IndexPage*> load(uint32_t page)
+    {
+        auto it = m_pages.find(page);
+        if (it != m_pages.end()) return &it->second;
+        if (page == 0 || page >= m_pager.pageCount())
+            return corruption("an index points at page " + std::to_string(page) + ", outside the file");
+        VK_ASSIGN_OR_RETURN(PageRef ref, m_pager.read(page));
+        if (m_cache) {
+            m_loadedBytes[page] = *ref;
+            if (std::optional<IndexPage> cached = m_cache->take(page, *ref))
+                return &m_pages.emplace(page, std::move(*cached)).first->second;
+        }
+        auto decoded = decodeIndexPage(*ref);
+        if (!decoded) return Status(decoded.status().code(), pageName(page) + ": " + decoded.status().message());
+        return &m_pages.emplace(page, std::move(decoded).value()).first->second;
+    }
+    IndexPage& create(uint32_t page, uint8_t type)
+    {
+        IndexPage p;
+        p.type = type;
+        p.tdefPage = m_tdefPage;
+        m_dirty.insert(page);
+        m_freed.erase(page);
+        return m_pages[page] = std::move(p);
+    }
+    void dirty(uint32_t page) { m_dirty.insert(page); }
+    const std::set<uint32_t>& dirtyPages() const { return m_dirty; }
+    void forget(uint32_t page)
+    {
+        m_dirty.erase(page);
+        m_pages.erase(page);
+        m_loadedBytes.erase(page);
+        m_freed.insert(page);
+    }
+    const std::set<uint32_t>& freed() const { return m_freed; }
+    Status flush()
+    {
+        // Encode everything first so that a failure writes nothing.
+        std::vector<std::pair<uint32_t, PageBuffer>> out;
+        for (uint32_t page : m_dirty) {
+            auto buf = encodeIndexPage(m_pages.at(page));
+            if (!buf) return Status(buf.status().code(), pageName(page) + ": " + buf.status().message());
+            out.emplace_back(page, *buf);
+        }
+        for (auto& [page, buf] : out) VK_RETURN_IF_ERROR(m_pager.write(page, buf));
+        m_dirty.clear();
+        if (m_cache) {
+            // Every page goes back with the bytes the Pager now holds for it.
+            for (auto& [page, buf] : out) {
+                IndexPage& p = m_pages.at(page);
+                ByteReader r(buf.data(), buf.size());
+                p.freeSpace = r.u16(indexlayout::kFreeSpace);
+                p.prefixLength = r.u16(indexlayout::kPrefixLength);
+                m_loadedBytes[page] = buf;
+            }
+            for (auto& [page, bytes] : m_loadedBytes) {
+                auto it = m_pages.find(page);
+                if (it != m_pages.end()) m_cache->put(page, bytes, std::move(it->second));
+            }
+            m_pages.clear();
+            m_loadedBytes.clear();
+        }
+        return Status::ok();
+    }
+
+private:
+    Pager& m_pager;
+    uint32_t m_tdefPage;
+    IndexPageCache* m_cache;
+    std::map<uint32_t, IndexPage> m_pages;
+    std::map<uint32_t, PageBuffer> m_loadedBytes;  // with a cache: the bytes each page came from
+    std::set<uint32_t> m_dirty;
+    std::set<uint32_t> m_freed;
+};
+
+struct Step {
+    uint32_t page;
+    size_t child;  // index into the node's children; entries.size() = the tail
+};
+
+size_t childCount(const IndexPage& n) { return n.entries.size() + (n.tail ? 1 : 0); }
+uint32_t childAt(const IndexPage& n, size_t i) { return i < n.entries.size() ? n.entries[i].child : n.tail; }
+bool isLastChild(const IndexPage& n, size_t i) { return i + 1 == childCount(n); }
+
+// Picks the child whose subtree holds `target`: the first entry not less than
+// it, else the tail, else the last entry.
+Result<size_t> chooseChild(const IndexPage& n, const std::vector<uint8_t>& target, uint32_t page)
+{
+    auto it = std::lower_bound(n.entries.begin(), n.entries.end(), target, lessBytes);
+    if (it != n.entries.end()) return size_t(it - n.entries.begin());
+    if (n.tail) return n.entries.size();
+    if (!n.entries.empty()) return n.entries.size() - 1;
+    return corruption(pageName(page) + " is a node without children");
+}
+
+class TreeOps {
+public:
+    TreeOps(Pager& pager, uint32_t tdef, uint32_t root, IndexPageAllocator* alloc, IndexPageCache* cache = nullptr)
+        : m_work(pager, tdef, cache), m_tdef(tdef), m_root(root), m_alloc(alloc)
+    {
+    }
+    WorkSet& work() { return m_work; }
+
+    // Descends to the leaf for `target`; `path` receives the nodes above it.
+    Result<uint32_t> descend(const std::vector<uint8_t>& target, std::vector<Step>& path)
+    {
+        uint32_t page = m_root;
+        for (size_t depth = 0; depth < kMaxDepth; ++depth) {
+            VK_ASSIGN_OR_RETURN(IndexPage * p, m_work.load(page));
+            if (p->isLeaf()) return page;
+            VK_ASSIGN_OR_RETURN(size_t i, chooseChild(*p, target, page));
+            path.push_back({page, i});
+            page = childAt(*p, i);
+        }
+        return corruption("index tree under page " + std::to_string(m_root) + " is deeper than any sound index");
+    }
+
+    // Pages that grew past a page's room without an insert (a node entry
+    // replaced by a longer copy, a tail turned into an entry) are split
+    // here, after the operation's other changes.
+    Status splitOverfull()
+    {
+        for (size_t round = 0; round < 4 * kMaxDepth; ++round) {
+            std::optional<uint32_t> over;
+            for (uint32_t page : m_work.dirtyPages()) {
+                const IndexPage& p = *m_work.load(page).value();
+                if (encodedEntrySize(p.entries, p.isNode()) > kMaxEntryData) {
+                    over = page;
+                    break;
+                }
+            }
+            if (!over) return Status::ok();
+            const IndexPage& p = *m_work.load(*over).value();
+            if (p.entries.empty()) return corruption(pageName(*over) + " overflows without entries");
+            std::vector<Step> path;
+            VK_RETURN_IF_ERROR(descendTo(p.entries.front().bytes, *over, path));
+            VK_RETURN_IF_ERROR(splitIfNeeded(path, *over));
+        }
+        return corruption("index pages keep overflowing after splits");
+    }
+
+    // The nodes above `stop`, found by searching for an entry inside it.
+    Status descendTo(const std::vector<uint8_t>& target, uint32_t stop, std::vector<Step>& path)
+    {
+        uint32_t page = m_root;
+        for (size_t depth = 0; depth < kMaxDepth; ++depth) {
+            if (page == stop) return Status::ok();
+            VK_ASSIGN_OR_RETURN(IndexPage * p, m_work.load(page));
+            if (p->isLeaf()) break;
+            VK_ASSIGN_OR_RETURN(size_t i, chooseChild(*p, target, page));
+            path.push_back({page, i});
+            page = childAt(*p, i);
+        }
+        return corruption(pageName(stop) + " cannot be reached from the index root");
+    }
+
+    Result<std::vector<uint8_t>> lastOfSubtree(uint32_t page)
+    {
+        for (size_t depth = 0; depth < kMaxDepth; ++depth) {
+            VK_ASSIGN_OR_RETURN(IndexPage * p, m_work.load(page));
+            if (p->isLeaf()) {
+                if (p->entries.empty()) return corruption(pageName(page) + " is an empty leaf below a node");
+                return p->entries.back().bytes;
+            }
+            if (childCount(*p) == 0) return corruption(pageName(page) + " is a node without children");
+            page = childAt(*p, childCount(*p) - 1);
+        }
+        return corruption("index tree is deeper than any sound index");
+    }
+
+    // The last entry below path[depth-1]'s chosen child changed to `last`:
+    // update the entries above while the change is in a last child.
+    void updateParents(const std::vector<Step>& path, size_t depth, const std::vector<uint8_t>& last)
+    {
+        for (size_t d = depth; d-- > 0;) {
+            IndexPage& n = *m_work.load(path[d].page).value();
+            const size_t i = path[d].child;
+            if (i < n.entries.size() && n.entries[i].bytes != last) {
+                n.entries[i].bytes = last;
+                m_work.dirty(path[d].page);
+            }
+            if (!isLastChild(n, i)) return;
+        }
+    }
+
+    // Two or more children: the last one is the tail. One child: an entry.
+    Status normalize(uint32_t page)
+    {
+        IndexPage& n = *m_work.load(page).value();
+        const size_t count = childCount(n);
+        if (count >= 2 && n.tail == 0) {
+            n.tail = n.entries.back().child;
+            n.entries.pop_back();
+            m_work.dirty(page);
+        } else if (count == 1 && n.tail != 0) {
+            const uint32_t child = n.tail;
+            VK_ASSIGN_OR_RETURN(std::vector<uint8_t> last, lastOfSubtree(child));
+            IndexPage& again = *m_work.load(page).value();
+            IndexEntry e;
+            e.bytes = std::move(last);
+            e.child = child;
+            again.entries = {std::move(e)};
+            again.tail = 0;
+            m_work.dirty(page);
+        }
+        return Status::ok();
+    }
+
+    Status splitIfNeeded(std::vector<Step> path, uint32_t page)
+    {
+        while (true) {
+            IndexPage* p = m_work.load(page).value();
+            if (encodedEntrySize(p->entries, p->isNode()) <= kMaxEntryData) return Status::ok();
+            if (path.empty()) {
+                // The root keeps its page number: move its contents down one level.
+                VK_ASSIGN_OR_RETURN(uint32_t c, m_alloc->allocatePage());
+                IndexPage moved = std::move(*m_work.load(page).value());
+                moved.prev = moved.next = 0;
+                IndexPage& cp = m_work.create(c, moved.type);
+                cp = std::move(moved);
+                VK_ASSIGN_OR_RETURN(std::vector<uint8_t> last, lastOfSubtree(c));
+                IndexPage& root = *m_work.load(page).value();
+                root = IndexPage{};
+                root.type = kTypeNode;
+                root.tdefPage = m_tdef;
+                IndexEntry e;
+                e.bytes = std::move(last);
+                e.child = c;
+                root.entries.push_back(std::move(e));
+                m_work.dirty(page);
+                path.push_back({page, 0});
+                page = c;
+                p = m_work.load(page).value();
+            }
+            VK_RETURN_IF_ERROR(splitOnce(path, page));
+            page = path.back().page;
+            path.pop_back();
+        }
+    }
+
+    // Moves the first part of `page` to a new page linked before it and
+    // adds its entry to the parent (path.back()).
+    Status splitOnce(const std::vector<Step>& path, uint32_t page)
+    {
+        IndexPage* p = m_work.load(page).value();
+        const bool node = p->isNode();
+        const size_t n = p->entries.size();
+        if (n < 2) return corruption(pageName(page) + " cannot be split");
+        // Balance by bytes: the smallest first part holding half the data,
+        // moved until both parts fit.
+        size_t total = 0;
+        for (const auto& e : p->entries) total += e.bytes.size();
+        size_t k = 0, acc = 0;
+        while (k < n - 1 && acc * 2 < total) acc += p->entries[k++].bytes.size();
+        auto fits = [&](size_t from, size_t to) {
+            return encodedEntrySize(std::span(p->entries).subspan(from, to - from), node) <= kMaxEntryData;
+        };
+        k = std::max<size_t>(k, 1);
+        while (k > 1 && !fits(0, k)) --k;
+        while (k < n - 1 && !fits(k, n)) ++k;
+        if (!fits(0, k) || !fits(k, n)) return corruption(pageName(page) + " holds entries too large to split");
+
+        VK_ASSIGN_OR_RETURN(uint32_t np, m_alloc->allocatePage());
+        p = m_work.load(page).value();
+        IndexPage& fresh = m_work.create(np, p->type);
+        p = m_work.load(page).value();
+        fresh.entries.assign(std::make_move_iterator(p->entries.begin()),
+                             std::make_move_iterator(p->entries.begin() + long(k)));
+        p->entries.erase(p->entries.begin(), p->entries.begin() + long(k));
+        std::vector<uint8_t> freshLast = fresh.entries.back().bytes;
+        if (node && fresh.entries.size() >= 2) {
+            fresh.tail = fresh.entries.back().child;
+            fresh.entries.pop_back();
+        }
+        fresh.prev = p->prev;
+        fresh.next = page;
+        const uint32_t oldPrev = p->prev;
+        p->prev = np;
+        m_work.dirty(page);
+        if (oldPrev) {
+            VK_ASSIGN_OR_RETURN(IndexPage * before, m_work.load(oldPrev));
+            before->next = np;
+            m_work.dirty(oldPrev);
+        }
+        if (node) VK_RETURN_IF_ERROR(normalize(page));
+
+        const Step& up = path.back();
+        IndexPage& parent = *m_work.load(up.page).value();
+        IndexEntry e;
+        e.bytes = std::move(freshLast);
+        e.child = np;
+        parent.entries.insert(parent.entries.begin() + long(up.child), std::move(e));
+        m_work.dirty(up.page);
+        return normalize(up.page);
+    }
+
+    // Unlinks and frees an emptied page, then fixes its parent.
+    Status removePage(std::vector<Step> path, uint32_t page)
+    {
+        while (true) {
+            IndexPage* p = m_work.load(page).value();
+            const uint32_t prev = p->prev, next = p->next;
+            if (prev) {
+                VK_ASSIGN_OR_RETURN(IndexPage * b, m_work.load(prev));
+                b->next = next;
+                m_work.dirty(prev);
+            }
+            if (next) {
+                VK_ASSIGN_OR_RETURN(IndexPage * a, m_work.load(next));
+                a->prev = prev;
+                m_work.dirty(next);
+            }
+            m_work.forget(page);
+            VK_RETURN_IF_ERROR(m_alloc->freePage(page));
+
+            const Step up = path.back();
+            path.pop_back();
+            IndexPage& parent = *m_work.load(up.page).value();
+            const bool wasLast = isLastChild(parent, up.child);
+            if (up.child < parent.entries.size())
+                parent.entries.erase(parent.entries.begin() + long(up.child));
+            else
+                parent.tail = 0;
+            m_work.dirty(up.page);
+            if (childCount(parent) == 0) {
+                if (path.empty()) {
+                    // An empty root stays, as an empty leaf.
+                    parent = IndexPage{};
+                    parent.type = kTypeLeaf;
+                    parent.tdefPage = m_tdef;
+                    return Status::ok();
+                }
+                page = up.page;
+                continue;
+            }
+            VK_RETURN_IF_ERROR(normalize(up.page));
+            if (wasLast) {
+                VK_ASSIGN_OR_RETURN(std::vector<uint8_t> last, lastOfSubtree(up.page));
+                updateParents(path, path.size(), last);
+            }
+            return Status::ok();
+        }
+    }
+
+private:
+    WorkSet m_work;
+    uint32_t m_tdef;
+    uint32_t m_root;
+    IndexPageAllocator* m_alloc;
+};
+
+Result<uint32_t> leftmostLeaf(WorkSet& work, uint32_t root)
+{
+    uint32_t page = root;
+    for (size_t depth = 0; depth < kMaxDepth; ++depth) {
+        VK_ASSIGN_OR_RETURN(IndexPage * p, work.load(page));
+        if (p->isLeaf()) return page;
+        if (childCount(*p) == 0) return corruption(pageName(page) + " is a node without children");
+        page = childAt(*p, 0);
+    }
+    return corruption("index tree is deeper than any sound index");
+}
+
+}  // namespace
+
+Result<uint32_t> AppendingPageAllocator::allocatePage()
+{
+    if (!m_free.empty()) {
+        const uint32_t page = m_free.back();
+        m_free.pop_back();
+        return page;
+    }
+    return m_pager.append(PageBuffer{});
+}
+
+Status AppendingPageAllocator::freePage(uint32_t page)
+{
+    m_free.push_back(page);
+    return Status::ok();
+}
+
+Status IndexTree::walkLeaves(uint32_t page, const std::function<Result<bool>(const IndexPage&)>& visitLeaf)
+{
+    size_t pages = 0;
+    while (page != 0) {
+        if (++pages > m_pager.pageCount()) return corruption("the leaf chain of index " + std::to_string(m_rootPage) + " loops");
+        // Decode leaf by leaf without keeping them all.
+        VK_ASSIGN_OR_RETURN(PageRef ref, m_pager.read(page));
+        auto leaf = decodeIndexPage(*ref);
+        if (!leaf) return Status(leaf.status().code(), pageName(page) + ": " + leaf.status().message());
+        if (!leaf->isLeaf()) return corruption("the leaf chain reaches " + pageName(page) + ", which is a node");
+        VK_ASSIGN_OR_RETURN(bool goOn, visitLeaf(*leaf));
+        if (!goOn) return Status::ok();
+        page = leaf->next;
+        if (page >= m_pager.pageCount()) return corruption(pageName(page) + " lies outside the file");
+    }
+    return Status::ok();
+}
+
+Status IndexTree::forEachEntry(const std::function<Status(const IndexEntry&)>& visit)
+{
+    WorkSet work(m_pager, m_tdefPage);
+    VK_ASSIGN_OR_RETURN(uint32_t page, leftmostLeaf(work, m_rootPage));
+    return walkLeaves(page, [&](const IndexPage& leaf) -> Result<bool> {
+        for (const auto& e : leaf.entries) VK_RETURN_IF_ERROR(visit(e));
+        return true;
+    });
+}
+
+Result<std::vector<IndexEntry>> IndexTree::entries()
+{
+    std::vector<IndexEntry> out;
+    VK_RETURN_IF_ERROR(forEachEntry([&](const IndexEntry& e) {
+        out.push_back(e);
+        return Status::ok();
+    }));
+    return out;
+}
+
+Status IndexTree::forEachWithKeyPrefix(std::span<const uint8_t> prefix,
+                                       const std::function<Status(const IndexEntry&)>& visit)
+{
+    const std::vector<uint8_t> target(prefix.begin(), prefix.end());
+    TreeOps ops(m_pager, m_tdefPage, m_rootPage, nullptr);
+    std::vector<Step> path;
+    VK_ASSIGN_OR_RETURN(uint32_t page, ops.descend(target, path));
+    bool first = true;
+    return walkLeaves(page, [&](const IndexPage& leaf) -> Result<bool> {
+        auto it = first ? std::lower_bound(leaf.entries.begin(), leaf.entries.end(), target, lessBytes)
+                        : leaf.entries.begin();
+        first = false;
+        for (; it != leaf.entries.end(); ++it) {
+            const auto key = it->key();
+            if (key.size() < prefix.size() || !std::equal(prefix.begin(), prefix.end(), key.begin())) return false;
+            VK_RETURN_IF_ERROR(visit(*it));
+        }
+        return true;
+    });
+}
+
+Result<std::optional<IndexEntry>> IndexTree::find(std::span<const uint8_t> key, RowId row)
+{
+    const IndexEntry target = IndexEntry::make(key, row);
+    TreeOps ops(m_pager, m_tdefPage, m_rootPage, nullptr);
+    std::vector<Step> path;
+    VK_ASSIGN_OR_RETURN(uint32_t leafPage, ops.descend(target.bytes, path));
+    const IndexPage& leaf = *ops.work().load(leafPage).value();
+    auto it = std::lower_bound(leaf.entries.begin(), leaf.entries.end(), target.bytes, lessBytes);
+    if (it != leaf.entries.end() && it->bytes == target.bytes) return std::optional<IndexEntry>(*it);
+    return std::optional<IndexEntry>();
+}
+
+Result<std::optional<IndexEntry>> IndexTree::findByRowId(RowId row)
+{
+    std::optional<IndexEntry> found;
+    const Status s = forEachEntry([&](const IndexEntry& e) {
+        if (e.rowId() == row) {
+            found = e;
+            return Status(ErrorCode::NotFound, "stop");
+        }
+        return Status::ok();
+    });
+    if (found) return found;
+    if (!s.isOk()) return s;
+    return found;
+}
+
+Status IndexTree::insert(std::span<const uint8_t> key, RowId row, bool unique, IndexPageAllocator& allocator,
+                         bool* keyWasNew)
+{
+    if (key.empty()) return invalidArgument("an index key has at least one flag byte");
+    if (key.size() > kMaxIndexKeySize)
+        return notSupported("an index key of " + std::to_string(key.size()) + " bytes is longer than the " +
+                            std::to_string(kMaxIndexKeySize) + " bytes this engine stores");
+    if (row.page >= (1u << 24)) return invalidArgument("a row id page does not fit in 3 bytes");
+    IndexEntry entry = IndexEntry::make(key, row);
+    TreeOps ops(m_pager, m_tdefPage, m_rootPage, &allocator, m_cache);
+    std::vector<Step> path;
+    VK_ASSIGN_OR_RETURN(uint32_t leafPage, ops.descend(entry.bytes, path));
+    IndexPage* leaf = ops.work().load(leafPage).value();
+    auto it = std::lower_bound(leaf->entries.begin(), leaf->entries.end(), entry.bytes, lessBytes);
+    const size_t pos = size_t(it - leaf->entries.begin());
+    if (it != leaf->entries.end() && it->bytes == entry.bytes)
+        return invalidArgument("the index already has this entry for row " + std::to_string(row.page) + ":" +
+                               std::to_string(row.row));
+    if ((unique && !isAllNullIndexKey(key)) || keyWasNew) {
+        auto sameKey = [&](const IndexEntry& e) { return std::ranges::equal(e.key(), key); };
+        bool clash = (pos > 0 && sameKey(leaf->entries[pos - 1])) ||
+                     (pos < leaf->entries.size() && sameKey(leaf->entries[pos]));
+        const uint32_t prev = leaf->prev, next = leaf->next;
+        if (!clash && pos == 0 && prev) {
+            VK_ASSIGN_OR_RETURN(IndexPage * b, ops.work().load(prev));
+            clash = !b->entries.empty() && sameKey(b->entries.back());
+        }
+        if (!clash && pos == ops.work().load(leafPage).value()->entries.size() && next) {
+            VK_ASSIGN_OR_RETURN(IndexPage * a, ops.work().load(next));
+            clash = !a->entries.empty() && sameKey(a->entries.front());
+        }
+        if (clash && unique && !isAllNullIndexKey(key)) return Status(ErrorCode::Constraint, "the value is already in a unique index");
+        if (keyWasNew) *keyWasNew = !clash;
+        leaf = ops.work().load(leafPage).value();
+    }
+    leaf->entries.insert(leaf->entries.begin() + long(pos), entry);
+    ops.work().dirty(leafPage);
+    if (pos + 1 == leaf->entries.size()) ops.updateParents(path, path.size(), entry.bytes);
+    VK_RETURN_IF_ERROR(ops.splitIfNeeded(path, leafPage));
+    VK_RETURN_IF_ERROR(ops.splitOverfull());
+    return ops.work().flush();
+}
+
+Status IndexTree::remove(std::span<const uint8_t> key, RowId row, IndexPageAllocator& allocator)
+{
+    const IndexEntry entry = IndexEntry::make(key, row);
+    TreeOps ops(m_pager, m_tdefPage, m_rootPage, &allocator, m_cache);
+    std::vector<Step> path;
+    VK_ASSIGN_OR_RETURN(uint32_t leafPage, ops.descend(entry.bytes, path));
+    IndexPage* leaf = ops.work().load(leafPage).value();
+    auto it = std::lower_bound(leaf->entries.begin(), leaf->entries.end(), entry.bytes, lessBytes);
+    if (it == leaf->entries.end() || it->bytes != entry.bytes)
+        return notFound("the index has no entry for row " + std::to_string(row.page) + ":" + std::to_string(row.row));
+    const bool wasLast = it + 1 == leaf->entries.end();
+    leaf->entries.erase(it);
+    ops.work().dirty(leafPage);
+    if (!leaf->entries.empty()) {
+        if (wasLast) ops.updateParents(path, path.size(), leaf->entries.back().bytes);
+    } else if (!path.empty()) {
+        VK_RETURN_IF_ERROR(ops.removePage(path, leafPage));
+    }
+    VK_RETURN_IF_ERROR(ops.splitOverfull());
+    return ops.work().flush();
+}
+
+namespace {
+
+// Groups consecutive items into pages, each as full as it may be.
+// `sizeOf(first, last, count, sumBytes)` gives the encoded size of a group.
+template <typename Item>
+std::vector<std::pair<size_t, size_t>> packGroups(std::span<const Item> items, bool node,
+                                                  std::span<const uint8_t> (*keyOf)(const Item&),
+                                                  size_t (*bytesOf)(const Item&))
+{
+    std::vector<std::pair<size_t, size_t>> groups;
+    size_t i = 0;
+    const size_t pointer = node ? kChildSize : 0;
+    while (i < items.size()) {
+        size_t j = i + 1;
+        size_t sum = bytesOf(items[i]) + pointer;
+        const auto firstKey = keyOf(items[i]);
+        while (j < items.size()) {
+            const auto k = keyOf(items[j]);
+            size_t p = 0;
+            while (p < firstKey.size() && p < k.size() && firstKey[p] == k[p]) ++p;
+            const size_t count = j - i + 1;
+            const size_t next = sum + bytesOf(items[j]) + pointer;
+            if (next - (count - 1) * p > kMaxEntryData) break;
+            sum = next;
+            ++j;
+        }
+        groups.emplace_back(i, j);
+        i = j;
+    }
+    return groups;
+}
+
+struct Planned {
+    uint8_t type = kTypeLeaf;
+    std::vector<IndexEntry> entries;  // for nodes, child = index into the plan
+    size_t tail = SIZE_MAX;           // index into the plan
+    std::vector<uint8_t> last;
+};
+
+std::span<const uint8_t> entryKey(const IndexEntry& e) { return e.key(); }
+size_t entryBytes(const IndexEntry& e) { return e.bytes.size(); }
+
+}  // namespace
+
+Status IndexTree::rebuild(std::span<const IndexEntry> sorted, IndexPageAllocator& allocator)
+{
+    for (size_t i = 0; i < sorted.size(); ++i) {
+        if (sorted[i].bytes.size() < kRowIdSize + 1) return invalidArgument("an index entry has no key bytes");
+        if (sorted[i].key().size() > kMaxIndexKeySize)
+            return notSupported("an index key of " + std::to_string(sorted[i].key().size()) + " bytes is too long");
+        if (i > 0 && !(sorted[i - 1].bytes < sorted[i].bytes))
+            return invalidArgument("index entries to rebuild from are not strictly increasing");
+    }
+    // The pages the tree has now, to reuse.
+    std::vector<uint32_t> reuse;
+    {
+        WorkSet work(m_pager, m_tdefPage);
+        std::vector<uint32_t> todo{m_rootPage};
+        std::set<uint32_t> seen{m_rootPage};
+        while (!todo.empty()) {
+            const uint32_t page = todo.back();
+            todo.pop_back();
+            VK_ASSIGN_OR_RETURN(IndexPage * p, work.load(page));
+            if (page != m_rootPage) reuse.push_back(page);
+            if (!p->isNode()) continue;
+            for (size_t i = 0; i < childCount(*p); ++i) {
+                const uint32_t c = childAt(*p, i);
+                if (!seen.insert(c).second) return corruption(pageName(page) + " names a child twice in the tree");
+                todo.push_back(c);
+            }
+        }
+        std::sort(reuse.begin(), reuse.end());
+    }
+
+    // Plan all levels first; page numbers are known only when the top is.
+    std::vector<Planned> plan;
+    std::vector<std::vector<size_t>> levels(1);
+    for (auto [from, to] : packGroups<IndexEntry>(sorted, false, entryKey, entryBytes)) {
+        Planned leaf;
+        leaf.entries.assign(sorted.begin() + long(from), sorted.begin() + long(to));
+        leaf.last = leaf.entries.back().bytes;
+        levels[0].push_back(plan.size());
+        plan.push_back(std::move(leaf));
+    }
+    if (plan.empty()) {
+        plan.push_back(Planned{});
+        levels[0].push_back(0);
+    }
+    while (levels.back().size() > 1) {
+        std::vector<IndexEntry> items;
+        for (size_t id : levels.back()) {
+            IndexEntry e;
+            e.bytes = plan[id].last;
+            e.child = uint32_t(id);
+            items.push_back(std::move(e));
+        }
+        std::vector<size_t> level;
+        for (auto [from, to] : packGroups<IndexEntry>(items, true, entryKey, entryBytes)) {
+            Planned n;
+            n.type = kTypeNode;
+            n.entries.assign(items.begin() + long(from), items.begin() + long(to));
+            n.last = n.entries.back().bytes;
+            if (n.entries.size() >= 2) {
+                n.tail = n.entries.back().child;
+                n.entries.pop_back();
+            }
+            level.push_back(plan.size());
+            plan.push_back(std::move(n));
+        }
+        levels.push_back(std::move(level));
+    }
+
+    std::vector<uint32_t> number(plan.size(), 0);
+    number[levels.back().front()] = m_rootPage;
+    size_t reused = 0;
+    for (size_t id = 0; id < plan.size(); ++id) {
+        if (id == levels.back().front()) continue;
+        if (reused < reuse.size()) {
+            number[id] = reuse[reused++];
+        } else {
+            VK_ASSIGN_OR_RETURN(number[id], allocator.allocatePage());
+        }
+    }
+    std::vector<std::pair<uint32_t, PageBuffer>> out;
+    for (const auto& level : levels) {
+        for (size_t k = 0; k < level.size(); ++k) {
+            Planned& pl = plan[level[k]];
+            IndexPage page;
+            page.type = pl.type;
+            page.tdefPage = m_tdefPage;
+            page.prev = k > 0 ? number[level[k - 1]] : 0;
+            page.next = k + 1 < level.size() ? number[level[k + 1]] : 0;
+            page.entries = std::move(pl.entries);
+            for (auto& e : page.entries)
+                if (pl.type == kTypeNode) e.child = number[e.child];
+            if (pl.tail != SIZE_MAX) page.tail = number[pl.tail];
+            VK_ASSIGN_OR_RETURN(PageBuffer buf, encodeIndexPage(page));
+            out.emplace_back(number[level[k]], buf);
+        }
+    }
+    for (auto& [page, buf] : out) VK_RETURN_IF_ERROR(m_pager.write(page, buf));
+    for (size_t i = reused; i < reuse.size(); ++i) VK_RETURN_IF_ERROR(allocator.freePage(reuse[i]));
+    return Status::ok();
+}
+
+std::optional<IndexPage> IndexPageCache::take(uint32_t page, const PageBuffer& current)
+{
+    auto it = m_pages.find(page);
+    if (it == m_pages.end()) return std::nullopt;
+    std::optional<IndexPage> out;
+    if (it->second.bytes == current) out = std::move(it->second.page);
+    m_pages.erase(it);
+    return out;
+}
+
+void IndexPageCache::put(uint32_t page, const PageBuffer& bytes, IndexPage decoded)
+{
+    if (m_pages.size() >= m_limit && !m_pages.count(page)) m_pages.clear();
+    m_pages[page] = Cached{bytes, std::move(decoded)};
+}
+
+}  // namespace varnika::jet

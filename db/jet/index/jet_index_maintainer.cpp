@@ -1,0 +1,223 @@
+#include "db/jet/index/jet_index_maintainer.h"
+
+#include "db/jet/index/entry_digest.h"
+#include "db/jet/index/index_tree.h"
+#include "db/jet/table/row_store.h"
+#include "db/text.h"
+
+#include <algorithm>
+
+namespace varnika::jet {
+
+Result<TextCollation> columnCollation(const ColumnDef& column, uint16_t databaseLcid, uint8_t databaseVersion)
+{
+    uint16_t lcid = column.sortLcid();
+    uint8_t version = column.sortVersion();
+    if (lcid == 0) {
+        lcid = databaseLcid;
+        version = databaseVersion;
+    }
+    auto c = collationFor(lcid, version);
+    if (!c.isOk())
+        return Status(c.status().code(), "the index on column \"" + toUtf8(column.name) + "\" cannot be kept: " +
+                                             c.status().message());
+    return c;
+}
+
+Result<std::optional<IndexKeyEntry>> indexEntryFor(const TableDef& def, const RealIndexDef& index,
+                                                const std::vector<Variant>& values, uint16_t lcid, uint8_t version)
+{
+    IndexKeyEntry e;
+    e.allNull = true;
+    for (const RealIndexColumn& kc : index.columns) {
+        int col = def.findColumnByNumber(kc.columnNumber);
+        if (col < 0 || size_t(col) >= values.size())
+            return corruption("an index names column number " + std::to_string(kc.columnNumber) + ", which the table lacks");
+        const ColumnDef& c = def.columns()[size_t(col)];
+        const Variant& v = values[size_t(col)];
+        if (!v.isNull() || c.isBoolean()) e.allNull = false;
+        TextCollation collation = TextCollation::GeneralLegacy;
+        if (isTextType(c.type())) {
+            VK_ASSIGN_OR_RETURN(collation, columnCollation(c, lcid, version));
+        }
+        VK_RETURN_IF_ERROR(appendColumnKey(e.key, v, c.type(), kc.ascending, collation));
+    }
+    if (e.allNull && index.ignoresNulls()) return std::optional<IndexKeyEntry>();
+    return std::optional<IndexKeyEntry>(std::move(e));
+}
+
+Result<std::vector<std::vector<uint8_t>>> expectedIndexEntries(Table& table, const RealIndexDef& index, uint16_t lcid,
+                                                               uint8_t version, std::optional<RowOverride> replaced)
+{
+    const TableDef& def = table.def();
+    std::vector<std::vector<uint8_t>> expected;
+    VK_ASSIGN_OR_RETURN(Table::Scanner scanner, table.scan());
+    for (;;) {
+        VK_ASSIGN_OR_RETURN(bool more, scanner.next());
+        if (!more) break;
+        std::vector<Variant> values;
+        if (replaced && scanner.pointer() == replaced->row) {
+            if (!replaced->values) continue;
+            values = *replaced->values;
+        } else {
+            VK_ASSIGN_OR_RETURN(values, scanner.values());
+        }
+        VK_ASSIGN_OR_RETURN(std::optional<IndexKeyEntry> e, indexEntryFor(def, index, values, lcid, version));
+        if (!e) continue;
+        e->row = scanner.pointer();
+        expected.push_back(leafEntryBytes(*e));
+    }
+    std::sort(expected.begin(), expected.end());
+    return expected;
+}
+
+
+namespace {
+
+std::string compactAndRepair(const std::string& table)
+{
+    return "table \"" + table + "\" is damaged and is not changed; Access's \"Compact and Repair\" mends it";
+}
+
+Status differentKeys(const std::string& table)
+{
+    return notSupported("an index of table \"" + table +
+                        "\" holds keys that this engine does not make the same way; to keep the index right "
+                        "for Access, the table is not changed");
+}
+
+}  // namespace
+
+Status verifyIndexes(Table& table, const std::vector<size_t>& indexes, uint16_t lcid, uint8_t version,
+                     std::set<uint32_t>& verified)
+{
+    const TableDef& def = table.def();
+    const std::string name = toUtf8(table.name());
+    std::vector<int> readable;  // every column but the long values, which stay unread
+    for (size_t c = 0; c < def.columns().size(); ++c)
+        if (!isLongValueType(def.columns()[c].type())) readable.push_back(int(c));
+    std::vector<EntryDigest> expected(indexes.size());
+    VK_ASSIGN_OR_RETURN(Table::Scanner scanner, table.scan());
+    for (;;) {
+        auto more = scanner.next();
+        if (!more.isOk()) return corruption(compactAndRepair(name) + " (" + more.status().message() + ")");
+        if (!*more) break;
+        auto values = scanner.values(readable);
+        if (!values.isOk()) {
+            return corruption(compactAndRepair(name) + " (the record at page " + std::to_string(scanner.pointer().page) +
+                              " row " + std::to_string(scanner.pointer().row) + " cannot be read: " +
+                              values.status().message() + ")");
+        }
+        for (size_t i = 0; i < indexes.size(); ++i) {
+            VK_ASSIGN_OR_RETURN(std::optional<IndexKeyEntry> e,
+                                indexEntryFor(def, def.realIndexes()[indexes[i]], *values, lcid, version));
+            if (!e) continue;
+            e->row = scanner.pointer();
+            expected[i].add(leafEntryBytes(*e));
+        }
+    }
+    for (size_t i = 0; i < indexes.size(); ++i) {
+        const RealIndexDef& index = def.realIndexes()[indexes[i]];
+        EntryDigest stored;
+        Status walked = forEachIndexEntry(table.pager(), index.rootPage, [&](std::span<const uint8_t> entry) {
+            stored.add(entry);
+            return Status::ok();
+        });
+        if (!walked.isOk()) return corruption(compactAndRepair(name) + " (an index: " + walked.message() + ")");
+        if (stored.count != expected[i].count)
+            return corruption(compactAndRepair(name) + " (an index holds " + std::to_string(stored.count) +
+                              " entries where its records make " + std::to_string(expected[i].count) + ")");
+        if (!(stored == expected[i])) return differentKeys(name);
+        verified.insert(index.rootPage);
+    }
+    return Status::ok();
+}
+
+Status JetIndexMaintainer::verify(const RealIndexDef& index, const RowChange& change)
+{
+    // The index as it was before the change: the changed row with its old
+    // values, an inserted row not at all.
+    const TableDef& def = m_table.def();
+    std::vector<int> keyColumns;
+    for (const RealIndexColumn& kc : index.columns) {
+        int col = def.findColumnByNumber(kc.columnNumber);
+        if (col >= 0) keyColumns.push_back(col);
+    }
+    EntryDigest expected;
+    VK_ASSIGN_OR_RETURN(Table::Scanner scanner, m_table.scan());
+    for (;;) {
+        VK_ASSIGN_OR_RETURN(bool more, scanner.next());
+        if (!more) break;
+        std::optional<IndexKeyEntry> e;
+        if (scanner.pointer() == change.row) {
+            if (change.kind == RowChangeKind::Insert || !change.oldValues) continue;
+            VK_ASSIGN_OR_RETURN(e, indexEntryFor(def, index, *change.oldValues, m_lcid, m_version));
+        } else {
+            VK_ASSIGN_OR_RETURN(std::vector<Variant> values, scanner.values(keyColumns));
+            VK_ASSIGN_OR_RETURN(e, indexEntryFor(def, index, values, m_lcid, m_version));
+        }
+        if (!e) continue;
+        e->row = scanner.pointer();
+        expected.add(leafEntryBytes(*e));
+    }
+    EntryDigest stored;
+    VK_RETURN_IF_ERROR(forEachIndexEntry(m_table.pager(), index.rootPage, [&](std::span<const uint8_t> entry) {
+        stored.add(entry);
+        return Status::ok();
+    }));
+    if (stored.count != expected.count)
+        return corruption(compactAndRepair(toUtf8(m_table.name())) + " (an index holds " + std::to_string(stored.count) +
+                          " entries where its records make " + std::to_string(expected.count) + ")");
+    if (!(stored == expected)) return differentKeys(toUtf8(m_table.name()));
+    m_verified.insert(index.rootPage);
+    return Status::ok();
+}
+
+namespace {
+
+RowId rowIdOf(RowPointer row) { return RowId{row.page, row.row}; }
+
+}  // namespace
+
+Status JetIndexMaintainer::apply(PageAllocator& allocator, const RowChange& change)
+{
+    const TableDef& def = m_table.def();
+    for (size_t i = 0; i < def.realIndexes().size(); ++i) {
+        const RealIndexDef& index = def.realIndexes()[i];
+        std::optional<IndexKeyEntry> before, after;
+        if (change.oldValues) {
+            VK_ASSIGN_OR_RETURN(before, indexEntryFor(def, index, *change.oldValues, m_lcid, m_version));
+        }
+        if (change.newValues) {
+            VK_ASSIGN_OR_RETURN(after, indexEntryFor(def, index, *change.newValues, m_lcid, m_version));
+        }
+        bool same = before.has_value() == after.has_value() && (!before || before->key == after->key);
+        if (change.kind == RowChangeKind::Update && same) continue;
+        if (!m_verified.count(index.rootPage)) VK_RETURN_IF_ERROR(verify(index, change));
+
+        // The index is known to hold exactly the entries of the rows as they
+        // were, so one entry out and one in keeps it exact.
+        IndexTree tree(m_table.pager(), def.firstPage(), index.rootPage, m_pages);
+        OwnedIndexPages pages(allocator, index.usageMap);
+        if (before) {
+            Status removed = tree.remove(before->key, rowIdOf(change.row), pages);
+            if (removed.code() == ErrorCode::NotFound)
+                return corruption("an index of table \"" + toUtf8(m_table.name()) +
+                                  "\" lacks the entry of the record being changed");
+            VK_RETURN_IF_ERROR(removed);
+        }
+        if (after) {
+            bool keyWasNew = false;
+            Status inserted = tree.insert(after->key, rowIdOf(change.row), index.isUnique(), pages, &keyWasNew);
+            if (inserted.code() == ErrorCode::Constraint)
+                return Status(ErrorCode::Constraint, "the change would give two records of table \"" +
+                                                         toUtf8(m_table.name()) +
+                                                         "\" the same value in a unique index");
+            VK_RETURN_IF_ERROR(inserted);
+            if (keyWasNew) VK_RETURN_IF_ERROR(addUniqueEntries(m_table.pager(), def.firstPage(), i, 1));
+        }
+    }
+    return Status::ok();
+}
+
+}  // namespace varnika::jet

@@ -1,0 +1,80 @@
+#pragma once
+// Keeps every real index of one table in line with its rows. Keys are built
+// from the column values under each column's own sort order; an index whose
+// key for the row did not change is left alone (a title-cased text usually
+// keeps its key). An index that must change loses the row's old entry and
+// gains its new one; before its first change in a session its stored entries
+// are compared with the keys of the rows, so that one entry out and one in
+// keeps it exact.
+
+#include "db/jet/index/index_builder.h"
+#include "db/jet/table/index_maintainer.h"
+#include "db/jet/index/key_codec.h"
+#include "db/jet/table/table.h"
+
+#include <optional>
+#include <set>
+#include <vector>
+
+namespace varnika::jet {
+
+// The collation of a text column: its own sort order, or the database's when
+// the column carries none.
+Result<TextCollation> columnCollation(const ColumnDef& column, uint16_t databaseLcid, uint8_t databaseVersion);
+
+// The key of `values` (in column-list order) for a real index, or nothing
+// when the index leaves out rows whose key columns are all Null.
+Result<std::optional<IndexKeyEntry>> indexEntryFor(const TableDef& def, const RealIndexDef& index,
+                                                const std::vector<Variant>& values, uint16_t databaseLcid,
+                                                uint8_t databaseVersion);
+
+// The leaf entries (key and row id) the index should hold for the table's
+// rows as they stand, sorted. `replaced` gives, for one row, the values to
+// use instead of the stored ones (nullptr: leave that row out).
+struct RowOverride {
+    RowPointer row;
+    const std::vector<Variant>* values = nullptr;
+};
+Result<std::vector<std::vector<uint8_t>>> expectedIndexEntries(Table& table, const RealIndexDef& index,
+                                                               uint16_t databaseLcid, uint8_t databaseVersion,
+                                                               std::optional<RowOverride> replaced = std::nullopt);
+
+// Compares the stored entries of each of `indexes` (positions in the
+// table's real-index list) with the keys of the table's rows, in one pass
+// over the rows, and adds the roots of those found exact to `verified`.
+// Every row is decoded whole (long values left unread), so a row that
+// cannot be read is found here too. A damaged table (an index with more
+// or fewer entries than rows, a row that cannot be read) is a Corruption,
+// an index whose keys were made under other rules NotSupported; both name
+// the table and change nothing.
+Status verifyIndexes(Table& table, const std::vector<size_t>& indexes, uint16_t databaseLcid, uint8_t databaseVersion,
+                     std::set<uint32_t>& verified);
+
+class JetIndexMaintainer final : public IndexMaintainer {
+public:
+    // `verified` holds the root pages of the indexes already found to hold
+    // exactly the keys this engine makes for their rows; it outlives the
+    // maintainer (the database keeps it), so each index is checked once.
+    // `pages` (optional, owned by the database like `verified`) keeps decoded
+    // index pages from one change to the next.
+    JetIndexMaintainer(Table& table, uint16_t databaseLcid, uint8_t databaseVersion, std::set<uint32_t>& verified,
+                       IndexPageCache* pages = nullptr)
+        : m_table(table), m_lcid(databaseLcid), m_version(databaseVersion), m_verified(verified), m_pages(pages) {}
+
+    Status apply(PageAllocator& allocator, const RowChange& change) override;
+
+    // Compares the stored entries of the index with the keys of the rows as
+    // they were before `change` (NotSupported when they differ: the file's
+    // keys were made under rules this engine does not reproduce, and
+    // rewriting them would move entries Access expects elsewhere).
+    Status verify(const RealIndexDef& index, const RowChange& change);
+
+private:
+    Table& m_table;
+    uint16_t m_lcid;
+    uint8_t m_version;
+    std::set<uint32_t>& m_verified;
+    IndexPageCache* m_pages;
+};
+
+}  // namespace varnika::jet

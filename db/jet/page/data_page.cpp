@@ -1,0 +1,78 @@
+#include "db/jet/page/data_page.h"
+
+#include "db/jet/file/bytes.h"
+
+#include <string>
+
+namespace varnika::jet {
+
+Result<DataPageView> DataPageView::parse(PageRef page, uint32_t pageNumber)
+{
+    ByteReader r(page->data(), page->size());
+    const std::string where = "data page " + std::to_string(pageNumber);
+    if (r.u8(page::kType) != uint8_t(PageType::Data)) return corruption(where + " is not a data page");
+    size_t count = r.u16(datapage::kSlotCount);
+    if (count > datapage::kMaxSlots) return corruption(where + " claims " + std::to_string(count) + " rows");
+    size_t tableEnd = datapage::kSlotTable + count * datapage::kSlotSize;
+    if (tableEnd > kPageSize) return corruption(where + " has a slot table past the end of the page");
+
+    DataPageView view;
+    view.m_page = std::move(page);
+    view.m_pageNumber = pageNumber;
+    view.m_slots.reserve(count);
+    size_t previous = kPageSize;
+    for (size_t i = 0; i < count; ++i) {
+        uint16_t word = r.u16(datapage::kSlotTable + i * datapage::kSlotSize);
+        Slot s;
+        s.flags = word & datapage::kSlotDeleted;
+        size_t offset = word & datapage::kSlotOffsetMask;
+        if (offset > previous || offset < tableEnd) {
+            // A deleted slot carries no bytes; Access sometimes leaves its
+            // offset stale. Treat it as empty at the previous row's start.
+            if (s.isDeleted()) offset = previous;
+            else return corruption(where + " row " + std::to_string(i) + " lies outside the page's row area");
+        }
+        s.offset = uint16_t(offset);
+        s.length = uint16_t(previous - offset);
+        view.m_slots.push_back(s);
+        previous = offset;
+    }
+    return view;
+}
+
+uint32_t DataPageView::owner() const
+{
+    ByteReader r(m_page->data(), m_page->size());
+    return r.u32(datapage::kOwner);
+}
+
+uint16_t DataPageView::freeSpace() const
+{
+    ByteReader r(m_page->data(), m_page->size());
+    return r.u16(datapage::kFreeSpace);
+}
+
+std::span<const uint8_t> DataPageView::rowBytes(int index) const
+{
+    const Slot& s = m_slots[size_t(index)];
+    return {m_page->data() + s.offset, s.length};
+}
+
+size_t DataPageView::computedFreeSpace() const
+{
+    size_t used = datapage::kHeaderSize + m_slots.size() * datapage::kSlotSize;
+    for (const Slot& s : m_slots) used += s.length;
+    return used <= kPageSize ? kPageSize - used : 0;
+}
+
+Result<RowBytes> readRowAt(Pager& pager, RowPointer ptr)
+{
+    VK_ASSIGN_OR_RETURN(PageRef page, pager.read(ptr.page));
+    VK_ASSIGN_OR_RETURN(DataPageView view, DataPageView::parse(page, ptr.page));
+    if (ptr.row >= view.slotCount())
+        return corruption("row " + std::to_string(ptr.row) + " of page " + std::to_string(ptr.page) +
+                          " does not exist");
+    return RowBytes{view.page(), view.slot(ptr.row)};
+}
+
+}  // namespace varnika::jet

@@ -1,0 +1,61 @@
+#pragma once
+// Reading the slots of a data page. Rows are packed from the end of the page
+// towards the slot table in slot order, so a row's length is the distance to
+// its neighbour's offset.
+
+#include "db/jet/page/page_layout.h"
+#include "db/jet/file/pager.h"
+#include "db/status.h"
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace varnika::jet {
+
+struct Slot {
+    uint16_t offset = 0;  // first byte of the row within the page
+    uint16_t length = 0;
+    uint16_t flags = 0;   // kSlotLookup / kSlotNotBaseRow bits
+    bool isDeleted() const { return (flags & datapage::kSlotDeleted) == datapage::kSlotDeleted; }
+    bool isOverflowPointer() const { return flags == datapage::kSlotLookup; }  // header slot of a moved row
+    bool isOverflowTarget() const { return flags == datapage::kSlotNotBaseRow; }
+    bool isBaseRow() const { return (flags & datapage::kSlotNotBaseRow) == 0; }  // counted by a table scan
+};
+
+// A validated view of a data page's header and slot table. The page bytes
+// are shared with the pager's cache and stay alive with the view.
+class DataPageView {
+public:
+    // Checks the page type, the slot count and every slot offset: offsets
+    // never increase and every row lies between the slot table and the end
+    // of the page. Anything else is a Corruption naming the page.
+    static Result<DataPageView> parse(PageRef page, uint32_t pageNumber);
+
+    uint32_t pageNumber() const { return m_pageNumber; }
+    uint32_t owner() const;
+    uint16_t freeSpace() const;
+    int slotCount() const { return int(m_slots.size()); }
+    const Slot& slot(int index) const { return m_slots[size_t(index)]; }
+    std::span<const uint8_t> rowBytes(int index) const;
+    const PageRef& page() const { return m_page; }
+    // Free space as the slot table and rows imply it.
+    size_t computedFreeSpace() const;
+
+private:
+    PageRef m_page;
+    uint32_t m_pageNumber = 0;
+    std::vector<Slot> m_slots;
+};
+
+// The bytes of one row addressed by a row pointer, with the page kept alive.
+struct RowBytes {
+    PageRef page;
+    Slot slot;
+    std::span<const uint8_t> bytes() const { return {page->data() + slot.offset, slot.length}; }
+};
+
+// Reads the row `ptr` points at. A missing page or slot is a Corruption.
+Result<RowBytes> readRowAt(Pager& pager, RowPointer ptr);
+
+}  // namespace varnika::jet

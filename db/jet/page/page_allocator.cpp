@@ -1,0 +1,92 @@
+#include "db/jet/page/page_allocator.h"
+
+#include "db/jet/file/bytes.h"
+#include "db/jet/page/data_page_editor.h"
+#include "db/jet/page/usage_map.h"
+
+#include <string>
+
+namespace varnika::jet {
+
+namespace {
+
+constexpr size_t kFreedPageMarkBytes = 4;
+
+}  // namespace
+
+Result<uint32_t> PageAllocator::addMapPage(const PageBuffer& contents)
+{
+    VK_ASSIGN_OR_RETURN(uint32_t page, m_pager.append(contents));
+    VK_RETURN_IF_ERROR(m_maps.markUsed(page));
+    return page;
+}
+
+Result<uint32_t> PageAllocator::allocatePage(const PageBuffer& contents, const PageOwners& owners)
+{
+    VK_ASSIGN_OR_RETURN(uint32_t page, m_pager.append(contents));
+    VK_RETURN_IF_ERROR(m_maps.markUsed(page));
+    if (owners.owned) VK_RETURN_IF_ERROR(m_maps.setBit(*owners.owned, page));
+    if (owners.freeSpace) VK_RETURN_IF_ERROR(m_maps.setBit(*owners.freeSpace, page));
+    return page;
+}
+
+Result<uint32_t> PageAllocator::allocateDataPage(uint32_t owner, const PageOwners& owners)
+{
+    return allocatePage(makeDataPage(owner), owners);
+}
+
+Status PageAllocator::freePage(uint32_t page, const PageOwners& owners)
+{
+    if (page <= usagemap::kGlobalMapPage || page >= m_pager.pageCount())
+        return invalidArgument("page " + std::to_string(page) + " cannot be freed");
+    if (owners.freeSpace) VK_RETURN_IF_ERROR(m_maps.clearBit(*owners.freeSpace, page));
+    if (owners.owned) VK_RETURN_IF_ERROR(m_maps.clearBit(*owners.owned, page));
+    VK_RETURN_IF_ERROR(m_maps.markFree(page));
+    VK_ASSIGN_OR_RETURN(PageRef current, m_pager.read(page));
+    PageBuffer copy = *current;
+    for (size_t i = 0; i < kFreedPageMarkBytes; ++i) copy[i] = 0;
+    return m_pager.write(page, copy);
+}
+
+Status PageAllocator::noteFreeSpace(uint32_t page, size_t freeBytes, std::optional<RowPointer> freeSpaceMap)
+{
+    if (!freeSpaceMap) return Status::ok();
+    return freeBytes < kNearlyFullBytes ? m_maps.clearBit(*freeSpaceMap, page) : m_maps.setBit(*freeSpaceMap, page);
+}
+
+Result<std::optional<uint32_t>> PageAllocator::findPageWithRoom(RowPointer owned, std::optional<RowPointer> freeSpace,
+                                                                uint32_t ownerPage, size_t rowLength)
+{
+    VK_ASSIGN_OR_RETURN(UsageMap ownedMap, UsageMap::load(m_pager, owned));
+    std::optional<UsageMap> freeMap;
+    if (freeSpace) {
+        VK_ASSIGN_OR_RETURN(UsageMap m, UsageMap::load(m_pager, *freeSpace));
+        freeMap = std::move(m);
+    }
+    // From the highest page down; with a free-space map, only its pages
+    // (fewer than the owned ones) need a look.
+    // Pages are looked at from the highest down, and only so many: when
+    // none of them has room, a new page is cheaper than a walk over every
+    // page of a large table for each row.
+    const UsageMap& candidates = freeMap ? *freeMap : ownedMap;
+    size_t examined = 0;
+    for (std::optional<uint32_t> next = candidates.previousPage(UINT32_MAX); next && examined < kMaxPagesExamined;
+         next = candidates.previousPage(*next)) {
+        uint32_t p = *next;
+        if (freeMap && !ownedMap.contains(p)) continue;
+        ++examined;
+        VK_ASSIGN_OR_RETURN(PageRef page, m_pager.read(p));
+        ByteReader r(page->data(), page->size());
+        if (r.u8(page::kType) != uint8_t(PageType::Data) || r.u32(datapage::kOwner) != ownerPage) continue;
+        // The recorded free space is exact on every page the editor accepts,
+        // so a page it shows too full for the row is passed over unopened.
+        if (r.u16(datapage::kFreeSpace) < rowLength + datapage::kSlotSize) continue;
+        // A page that breaks the data-page rules is not written to; the
+        // row goes to another page or a new one instead.
+        auto editor = DataPageEditor::open(*page, p);
+        if (editor && editor->canAddRow(rowLength)) return std::optional<uint32_t>(p);
+    }
+    return std::optional<uint32_t>();
+}
+
+}  // namespace varnika::jet

@@ -1,0 +1,68 @@
+#pragma once
+// Adding pages to the file and giving them back. A new page is appended at
+// the end of the file (pages the global map calls free are not reused: that
+// would trust a map Access may have left stale), recorded as used in the
+// global map and as owned in the owner's maps. All changes go to the Pager
+// as dirty pages; the caller's commit() or rollback() decides.
+
+#include "db/jet/page/page_layout.h"
+#include "db/jet/file/pager.h"
+#include "db/jet/page/usage_map_editor.h"
+#include "db/status.h"
+
+#include <cstdint>
+#include <optional>
+
+namespace varnika::jet {
+
+// The maps that record who owns a page: a table's owned and free-space
+// pages (TDEF 0x37 / 0x3B), a long-value column's two maps, or an index's
+// map (owned only). An absent map is simply not changed.
+struct PageOwners {
+    std::optional<RowPointer> owned;
+    std::optional<RowPointer> freeSpace;
+};
+
+class PageAllocator : public MapPageSource {
+public:
+    explicit PageAllocator(Pager& pager) : m_pager(pager), m_maps(pager, this) {}
+
+    // Appends `contents` as a new page, marks it used in the global map and
+    // sets its bit in each of `owners`' maps. Returns the page number.
+    Result<uint32_t> allocatePage(const PageBuffer& contents, const PageOwners& owners);
+    // A new empty data page (owner: a TDEF page, kLongValueOwner or 0).
+    Result<uint32_t> allocateDataPage(uint32_t owner, const PageOwners& owners);
+
+    // Gives a page back: clears its bit in `owners`' maps, marks it free in
+    // the global map and zeroes its first four bytes so that a scan that
+    // ignores the maps cannot take it for a live page.
+    Status freePage(uint32_t page, const PageOwners& owners);
+
+    // The highest page in `owned` (and in `freeSpace`, when given) that is a
+    // data page of `ownerPage` with room for a new row of `rowLength` bytes,
+    // or nothing when none of the kMaxPagesExamined highest candidates has room.
+    Result<std::optional<uint32_t>> findPageWithRoom(RowPointer owned, std::optional<RowPointer> freeSpace,
+                                                     uint32_t ownerPage, size_t rowLength);
+
+    // Keeps the free-space map a useful hint: a page with fewer than
+    // kNearlyFullBytes free leaves it, a page with more (after rows were
+    // deleted or shrunk) comes back, so finding room does not visit full
+    // pages again and again. Without a free-space map nothing happens.
+    static constexpr size_t kNearlyFullBytes = 64;
+    // Pages with a chance of room that findPageWithRoom looks at, at most.
+    static constexpr size_t kMaxPagesExamined = 64;
+    Status noteFreeSpace(uint32_t page, size_t freeBytes, std::optional<RowPointer> freeSpaceMap);
+
+    UsageMapEditor& maps() { return m_maps; }
+    Pager& pager() { return m_pager; }
+
+    // MapPageSource: bitmap pages of reference maps are owned by no map but
+    // the global one.
+    Result<uint32_t> addMapPage(const PageBuffer& contents) override;
+
+private:
+    Pager& m_pager;
+    UsageMapEditor m_maps;
+};
+
+}  // namespace varnika::jet

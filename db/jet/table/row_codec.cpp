@@ -1,0 +1,331 @@
+#include "db/jet/table/row_codec.h"
+
+#include "db/jet/file/bytes.h"
+#include "db/jet/page/text_codec.h"
+#include "db/text.h"
+
+#include <cstring>
+
+namespace varnika::jet {
+
+namespace {
+
+constexpr size_t kWordSize = 2;
+constexpr size_t kDecimalSign = 0;
+constexpr size_t kDecimalMagnitude = 1;
+constexpr size_t kDecimalWords = 4;
+constexpr uint8_t kDecimalNegative = 0x80;
+constexpr size_t kGuidSize = 16;
+
+size_t maskLength(size_t columns) { return (columns + 7) / 8; }
+
+bool maskBit(std::span<const uint8_t> row, const RowLayout& l, uint16_t number)
+{
+    size_t byte = l.maskOffset + number / 8;
+    return byte < row.size() && (row[byte] >> (number % 8)) & 1;
+}
+
+std::string columnText(const ColumnDef& c) { return "column \"" + toUtf8(c.name) + "\""; }
+
+Variant decodeFixed(const ColumnDef& c, ByteReader& r, size_t at)
+{
+    switch (c.type()) {
+    case ColumnType::Byte: return Variant::byte(r.u8(at));
+    case ColumnType::Integer: return Variant::integer(r.i16(at));
+    case ColumnType::Long: return Variant::longValue(r.i32(at));
+    case ColumnType::Currency: return Variant::currency(Currency{r.i64(at)});
+    case ColumnType::Single: return Variant::single(r.f32(at));
+    case ColumnType::Double: return Variant::doubleValue(r.f64(at));
+    case ColumnType::DateTime: return Variant::date(r.f64(at));
+    case ColumnType::Guid: {
+        Guid g{};
+        auto b = r.bytes(at, kGuidSize);
+        if (!b.empty()) std::memcpy(g.data(), b.data(), kGuidSize);
+        return Variant::guid(g);
+    }
+    case ColumnType::Numeric: {
+        Decimal d;
+        d.negative = (r.u8(at + kDecimalSign) & kDecimalNegative) != 0;
+        for (size_t w = 0; w < kDecimalWords; ++w) d.magnitude = (d.magnitude << 32) | r.u32(at + kDecimalMagnitude + 4 * w);
+        d.precision = c.precision();
+        d.scale = c.scale();
+        return Variant::decimal(d);
+    }
+    default: return Variant();
+    }
+}
+
+Status encodeFixed(const ColumnDef& c, const Variant& v, uint8_t* p)
+{
+    auto mismatch = [&] {
+        return Status(ErrorCode::TypeMismatch, columnText(c) + " cannot hold a " + variantTypeName(v.type()) + " value");
+    };
+    switch (c.type()) {
+    case ColumnType::Byte:
+        if (v.type() != VariantType::Byte) return mismatch();
+        putU8(p, 0, v.asByte());
+        return Status::ok();
+    case ColumnType::Integer:
+        if (v.type() != VariantType::Integer) return mismatch();
+        putU16(p, 0, uint16_t(v.asInteger()));
+        return Status::ok();
+    case ColumnType::Long:
+        if (v.type() != VariantType::Long) return mismatch();
+        putU32(p, 0, uint32_t(v.asLong()));
+        return Status::ok();
+    case ColumnType::Currency:
+        if (v.type() != VariantType::Currency) return mismatch();
+        putU64(p, 0, uint64_t(v.asCurrency().ticks));
+        return Status::ok();
+    case ColumnType::Single: {
+        if (v.type() != VariantType::Single) return mismatch();
+        float f = v.asSingle();
+        uint32_t b;
+        std::memcpy(&b, &f, sizeof b);
+        putU32(p, 0, b);
+        return Status::ok();
+    }
+    case ColumnType::Double:
+    case ColumnType::DateTime: {
+        double d;
+        if (c.type() == ColumnType::Double && v.type() == VariantType::Double) d = v.asDouble();
+        else if (c.type() == ColumnType::DateTime && v.type() == VariantType::Date) d = v.asDate().serial;
+        else return mismatch();
+        uint64_t b;
+        std::memcpy(&b, &d, sizeof b);
+        putU64(p, 0, b);
+        return Status::ok();
+    }
+    case ColumnType::Guid:
+        if (v.type() != VariantType::Guid) return mismatch();
+        std::memcpy(p, v.asGuid().data(), kGuidSize);
+        return Status::ok();
+    case ColumnType::Numeric: {
+        if (v.type() != VariantType::Decimal) return mismatch();
+        const Decimal& d = v.asDecimal();
+        if (d.scale != c.scale())
+            return Status(ErrorCode::TypeMismatch, columnText(c) + " needs a decimal with scale " + std::to_string(c.scale()));
+        putU8(p, kDecimalSign, d.negative && d.magnitude != 0 ? kDecimalNegative : 0);
+        for (size_t w = 0; w < kDecimalWords; ++w)
+            putU32(p, kDecimalMagnitude + 4 * w, uint32_t(d.magnitude >> (32 * (kDecimalWords - 1 - w))));
+        return Status::ok();
+    }
+    default: return mismatch();
+    }
+}
+
+}  // namespace
+
+Result<RowLayout> parseRowLayout(const TableDef& def, std::span<const uint8_t> row)
+{
+    ByteReader r(row);
+    RowLayout l;
+    l.columnCount = r.u16(row::kColumnCount);
+    if (!r.ok() || l.columnCount == 0) return corruption("a row is too short to hold its column count");
+    size_t mlen = maskLength(l.columnCount);
+    if (row.size() < row::kFixedArea + mlen) return corruption("a row is too short for its " + std::to_string(l.columnCount) + " columns");
+    l.maskOffset = row.size() - mlen;
+    if (def.varColumnCount() == 0) {
+        l.varTableStart = l.maskOffset;
+        l.varOffsets.push_back(uint16_t(l.maskOffset));
+        return l;
+    }
+    if (l.maskOffset < row::kFixedArea + kWordSize) return corruption("a row has no room for its variable-column count");
+    l.varCount = r.u16(l.maskOffset - kWordSize);
+    size_t tableBytes = kWordSize * (size_t(l.varCount) + 2);
+    if (l.maskOffset < row::kFixedArea + tableBytes) return corruption("a row has a variable-offset table larger than itself");
+    l.varTableStart = l.maskOffset - tableBytes;
+    l.varOffsets.resize(size_t(l.varCount) + 1);
+    for (size_t k = 0; k < l.varCount; ++k) l.varOffsets[k] = r.u16(l.maskOffset - 2 * kWordSize - kWordSize * k);
+    l.varOffsets[l.varCount] = r.u16(l.varTableStart);
+    uint16_t previous = row::kFixedArea;
+    for (uint16_t off : l.varOffsets) {
+        if (off < previous || off > l.varTableStart) return corruption("a row has variable-column offsets out of order");
+        previous = off;
+    }
+    return l;
+}
+
+Result<FieldBytes> fieldBytes(const TableDef& def, const RowLayout& l, std::span<const uint8_t> row, int columnIndex)
+{
+    const ColumnDef& c = def.columns()[size_t(columnIndex)];
+    FieldBytes out;
+    if (c.number >= l.columnCount || c.isBoolean()) return out;
+    if (c.isVariable()) {
+        if (c.varIndex >= l.varCount || !maskBit(row, l, c.number)) return out;
+        out.present = true;
+        out.bytes = row.subspan(l.varOffsets[c.varIndex], size_t(l.varOffsets[c.varIndex + 1u] - l.varOffsets[c.varIndex]));
+        return out;
+    }
+    if (!maskBit(row, l, c.number)) return out;
+    size_t at = row::kFixedArea + c.fixedOffset;
+    size_t size = c.fixedWidth();
+    size_t fixedEnd = l.varCount > 0 ? l.varOffsets.front() : l.varTableStart;
+    if (at + size > fixedEnd) return corruption(columnText(c) + " lies outside the row's fixed area");
+    out.present = true;
+    out.bytes = row.subspan(at, size);
+    return out;
+}
+
+Result<Variant> decodeColumn(const TableDef& def, const RowLayout& l, std::span<const uint8_t> row, int columnIndex,
+                             LongValueSource* longValues)
+{
+    const ColumnDef& c = def.columns()[size_t(columnIndex)];
+    if (c.isBoolean()) return Variant::boolean(c.number < l.columnCount && maskBit(row, l, c.number));
+    VK_ASSIGN_OR_RETURN(FieldBytes f, fieldBytes(def, l, row, columnIndex));
+    if (!f.present) return Variant();
+    switch (c.type()) {
+    case ColumnType::Text: return Variant::text(decodeJetText(f.bytes));
+    case ColumnType::Binary:
+    case ColumnType::Unknown0D: return Variant::binary(std::vector<uint8_t>(f.bytes.begin(), f.bytes.end()));
+    case ColumnType::Memo:
+    case ColumnType::OLE: {
+        if (f.bytes.empty()) return Variant();  // an old-style empty long value
+        std::vector<uint8_t> data;
+        ByteReader h(f.bytes);
+        uint32_t word = h.u32(longvalue::kLengthAndKind);
+        if (!h.ok() || f.bytes.size() < longvalue::kHeaderSize)
+            return corruption(columnText(c) + " has a long-value header that is cut short");
+        if ((word & longvalue::kKindMask) == longvalue::kKindInline) {
+            auto inl = h.bytes(longvalue::kHeaderSize, word & longvalue::kLengthMask);
+            if (!h.ok()) return corruption(columnText(c) + " has inline data longer than its field");
+            data.assign(inl.begin(), inl.end());
+        } else {
+            if (!longValues) return notSupported(columnText(c) + " stores its data outside the row");
+            VK_ASSIGN_OR_RETURN(data, longValues->readLongValue(f.bytes));
+        }
+        if (c.type() == ColumnType::Memo) return Variant::text(decodeJetText(data));
+        return Variant::binary(std::move(data));
+    }
+    default: {
+        ByteReader r(f.bytes);
+        return decodeFixed(c, r, 0);
+    }
+    }
+}
+
+Result<std::vector<Variant>> decodeRow(const TableDef& def, std::span<const uint8_t> row, LongValueSource* longValues)
+{
+    VK_ASSIGN_OR_RETURN(RowLayout l, parseRowLayout(def, row));
+    std::vector<Variant> values(def.columns().size());
+    for (size_t i = 0; i < values.size(); ++i) {
+        VK_ASSIGN_OR_RETURN(values[i], decodeColumn(def, l, row, int(i), longValues));
+    }
+    return values;
+}
+
+Result<std::vector<uint8_t>> encodeRow(const TableDef& def, std::span<const Variant> values)
+{
+    const auto& columns = def.columns();
+    if (values.size() != columns.size())
+        return invalidArgument("a row needs " + std::to_string(columns.size()) + " values, not " + std::to_string(values.size()));
+    const size_t ncols = def.maxColumns();
+    const size_t fixedArea = def.fixedAreaSize();
+    std::vector<uint8_t> out(row::kFixedArea + fixedArea, 0);
+    std::vector<uint8_t> mask(maskLength(ncols), 0);
+    std::vector<std::vector<uint8_t>> varData(def.varColumnCount());
+    putU16(out.data(), row::kColumnCount, uint16_t(ncols));
+
+    for (size_t i = 0; i < columns.size(); ++i) {
+        const ColumnDef& c = columns[i];
+        const Variant& v = values[i];
+        auto setBit = [&] { mask[c.number / 8] |= uint8_t(1u << (c.number % 8)); };
+        if (c.isBoolean()) {
+            if (v.isNull()) continue;
+            if (v.type() != VariantType::Boolean)
+                return Status(ErrorCode::TypeMismatch, columnText(c) + " cannot hold a " + variantTypeName(v.type()) + " value");
+            if (v.asBoolean()) setBit();
+            continue;
+        }
+        if (v.isNull()) continue;
+        if (c.isFixed() && isVariableType(c.type())) {
+            // Fixed-length Text is stored plain and padded with spaces;
+            // fixed-length Binary is padded with zeros.
+            std::vector<uint8_t> bytes;
+            if (c.type() == ColumnType::Text && v.type() == VariantType::Text) {
+                bytes = encodeJetText(v.asText(), false);
+                while (bytes.size() + 2 <= c.fixedWidth()) { bytes.push_back(' '); bytes.push_back(0); }
+            } else if (c.type() != ColumnType::Text && v.type() == VariantType::Binary) {
+                bytes = v.asBinary();
+            } else {
+                return Status(ErrorCode::TypeMismatch, columnText(c) + " cannot hold a " + variantTypeName(v.type()) + " value");
+            }
+            if (bytes.size() > c.fixedWidth()) return invalidArgument(columnText(c) + " is too long for its fixed length");
+            std::copy(bytes.begin(), bytes.end(), out.begin() + long(row::kFixedArea + c.fixedOffset));
+            setBit();
+            continue;
+        }
+        if (c.isFixed()) {
+            VK_RETURN_IF_ERROR(encodeFixed(c, v, out.data() + row::kFixedArea + c.fixedOffset));
+            setBit();
+            continue;
+        }
+        std::vector<uint8_t>& slot = varData[c.varIndex];
+        switch (c.type()) {
+        case ColumnType::Text: {
+            if (v.type() != VariantType::Text)
+                return Status(ErrorCode::TypeMismatch, columnText(c) + " cannot hold a " + variantTypeName(v.type()) + " value");
+            if (v.asText().size() > size_t(c.displaySize()))
+                return invalidArgument(columnText(c) + " holds at most " + std::to_string(c.displaySize()) + " characters");
+            slot = encodeJetText(v.asText(), c.allowsCompression());
+            break;
+        }
+        case ColumnType::Binary:
+        case ColumnType::Unknown0D:
+            if (v.type() != VariantType::Binary)
+                return Status(ErrorCode::TypeMismatch, columnText(c) + " cannot hold a " + variantTypeName(v.type()) + " value");
+            if (v.asBinary().size() > c.length)
+                return invalidArgument(columnText(c) + " holds at most " + std::to_string(c.length) + " bytes");
+            slot = v.asBinary();
+            break;
+        case ColumnType::Memo:
+        case ColumnType::OLE:
+            if (v.type() != VariantType::Binary || v.asBinary().size() < longvalue::kHeaderSize)
+                return invalidArgument(columnText(c) + " needs its long-value field bytes");
+            slot = v.asBinary();
+            break;
+        default: return invalidArgument(columnText(c) + " has an unexpected layout");
+        }
+        setBit();
+    }
+
+    if (!varData.empty()) {
+        std::vector<uint16_t> offsets;
+        offsets.reserve(varData.size() + 1);
+        for (const auto& d : varData) {
+            offsets.push_back(uint16_t(std::min<size_t>(out.size(), UINT16_MAX)));
+            out.insert(out.end(), d.begin(), d.end());
+        }
+        offsets.push_back(uint16_t(std::min<size_t>(out.size(), UINT16_MAX)));
+        size_t at = out.size();
+        out.resize(at + kWordSize * (varData.size() + 2));
+        putU16(out.data(), at, offsets.back());  // eod
+        at += kWordSize;
+        for (size_t k = varData.size(); k-- > 0;) {
+            putU16(out.data(), at, offsets[k]);
+            at += kWordSize;
+        }
+        putU16(out.data(), at, uint16_t(varData.size()));
+    }
+    out.insert(out.end(), mask.begin(), mask.end());
+    if (out.size() > row::kMaxSize)
+        return invalidArgument("the record is too large: " + std::to_string(out.size()) + " bytes, at most " +
+                               std::to_string(row::kMaxSize));
+    return out;
+}
+
+Result<std::vector<uint8_t>> encodeInlineLongValue(std::span<const uint8_t> data)
+{
+    if (data.size() > longvalue::kMaxInline) return invalidArgument("a long value is too long to store in the row");
+    std::vector<uint8_t> out(longvalue::kHeaderSize, 0);
+    putU32(out.data(), longvalue::kLengthAndKind, uint32_t(data.size()) | longvalue::kKindInline);
+    out.insert(out.end(), data.begin(), data.end());
+    return out;
+}
+
+std::vector<uint8_t> memoBytes(const ColumnDef& column, std::u16string_view text)
+{
+    return encodeJetText(text, column.allowsCompression());
+}
+
+}  // namespace varnika::jet

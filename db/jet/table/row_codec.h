@@ -1,0 +1,74 @@
+#pragma once
+// Rows on data pages: decoding the stored bytes of one row into values and
+// encoding values into the canonical full layout of the table.
+//
+// Values are parallel to TableDef::columns() (stored descriptor order).
+// Memo and OLE columns are resolved through a LongValueSource when decoding;
+// when encoding, their value must already be the bytes of the row's field (a
+// 12-byte long-value header, plus inline data for inline values) given as a
+// Binary variant, or Null. The writer produces those bytes with its own
+// long-value code; encodeInlineLongValue() covers small values.
+
+#include "db/jet/table/table_def.h"
+#include "db/status.h"
+#include "db/variant.h"
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace varnika::jet {
+
+// Turns the field bytes of a Memo/OLE column (the 12-byte header and any
+// inline data) into the stored value bytes.
+class LongValueSource {
+public:
+    virtual ~LongValueSource() = default;
+    virtual Result<std::vector<uint8_t>> readLongValue(std::span<const uint8_t> field) = 0;
+};
+
+// Where the parts of a stored row are; computed once per row.
+struct RowLayout {
+    uint16_t columnCount = 0;  // ncols the row was written with
+    uint16_t varCount = 0;     // nvar of the row (0 when the table had no variable columns)
+    size_t maskOffset = 0;
+    size_t varTableStart = 0;  // first byte of eod/var offsets; end of the var data
+    std::vector<uint16_t> varOffsets;  // varCount + 1 entries, the last is eod
+};
+
+// Checks the framing of a row (count, mask, variable-offset table).
+Result<RowLayout> parseRowLayout(const TableDef& def, std::span<const uint8_t> row);
+
+// Decodes every live column. `longValues` may be null: Memo/OLE columns with
+// non-inline data then fail with NotSupported.
+Result<std::vector<Variant>> decodeRow(const TableDef& def, std::span<const uint8_t> row,
+                                       LongValueSource* longValues);
+
+// Decodes one column (index into def.columns()).
+Result<Variant> decodeColumn(const TableDef& def, const RowLayout& layout, std::span<const uint8_t> row,
+                             int columnIndex, LongValueSource* longValues);
+
+// The raw field bytes of a variable column, or an empty span with
+// present=false when it is null or absent (for writers that keep a field).
+struct FieldBytes {
+    bool present = false;
+    std::span<const uint8_t> bytes;
+};
+Result<FieldBytes> fieldBytes(const TableDef& def, const RowLayout& layout, std::span<const uint8_t> row,
+                              int columnIndex);
+
+// Encodes a full row in the table's current layout: ncols = max_cols, the
+// fixed area of every fixed column, num_var_cols var offsets (reserved and
+// deleted slots empty), and a mask of (max_cols+7)/8 bytes. `values` is
+// parallel to def.columns(). Each value must have the column's type (or be
+// Null); Text is checked against the column's length and compressed when
+// allowed. A row over 4060 bytes is refused.
+Result<std::vector<uint8_t>> encodeRow(const TableDef& def, std::span<const Variant> values);
+
+// Field bytes of a Memo/OLE value stored inline in the row (at most 64 bytes
+// of data): the 12-byte header followed by the data.
+Result<std::vector<uint8_t>> encodeInlineLongValue(std::span<const uint8_t> data);
+// The bytes a Memo column stores for `text` (compressed per the column's flag).
+std::vector<uint8_t> memoBytes(const ColumnDef& column, std::u16string_view text);
+
+}  // namespace varnika::jet

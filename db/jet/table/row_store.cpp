@@ -1,0 +1,178 @@
+#include "db/jet/table/row_store.h"
+
+#include "db/jet/file/bytes.h"
+#include "db/jet/page/data_page.h"
+#include "db/jet/page/data_page_editor.h"
+
+#include <limits>
+#include <string>
+
+namespace varnika::jet {
+
+namespace {
+
+std::string rowName(RowPointer p)
+{
+    return "row " + std::to_string(p.row) + " of page " + std::to_string(p.page);
+}
+
+Result<PageBuffer> readTdefFirstPage(Pager& pager, uint32_t tdefPage)
+{
+    VK_ASSIGN_OR_RETURN(PageRef page, pager.read(tdefPage));
+    if ((*page)[page::kType] != uint8_t(PageType::TableDefinition))
+        return corruption("page " + std::to_string(tdefPage) + " is not a table definition");
+    return PageBuffer(*page);
+}
+
+}  // namespace
+
+Status RowStore::editPage(uint32_t page, const std::function<Status(DataPageEditor&)>& change)
+{
+    Pager& pager = m_allocator.pager();
+    VK_ASSIGN_OR_RETURN(PageRef bytes, pager.read(page));
+    VK_ASSIGN_OR_RETURN(DataPageEditor editor, DataPageEditor::open(*bytes, page));
+    if (editor.owner() != m_table.tdefPage)
+        return corruption("data page " + std::to_string(page) + " does not belong to the table at page " +
+                          std::to_string(m_table.tdefPage));
+    size_t freeBefore = editor.freeSpace();
+    VK_RETURN_IF_ERROR(change(editor));
+    VK_RETURN_IF_ERROR(pager.write(page, editor.page()));
+    // Only a change across the threshold touches the free-space map.
+    bool wasFull = freeBefore < PageAllocator::kNearlyFullBytes;
+    bool isFull = editor.freeSpace() < PageAllocator::kNearlyFullBytes;
+    if (wasFull == isFull) return Status::ok();
+    return m_allocator.noteFreeSpace(page, editor.freeSpace(), m_table.freeSpaceMap);
+}
+
+Result<RowStore::Located> RowStore::locate(RowPointer header)
+{
+    Pager& pager = m_allocator.pager();
+    VK_ASSIGN_OR_RETURN(RowBytes row, readRowAt(pager, header));
+    ByteReader pr(row.page->data(), row.page->size());
+    if (pr.u32(datapage::kOwner) != m_table.tdefPage) return notFound(rowName(header) + " is not a row of this table");
+    Located where;
+    where.headerFlags = row.slot.flags;
+    if (row.slot.flags == 0) return where;
+    if (row.slot.flags != datapage::kSlotLookup) return notFound(rowName(header) + " is deleted or not a base row");
+
+    ByteReader r(row.bytes());
+    RowPointer target = RowPointer::fromWord(r.u32(0));
+    if (!r.ok()) return corruption(rowName(header) + " is an overflow header without a pointer");
+    VK_ASSIGN_OR_RETURN(RowBytes moved, readRowAt(pager, target));
+    ByteReader tr(moved.page->data(), moved.page->size());
+    if (moved.slot.flags != datapage::kSlotNotBaseRow || tr.u32(datapage::kOwner) != m_table.tdefPage)
+        return corruption(rowName(header) + " points at " + rowName(target) + ", which is not a moved row of this table");
+    where.target = target;
+    return where;
+}
+
+Result<RowPointer> RowStore::addToTable(std::span<const uint8_t> row, uint16_t flags)
+{
+    VK_ASSIGN_OR_RETURN(std::optional<uint32_t> page, m_allocator.findPageWithRoom(m_table.ownedMap, m_table.freeSpaceMap,
+                                                                               m_table.tdefPage, row.size()));
+    if (!page) {
+        VK_ASSIGN_OR_RETURN(uint32_t added,
+                            m_allocator.allocateDataPage(m_table.tdefPage, {m_table.ownedMap, m_table.freeSpaceMap}));
+        page = added;
+    }
+    int slot = -1;
+    VK_RETURN_IF_ERROR(editPage(*page, [&](DataPageEditor& e) -> Status {
+        VK_ASSIGN_OR_RETURN(slot, e.addRow(row, flags));
+        return Status::ok();
+    }));
+    return RowPointer{*page, uint8_t(slot)};
+}
+
+Result<RowPointer> RowStore::insert(std::span<const uint8_t> row)
+{
+    if (row.size() > row::kMaxSize)
+        return invalidArgument("the record needs " + std::to_string(row.size()) + " bytes; at most " +
+                               std::to_string(row::kMaxSize) + " fit");
+    if (row.empty()) return invalidArgument("an empty record cannot be stored");
+    return addToTable(row, 0);
+}
+
+Result<std::vector<uint8_t>> RowStore::read(RowPointer header)
+{
+    VK_ASSIGN_OR_RETURN(Located where, locate(header));
+    VK_ASSIGN_OR_RETURN(RowBytes row, readRowAt(m_allocator.pager(), where.target ? *where.target : header));
+    auto b = row.bytes();
+    return std::vector<uint8_t>(b.begin(), b.end());
+}
+
+Status RowStore::writeInPlace(RowPointer at, std::span<const uint8_t> row, std::optional<size_t> padAt, bool& done)
+{
+    done = false;
+    return editPage(at.page, [&](DataPageEditor& e) -> Status {
+        if (!e.canReplaceRow(at.row, row.size())) return Status::ok();
+        done = true;
+        return padAt ? e.replaceRowPadded(at.row, row, *padAt) : e.replaceRow(at.row, row);
+    });
+}
+
+Status RowStore::update(RowPointer header, std::span<const uint8_t> row, std::optional<size_t> padAt)
+{
+    if (row.size() > row::kMaxSize)
+        return invalidArgument("the record needs " + std::to_string(row.size()) + " bytes; at most " +
+                               std::to_string(row::kMaxSize) + " fit");
+    if (row.size() < datapage::kOverflowPointerSize) return invalidArgument("a record cannot be shorter than 4 bytes");
+    VK_ASSIGN_OR_RETURN(Located where, locate(header));
+    RowPointer current = where.target ? *where.target : header;
+    bool done = false;
+    VK_RETURN_IF_ERROR(writeInPlace(current, row, padAt, done));
+    if (done) return Status::ok();
+
+    // Move: the new place first, then the header names it, then the old
+    // target (if any) goes. Every step re-reads its page from the pager.
+    VK_ASSIGN_OR_RETURN(RowPointer moved, addToTable(row, datapage::kSlotNotBaseRow));
+    VK_RETURN_IF_ERROR(editPage(header.page, [&](DataPageEditor& e) { return e.makeOverflowHeader(header.row, moved); }));
+    if (where.target)
+        VK_RETURN_IF_ERROR(editPage(where.target->page, [&](DataPageEditor& e) { return e.markDeleted(where.target->row); }));
+    return Status::ok();
+}
+
+Status RowStore::remove(RowPointer header)
+{
+    VK_ASSIGN_OR_RETURN(Located where, locate(header));
+    if (where.target)
+        VK_RETURN_IF_ERROR(editPage(where.target->page, [&](DataPageEditor& e) { return e.markDeleted(where.target->row); }));
+    return editPage(header.page, [&](DataPageEditor& e) { return e.markDeleted(header.row); });
+}
+
+Status adjustRowCount(Pager& pager, uint32_t tdefPage, int delta)
+{
+    VK_ASSIGN_OR_RETURN(PageBuffer page, readTdefFirstPage(pager, tdefPage));
+    ByteReader r(page.data(), page.size());
+    int64_t count = int64_t(r.u32(tdef::kRowCount)) + delta;
+    if (count < 0 || count > std::numeric_limits<int32_t>::max())
+        return corruption("the row count of the table at page " + std::to_string(tdefPage) + " is out of range");
+    putU32(page.data(), tdef::kRowCount, uint32_t(count));
+    return pager.write(tdefPage, page);
+}
+
+Status addUniqueEntries(Pager& pager, uint32_t tdefPage, size_t realIndex, uint32_t added)
+{
+    VK_ASSIGN_OR_RETURN(PageBuffer page, readTdefFirstPage(pager, tdefPage));
+    const size_t at = tdef::kVariablePart + realIndex * tdef::kRealIndexCounterSize + tdef::kRealIndexCounterUnique;
+    ByteReader r(page.data(), page.size());
+    const uint32_t count = r.u32(at);
+    if (!r.ok()) return corruption("the table at page " + std::to_string(tdefPage) + " has no counters for its index " + std::to_string(realIndex));
+    // A statistic: it stops at its largest value rather than wrapping.
+    putU32(page.data(), at, count > UINT32_MAX - added ? UINT32_MAX : count + added);
+    return pager.write(tdefPage, page);
+}
+
+Result<int32_t> takeAutoNumber(Pager& pager, uint32_t tdefPage)
+{
+    VK_ASSIGN_OR_RETURN(PageBuffer page, readTdefFirstPage(pager, tdefPage));
+    ByteReader r(page.data(), page.size());
+    int32_t last = r.i32(tdef::kAutoNumber);
+    if (last == std::numeric_limits<int32_t>::max())
+        return Status(ErrorCode::Constraint, "the AutoNumber of the table has reached its largest value");
+    int32_t next = last + 1;
+    putU32(page.data(), tdef::kAutoNumber, uint32_t(next));
+    VK_RETURN_IF_ERROR(pager.write(tdefPage, page));
+    return next;
+}
+
+}  // namespace varnika::jet

@@ -1,0 +1,91 @@
+#pragma once
+// One table of a database: its definition and its rows in the file's scan
+// order (owned data pages ascending, slots in order). Rows are addressed by
+// the RowPointer of their header slot; a moved row is read through the
+// overflow pointer its header slot holds.
+//
+// A Table refers to the database's Pager and must not outlive the Database.
+
+#include "db/jet/page/data_page.h"
+#include "db/jet/table/long_value.h"
+#include "db/jet/table/table_def.h"
+#include "db/status.h"
+#include "db/variant.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace varnika::jet {
+
+class Table {
+public:
+    static Result<std::shared_ptr<Table>> open(Pager& pager, uint32_t tdefPage, std::u16string name);
+
+    const std::u16string& name() const { return m_name; }
+    uint32_t tdefPage() const { return m_def.firstPage(); }
+    const TableDef& def() const { return m_def; }
+    // Re-reads the definition (after a writer changed it).
+    Status reload();
+    Pager& pager() { return *m_pager; }
+    // Reads Memo and OLE values of this table's rows.
+    LongValueSource& longValues() { return m_longValues; }
+
+    // Walks the base rows without holding them all.
+    class Scanner {
+    public:
+        // Moves to the next base row; false at the end.
+        Result<bool> next();
+        RowPointer pointer() const { return m_current; }
+        // The current row's stored bytes (after following an overflow pointer).
+        const RowBytes& row() const { return m_row; }
+        // Decodes the current row (values parallel to def().columns()).
+        Result<std::vector<Variant>> values();
+        // Decodes only the columns at `columns` (positions in def().columns());
+        // the others are left Null, and their long values are not read.
+        Result<std::vector<Variant>> values(const std::vector<int>& columns);
+
+    private:
+        friend class Table;
+        Table* m_table = nullptr;
+        std::vector<uint32_t> m_pages;
+        size_t m_pageIndex = 0;
+        std::optional<DataPageView> m_view;
+        int m_slot = -1;
+        RowPointer m_current;
+        RowBytes m_row;
+    };
+    Result<Scanner> scan();
+
+    // Only the columns at `columns` of the record at `ptr` (as readRow,
+    // the others left Null and their long values not read).
+    Result<std::vector<Variant>> readColumns(RowPointer ptr, const std::vector<int>& columns);
+
+    // Header-slot pointers of every base row, in scan order.
+    Result<std::vector<RowPointer>> rowPointers();
+    // The stored bytes of the row whose header slot is `ptr`. A deleted row
+    // is NotFound; a pointer to a missing row or a broken overflow link is
+    // a Corruption.
+    Result<RowBytes> rowBytes(RowPointer ptr);
+    Result<std::vector<Variant>> readRow(RowPointer ptr);
+    Result<std::vector<Variant>> decode(std::span<const uint8_t> row);
+
+    // Data pages of this table in scan order: its owned pages that are data
+    // pages owned by this definition.
+    Result<std::vector<uint32_t>> dataPages();
+
+private:
+    Table(Pager& pager, TableDef def, std::u16string name)
+        : m_pager(&pager), m_def(std::move(def)), m_name(std::move(name)), m_longValues(pager)
+    {
+    }
+    Result<RowBytes> followOverflow(const RowBytes& header, RowPointer ptr);
+
+    Pager* m_pager;
+    TableDef m_def;
+    std::u16string m_name;
+    LongValueReader m_longValues;
+};
+
+}  // namespace varnika::jet

@@ -1,0 +1,172 @@
+#include "db/jet/table/table_builder.h"
+
+#include "db/object_name.h"
+
+#include "db/jet/file/bytes.h"
+#include "db/text.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace varnika::jet {
+namespace {
+
+constexpr uint8_t kNonForeignKeyCascade = 0x04;  // what Access writes where no relationship applies
+constexpr uint8_t kIndexFlagAccess2000 = 0x80;
+
+void appendName(std::vector<uint8_t>& out, const std::u16string& name)
+{
+    size_t at = out.size();
+    out.resize(at + 2 + name.size() * 2);
+    putU16(out.data(), at, uint16_t(name.size() * 2));
+    for (size_t i = 0; i < name.size(); ++i) putU16(out.data(), at + 2 + 2 * i, name[i]);
+}
+
+uint16_t storedLength(const NewColumn& c)
+{
+    if (c.type == ColumnType::Boolean) return 1;
+    if (isLongValueType(c.type)) return 0;
+    int fixed = fixedSize(c.type);
+    return fixed ? uint16_t(fixed) : c.length;
+}
+
+}  // namespace
+
+Status validateNewTable(const NewTable& t)
+{
+    if (t.columns.empty()) return invalidArgument("a table needs at least one column");
+    if (t.columns.size() > 255) return invalidArgument("a table can have at most 255 columns");
+    for (size_t i = 0; i < t.columns.size(); ++i) {
+        const NewColumn& c = t.columns[i];
+        if (!isValidObjectName(c.name)) return invalidArgument("\"" + toUtf8(c.name) + "\" is not a valid column name");
+        for (size_t k = 0; k < i; ++k)
+            if (equalsIgnoreCase(t.columns[k].name, c.name))
+                return invalidArgument("the column name \"" + toUtf8(c.name) + "\" is used twice");
+        if (c.type == ColumnType::Text && (c.length < 2 || c.length > 510 || c.length % 2))
+            return invalidArgument("the Text column \"" + toUtf8(c.name) + "\" must hold 1 to 255 characters");
+        if (c.type == ColumnType::Binary && (c.length < 1 || c.length > 510))
+            return invalidArgument("the Binary column \"" + toUtf8(c.name) + "\" must hold 1 to 510 bytes");
+    }
+    for (const NewIndex& ix : t.indexes) {
+        if (ix.columns.empty() || ix.columns.size() > tdef::kRealIdxColumnSlots)
+            return invalidArgument("an index has 1 to 10 columns");
+        for (const NewIndexColumn& ic : ix.columns)
+            if (ic.column < 0 || size_t(ic.column) >= t.columns.size()) return invalidArgument("an index names a missing column");
+    }
+    return Status::ok();
+}
+
+Result<std::vector<uint8_t>> buildTableDefinition(const NewTable& t, const NewTableStorage& s)
+{
+    VK_RETURN_IF_ERROR(validateNewTable(t));
+    if (s.indexMaps.size() != t.indexes.size() || s.indexRoots.size() != t.indexes.size())
+        return invalidArgument("every index needs its usage map and root page");
+    size_t lvColumns = size_t(std::count_if(t.columns.begin(), t.columns.end(),
+                                            [](const NewColumn& c) { return isLongValueType(c.type); }));
+    if (s.longValueMaps.size() != lvColumns) return invalidArgument("every Memo/OLE column needs its usage maps");
+
+    const size_t n = t.columns.size();
+    const size_t ni = t.indexes.size();
+    std::vector<uint8_t> b(tdef::kVariablePart, 0);
+    b[page::kType] = uint8_t(PageType::TableDefinition);
+    b[page::kMarker] = page::kMarkerValue;
+    putU32(b.data(), tdef::kConstant, tdef::kConstantValue);
+    b[tdef::kAutoNumberFlag] = 1;
+    b[tdef::kTableType] = t.systemTable ? tdef::kTableTypeSystem : tdef::kTableTypeUser;
+    uint16_t varCount = 0;
+    for (const NewColumn& c : t.columns)
+        if (isVariableType(c.type)) ++varCount;
+    putU16(b.data(), tdef::kMaxColumns, uint16_t(n));
+    putU16(b.data(), tdef::kVarColumnCount, varCount);
+    putU16(b.data(), tdef::kColumnCount, uint16_t(n));
+    putU32(b.data(), tdef::kIndexCount, uint32_t(ni));
+    putU32(b.data(), tdef::kRealIndexCount, uint32_t(ni));
+    putU32(b.data(), tdef::kOwnedPagesMap, s.ownedPagesMap.toWord());
+    putU32(b.data(), tdef::kFreePagesMap, s.freePagesMap.toWord());
+
+    b.resize(b.size() + ni * tdef::kRealIndexCounterSize, 0);
+
+    uint16_t varIndex = 0;
+    uint16_t fixedOffset = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const NewColumn& c = t.columns[i];
+        size_t at = b.size();
+        b.resize(at + tdef::kColumnSize, 0);
+        uint8_t* d = b.data() + at;
+        d[tdef::kColType] = uint8_t(c.type);
+        putU32(d, tdef::kColConstant, tdef::kConstantValue);
+        putU16(d, tdef::kColNumber, uint16_t(i));
+        putU16(d, tdef::kColOrdinal, uint16_t(i));
+        if (c.type == ColumnType::Numeric) {
+            d[tdef::kColTypeSpecific] = c.precision;
+            d[tdef::kColTypeSpecific + 1] = c.scale;
+        } else {
+            putU16(d, tdef::kColTypeSpecific, c.sortLcid);
+            d[tdef::kColSortVersion] = c.sortVersion;
+        }
+        uint8_t flags = c.flags;
+        bool variable = isVariableType(c.type);
+        if (!variable) flags |= tdef::kColFlagFixed;
+        d[tdef::kColFlags] = flags;
+        d[tdef::kColExtraFlags] = c.extraFlags;
+        uint16_t len = storedLength(c);
+        if (variable) {
+            putU16(d, tdef::kColVarIndex, varIndex++);
+        } else if (c.type != ColumnType::Boolean) {
+            putU16(d, tdef::kColFixedOffset, fixedOffset);
+            fixedOffset = uint16_t(fixedOffset + len);
+        }
+        putU16(d, tdef::kColLength, len);
+    }
+    for (const NewColumn& c : t.columns) appendName(b, c.name);
+
+    for (size_t k = 0; k < ni; ++k) {
+        const NewIndex& ix = t.indexes[k];
+        size_t at = b.size();
+        b.resize(at + tdef::kRealIndexSize, 0);
+        uint8_t* d = b.data() + at;
+        putU32(d, tdef::kRealIdxConstant, tdef::kRealIdxConstantValue);
+        for (size_t slot = 0; slot < tdef::kRealIdxColumnSlots; ++slot) {
+            size_t o = tdef::kRealIdxColumns + slot * tdef::kRealIdxColumnSlotSize;
+            if (slot < ix.columns.size()) {
+                putU16(d, o, uint16_t(ix.columns[slot].column));
+                d[o + 2] = ix.columns[slot].ascending ? tdef::kRealIdxAscending : 0;
+            } else {
+                putU16(d, o, tdef::kRealIdxUnusedColumn);
+            }
+        }
+        putU32(d, tdef::kRealIdxUsageMap, s.indexMaps[k].toWord());
+        putU32(d, tdef::kRealIdxRootPage, s.indexRoots[k]);
+        d[tdef::kRealIdxFlags] = ix.flags | kIndexFlagAccess2000;
+    }
+    for (size_t k = 0; k < ni; ++k) {
+        size_t at = b.size();
+        b.resize(at + tdef::kLogicalIndexSize, 0);
+        uint8_t* d = b.data() + at;
+        putU32(d, tdef::kRealIdxConstant, tdef::kConstantValue);
+        putU32(d, tdef::kLogIdxNumber, uint32_t(k));
+        putU32(d, tdef::kLogIdxRealIndex, uint32_t(k));
+        putU32(d, tdef::kLogIdxRelatedIndex, 0xFFFFFFFF);
+        d[tdef::kLogIdxCascadeUpdates] = kNonForeignKeyCascade;
+        d[tdef::kLogIdxCascadeDeletes] = kNonForeignKeyCascade;
+        d[tdef::kLogIdxType] = t.indexes[k].primaryKey ? tdef::kLogIdxTypePrimaryKey : 0;
+    }
+    for (const NewIndex& ix : t.indexes) appendName(b, ix.name);
+
+    size_t lv = 0;
+    for (size_t i = 0; i < n; ++i) {
+        if (!isLongValueType(t.columns[i].type)) continue;
+        size_t at = b.size();
+        b.resize(at + tdef::kLongValueMapRecordSize, 0);
+        putU16(b.data(), at + tdef::kLvMapColumn, uint16_t(i));
+        putU32(b.data(), at + tdef::kLvMapOwned, s.longValueMaps[lv].first.toWord());
+        putU32(b.data(), at + tdef::kLvMapFree, s.longValueMaps[lv].second.toWord());
+        ++lv;
+    }
+    b.push_back(0xFF);
+    b.push_back(0xFF);
+    putU32(b.data(), tdef::kLength, uint32_t(b.size()));
+    return b;
+}
+
+}  // namespace varnika::jet

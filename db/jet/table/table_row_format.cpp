@@ -1,0 +1,72 @@
+#include "db/jet/table/table_row_format.h"
+
+#include "db/jet/page/text_codec.h"
+
+namespace varnika::jet {
+
+TableLayout tableLayoutFor(const TableDef& def)
+{
+    TableLayout layout;
+    layout.pages = {def.firstPage(), def.ownedPagesMap(), def.freePagesMap()};
+    const auto& columns = def.columns();
+    for (size_t i = 0; i < columns.size(); ++i) {
+        const ColumnDef& c = columns[i];
+        if (isLongValueType(c.type())) {
+            LongValueColumn lv;
+            lv.column = int(i);
+            lv.isMemo = c.type() == ColumnType::Memo;
+            lv.compressible = c.allowsCompression();
+            if (const LongValueMapDef* maps = def.longValueMapFor(c.number)) lv.maps = {maps->ownedPages, maps->freePages};
+            layout.longValueColumns.push_back(lv);
+        }
+        if (c.isAutoLong() && c.type() == ColumnType::Long) layout.autoNumberColumn = int(i);
+        if (c.isAutoGuid() && c.type() == ColumnType::Guid) layout.guidAutoColumns.push_back(int(i));
+    }
+    layout.hasIndexes = !def.realIndexes().empty();
+    return layout;
+}
+
+Status JetRowFormat::decode(std::span<const uint8_t> row, std::vector<Variant>& values,
+                            std::map<int, std::vector<uint8_t>>& longValueBytes)
+{
+    VK_ASSIGN_OR_RETURN(RowLayout layout, parseRowLayout(m_def, row));
+    const auto& columns = m_def.columns();
+    values.assign(columns.size(), Variant());
+    longValueBytes.clear();
+    for (size_t i = 0; i < columns.size(); ++i) {
+        if (isLongValueType(columns[i].type())) {
+            VK_ASSIGN_OR_RETURN(FieldBytes field, fieldBytes(m_def, layout, row, int(i)));
+            if (field.present) longValueBytes[int(i)] = {field.bytes.begin(), field.bytes.end()};
+            continue;
+        }
+        VK_ASSIGN_OR_RETURN(values[i], decodeColumn(m_def, layout, row, int(i), nullptr));
+    }
+    return Status::ok();
+}
+
+Result<EncodedRow> JetRowFormat::encode(const std::vector<Variant>& values,
+                                        const std::map<int, std::vector<uint8_t>>& longValueBytes)
+{
+    std::vector<Variant> fields = values;
+    for (size_t i = 0; i < fields.size() && i < m_def.columns().size(); ++i) {
+        if (!isLongValueType(m_def.columns()[i].type())) continue;
+        auto it = longValueBytes.find(int(i));
+        fields[i] = it == longValueBytes.end() ? Variant() : Variant::binary(it->second);
+    }
+    EncodedRow out;
+    VK_ASSIGN_OR_RETURN(out.bytes, encodeRow(m_def, fields));
+    // Filler goes after the variable data (before eod and the offsets), or
+    // before the null mask when the row has no variable part.
+    VK_ASSIGN_OR_RETURN(RowLayout layout, parseRowLayout(m_def, out.bytes));
+    out.padAt = layout.varCount > 0 ? layout.varTableStart : layout.maskOffset;
+    return out;
+}
+
+Result<Variant> JetRowFormat::readLongValue(int column, std::span<const uint8_t> stored)
+{
+    VK_ASSIGN_OR_RETURN(std::vector<uint8_t> data, m_longValues.readLongValue(stored));
+    if (m_def.columns()[size_t(column)].type() == ColumnType::Memo) return Variant::text(decodeJetText(data));
+    return Variant::binary(std::move(data));
+}
+
+}  // namespace varnika::jet

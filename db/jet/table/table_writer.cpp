@@ -1,0 +1,216 @@
+#include "db/jet/table/table_writer.h"
+
+#include "db/jet/file/bytes.h"
+#include "db/jet/page/page_layout.h"
+
+#include <random>
+#include <string>
+
+namespace varnika::jet {
+
+namespace {
+
+// A random (version 4) GUID, in stored byte order.
+Guid newGuid()
+{
+    std::random_device source;
+    Guid g{};
+    for (size_t i = 0; i < g.size(); i += 4) {
+        uint32_t r = source();
+        for (size_t k = 0; k < 4; ++k) g[i + k] = uint8_t(r >> (8 * k));
+    }
+    constexpr size_t kVersionByte = 7;  // high byte of the third group, stored little-endian
+    constexpr size_t kVariantByte = 8;
+    g[kVersionByte] = uint8_t((g[kVersionByte] & 0x0F) | 0x40);
+    g[kVariantByte] = uint8_t((g[kVariantByte] & 0x3F) | 0x80);
+    return g;
+}
+
+// Column bytes of a long value before its data is known: an inline header
+// of length 0. Used to learn how much room the rest of the row leaves.
+std::vector<uint8_t> placeholderHeader()
+{
+    std::vector<uint8_t> h(longvalue::kHeaderSize, 0);
+    putU32(h.data(), longvalue::kLengthAndKind, longvalue::kKindInline);
+    return h;
+}
+
+}  // namespace
+
+TableWriter::TableWriter(Pager& pager, TableLayout layout, TableRowFormat& format, IndexMaintainer* indexes)
+    : m_pager(pager), m_layout(std::move(layout)), m_format(format), m_indexes(indexes), m_allocator(pager)
+{
+}
+
+Status TableWriter::begin()
+{
+    if (!m_pager.isWritable()) return Status(ErrorCode::ReadOnly, "the database is open for reading only");
+    if (m_pager.hasPendingWrites())
+        return invalidArgument("another change to the database has not been saved or undone yet");
+    if (m_layout.hasIndexes && !m_indexes)
+        return notSupported("the table has indexes, and no index maintenance is available for it");
+    return Status::ok();
+}
+
+Status TableWriter::finish(Status result)
+{
+    if (result.isOk()) {
+        Status committed = m_pager.commit();
+        if (committed.isOk()) return committed;
+        result = committed;
+    }
+    m_pager.rollback();
+    return result;
+}
+
+Result<std::vector<uint8_t>> TableWriter::longValueData(const LongValueColumn& c, const Variant& v) const
+{
+    if (c.isMemo) {
+        if (v.type() != VariantType::Text) return Status(ErrorCode::TypeMismatch, "a Memo field takes text");
+        return encodeMemoText(v.asText(), c.compressible);
+    }
+    if (v.type() != VariantType::Binary) return Status(ErrorCode::TypeMismatch, "an OLE Object field takes binary data");
+    return v.asBinary();
+}
+
+Status TableWriter::storeLongValues(LongValueWriter& lv, const std::vector<Variant>& values,
+                                    const std::map<int, std::vector<uint8_t>>& kept,
+                                    std::map<int, std::vector<uint8_t>>& bytes)
+{
+    // Learn the row's size with every present long value as a bare header;
+    // inline data may then use what is left up to the row limit.
+    std::map<int, std::vector<uint8_t>> placeholders;
+    bool anyToStore = false;
+    for (const LongValueColumn& c : m_layout.longValueColumns) {
+        if (size_t(c.column) >= values.size()) return invalidArgument("a record needs a value for every field");
+        const bool keep = kept.count(c.column) != 0;
+        if (keep || !values[size_t(c.column)].isNull()) placeholders[c.column] = placeholderHeader();
+        anyToStore = anyToStore || (!keep && !values[size_t(c.column)].isNull());
+    }
+    // The room is needed only by a value to be stored.
+    size_t room = 0;
+    if (anyToStore) {
+        VK_ASSIGN_OR_RETURN(EncodedRow base, m_format.encode(values, placeholders));
+        room = base.bytes.size() < row::kMaxSize ? row::kMaxSize - base.bytes.size() : 0;
+    }
+
+    for (const LongValueColumn& c : m_layout.longValueColumns) {
+        if (auto it = kept.find(c.column); it != kept.end()) {
+            bytes[c.column] = it->second;
+            size_t extra = it->second.size() - std::min(it->second.size(), longvalue::kHeaderSize);
+            room -= std::min(room, extra);
+            continue;
+        }
+        const Variant& v = values[size_t(c.column)];
+        if (v.isNull()) continue;
+        VK_ASSIGN_OR_RETURN(std::vector<uint8_t> data, longValueData(c, v));
+        VK_ASSIGN_OR_RETURN(std::vector<uint8_t> stored, lv.write(data, c.maps, room));
+        room -= std::min(room, stored.size() - longvalue::kHeaderSize);
+        bytes[c.column] = std::move(stored);
+    }
+    return Status::ok();
+}
+
+Result<std::vector<Variant>> TableWriter::readRow(RowPointer row)
+{
+    RowStore store(m_allocator, m_layout.pages);
+    VK_ASSIGN_OR_RETURN(std::vector<uint8_t> bytes, store.read(row));
+    std::vector<Variant> values;
+    std::map<int, std::vector<uint8_t>> stored;
+    VK_RETURN_IF_ERROR(m_format.decode(bytes, values, stored));
+    for (auto& [column, b] : stored) {
+        if (size_t(column) >= values.size()) return corruption("a long value belongs to a field the record lacks");
+        VK_ASSIGN_OR_RETURN(values[size_t(column)], m_format.readLongValue(column, b));
+    }
+    return values;
+}
+
+Result<RowPointer> TableWriter::insertRow(std::vector<Variant> values)
+{
+    VK_RETURN_IF_ERROR(begin());
+    RowPointer placed;
+    Status s = [&]() -> Status {
+        if (m_layout.autoNumberColumn) {
+            size_t c = size_t(*m_layout.autoNumberColumn);
+            if (c >= values.size()) return invalidArgument("a record needs a value for every field");
+            if (values[c].isNull()) {
+                VK_ASSIGN_OR_RETURN(int32_t next, takeAutoNumber(m_pager, m_layout.pages.tdefPage));
+                values[c] = Variant::longValue(next);
+            }
+        }
+        for (int c : m_layout.guidAutoColumns) {
+            if (size_t(c) >= values.size()) return invalidArgument("a record needs a value for every field");
+            if (values[size_t(c)].isNull()) values[size_t(c)] = Variant::guid(newGuid());
+        }
+        LongValueWriter lv(m_allocator);
+        std::map<int, std::vector<uint8_t>> longBytes;
+        VK_RETURN_IF_ERROR(storeLongValues(lv, values, {}, longBytes));
+        VK_ASSIGN_OR_RETURN(EncodedRow encoded, m_format.encode(values, longBytes));
+        RowStore store(m_allocator, m_layout.pages);
+        VK_ASSIGN_OR_RETURN(placed, store.insert(encoded.bytes));
+        VK_RETURN_IF_ERROR(adjustRowCount(m_pager, m_layout.pages.tdefPage, +1));
+        if (m_indexes)
+            VK_RETURN_IF_ERROR(m_indexes->apply(m_allocator, {RowChangeKind::Insert, m_layout.pages.tdefPage, placed, nullptr, &values}));
+        return Status::ok();
+    }();
+    VK_RETURN_IF_ERROR(finish(s));
+    return placed;
+}
+
+Status TableWriter::updateRow(RowPointer row, const std::vector<Variant>& values)
+{
+    VK_RETURN_IF_ERROR(begin());
+    Status s = [&]() -> Status {
+        RowStore store(m_allocator, m_layout.pages);
+        VK_ASSIGN_OR_RETURN(std::vector<uint8_t> oldBytes, store.read(row));
+        std::vector<Variant> oldValues;
+        std::map<int, std::vector<uint8_t>> oldLong;
+        VK_RETURN_IF_ERROR(m_format.decode(oldBytes, oldValues, oldLong));
+        if (values.size() != oldValues.size()) return invalidArgument("a record needs a value for every field");
+
+        // Unchanged long values keep their stored rows; changed ones are
+        // given back before the new ones are stored, so they can reuse the
+        // space.
+        LongValueWriter lv(m_allocator);
+        std::map<int, std::vector<uint8_t>> kept;
+        for (const LongValueColumn& c : m_layout.longValueColumns) {
+            auto it = oldLong.find(c.column);
+            if (it == oldLong.end()) continue;
+            VK_ASSIGN_OR_RETURN(oldValues[size_t(c.column)], m_format.readLongValue(c.column, it->second));
+            if (oldValues[size_t(c.column)] == values[size_t(c.column)]) kept[c.column] = it->second;
+            else VK_RETURN_IF_ERROR(lv.release(it->second, c.maps));
+        }
+        std::map<int, std::vector<uint8_t>> longBytes;
+        VK_RETURN_IF_ERROR(storeLongValues(lv, values, kept, longBytes));
+        VK_ASSIGN_OR_RETURN(EncodedRow encoded, m_format.encode(values, longBytes));
+        VK_RETURN_IF_ERROR(store.update(row, encoded.bytes, encoded.padAt));
+        if (m_indexes)
+            VK_RETURN_IF_ERROR(m_indexes->apply(m_allocator, {RowChangeKind::Update, m_layout.pages.tdefPage, row, &oldValues, &values}));
+        return Status::ok();
+    }();
+    return finish(s);
+}
+
+Status TableWriter::deleteRow(RowPointer row)
+{
+    VK_RETURN_IF_ERROR(begin());
+    Status s = [&]() -> Status {
+        VK_ASSIGN_OR_RETURN(std::vector<Variant> oldValues, readRow(row));
+        // Index entries go first, while the row is still there to be found.
+        if (m_indexes)
+            VK_RETURN_IF_ERROR(m_indexes->apply(m_allocator, {RowChangeKind::Delete, m_layout.pages.tdefPage, row, &oldValues, nullptr}));
+        RowStore store(m_allocator, m_layout.pages);
+        VK_ASSIGN_OR_RETURN(std::vector<uint8_t> oldBytes, store.read(row));
+        std::vector<Variant> raw;
+        std::map<int, std::vector<uint8_t>> oldLong;
+        VK_RETURN_IF_ERROR(m_format.decode(oldBytes, raw, oldLong));
+        LongValueWriter lv(m_allocator);
+        for (const LongValueColumn& c : m_layout.longValueColumns)
+            if (auto it = oldLong.find(c.column); it != oldLong.end()) VK_RETURN_IF_ERROR(lv.release(it->second, c.maps));
+        VK_RETURN_IF_ERROR(store.remove(row));
+        return adjustRowCount(m_pager, m_layout.pages.tdefPage, -1);
+    }();
+    return finish(s);
+}
+
+}  // namespace varnika::jet

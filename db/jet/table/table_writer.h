@@ -1,0 +1,101 @@
+#pragma once
+// Inserting, updating and deleting the records of one table. Each call is
+// one engine operation: data pages, long values, TDEF counters and (through
+// the IndexMaintainer) index pages change together in one Pager commit, or
+// the Pager is rolled back and nothing is written.
+//
+// The row format itself (which bytes a row of this table holds) comes from
+// a TableRowFormat, the adapter over the table definition and row codec.
+// Memo and OLE values are stored by this writer: the format receives their
+// finished column bytes (a long-value header, possibly with inline data)
+// and hands them back when decoding, so replaced values can be freed.
+
+#include "db/jet/table/index_maintainer.h"
+#include "db/jet/table/long_value_writer.h"
+#include "db/jet/page/page_allocator.h"
+#include "db/jet/table/row_store.h"
+#include "db/status.h"
+#include "db/variant.h"
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace varnika::jet {
+
+// A Memo or OLE column of the table.
+struct LongValueColumn {
+    int column = 0;           // position in the column list
+    bool isMemo = true;       // Memo: Text values; OLE: Binary values
+    bool compressible = false;  // the column allows compressed text
+    PageOwners maps;          // from the TDEF's long-value list; empty when absent
+};
+
+struct TableLayout {
+    TablePages pages;
+    std::vector<LongValueColumn> longValueColumns;
+    std::optional<int> autoNumberColumn;  // a Long AutoNumber column
+    bool hasIndexes = false;              // any real index
+    std::vector<int> guidAutoColumns;     // Replication ID AutoNumber columns
+};
+
+struct EncodedRow {
+    std::vector<uint8_t> bytes;
+    // Where zero filler may go when the row is padded to an old length
+    // (between the variable data and the end-of-data offset).
+    std::optional<size_t> padAt;
+};
+
+class TableRowFormat {
+public:
+    virtual ~TableRowFormat() = default;
+    // Every column's value in column-list order. Long-value columns are
+    // not resolved: their entry is Null, and their stored bytes are given
+    // in `longValueBytes` (absent for a Null value).
+    virtual Status decode(std::span<const uint8_t> row, std::vector<Variant>& values,
+                          std::map<int, std::vector<uint8_t>>& longValueBytes) = 0;
+    // The row for `values` in the table's current layout; long-value
+    // columns take their bytes from `longValueBytes` (absent = Null).
+    virtual Result<EncodedRow> encode(const std::vector<Variant>& values,
+                                      const std::map<int, std::vector<uint8_t>>& longValueBytes) = 0;
+    // Resolves a stored long value to its Variant (Text or Binary).
+    virtual Result<Variant> readLongValue(int column, std::span<const uint8_t> stored) = 0;
+};
+
+class TableWriter {
+public:
+    // `indexes` may be null only for a table without real indexes.
+    TableWriter(Pager& pager, TableLayout layout, TableRowFormat& format, IndexMaintainer* indexes);
+
+    // Adds a record. A Null in the AutoNumber column takes the next number;
+    // a Null in a Replication ID AutoNumber column takes a new random GUID.
+    // Returns the new row's header slot.
+    Result<RowPointer> insertRow(std::vector<Variant> values);
+    // Replaces the record whose header slot is `row` with `values` (all
+    // columns). The header slot stays, whether the row fits in place or moves.
+    Status updateRow(RowPointer row, const std::vector<Variant>& values);
+    // Deletes the record, its moved bytes and its long values.
+    Status deleteRow(RowPointer row);
+
+    // Every column's value of the record, long values resolved.
+    Result<std::vector<Variant>> readRow(RowPointer row);
+
+private:
+    Status begin();
+    Status finish(Status result);
+    // Stores the long values of `values` (keeping `kept` where the value did
+    // not change) and fills `bytes` for the encoder.
+    Status storeLongValues(LongValueWriter& lv, const std::vector<Variant>& values,
+                           const std::map<int, std::vector<uint8_t>>& kept, std::map<int, std::vector<uint8_t>>& bytes);
+    Result<std::vector<uint8_t>> longValueData(const LongValueColumn& c, const Variant& v) const;
+
+    Pager& m_pager;
+    TableLayout m_layout;
+    TableRowFormat& m_format;
+    IndexMaintainer* m_indexes;
+    PageAllocator m_allocator;
+};
+
+}  // namespace varnika::jet

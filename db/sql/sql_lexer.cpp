@@ -1,0 +1,127 @@
+#include "db/sql/sql_lexer.h"
+
+#include "db/text.h"
+
+namespace varnika {
+namespace {
+
+bool isSpace(char16_t c)
+{
+    return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == 0x00A0;
+}
+
+bool isDigit(char16_t c)
+{
+    return c >= u'0' && c <= u'9';
+}
+
+bool isWordStart(char16_t c)
+{
+    return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || c == u'_' || c >= 0x80;
+}
+
+bool isWordChar(char16_t c)
+{
+    return isWordStart(c) || isDigit(c);
+}
+
+Status syntaxError(std::string what, int position)
+{
+    return invalidArgument("syntax error in the record source: " + what + " at position " + std::to_string(position + 1));
+}
+
+}  // namespace
+
+Result<std::vector<SqlToken>> tokenizeSql(std::u16string_view s)
+{
+    std::vector<SqlToken> tokens;
+    size_t i = 0;
+    while (true) {
+        while (i < s.size() && isSpace(s[i])) ++i;
+        SqlToken t;
+        t.position = static_cast<int>(i);
+        if (i >= s.size()) {
+            t.kind = SqlTokenKind::End;
+            tokens.push_back(std::move(t));
+            return tokens;
+        }
+        const char16_t c = s[i];
+        if (isWordStart(c)) {
+            size_t j = i;
+            while (j < s.size() && isWordChar(s[j])) ++j;
+            t.kind = SqlTokenKind::Word;
+            t.text.assign(s.substr(i, j - i));
+            i = j;
+        } else if (c == u'[') {
+            const size_t close = s.find(u']', i + 1);
+            if (close == std::u16string_view::npos)
+                return syntaxError("the bracket that opens a name is not closed", t.position);
+            t.kind = SqlTokenKind::Bracketed;
+            t.text.assign(s.substr(i + 1, close - i - 1));
+            if (t.text.empty()) return syntaxError("empty name in brackets", t.position);
+            if (t.text.find(u'[') != std::u16string::npos)
+                return syntaxError("a bracket inside a bracketed name", t.position);
+            i = close + 1;
+        } else if (c == u'\'' || c == u'"') {
+            t.kind = SqlTokenKind::String;
+            size_t j = i + 1;
+            bool closed = false;
+            while (j < s.size()) {
+                if (s[j] == c) {
+                    if (j + 1 < s.size() && s[j + 1] == c) {  // a doubled quote stands for one
+                        t.text.push_back(c);
+                        j += 2;
+                        continue;
+                    }
+                    closed = true;
+                    ++j;
+                    break;
+                }
+                t.text.push_back(s[j++]);
+            }
+            if (!closed) return syntaxError("the text that starts here has no closing quote", t.position);
+            i = j;
+        } else if (c == u'#') {
+            const size_t close = s.find(u'#', i + 1);
+            if (close == std::u16string_view::npos)
+                return syntaxError("the date that starts here has no closing #", t.position);
+            t.kind = SqlTokenKind::Date;
+            t.text.assign(s.substr(i + 1, close - i - 1));
+            i = close + 1;
+        } else if (isDigit(c) || (c == u'.' && i + 1 < s.size() && isDigit(s[i + 1]))) {
+            size_t j = i;
+            while (j < s.size() && isDigit(s[j])) ++j;
+            if (j < s.size() && s[j] == u'.') {
+                ++j;
+                while (j < s.size() && isDigit(s[j])) ++j;
+            }
+            if (j < s.size() && (s[j] == u'E' || s[j] == u'e')) {
+                size_t k = j + 1;
+                if (k < s.size() && (s[k] == u'+' || s[k] == u'-')) ++k;
+                if (k < s.size() && isDigit(s[k])) {
+                    while (k < s.size() && isDigit(s[k])) ++k;
+                    j = k;
+                }
+            }
+            if (j < s.size() && isWordChar(s[j])) return syntaxError("a number runs into a name", t.position);
+            t.kind = SqlTokenKind::Number;
+            t.text.assign(s.substr(i, j - i));
+            i = j;
+        } else {
+            t.kind = SqlTokenKind::Symbol;
+            const char16_t next = i + 1 < s.size() ? s[i + 1] : 0;
+            if ((c == u'<' && (next == u'>' || next == u'=')) || (c == u'>' && next == u'=')) {
+                t.text.assign(s.substr(i, 2));
+                i += 2;
+            } else if (std::u16string_view(u"=<>+-*/\\^&(),.;").find(c) != std::u16string_view::npos) {
+                t.text.assign(1, c);
+                ++i;
+            } else {
+                return syntaxError(std::string("unexpected character \"").append(toUtf8(s.substr(i, 1))) + "\"", t.position);
+            }
+        }
+        tokens.push_back(std::move(t));
+    }
+}
+
+}  // namespace varnika

@@ -1,0 +1,211 @@
+#include "db/jet/file/journal.h"
+#include "db/jet/file/pager.h"
+#include "support/fault_file.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <fstream>
+#include <sys/wait.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace varnika {
+namespace {
+
+using jet::Journal;
+using jet::kPageSize;
+using jet::PageBuffer;
+using jet::Pager;
+using test::FaultFile;
+using test::FaultPlan;
+
+using Bytes = std::shared_ptr<std::vector<uint8_t>>;
+
+PageBuffer filled(uint8_t v)
+{
+    PageBuffer b;
+    b.fill(v);
+    return b;
+}
+
+std::unique_ptr<Pager> pagerOver(Bytes db, Bytes journal, std::shared_ptr<FaultPlan> plan)
+{
+    auto pager = std::make_unique<Pager>(std::make_unique<FaultFile>(db, plan), 2);
+    pager->setJournal(std::make_unique<Journal>(std::make_unique<FaultFile>(journal, plan)));
+    return pager;
+}
+
+// The change every crash test makes: rewrite pages 1 and 3 and append two.
+Status applyChange(Pager& p)
+{
+    VK_RETURN_IF_ERROR(p.write(1, filled(0xB1)));
+    VK_RETURN_IF_ERROR(p.write(3, filled(0xB3)));
+    VK_RETURN_IF_ERROR(p.append(filled(0xB4)).status());
+    VK_RETURN_IF_ERROR(p.append(filled(0xB5)).status());
+    return p.commit();
+}
+
+std::vector<uint8_t> oldImage()
+{
+    std::vector<uint8_t> v;
+    for (uint8_t i = 0; i < 4; ++i) v.insert(v.end(), kPageSize, uint8_t(0xA0 + i));
+    return v;
+}
+
+std::vector<uint8_t> newImage()
+{
+    std::vector<uint8_t> v = oldImage();
+    std::fill(v.begin() + kPageSize, v.begin() + 2 * kPageSize, 0xB1);
+    std::fill(v.begin() + 3 * kPageSize, v.end(), 0xB3);
+    v.insert(v.end(), kPageSize, 0xB4);
+    v.insert(v.end(), kPageSize, 0xB5);
+    return v;
+}
+
+TEST(Pager, ReadsSeeDirtyPagesUntilRollback)
+{
+    auto db = std::make_shared<std::vector<uint8_t>>(oldImage());
+    auto plan = std::make_shared<FaultPlan>();
+    Pager p(std::make_unique<FaultFile>(db, plan), 2);
+    ASSERT_TRUE(p.write(2, filled(7)).isOk());
+    EXPECT_EQ((*p.read(2).value())[0], 7);
+    EXPECT_EQ((*db)[2 * kPageSize], 0xA2);  // nothing reached the file yet
+    p.rollback();
+    EXPECT_EQ((*p.read(2).value())[0], 0xA2);
+    EXPECT_FALSE(p.read(4).isOk());          // past the end
+    EXPECT_FALSE(p.write(9, filled(1)).isOk());  // not adjacent to the end
+}
+
+TEST(Pager, CommitIsAllOrNothingWhateverWriteTheProcessDiesAt)
+{
+    // Count the writes of one clean commit, then die at each of them.
+    long total;
+    {
+        auto plan = std::make_shared<FaultPlan>();
+        auto db = std::make_shared<std::vector<uint8_t>>(oldImage());
+        auto j = std::make_shared<std::vector<uint8_t>>();
+        auto p = pagerOver(db, j, plan);
+        ASSERT_TRUE(applyChange(*p).isOk());
+        EXPECT_EQ(*db, newImage());
+        // Disarmed: what is left in it describes no rollback.
+        Journal left(std::make_unique<FaultFile>(j, plan));
+        EXPECT_FALSE(*left.isArmed());
+        auto pending = left.readPending();
+        ASSERT_TRUE(pending.isOk());
+        EXPECT_FALSE(pending->has_value());
+        total = plan->writes;
+    }
+    ASSERT_GT(total, 4);
+    for (long n = 1; n <= total; ++n) {
+        auto plan = std::make_shared<FaultPlan>();
+        plan->failWriteAt = n;
+        plan->crash = true;
+        auto db = std::make_shared<std::vector<uint8_t>>(oldImage());
+        auto j = std::make_shared<std::vector<uint8_t>>();
+        {
+            auto p = pagerOver(db, j, plan);
+            EXPECT_FALSE(applyChange(*p).isOk()) << "write " << n;
+        }
+        // The next open rolls back whatever the journal says.
+        auto calm = std::make_shared<FaultPlan>();
+        FaultFile dbFile(db, calm);
+        Journal journal(std::make_unique<FaultFile>(j, calm));
+        ASSERT_TRUE(jet::rollBackPendingJournal(dbFile, journal).isOk());
+        EXPECT_TRUE(*db == oldImage() || *db == newImage()) << "torn state after dying at write " << n;
+    }
+}
+
+TEST(Pager, FailedWriteWithoutCrashPutsTheFileBack)
+{
+    for (long n = 1; n <= 8; ++n) {
+        auto plan = std::make_shared<FaultPlan>();
+        plan->failWriteAt = n;
+        auto db = std::make_shared<std::vector<uint8_t>>(oldImage());
+        auto j = std::make_shared<std::vector<uint8_t>>();
+        auto p = pagerOver(db, j, plan);
+        Status s = applyChange(*p);
+        if (s.isOk()) {
+            EXPECT_EQ(*db, newImage());
+            continue;
+        }
+        EXPECT_EQ(s.code(), ErrorCode::IOError);
+        EXPECT_EQ(*db, oldImage()) << "write " << n;
+        EXPECT_FALSE(p->hasPendingWrites());
+        EXPECT_EQ(p->pageCount(), 4u);
+    }
+}
+
+TEST(Pager, OpenRefusesASecondWriterAndFallsBackToReadingWhereItCannotWrite)
+{
+    test::TempDir dir;
+    auto path = dir.file("a.mdb");
+    std::ofstream(path) << std::string(kPageSize, 'x');
+    auto first = Pager::open(path.string(), jet::OpenMode::ReadWrite);
+    ASSERT_TRUE(first.isOk()) << first.status().toString();
+    EXPECT_TRUE((*first)->isWritable());
+    auto second = Pager::open(path.string(), jet::OpenMode::ReadWrite);
+    ASSERT_FALSE(second.isOk());
+    EXPECT_EQ(second.status().code(), ErrorCode::Locked);
+    auto reader = Pager::open(path.string(), jet::OpenMode::ReadOnly);
+    EXPECT_TRUE(reader.isOk());
+    first->reset();
+
+    // A read-only file stays read-only for the superuser too.
+    chmod(path.c_str(), 0444);
+    auto ro = Pager::open(path.string(), jet::OpenMode::ReadWrite);
+    ASSERT_TRUE(ro.isOk());
+    EXPECT_FALSE((*ro)->isWritable());
+    EXPECT_NE((*ro)->readOnlyReason().find("read-only"), std::string::npos);
+    EXPECT_EQ((*ro)->write(0, filled(1)).code(), ErrorCode::ReadOnly);
+}
+
+}  // namespace
+}  // namespace varnika
+
+namespace varnika {
+namespace {
+
+TEST(Pager, ALockFileThatAccessHoldsRefusesWritingButAStaleOneDoesNot)
+{
+    test::TempDir dir;
+    auto path = dir.file("Stok.mdb");
+    std::ofstream(path) << std::string(jet::kPageSize, 'x');
+    auto ldb = dir.file("STOK.LDB");
+    std::ofstream(ldb) << std::string(64, ' ');
+
+    // Left over from an earlier session: nobody holds a lock on it.
+    EXPECT_TRUE(jet::Pager::open(path.string(), jet::OpenMode::ReadWrite).isOk());
+
+    // A live lock beyond the end of the file, where Jet puts its user locks.
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    pid_t child = fork();
+    if (child == 0) {
+        int fd = ::open(ldb.c_str(), O_RDWR);
+        struct flock l {};
+        l.l_type = F_WRLCK;
+        l.l_whence = SEEK_SET;
+        l.l_start = 0x10000001;
+        l.l_len = 1;
+        fcntl(fd, F_SETLK, &l);
+        char c = 1;
+        (void)!write(ready[1], &c, 1);
+        pause();
+        _exit(0);
+    }
+    char c;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    auto refused = jet::Pager::open(path.string(), jet::OpenMode::ReadWrite);
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    ASSERT_FALSE(refused.isOk());
+    EXPECT_EQ(refused.status().code(), ErrorCode::Locked);
+    EXPECT_NE(refused.status().message().find("Microsoft Access"), std::string::npos);
+    EXPECT_TRUE(jet::Pager::open(path.string(), jet::OpenMode::ReadOnly).isOk());
+}
+
+}  // namespace
+}  // namespace varnika

@@ -1,0 +1,291 @@
+#include "db/jet/page/data_page.h"
+#include "db/jet/page/page_allocator.h"
+#include "db/jet/page/usage_map.h"
+#include "support/write_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+
+using namespace varnika;
+using namespace varnika::jet;
+
+namespace {
+
+constexpr RowPointer kGlobal{usagemap::kGlobalMapPage, usagemap::kGlobalMapRow};
+constexpr uint32_t kTdef = 24;
+
+std::vector<uint32_t> mapPages(Pager& pager, RowPointer where)
+{
+    auto m = UsageMap::load(pager, where);
+    EXPECT_TRUE(m.isOk()) << m.status().toString();
+    return m ? m->pages() : std::vector<uint32_t>{};
+}
+
+// Global map: every page in `used` clear, and every page at or past the end
+// of the file that the map covers set.
+void expectGloballyUsed(Pager& pager, const std::vector<uint32_t>& used)
+{
+    auto g = UsageMap::load(pager, kGlobal, false);
+    ASSERT_TRUE(g.isOk()) << g.status().toString();
+    for (uint32_t p : used) EXPECT_FALSE(g->contains(p)) << "page " << p;
+    for (uint32_t p = pager.pageCount(); p < g->startPage() + g->coveredPages(); ++p) EXPECT_TRUE(g->contains(p)) << "page " << p;
+}
+
+size_t rowLength(Pager& pager, RowPointer where)
+{
+    auto row = readRowAt(pager, where);
+    EXPECT_TRUE(row.isOk());
+    return row ? row->slot.length : 0;
+}
+
+}  // namespace
+
+TEST(PageAllocator, NewDataPageIsRecordedEverywhere)
+{
+    auto pager = test::makeMemoryDatabase();
+    RowPointer owned = test::addEmptyOwnerMap(*pager, 2);
+    RowPointer freeMap = test::addEmptyOwnerMap(*pager, 2);
+    PageAllocator alloc(*pager);
+    auto page = alloc.allocateDataPage(kTdef, {owned, freeMap});
+    ASSERT_TRUE(page.isOk()) << page.status().toString();
+    EXPECT_EQ(*page, 3u);
+    EXPECT_EQ(pager->pageCount(), 4u);
+    EXPECT_EQ(mapPages(*pager, owned), std::vector<uint32_t>{3});
+    EXPECT_EQ(mapPages(*pager, freeMap), std::vector<uint32_t>{3});
+    expectGloballyUsed(*pager, {0, 1, 2, 3});
+    auto bytes = pager->read(3);
+    ASSERT_TRUE(bytes.isOk());
+    EXPECT_EQ(**bytes, makeDataPage(kTdef));
+    for (uint32_t p : {1u, 2u}) EXPECT_TRUE(checkDataPage(**pager->read(p), p).isOk());
+}
+
+TEST(PageAllocator, OwnerMapGrowsThenBecomesAReferenceMap)
+{
+    auto pager = test::makeMemoryDatabase();
+    RowPointer owned = test::addEmptyOwnerMap(*pager, 2);
+    PageAllocator alloc(*pager);
+    std::vector<uint32_t> pages;
+    bool sawLonger = false;
+    for (int i = 0; i < 1100; ++i) {
+        auto page = alloc.allocateDataPage(kTdef, {owned, std::nullopt});
+        ASSERT_TRUE(page.isOk()) << i << ": " << page.status().toString();
+        pages.push_back(*page);
+        auto m = UsageMap::load(*pager, owned);
+        ASSERT_TRUE(m.isOk());
+        if (m->isInline() && rowLength(*pager, owned) > usagemap::kStandardRowSize) sawLonger = true;
+    }
+    EXPECT_TRUE(sawLonger);
+    auto m = UsageMap::load(*pager, owned);
+    ASSERT_TRUE(m.isOk());
+    EXPECT_FALSE(m->isInline());
+    // Converted in place: the row keeps the length it had grown to.
+    EXPECT_EQ(rowLength(*pager, owned), usagemap::kInlineBitmap + UsageMapEditor::kMaxInlineBitmapBytes);
+    // The bitmap page of the reference map is a page of its own, used globally.
+    std::vector<uint32_t> got = m->pages();
+    EXPECT_EQ(got, pages);
+    EXPECT_EQ(m->count(), pages.size());
+    // Walking down from any point meets exactly the pages below it.
+    for (uint32_t before : {0u, 1u, 3u, 4u, 63u, 64u, 65u, 127u, 128u, 700u, pages.back(), pages.back() + 1, UINT32_MAX}) {
+        auto below = std::lower_bound(pages.begin(), pages.end(), before);
+        std::optional<uint32_t> want;
+        if (below != pages.begin()) want = *std::prev(below);
+        EXPECT_EQ(m->previousPage(before), want) << "before " << before;
+    }
+    std::vector<uint32_t> walked;
+    for (auto p = m->previousPage(UINT32_MAX); p; p = m->previousPage(*p)) walked.insert(walked.begin(), *p);
+    EXPECT_EQ(walked, pages);
+    std::set<uint32_t> all(pages.begin(), pages.end());
+    uint32_t mapPage = 0;
+    for (uint32_t p = 3; p < pager->pageCount(); ++p)
+        if (!all.count(p)) mapPage = p;
+    ASSERT_NE(mapPage, 0u);
+    EXPECT_EQ((**pager->read(mapPage))[page::kType], uint8_t(PageType::UsageMap));
+    std::vector<uint32_t> used(pager->pageCount());
+    for (uint32_t p = 0; p < used.size(); ++p) used[p] = p;
+    expectGloballyUsed(*pager, used);
+    EXPECT_GT(rowLength(*pager, kGlobal), usagemap::kStandardRowSize);
+    for (uint32_t p : {1u, 2u}) EXPECT_TRUE(checkDataPage(**pager->read(p), p).isOk());
+
+    // Freeing works on the reference map too.
+    ASSERT_TRUE(alloc.freePage(pages[1050], {owned, std::nullopt}).isOk());
+    EXPECT_FALSE(UsageMap::load(*pager, owned)->contains(pages[1050]));
+    EXPECT_TRUE(UsageMap::load(*pager, kGlobal, false)->contains(pages[1050]));
+}
+
+TEST(PageAllocator, InlineMapMovesItsStartWhenTheBitsFit)
+{
+    auto pager = test::makeMemoryDatabase();
+    RowPointer owned = test::addEmptyOwnerMap(*pager, 2);
+    PageAllocator alloc(*pager);
+    for (int i = 0; i < 600; ++i) ASSERT_TRUE(alloc.allocateDataPage(0, {}).isOk());
+    std::vector<uint32_t> pages;
+    for (int i = 0; i < 20; ++i) pages.push_back(*alloc.allocateDataPage(kTdef, {owned, std::nullopt}));
+    auto m = UsageMap::load(*pager, owned);
+    ASSERT_TRUE(m.isOk());
+    EXPECT_TRUE(m->isInline());
+    EXPECT_EQ(m->startPage(), pages.front() - pages.front() % 8);
+    EXPECT_EQ(rowLength(*pager, owned), usagemap::kStandardRowSize);
+    EXPECT_EQ(m->pages(), pages);
+}
+
+TEST(PageAllocator, FreePageClearsOwnersAndWipesTheHeader)
+{
+    auto pager = test::makeMemoryDatabase();
+    RowPointer owned = test::addEmptyOwnerMap(*pager, 2);
+    RowPointer freeMap = test::addEmptyOwnerMap(*pager, 2);
+    PageAllocator alloc(*pager);
+    uint32_t a = *alloc.allocateDataPage(kTdef, {owned, freeMap});
+    uint32_t b = *alloc.allocateDataPage(kTdef, {owned, freeMap});
+    ASSERT_TRUE(alloc.freePage(a, {owned, freeMap}).isOk());
+    EXPECT_EQ(mapPages(*pager, owned), std::vector<uint32_t>{b});
+    EXPECT_EQ(mapPages(*pager, freeMap), std::vector<uint32_t>{b});
+    EXPECT_TRUE(UsageMap::load(*pager, kGlobal, false)->contains(a));
+    EXPECT_FALSE(UsageMap::load(*pager, kGlobal, false)->contains(b));
+    auto page = pager->read(a);
+    EXPECT_EQ(std::vector<uint8_t>(page.value()->begin(), page.value()->begin() + 4), std::vector<uint8_t>(4, 0));
+    EXPECT_FALSE(alloc.freePage(1, {}).isOk());
+    EXPECT_FALSE(alloc.freePage(pager->pageCount(), {}).isOk());
+}
+
+TEST(PageAllocator, FindPageWithRoomWalksFromTheTop)
+{
+    auto pager = test::makeMemoryDatabase();
+    RowPointer owned = test::addEmptyOwnerMap(*pager, 2);
+    RowPointer freeMap = test::addEmptyOwnerMap(*pager, 2);
+    PageAllocator alloc(*pager);
+    uint32_t low = *alloc.allocateDataPage(kTdef, {owned, freeMap});
+    uint32_t other = *alloc.allocateDataPage(kTdef + 1, {owned, freeMap});  // someone else's page
+    uint32_t high = *alloc.allocateDataPage(kTdef, {owned, std::nullopt});  // not offered for new rows
+    (void)other;
+    (void)high;
+    auto found = alloc.findPageWithRoom(owned, freeMap, kTdef, 100);
+    ASSERT_TRUE(found.isOk());
+    EXPECT_EQ(*found, std::optional<uint32_t>(low));
+    found = alloc.findPageWithRoom(owned, std::nullopt, kTdef, 100);
+    EXPECT_EQ(*found, std::optional<uint32_t>(high));
+    // Fill `low`: nothing has room any more for a big row.
+    auto editor = DataPageEditor::open(**pager->read(low), low);
+    ASSERT_TRUE(editor->addRow(std::vector<uint8_t>(4000, 1)).isOk());
+    ASSERT_TRUE(pager->write(low, editor->page()).isOk());
+    found = alloc.findPageWithRoom(owned, freeMap, kTdef, 100);
+    EXPECT_EQ(*found, std::nullopt);
+    found = alloc.findPageWithRoom(owned, freeMap, kTdef, 60);
+    EXPECT_EQ(*found, std::optional<uint32_t>(low));
+}
+
+TEST(PageAllocator, WhenPageOneHasNoRoomTheGlobalWindowMovesForward)
+{
+    auto pager = test::makeMemoryDatabase();
+    auto editor = DataPageEditor::open(**pager->read(1), 1);
+    ASSERT_TRUE(editor->addRow(std::vector<uint8_t>(editor->freeSpace() - datapage::kSlotSize - 2, 0)).isOk());
+    ASSERT_TRUE(pager->write(1, editor->page()).isOk());
+    ASSERT_TRUE(pager->commit().isOk());
+    PageAllocator alloc(*pager);
+    // Pages 3..602: the 69-byte map covers 0..511, page 512 moves it.
+    std::vector<uint32_t> added;
+    for (int i = 0; i < 600; ++i) {
+        auto p = alloc.allocateDataPage(0, {});
+        ASSERT_TRUE(p.isOk()) << p.status().toString();
+        added.push_back(*p);
+    }
+    ASSERT_TRUE(pager->commit().isOk());
+    EXPECT_EQ(rowLength(*pager, kGlobal), usagemap::kStandardRowSize);
+    auto g = UsageMap::load(*pager, kGlobal, false);
+    ASSERT_TRUE(g.isOk());
+    EXPECT_EQ(g->startPage(), 512u);
+    expectGloballyUsed(*pager, added);
+    EXPECT_TRUE(checkDataPage(**pager->read(1), 1).isOk());
+
+    // Freed inside the window: recorded; freed behind it: left unrecorded
+    // (the page counts as in use), and no refusal either way.
+    ASSERT_TRUE(alloc.freePage(600, {}).isOk());
+    ASSERT_TRUE(alloc.freePage(100, {}).isOk());
+    ASSERT_TRUE(pager->commit().isOk());
+    g = UsageMap::load(*pager, kGlobal, false);
+    EXPECT_TRUE(g->contains(600));
+    EXPECT_FALSE(g->contains(100));
+    EXPECT_FALSE(g->contains(601));
+
+    // Past the new window's end it moves again, keeping the bits it shares.
+    for (int i = 0; i < 500; ++i) ASSERT_TRUE(alloc.allocateDataPage(0, {}).isOk());
+    ASSERT_TRUE(pager->commit().isOk());
+    g = UsageMap::load(*pager, kGlobal, false);
+    EXPECT_EQ(g->startPage(), 1024u);
+    for (uint32_t p = 1024; p < pager->pageCount(); ++p) EXPECT_FALSE(g->contains(p)) << p;
+    for (uint32_t p = pager->pageCount(); p < 1536; ++p) EXPECT_TRUE(g->contains(p)) << p;
+}
+
+TEST(PageAllocator, RealFilesKeepTheirTables)
+{
+    VK_REQUIRE_FIXTURES(dir);
+    if (!test::haveProgram("mdb-export")) GTEST_SKIP() << "mdbtools not installed";
+    test::TempDir tmp;
+    for (const char* name : {"blank/blank-access2000.mdb", "jet4/testV2000.mdb", "jet4/testV2003.mdb", "jet4/bigIndexTestV2000.mdb",
+                             "turkish/customer-register.mdb"}) {
+        auto copy = test::copyWritable(dir / name, tmp.file("copy.mdb"));
+        auto before = test::exportAllTables(copy);
+        if (!std::string(name).starts_with("blank")) {
+            EXPECT_GT(before.size(), 1u) << name;
+        }
+        uint32_t oldCount;
+        std::vector<uint32_t> added;
+        RowPointer owned;
+        {
+            auto pager = test::openCopy(copy);
+            oldCount = pager->pageCount();
+            PageAllocator alloc(*pager);
+            // A page for our map rows, then 700 pages owned by a new map:
+            // the global map must grow past its first 512 pages.
+            auto mapPage = alloc.allocateDataPage(0, {});
+            ASSERT_TRUE(mapPage.isOk()) << name << ": " << mapPage.status().toString();
+            owned = test::addEmptyOwnerMap(*pager, *mapPage);
+            for (int i = 0; i < 700; ++i) {
+                auto p = alloc.allocateDataPage(kTdef, {owned, std::nullopt});
+                ASSERT_TRUE(p.isOk()) << name << ": " << p.status().toString();
+                added.push_back(*p);
+            }
+            ASSERT_TRUE(pager->commit().isOk());
+        }
+        auto pager = test::openCopy(copy);
+        EXPECT_EQ(pager->pageCount(), oldCount + 701 + (UsageMap::load(*pager, owned)->isInline() ? 0 : 1)) << name;
+        EXPECT_EQ(mapPages(*pager, owned), added) << name;
+        std::vector<uint32_t> used;
+        auto g = UsageMap::load(*pager, kGlobal, false);
+        ASSERT_TRUE(g.isOk());
+        for (uint32_t p = oldCount; p < pager->pageCount(); ++p) EXPECT_FALSE(g->contains(p)) << name << " page " << p;
+        EXPECT_TRUE(checkDataPage(**pager->read(1), 1).isOk());
+        EXPECT_EQ(test::exportAllTables(copy), before) << name;
+    }
+}
+
+TEST(PageAllocator, AReferenceGlobalMapGetsABitmapPageForTheRangeTheFileGrowsInto)
+{
+    // A kind-1 global map with no usable bitmap page (one pointer names a
+    // page far past the end): every page counts as in use until the file
+    // grows, then the range gets a bitmap page.
+    VK_REQUIRE_FIXTURES(dir);
+    test::TempDir tmp;
+    auto copy = test::copyWritable(dir / "jet4/testRefGlobalV2000.mdb", tmp.file("ref.mdb"));
+    auto pager = test::openCopy(copy);
+    const uint32_t count = pager->pageCount();
+    auto before = UsageMap::load(*pager, kGlobal, false);
+    ASSERT_TRUE(before.isOk()) << before.status().toString();
+    EXPECT_EQ(before->unusablePointers(), 1u);
+    EXPECT_EQ(before->count(), 0u);
+    PageAllocator alloc(*pager);
+    auto page = alloc.allocateDataPage(0, {});
+    ASSERT_TRUE(page.isOk()) << page.status().toString();
+    ASSERT_TRUE(alloc.freePage(20, {}).isOk());
+    ASSERT_TRUE(pager->commit().isOk());
+    EXPECT_EQ(*page, count);
+    EXPECT_EQ(pager->pageCount(), count + 2);  // the page and its range's bitmap page
+    auto g = UsageMap::load(*pager, kGlobal, false);
+    ASSERT_TRUE(g.isOk());
+    EXPECT_FALSE(g->isInline());
+    ASSERT_EQ(g->bitmapPages(), std::vector<uint32_t>{count + 1});
+    for (uint32_t p = 0; p < count + 2; ++p) EXPECT_EQ(g->contains(p), p == 20) << p;
+    EXPECT_TRUE(g->contains(count + 2));
+    EXPECT_TRUE(g->contains(usagemap::kPagesPerMapPage - 1));
+}

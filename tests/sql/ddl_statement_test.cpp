@@ -1,0 +1,116 @@
+#include "db/sql/ddl_statement.h"
+
+#include <gtest/gtest.h>
+
+namespace varnika::jet {
+namespace {
+
+TEST(DdlStatement, AddColumnTakesEveryEntryOfTheFieldTypeList)
+{
+    struct Case {
+        const char16_t* type;
+        ColumnType expected;
+        int size;
+    } cases[] = {
+        {u"Boolean", ColumnType::Boolean, 0},   {u"Byte", ColumnType::Byte, 0},
+        {u"Integer", ColumnType::Long, 0},      {u"Long", ColumnType::Long, 0},
+        {u"Currency", ColumnType::Currency, 0}, {u"Single", ColumnType::Single, 0},
+        {u"Double", ColumnType::Double, 0},     {u"Date/Time", ColumnType::DateTime, 0},
+        {u"Text", ColumnType::Text, 255},       {u"Binary", ColumnType::Binary, 510},
+        {u"Memo", ColumnType::Memo, 0},
+    };
+    for (const Case& c : cases) {
+        std::u16string sql = std::u16string(u"ALTER TABLE Stok ADD COLUMN Adet ") + c.type;
+        auto r = parseDdlStatement(sql);
+        ASSERT_TRUE(r.isOk()) << r.status().toString();
+        const auto& a = std::get<AlterTableAddColumn>(*r);
+        EXPECT_EQ(a.table, u"Stok");
+        EXPECT_EQ(a.column.name, u"Adet");
+        EXPECT_EQ(a.column.type, c.expected) << std::u16string(c.type).size();
+        EXPECT_EQ(a.column.size, c.size);
+        EXPECT_FALSE(a.column.defaultText);
+    }
+}
+
+TEST(DdlStatement, AddColumnRefusesWhatJetRefuses)
+{
+    const char16_t* bad[] = {
+        u"ALTER TABLE Stok ADD COLUMN Yeni Fiield ismi girin Boolean",  // the hidden box's initial text
+        u"ALTER TABLE  ADD COLUMN Adet Long",                           // no table name
+        u"ALTER TABLE Stok ADD COLUMN  Long",                           // no column name
+        u"ALTER TABLE Stok ADD COLUMN Adet Lung",                       // unknown type
+        u"ALTER TABLE Stok ADD COLUMN Adet Long extra",
+        u"ALTER TABLE Stok ADD COLUMN Adet Text(300)",
+        u"ALTER TABLE Stok ADD COLUMN [a.b] Long",
+        u"ALTER TABLE Stok ADD COLUMN Adet Long; DROP TABLE Stok",
+        u"DROP TABLE Stok",
+        u"",
+        u"ALTER TABLE Stok ADD COLUMN 'x' Long",
+    };
+    for (const char16_t* s : bad) {
+        auto r = parseDdlStatement(s);
+        EXPECT_FALSE(r.isOk()) << std::u16string(s).size();
+        if (!r.isOk()) {
+            EXPECT_EQ(r.status().code(), ErrorCode::InvalidArgument);
+        }
+    }
+}
+
+TEST(DdlStatement, AddColumnWithSizeDefaultAndBracketedNames)
+{
+    auto r = parseDdlStatement(u"alter table [Stok Kartı] add [Açıklama 2] text(40) not null default 'yok'");
+    ASSERT_TRUE(r.isOk()) << r.status().toString();
+    const auto& a = std::get<AlterTableAddColumn>(*r);
+    EXPECT_EQ(a.table, u"Stok Kartı");
+    EXPECT_EQ(a.column.name, u"Açıklama 2");
+    EXPECT_EQ(a.column.size, 40);
+    EXPECT_TRUE(a.column.notNull);
+    EXPECT_EQ(*a.column.defaultText, u"'yok'");
+}
+
+TEST(DdlStatement, CreateTableWithKeysAndConstraints)
+{
+    auto r = parseDdlStatement(
+        u"CREATE TABLE Stok (Id COUNTER PRIMARY KEY, Birim TEXT(20) NOT NULL, Kod LONG UNIQUE, "
+        u"Tarih DATETIME, Alacak CURRENCY, CONSTRAINT ix UNIQUE (Birim, Tarih DESC))");
+    ASSERT_TRUE(r.isOk()) << r.status().toString();
+    const auto& ct = std::get<CreateTable>(*r);
+    ASSERT_EQ(ct.columns.size(), 5u);
+    EXPECT_TRUE(ct.columns[0].autoNumber);
+    EXPECT_TRUE(ct.columns[0].primaryKey);
+    ASSERT_EQ(ct.indexes.size(), 3u);
+    EXPECT_EQ(ct.indexes[0].name, u"ix");
+    EXPECT_FALSE(ct.indexes[0].columns[1].ascending);
+    EXPECT_TRUE(ct.indexes[1].primaryKey);
+    EXPECT_EQ(ct.indexes[2].name, u"Kod");
+
+    EXPECT_FALSE(parseDdlStatement(u"CREATE TABLE t (a LONG PRIMARY KEY, b LONG, PRIMARY KEY (b))").isOk());
+    EXPECT_FALSE(parseDdlStatement(u"CREATE TABLE t ()").isOk());
+    EXPECT_FALSE(parseDdlStatement(u"CREATE TABLE t (a LONG").isOk());
+}
+
+TEST(DdlStatement, CreateIndexAndInsert)
+{
+    auto ci = parseDdlStatement(u"CREATE UNIQUE INDEX ixBirim ON Stok (Birim ASC, Depo DESC)");
+    ASSERT_TRUE(ci.isOk()) << ci.status().toString();
+    EXPECT_TRUE(std::get<CreateIndex>(*ci).index.unique);
+    EXPECT_EQ(std::get<CreateIndex>(*ci).index.columns.size(), 2u);
+
+    auto in = parseDdlStatement(u"INSERT INTO Stok (Birim, Miktar, Tarih, Fiyat, Aktif, Not) "
+                                u"VALUES ('O''Neil', -5, #12/31/2010 14:30:05#, 1.5e3, True, Null)");
+    ASSERT_TRUE(in.isOk()) << in.status().toString();
+    const auto& i = std::get<InsertInto>(*in);
+    ASSERT_EQ(i.values.size(), 6u);
+    EXPECT_EQ(i.values[0], Variant::text(u"O'Neil"));
+    EXPECT_EQ(i.values[1], Variant::longValue(-5));
+    EXPECT_TRUE(i.dateLiteral[2]);
+    EXPECT_EQ(i.values[3], Variant::doubleValue(1500));
+    EXPECT_EQ(i.values[4], Variant::boolean(true));
+    EXPECT_TRUE(i.values[5].isNull());
+
+    EXPECT_FALSE(parseDdlStatement(u"INSERT INTO Stok (a, b) VALUES (1)").isOk());
+    EXPECT_FALSE(parseDdlStatement(u"INSERT INTO Stok VALUES ('unterminated)").isOk());
+}
+
+}  // namespace
+}  // namespace varnika::jet
