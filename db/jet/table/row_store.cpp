@@ -162,6 +162,15 @@ Status addUniqueEntries(Pager& pager, uint32_t tdefPage, size_t realIndex, uint3
     return pager.write(tdefPage, page);
 }
 
+Status keepAutoNumberAbove(Pager& pager, uint32_t tdefPage, int32_t given)
+{
+    VK_ASSIGN_OR_RETURN(PageBuffer page, readTdefFirstPage(pager, tdefPage));
+    ByteReader r(page.data(), page.size());
+    if (r.i32(tdef::kAutoNumber) >= given) return Status::ok();
+    putU32(page.data(), tdef::kAutoNumber, uint32_t(given));
+    return pager.write(tdefPage, page);
+}
+
 Result<int32_t> takeAutoNumber(Pager& pager, uint32_t tdefPage)
 {
     VK_ASSIGN_OR_RETURN(PageBuffer page, readTdefFirstPage(pager, tdefPage));

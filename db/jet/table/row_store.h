@@ -77,6 +77,9 @@ Status adjustRowCount(Pager& pager, uint32_t tdefPage, int delta);
 // The unique-entry count of real index `realIndex` (its counter block in
 // the TDEF): a statistic of the distinct keys added to the index, which Jet
 // raises when an entry with a new key goes in and does not lower.
+// A record given its own AutoNumber value: the TDEF counter (0x14) is raised
+// to it when it is higher, so that numbers taken later stay above it.
+Status keepAutoNumberAbove(Pager& pager, uint32_t tdefPage, int32_t given);
 Status addUniqueEntries(Pager& pager, uint32_t tdefPage, size_t realIndex, uint32_t added);
 // Takes the next Long AutoNumber: the TDEF counter (0x14) plus one, which
 // is stored back. A counter at its maximum is a Constraint error.

@@ -136,6 +136,8 @@ Result<RowPointer> TableWriter::insertRow(std::vector<Variant> values)
             if (values[c].isNull()) {
                 VK_ASSIGN_OR_RETURN(int32_t next, takeAutoNumber(m_pager, m_layout.pages.tdefPage));
                 values[c] = Variant::longValue(next);
+            } else if (values[c].type() == VariantType::Long) {
+                VK_RETURN_IF_ERROR(keepAutoNumberAbove(m_pager, m_layout.pages.tdefPage, values[c].asLong()));
             }
         }
         for (int c : m_layout.guidAutoColumns) {
