@@ -10,7 +10,11 @@
 #include "db/jet/file/journal.h"
 #include "db/jet/file/safe_point_journal.h"
 #include "support/change_run.h"
+#include "support/jackcess.h"
 #include "support/fault_file.h"
+
+#include <fstream>
+#include <optional>
 
 namespace varnika::jet {
 namespace {
@@ -60,16 +64,44 @@ Rows reopenAndCheck(Bytes db, Bytes journal, const std::string& when)
     return recordsOf(**opened);
 }
 
-class FaultInjection : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        s_original = new std::vector<uint8_t>(buildStok());
+// The same Stok table (the same rows, General sort order) as Jackcess lays
+// it out, beside a filler table that moves the global map's window.
+std::optional<std::vector<uint8_t>> stokInJackcessLayout()
+{
+    std::string spec = R"json({"format":"V2000","tables":[{"name":"Stok","columns":[
+      {"name":"Id","type":"LONG","autonumber":true},{"name":"Birim","type":"TEXT(255)"},{"name":"Depo","type":"LONG"},
+      {"name":"Aciklama","type":"MEMO"}],
+      "indexes":[{"name":"PrimaryKey","columns":["Id"],"primary":true},{"name":"ixBirim","columns":["Birim"]},
+                 {"name":"ixDepo","columns":["Depo DESC"]}],
+      "rows":[)json";
+    const char* units[] = {"Adet", "Kutu", "Metre", "Kilo", "\u00c7uval", "\u0130\u011fne"};
+    for (int i = 0; i < 300; ++i) {
+        std::string memoText = i % 25 == 0 ? std::string(4500, 'm') : "not " + std::to_string(i);
+        spec += (i ? "," : "") + std::string("[") + std::to_string(i + 1) + ",\"" + units[i % 6] + " " + std::to_string(i % 37) +
+                "\"," + std::to_string(i % 5) + ",\"" + memoText + "\"]";
     }
-    static void TearDownTestSuite()
+    spec += R"json(]},{"name":"Dolgu","columns":[{"name":"Metin","type":"TEXT(255)"}],
+      "generate":{"count":6000,"seed":5,"columns":{"Metin":{"text":[200,250]}}}}]})json";
+    auto file = test::jackcessDatabase(spec);
+    if (!file) return std::nullopt;
+    std::ifstream in(*file, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+enum class Layout { Engine, Jackcess };
+
+class FaultInjection : public ::testing::TestWithParam<Layout> {
+protected:
+    void SetUp() override
     {
-        delete s_original;
-        s_original = nullptr;
+        if (GetParam() == Layout::Engine) {
+            m_original = buildStok();
+            return;
+        }
+        if (!test::jcheckPath()) GTEST_SKIP() << "jcheck (Java, Jackcess) is not available; Jackcess-layout test skipped";
+        auto bytes = stokInJackcessLayout();
+        ASSERT_TRUE(bytes) << "jcheck make failed";
+        m_original = std::move(*bytes);
     }
 
     // Runs every change over a file that fails as `plan` says; stops at the
@@ -96,12 +128,12 @@ protected:
         return run;
     }
 
-    static std::vector<uint8_t>* s_original;
+    std::vector<uint8_t> m_original;
+    const std::vector<uint8_t>* s_original = &m_original;
 };
 
-std::vector<uint8_t>* FaultInjection::s_original = nullptr;
 
-TEST_F(FaultInjection, EveryFailingWriteLeavesASoundFileWithWholeRecords)
+TEST_P(FaultInjection, EveryFailingWriteLeavesASoundFileWithWholeRecords)
 {
     auto calm = std::make_shared<FaultPlan>();
     auto cleanDb = std::make_shared<std::vector<uint8_t>>(*s_original);
@@ -141,7 +173,7 @@ TEST_F(FaultInjection, EveryFailingWriteLeavesASoundFileWithWholeRecords)
     }
 }
 
-TEST_F(FaultInjection, EveryFailingReadIsAClearErrorAndChangesNothingOfTheRecordInHand)
+TEST_P(FaultInjection, EveryFailingReadIsAClearErrorAndChangesNothingOfTheRecordInHand)
 {
     auto calm = std::make_shared<FaultPlan>();
     auto cleanDb = std::make_shared<std::vector<uint8_t>>(*s_original);
@@ -167,7 +199,7 @@ TEST_F(FaultInjection, EveryFailingReadIsAClearErrorAndChangesNothingOfTheRecord
     }
 }
 
-TEST_F(FaultInjection, AfterAFailedWriteTheSameOpenDatabaseGoesOn)
+TEST_P(FaultInjection, AfterAFailedWriteTheSameOpenDatabaseGoesOn)
 {
     // Fail one write in each change in turn; the change is refused, then
     // tried again on the same open database, and the whole run ends as a
@@ -201,6 +233,9 @@ TEST_F(FaultInjection, AfterAFailedWriteTheSameOpenDatabaseGoesOn)
         EXPECT_EQ(reopenAndCheck(db, journal, when), clean.states.back()) << when;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Layouts, FaultInjection, ::testing::Values(Layout::Engine, Layout::Jackcess),
+                         [](const auto& info) { return info.param == Layout::Engine ? "EngineBuilt" : "JackcessBuilt"; });
 
 }  // namespace
 }  // namespace varnika::jet

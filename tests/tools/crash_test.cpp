@@ -18,6 +18,7 @@
 #include "db/text.h"
 #include "ops/fakes.h"
 #include "ops/find_replace.h"
+#include "support/jackcess.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -181,16 +182,19 @@ constexpr int kSpreadPoints = 150, kRunOfPoints = 60;
 constexpr int kShards = 2;
 class CrashShard : public CrashTest, public ::testing::WithParamInterface<int> {};
 
-TEST_P(CrashShard, KilledAtAnyWriteEveryRecordIsEntirelyOldOrEntirelyNew)
+// Kills a run over a copy of `original` at sampled writes (this shard's
+// share of them) and checks the file after each kill.
+void killAtSampledWrites(const fs::path& original, const test::TempDir& dir, int shard, int shards, int spreadPoints,
+                         int runOfPoints)
 {
-    const std::vector<Record> before = readRecords(*s_original);
+    const std::vector<Record> before = readRecords(original);
     ASSERT_EQ(before.size(), size_t(kRecords));
     const size_t toChange = size_t(std::count_if(before.begin(), before.end(), [](const Record& r) { return r.unit == kOldUnit; }));
     ASSERT_EQ(toChange, size_t(kRecords / 10));
 
     // The writes of a whole run, and its result, without a kill.
-    const fs::path whole = s_dir->file("whole.mdb");
-    test::copyWritable(*s_original, whole);
+    const fs::path whole = dir.file("whole.mdb");
+    test::copyWritable(original, whole);
     Status ran;
     const long total = runReplace(whole, -1, &ran);
     ASSERT_TRUE(ran.isOk()) << ran.toString();
@@ -200,23 +204,23 @@ TEST_P(CrashShard, KilledAtAnyWriteEveryRecordIsEntirelyOldOrEntirelyNew)
     // Kill points spread over the whole run, and a run of consecutive ones
     // (every write of several records, index splits among them).
     std::vector<long> points;
-    for (int i = 0; i < kSpreadPoints; ++i)
-        points.push_back(std::min(total, 1 + (total - 1) * i / (kSpreadPoints - 1) + (i % 3)));
-    for (int i = 0; i < kRunOfPoints; ++i) points.push_back(total / 2 + i);
+    for (int i = 0; i < spreadPoints; ++i)
+        points.push_back(std::min(total, 1 + (total - 1) * i / (spreadPoints - 1) + (i % 3)));
+    for (int i = 0; i < runOfPoints; ++i) points.push_back(total / 2 + i);
     std::sort(points.begin(), points.end());
     points.erase(std::unique(points.begin(), points.end()), points.end());
     const size_t allPoints = points.size();
     std::vector<long> mine;
-    for (size_t i = size_t(GetParam()); i < points.size(); i += kShards) mine.push_back(points[i]);
+    for (size_t i = size_t(shard); i < points.size(); i += size_t(shards)) mine.push_back(points[i]);
     points = mine;
 
-    const fs::path file = s_dir->file("killed.mdb");
+    const fs::path file = dir.file("killed.mdb");
     const std::string journal = file.string() + "-journal";
     size_t killed = 0;
     for (long n : points) {
         SCOPED_TRACE("killed at write " + std::to_string(n) + " of " + std::to_string(total));
         fs::remove(journal);
-        test::copyWritable(*s_original, file);
+        test::copyWritable(original, file);
         pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
@@ -267,11 +271,49 @@ TEST_P(CrashShard, KilledAtAnyWriteEveryRecordIsEntirelyOldOrEntirelyNew)
             EXPECT_EQ(size_t(std::count(exported.out.begin(), exported.out.end(), '\n')), before.size() + 1);
         }
     }
-    EXPECT_GE(allPoints, size_t(kSpreadPoints + kRunOfPoints) - 5);
+    EXPECT_GE(allPoints, size_t(spreadPoints + runOfPoints) - 5);
     EXPECT_EQ(killed, points.size());
 }
 
+TEST_P(CrashShard, KilledAtAnyWriteEveryRecordIsEntirelyOldOrEntirelyNew)
+{
+    killAtSampledWrites(*s_original, *s_dir, GetParam(), kShards, kSpreadPoints, kRunOfPoints);
+}
+
 INSTANTIATE_TEST_SUITE_P(Shards, CrashShard, ::testing::Range(0, kShards));
+
+// The same run over the same records in a file Jackcess laid out (its own
+// global map window and map sizes, General sort order), with a filler
+// column that takes the file past the first window.
+TEST(CrashOnJackcessLayout, KilledAtAnyWriteEveryRecordIsEntirelyOldOrEntirelyNew)
+{
+    if (!test::jcheckPath()) GTEST_SKIP() << "jcheck (Java, Jackcess) is not available; Jackcess-layout test skipped";
+    std::string spec = R"json({"format":"V2000","tables":[{"name":"Stok","columns":[
+      {"name":"Id","type":"LONG","autonumber":true},{"name":"Birim","type":"TEXT(100)"},{"name":"Depo","type":"LONG"},
+      {"name":"Tarih","type":"DATETIME"},{"name":"Aciklama","type":"MEMO"},{"name":"Alacak","type":"CURRENCY"},
+      {"name":"Borc","type":"CURRENCY"},{"name":"Dolgu","type":"TEXT(255)"}],
+      "indexes":[{"name":"PrimaryKey","columns":["Id"],"primary":true},{"name":"ixBirim","columns":["Birim"]},
+                 {"name":"ixDepo","columns":["Depo DESC","Birim"]}],
+      "rows":[)json";
+    const char16_t* units[] = {u"Kutu", u"Metre", u"Kilo", u"\u00c7uval", u"\u0130\u011fne", u"Paket", u"Litre", u"Top", u"Koli"};
+    for (int i = 1; i <= kRecords; ++i) {
+        std::u16string unit = i % 10 == 3 ? kOldUnit : units[i % 9];
+        spec += (i > 1 ? "," : "") + std::string("[") + std::to_string(i) + ",\"" + toUtf8(unit) + "\"," +
+                std::to_string(i % 7) + ",\"2010-12-31T14:30:05\",\"" + toUtf8(oldNote(i)) + "\"," + std::to_string(i % 500) +
+                ",0,\"" + std::string(150, 'x') + "\"]";
+    }
+    spec += "]}]}";
+    std::string error;
+    auto made = test::jackcessDatabase(spec, &error);
+    ASSERT_TRUE(made) << error;
+    test::TempDir dir;
+    const fs::path original = test::copyWritable(*made, dir.file("jackcess.mdb"));
+#if defined(__SANITIZE_ADDRESS__)
+    killAtSampledWrites(original, dir, 0, 1, 12, 8);
+#else
+    killAtSampledWrites(original, dir, 0, 1, 60, 20);
+#endif
+}
 
 TEST_F(CrashTest, ASecondWriterIsRefusedAndNothingIsLost)
 {
