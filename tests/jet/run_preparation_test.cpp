@@ -1,0 +1,209 @@
+// Nothing a run can foresee stops it after its first record: a file that may
+// not be written, a file that would pass its largest size, an index that does
+// not hold the keys of its rows. Each refuses the run at its first record,
+// and the file keeps every byte. Also: a file cut short is a damaged file
+// when a table is opened, never a smaller table; and the statistics Jet keeps
+// per index (distinct keys added) follow the changes.
+
+#include "db/data_control.h"
+#include "db/jet/index/index_builder.h"
+#include "db/jet/index/jet_index_maintainer.h"
+#include "db/jet/page/page_allocator.h"
+#include "db/jet/record_sets.h"
+#include "db/jet/table/table.h"
+#include "db/text.h"
+#include "support/ddl_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace varnika::jet {
+namespace {
+
+using ddltest::fileBytes;
+
+// A Stok table of 200 records with an index on Birim and one on Depo.
+void fillStok(ddltest::NewDb& t)
+{
+    ASSERT_TRUE(t.run("CREATE TABLE Stok (Id COUNTER PRIMARY KEY, Birim TEXT(200), Depo LONG)").isOk());
+    ASSERT_TRUE(t.run("CREATE INDEX ixBirim ON Stok (Birim)").isOk());
+    ASSERT_TRUE(t.run("CREATE INDEX ixDepo ON Stok (Depo)").isOk());
+    for (int i = 0; i < 200; ++i)
+        ASSERT_TRUE(t.run("INSERT INTO Stok (Birim, Depo) VALUES ('" + std::string(i % 2 ? "Adet" : "Kutu") + "', " +
+                          std::to_string(i % 9) + ")")
+                        .isOk());
+}
+
+// Sets every selected record's Birim to `value` as the find and replace
+// does, through the data control; the status of the first refusal.
+Status replaceAll(const std::filesystem::path& file, const std::u16string& value,
+                  const std::function<void(Database&)>& beforeRun = {})
+{
+    DataControl data;
+    data.SetDatabaseName(fromUtf8(file.string()));
+    data.SetRecordSource(u"Select * From Stok where Birim='Adet'");
+    VK_RETURN_IF_ERROR(data.Refresh());
+    auto* rs = static_cast<TableRecordSet*>(data.Recordset());
+    if (beforeRun) beforeRun(rs->database());
+    while (!rs->Eof().value()) {
+        VK_RETURN_IF_ERROR(rs->Edit());
+        VK_ASSIGN_OR_RETURN(Field * f, rs->Fields(u"Birim"));
+        VK_RETURN_IF_ERROR(f->SetValue(Variant::text(value)));
+        VK_RETURN_IF_ERROR(rs->Update());
+        VK_RETURN_IF_ERROR(rs->MoveNext());
+    }
+    return rs->Close();
+}
+
+TEST(RunPreparation, AReadOnlyFileIsRefusedBeforeAnythingIsWrittenWhoeverRunsIt)
+{
+    ddltest::NewDb t;
+    fillStok(t);
+    t.db.reset();
+    t.executor.reset();
+    ::chmod(t.path.c_str(), 0444);
+    const auto before = fileBytes(t.path);
+    Status s = replaceAll(t.path, u"Koli");
+    EXPECT_EQ(s.code(), ErrorCode::ReadOnly) << s.toString();
+    EXPECT_NE(s.message().find("read-only"), std::string::npos) << s.message();
+    EXPECT_EQ(fileBytes(t.path), before);
+}
+
+TEST(RunPreparation, ARunThatWouldPassTheFilesLargestSizeIsRefusedAtItsFirstRecord)
+{
+    ddltest::NewDb t;
+    fillStok(t);
+    t.db.reset();
+    t.executor.reset();
+    const auto before = fileBytes(t.path);
+    // 100 records that each grow by ~400 bytes need about ten more pages.
+    Status s = replaceAll(t.path, std::u16string(199, u'Y'), [](Database& db) { db.pager().setMaxPages(db.pager().pageCount() + 5); });
+    EXPECT_EQ(s.code(), ErrorCode::Full) << s.toString();
+    EXPECT_NE(s.message().find("nothing was changed"), std::string::npos) << s.message();
+    EXPECT_EQ(fileBytes(t.path), before);
+    // With room enough the same run goes through.
+    EXPECT_TRUE(replaceAll(t.path, std::u16string(199, u'Y'), [](Database& db) { db.pager().setMaxPages(db.pager().pageCount() + 50); }).isOk());
+}
+
+TEST(RunPreparation, AnIndexMissingAnEntryRefusesTheRunNamingTheTableAndTheRepair)
+{
+    ddltest::NewDb t;
+    fillStok(t);
+    {
+        // The Birim index loses the entry of one record it does not select.
+        auto table = t.db->table(u"Stok");
+        ASSERT_TRUE(table.isOk());
+        const TableDef& def = (**table).def();
+        const RealIndexDef* birim = nullptr;
+        for (const RealIndexDef& ix : def.realIndexes())
+            if (ix.columns.size() == 1 && def.findColumnByNumber(ix.columns[0].columnNumber) == def.findColumn(u"Birim")) birim = &ix;
+        ASSERT_NE(birim, nullptr);
+        std::vector<IndexKeyEntry> entries;
+        auto scanner = (**table).scan();
+        ASSERT_TRUE(scanner.isOk());
+        while (*scanner->next()) {
+            auto e = indexEntryFor(def, *birim, *scanner->values(), t.db->header().sortLcid, t.db->header().sortVersion);
+            (*e)->row = scanner->pointer();
+            entries.push_back(**e);
+        }
+        entries.erase(entries.begin() + 10);
+        PageAllocator allocator(t.db->pager());
+        ASSERT_TRUE(rebuildIndex(allocator, def.firstPage(), *birim, entries).isOk());
+        ASSERT_TRUE(t.db->pager().commit().isOk());
+    }
+    t.db.reset();
+    t.executor.reset();
+    const auto before = fileBytes(t.path);
+    Status s = replaceAll(t.path, u"Koli");
+    EXPECT_EQ(s.code(), ErrorCode::Corruption) << s.toString();
+    EXPECT_NE(s.message().find("\"Stok\""), std::string::npos) << s.message();
+    EXPECT_NE(s.message().find("Compact and Repair"), std::string::npos) << s.message();
+    EXPECT_EQ(fileBytes(t.path), before);
+
+    // A run that touches only the sound index still runs.
+    DataControl data;
+    data.SetDatabaseName(fromUtf8(t.path.string()));
+    data.SetRecordSource(u"Stok");
+    ASSERT_TRUE(data.Refresh().isOk());
+    RecordSet& rs = *data.Recordset();
+    ASSERT_TRUE(rs.Edit().isOk());
+    ASSERT_TRUE(rs.Fields(u"Depo").value()->SetValue(Variant::longValue(77)).isOk());
+    EXPECT_TRUE(rs.Update().isOk());
+    (void)rs.Close();
+}
+
+TEST(DamagedFiles, AFileCutShortIsDamagedWhenATableOpensNeverASmallerTable)
+{
+    VK_REQUIRE_FIXTURES(dir);
+    test::TempDir tmp;
+    size_t refused = 0, whole = 0;
+    for (const char* name : {"jet4/compIndexTestV2000.mdb", "jet4/indexTestV2003.mdb", "jet4/overflowTestV2003.mdb",
+                             "jet4/delTestV2000.mdb", "jet4/test2V2000.mdb", "turkish/customer-register.mdb"}) {
+        const auto bytes = fileBytes(dir / name);
+        const size_t pages = bytes.size() / kPageSize;
+        std::map<std::u16string, size_t> fullCounts;
+        {
+            auto db = Database::open((dir / name).string(), OpenMode::ReadOnly);
+            ASSERT_TRUE(db.isOk());
+            for (const CatalogEntry& e : (*db)->catalog().tables()) fullCounts[e.name] = (*(*db)->table(e.name))->rowPointers()->size();
+        }
+        for (size_t cut : {pages / 4, pages / 2, pages * 3 / 4, pages - 1}) {
+            const auto file = tmp.file("cut.mdb");
+            {
+                std::ofstream out(file, std::ios::binary | std::ios::trunc);
+                out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(cut * kPageSize));
+            }
+            auto db = Database::open(file.string(), OpenMode::ReadOnly);
+            if (!db.isOk()) {
+                ++refused;
+                continue;
+            }
+            for (const auto& [table, count] : fullCounts) {
+                SCOPED_TRACE(std::string(name) + " cut to " + std::to_string(cut) + " pages, table " + toUtf8(table));
+                auto t = (*db)->table(table);
+                Result<std::vector<RowPointer>> rows = t.isOk() ? (*t)->rowPointers() : Result<std::vector<RowPointer>>(t.status());
+                if (!rows.isOk()) {
+                    EXPECT_EQ(rows.status().code(), ErrorCode::Corruption) << rows.status().toString();
+                    ++refused;
+                    continue;
+                }
+                EXPECT_EQ(rows->size(), count);
+                ++whole;
+            }
+        }
+    }
+    EXPECT_GT(refused, 10u);
+    EXPECT_GT(whole, 3u);
+}
+
+TEST(IndexStatistics, TheUniqueEntryCountFollowsTheKeysAdded)
+{
+    ddltest::NewDb t;
+    ASSERT_TRUE(t.run("CREATE TABLE T (Id LONG, Ad TEXT(20))").isOk());
+    for (int i = 0; i < 30; ++i)
+        ASSERT_TRUE(t.run("INSERT INTO T (Id, Ad) VALUES (" + std::to_string(i) + ", 'ad " + std::to_string(i % 7) + "')").isOk());
+    ASSERT_TRUE(t.run("CREATE INDEX ixAd ON T (Ad)").isOk());
+    auto count = [&] {
+        auto table = t.db->table(u"T");
+        EXPECT_TRUE((*table)->reload().isOk());
+        return (*table)->def().realIndexes().back().uniqueEntryCount;
+    };
+    EXPECT_EQ(count(), 7u);  // the distinct keys of the rows at creation
+    ASSERT_TRUE(t.run("INSERT INTO T (Id, Ad) VALUES (100, 'ad 3')").isOk());
+    EXPECT_EQ(count(), 7u);
+    ASSERT_TRUE(t.run("INSERT INTO T (Id, Ad) VALUES (101, 'yeni')").isOk());
+    EXPECT_EQ(count(), 8u);
+    // Removing keys does not lower it, as in Access's files.
+    {
+        auto rs = TableRecordSet::openTable(t.db, u"T");
+        ASSERT_TRUE(rs.isOk());
+        ASSERT_TRUE((*rs)->MoveLast().isOk());
+        ASSERT_TRUE((*rs)->Delete().isOk());
+        ASSERT_TRUE((*rs)->Close().isOk());
+    }
+    EXPECT_EQ(count(), 8u);
+}
+
+}  // namespace
+}  // namespace varnika::jet
