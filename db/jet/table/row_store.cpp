@@ -30,7 +30,7 @@ Status RowStore::editPage(uint32_t page, const std::function<Status(DataPageEdit
 {
     Pager& pager = m_allocator.pager();
     VK_ASSIGN_OR_RETURN(PageRef bytes, pager.read(page));
-    VK_ASSIGN_OR_RETURN(DataPageEditor editor, DataPageEditor::open(*bytes, page));
+    VK_ASSIGN_OR_RETURN(DataPageEditor editor, DataPageEditor::open(*bytes, page, pager.format()));
     if (editor.owner() != m_table.tdefPage)
         return corruption("data page " + std::to_string(page) + " does not belong to the table at page " +
                           std::to_string(m_table.tdefPage));
@@ -85,9 +85,10 @@ Result<RowPointer> RowStore::addToTable(std::span<const uint8_t> row, uint16_t f
 
 Result<RowPointer> RowStore::insert(std::span<const uint8_t> row)
 {
-    if (row.size() > row::kMaxSize)
+    const size_t largest = m_allocator.pager().format().row.maxSize;
+    if (row.size() > largest)
         return invalidArgument("the record needs " + std::to_string(row.size()) + " bytes; at most " +
-                               std::to_string(row::kMaxSize) + " fit");
+                               std::to_string(largest) + " fit");
     if (row.empty()) return invalidArgument("an empty record cannot be stored");
     return addToTable(row, 0);
 }
@@ -112,9 +113,10 @@ Status RowStore::writeInPlace(RowPointer at, std::span<const uint8_t> row, std::
 
 Status RowStore::update(RowPointer header, std::span<const uint8_t> row, std::optional<size_t> padAt)
 {
-    if (row.size() > row::kMaxSize)
+    const size_t largest = m_allocator.pager().format().row.maxSize;
+    if (row.size() > largest)
         return invalidArgument("the record needs " + std::to_string(row.size()) + " bytes; at most " +
-                               std::to_string(row::kMaxSize) + " fit");
+                               std::to_string(largest) + " fit");
     if (row.size() < datapage::kOverflowPointerSize) return invalidArgument("a record cannot be shorter than 4 bytes");
     VK_ASSIGN_OR_RETURN(Located where, locate(header));
     RowPointer current = where.target ? *where.target : header;
@@ -143,17 +145,19 @@ Status adjustRowCount(Pager& pager, uint32_t tdefPage, int delta)
 {
     VK_ASSIGN_OR_RETURN(PageBuffer page, readTdefFirstPage(pager, tdefPage));
     ByteReader r(page.data(), page.size());
-    int64_t count = int64_t(r.u32(tdef::kRowCount)) + delta;
+    const auto& t = pager.format().tdef;
+    int64_t count = int64_t(r.u32(t.rowCount)) + delta;
     if (count < 0 || count > std::numeric_limits<int32_t>::max())
         return corruption("the row count of the table at page " + std::to_string(tdefPage) + " is out of range");
-    putU32(page.data(), tdef::kRowCount, uint32_t(count));
+    putU32(page.data(), t.rowCount, uint32_t(count));
     return pager.write(tdefPage, page);
 }
 
 Status addUniqueEntries(Pager& pager, uint32_t tdefPage, size_t realIndex, uint32_t added)
 {
     VK_ASSIGN_OR_RETURN(PageBuffer page, readTdefFirstPage(pager, tdefPage));
-    const size_t at = tdef::kVariablePart + realIndex * tdef::kRealIndexCounterSize + tdef::kRealIndexCounterUnique;
+    const auto& t = pager.format().tdef;
+    const size_t at = t.variablePart + realIndex * t.realIndexCounterSize + tdef::kRealIndexCounterUnique;
     ByteReader r(page.data(), page.size());
     const uint32_t count = r.u32(at);
     if (!r.ok()) return corruption("the table at page " + std::to_string(tdefPage) + " has no counters for its index " + std::to_string(realIndex));
@@ -166,8 +170,9 @@ Status keepAutoNumberAbove(Pager& pager, uint32_t tdefPage, int32_t given)
 {
     VK_ASSIGN_OR_RETURN(PageBuffer page, readTdefFirstPage(pager, tdefPage));
     ByteReader r(page.data(), page.size());
-    if (r.i32(tdef::kAutoNumber) >= given) return Status::ok();
-    putU32(page.data(), tdef::kAutoNumber, uint32_t(given));
+    const size_t counter = pager.format().tdef.autoNumber;
+    if (r.i32(counter) >= given) return Status::ok();
+    putU32(page.data(), counter, uint32_t(given));
     return pager.write(tdefPage, page);
 }
 
@@ -175,11 +180,12 @@ Result<int32_t> takeAutoNumber(Pager& pager, uint32_t tdefPage)
 {
     VK_ASSIGN_OR_RETURN(PageBuffer page, readTdefFirstPage(pager, tdefPage));
     ByteReader r(page.data(), page.size());
-    int32_t last = r.i32(tdef::kAutoNumber);
+    const size_t counter = pager.format().tdef.autoNumber;
+    int32_t last = r.i32(counter);
     if (last == std::numeric_limits<int32_t>::max())
         return Status(ErrorCode::Constraint, "the AutoNumber of the table has reached its largest value");
     int32_t next = last + 1;
-    putU32(page.data(), tdef::kAutoNumber, uint32_t(next));
+    putU32(page.data(), counter, uint32_t(next));
     VK_RETURN_IF_ERROR(pager.write(tdefPage, page));
     return next;
 }
