@@ -87,7 +87,8 @@ struct JetFormat {
     struct IndexPage {
         size_t unknown08;  // u32 kept as found, kAbsent in Jet 3
         size_t prevPage, nextPage, tailPage, prefixLength;
-        size_t unknown1A;  // u8 kept as found, kAbsent in Jet 3
+        size_t prefixLengthSize;  // u16 (Jet 4) or u8 (Jet 3)
+        size_t unknown1A;  // u8 kept as found (Jet 4 at 0x1A, Jet 3 at 0x15; 1 on some node pages)
         size_t bitmap, bitmapSize, entryData;
         size_t maxEntryData;
         uint8_t flagsAlwaysSet;  // added to every real index's flags by the Access of this format
@@ -98,6 +99,8 @@ struct JetFormat {
     bool unicodeText() const { return version == JetVersion::Jet4; }
     // Bytes one Text character takes in a column's stored length.
     size_t textUnitSize() const { return unicodeText() ? 2 : 1; }
+    // The longest shared prefix an index page can record.
+    size_t maxIndexPrefix() const { return index.prefixLengthSize == 1 ? UINT8_MAX : UINT16_MAX; }
     // Data bytes an empty data page offers rows and their slots.
     size_t dataPageRoom() const { return pageSize - data.slotTable; }
 

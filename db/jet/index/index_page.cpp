@@ -59,7 +59,7 @@ Result<IndexPage> decodeIndexPage(std::span<const uint8_t> bytes, const JetForma
     p.prev = r.u32(f.prevPage);
     p.next = r.u32(f.nextPage);
     p.tail = r.u32(f.tailPage);
-    p.prefixLength = r.u16(f.prefixLength);
+    p.prefixLength = f.prefixLengthSize == 1 ? r.u8(f.prefixLength) : r.u16(f.prefixLength);
     if (f.unknown1A != kAbsent) p.unknown1A = r.u8(f.unknown1A);
     if (p.isLeaf() && p.tail != 0) return corruption("an index leaf page names a tail child");
     const size_t pointerSize = kRowIdSize + (p.isNode() ? kChildSize : 0);
@@ -102,12 +102,12 @@ Result<IndexPage> decodeIndexPage(std::span<const uint8_t> bytes, const JetForma
     return p;
 }
 
-size_t choosePrefixLength(std::span<const IndexEntry> entries)
+size_t choosePrefixLength(std::span<const IndexEntry> entries, size_t maxPrefix)
 {
     if (entries.size() < 2) return 0;
     const auto& a = entries.front();
     const auto& b = entries.back();
-    size_t p = commonPrefix(a.key(), b.key());
+    size_t p = std::min(commonPrefix(a.key(), b.key()), maxPrefix);
     // Keep every stored entry its own byte at least, and hold for unsorted input.
     for (size_t i = 1; i + 1 < entries.size() && p > 0; ++i) p = std::min(p, commonPrefix(a.key(), entries[i].key()));
     return p;
@@ -125,14 +125,14 @@ size_t entrySizeWithPrefix(std::span<const IndexEntry> entries, bool node, size_
 
 }  // namespace
 
-size_t encodedEntrySize(std::span<const IndexEntry> entries, bool node)
+size_t encodedEntrySize(std::span<const IndexEntry> entries, bool node, size_t maxPrefix)
 {
-    return entrySizeWithPrefix(entries, node, choosePrefixLength(entries));
+    return entrySizeWithPrefix(entries, node, choosePrefixLength(entries, maxPrefix));
 }
 
 Result<PageBuffer> encodeIndexPage(const IndexPage& page, const JetFormat& format)
 {
-    return encodeIndexPageWithPrefix(page, choosePrefixLength(page.entries), format);
+    return encodeIndexPageWithPrefix(page, choosePrefixLength(page.entries, format.maxIndexPrefix()), format);
 }
 
 Result<PageBuffer> encodeIndexPageWithPrefix(const IndexPage& page, size_t prefix, const JetFormat& format)
@@ -147,6 +147,7 @@ Result<PageBuffer> encodeIndexPageWithPrefix(const IndexPage& page, size_t prefi
     } else {
         prefix = std::min<size_t>(prefix, page.entries.empty() ? 0 : page.entries.front().key().size());
     }
+    if (prefix > format.maxIndexPrefix()) return invalidArgument("a shared prefix is longer than an index page records");
     const size_t total = entrySizeWithPrefix(page.entries, node, prefix);
     if (total > f.maxEntryData)
         return invalidArgument("index entries of " + pageText(total) + " bytes do not fit on one page");
@@ -160,7 +161,11 @@ Result<PageBuffer> encodeIndexPageWithPrefix(const IndexPage& page, size_t prefi
     putU32(p, f.prevPage, page.prev);
     putU32(p, f.nextPage, page.next);
     putU32(p, f.tailPage, node ? page.tail : 0);
-    putU16(p, f.prefixLength, uint16_t(prefix));
+    if (f.prefixLengthSize == 1) {
+        putU8(p, f.prefixLength, uint8_t(prefix));
+    } else {
+        putU16(p, f.prefixLength, uint16_t(prefix));
+    }
     if (f.unknown1A != kAbsent) putU8(p, f.unknown1A, page.unknown1A);
     size_t at = 0;
     for (size_t i = 0; i < page.entries.size(); ++i) {

@@ -82,10 +82,11 @@ Result<IndexPage> decodeIndexPage(std::span<const uint8_t> page, const JetFormat
 
 // The prefix length encodeIndexPage uses: common prefix of the key bytes of
 // the first and the last entry.
-size_t choosePrefixLength(std::span<const IndexEntry> entries);
+// The prefix is at most `maxPrefix` bytes (what the page format records).
+size_t choosePrefixLength(std::span<const IndexEntry> entries, size_t maxPrefix = SIZE_MAX);
 
 // Bytes of entry data the entries take on a page (with prefix compression).
-size_t encodedEntrySize(std::span<const IndexEntry> entries, bool node);
+size_t encodedEntrySize(std::span<const IndexEntry> entries, bool node, size_t maxPrefix = SIZE_MAX);
 
 // Encodes a page; more entry data than the page holds (3616 bytes, Jet 3
 // 1800) → InvalidArgument.

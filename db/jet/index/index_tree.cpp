@@ -56,6 +56,7 @@ public:
     void dirty(uint32_t page) { m_dirty.insert(page); }
     // Bytes of entry data one page holds.
     size_t room() const { return m_pager.format().index.maxEntryData; }
+    size_t maxPrefix() const { return m_pager.format().maxIndexPrefix(); }
     const std::set<uint32_t>& dirtyPages() const { return m_dirty; }
     void forget(uint32_t page)
     {
@@ -82,7 +83,8 @@ public:
                 IndexPage& p = m_pages.at(page);
                 ByteReader r(buf.data(), buf.size());
                 p.freeSpace = r.u16(indexlayout::kFreeSpace);
-                p.prefixLength = r.u16(m_pager.format().index.prefixLength);
+                const JetFormat::IndexPage& f = m_pager.format().index;
+                p.prefixLength = f.prefixLengthSize == 1 ? r.u8(f.prefixLength) : r.u16(f.prefixLength);
                 m_loadedBytes[page] = buf;
             }
             for (auto& [page, bytes] : m_loadedBytes) {
@@ -156,7 +158,7 @@ public:
             std::optional<uint32_t> over;
             for (uint32_t page : m_work.dirtyPages()) {
                 const IndexPage& p = *m_work.load(page).value();
-                if (encodedEntrySize(p.entries, p.isNode()) > m_work.room()) {
+                if (encodedEntrySize(p.entries, p.isNode(), m_work.maxPrefix()) > m_work.room()) {
                     over = page;
                     break;
                 }
@@ -242,7 +244,7 @@ public:
     {
         while (true) {
             IndexPage* p = m_work.load(page).value();
-            if (encodedEntrySize(p->entries, p->isNode()) <= m_work.room()) return Status::ok();
+            if (encodedEntrySize(p->entries, p->isNode(), m_work.maxPrefix()) <= m_work.room()) return Status::ok();
             if (path.empty()) {
                 // The root keeps its page number: move its contents down one level.
                 VK_ASSIGN_OR_RETURN(uint32_t c, m_alloc->allocatePage());
@@ -285,7 +287,7 @@ public:
         size_t k = 0, acc = 0;
         while (k < n - 1 && acc * 2 < total) acc += p->entries[k++].bytes.size();
         auto fits = [&](size_t from, size_t to) {
-            return encodedEntrySize(std::span(p->entries).subspan(from, to - from), node) <= m_work.room();
+            return encodedEntrySize(std::span(p->entries).subspan(from, to - from), node, m_work.maxPrefix()) <= m_work.room();
         };
         k = std::max<size_t>(k, 1);
         while (k > 1 && !fits(0, k)) --k;
@@ -569,7 +571,7 @@ namespace {
 template <typename Item>
 std::vector<std::pair<size_t, size_t>> packGroups(std::span<const Item> items, bool node,
                                                   std::span<const uint8_t> (*keyOf)(const Item&),
-                                                  size_t (*bytesOf)(const Item&), size_t room)
+                                                  size_t (*bytesOf)(const Item&), size_t room, size_t maxPrefix)
 {
     std::vector<std::pair<size_t, size_t>> groups;
     size_t i = 0;
@@ -581,7 +583,7 @@ std::vector<std::pair<size_t, size_t>> packGroups(std::span<const Item> items, b
         while (j < items.size()) {
             const auto k = keyOf(items[j]);
             size_t p = 0;
-            while (p < firstKey.size() && p < k.size() && firstKey[p] == k[p]) ++p;
+            while (p < maxPrefix && p < firstKey.size() && p < k.size() && firstKey[p] == k[p]) ++p;
             const size_t count = j - i + 1;
             const size_t next = sum + bytesOf(items[j]) + pointer;
             if (next - (count - 1) * p > room) break;
@@ -640,7 +642,7 @@ Status IndexTree::rebuild(std::span<const IndexEntry> sorted, IndexPageAllocator
     std::vector<Planned> plan;
     std::vector<std::vector<size_t>> levels(1);
     const size_t room = m_pager.format().index.maxEntryData;
-    for (auto [from, to] : packGroups<IndexEntry>(sorted, false, entryKey, entryBytes, room)) {
+    for (auto [from, to] : packGroups<IndexEntry>(sorted, false, entryKey, entryBytes, room, m_pager.format().maxIndexPrefix())) {
         Planned leaf;
         leaf.entries.assign(sorted.begin() + long(from), sorted.begin() + long(to));
         leaf.last = leaf.entries.back().bytes;
@@ -660,7 +662,7 @@ Status IndexTree::rebuild(std::span<const IndexEntry> sorted, IndexPageAllocator
             items.push_back(std::move(e));
         }
         std::vector<size_t> level;
-        for (auto [from, to] : packGroups<IndexEntry>(items, true, entryKey, entryBytes, room)) {
+        for (auto [from, to] : packGroups<IndexEntry>(items, true, entryKey, entryBytes, room, m_pager.format().maxIndexPrefix())) {
             Planned n;
             n.type = kTypeNode;
             n.entries.assign(items.begin() + long(from), items.begin() + long(to));
