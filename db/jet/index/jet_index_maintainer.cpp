@@ -2,6 +2,7 @@
 
 #include "db/jet/index/entry_digest.h"
 #include "db/jet/index/index_tree.h"
+#include "db/jet/table/row_codec.h"
 #include "db/jet/table/row_store.h"
 #include "db/text.h"
 
@@ -39,6 +40,11 @@ Result<std::optional<IndexKeyEntry>> indexEntryFor(const TableDef& def, const Re
         TextCollation collation = TextCollation::GeneralLegacy;
         if (isTextType(c.type())) {
             VK_ASSIGN_OR_RETURN(collation, columnCollation(c, lcid, version));
+        }
+        if (c.type() == ColumnType::Numeric && v.type() == VariantType::Decimal) {
+            VK_ASSIGN_OR_RETURN(Decimal stored, decimalForColumn(c, v.asDecimal()));
+            VK_RETURN_IF_ERROR(appendColumnKey(e.key, Variant::decimal(stored), c.type(), kc.ascending, collation));
+            continue;
         }
         VK_RETURN_IF_ERROR(appendColumnKey(e.key, v, c.type(), kc.ascending, collation));
     }

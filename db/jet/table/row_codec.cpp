@@ -56,9 +56,9 @@ Variant decodeFixed(const ColumnDef& c, ByteReader& r, size_t at)
     }
 }
 
-// A decimal at the column's scale (rounded half away from zero when it has
-// more places) and within its precision.
-Result<Decimal> toColumnScale(const ColumnDef& c, Decimal d)
+}  // namespace
+
+Result<Decimal> decimalForColumn(const ColumnDef& c, Decimal d)
 {
     constexpr uint8_t kMaxDigits = 28;
     auto powerOfTen = [](unsigned n) {
@@ -89,6 +89,8 @@ Result<Decimal> toColumnScale(const ColumnDef& c, Decimal d)
     d.precision = precision;
     return d;
 }
+
+namespace {
 
 Status encodeFixed(const ColumnDef& c, const Variant& v, uint8_t* p)
 {
@@ -137,7 +139,7 @@ Status encodeFixed(const ColumnDef& c, const Variant& v, uint8_t* p)
         return Status::ok();
     case ColumnType::Numeric: {
         if (v.type() != VariantType::Decimal) return mismatch();
-        VK_ASSIGN_OR_RETURN(Decimal d, toColumnScale(c, v.asDecimal()));
+        VK_ASSIGN_OR_RETURN(Decimal d, decimalForColumn(c, v.asDecimal()));
         putU8(p, kDecimalSign, d.negative && d.magnitude != 0 ? kDecimalNegative : 0);
         for (size_t w = 0; w < kDecimalWords; ++w)
             putU32(p, kDecimalMagnitude + 4 * w, uint32_t(d.magnitude >> (32 * (kDecimalWords - 1 - w))));

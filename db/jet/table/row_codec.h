@@ -68,6 +68,12 @@ Result<FieldBytes> fieldBytes(const TableDef& def, const RowLayout& layout, std:
 // allowed. A row over 4060 bytes is refused.
 Result<std::vector<uint8_t>> encodeRow(const TableDef& def, std::span<const Variant> values);
 
+// `value` as a Numeric column stores it: at the column's scale (rounded
+// half away from zero when it has more places), refused (InvalidArgument)
+// when it has more digits than the column's precision. Index keys are made
+// from the value so stored.
+Result<Decimal> decimalForColumn(const ColumnDef& column, Decimal value);
+
 // Field bytes of a Memo/OLE value stored inline in the row (at most 64 bytes
 // of data): the 12-byte header followed by the data.
 Result<std::vector<uint8_t>> encodeInlineLongValue(std::span<const uint8_t> data);
