@@ -231,11 +231,15 @@ inline Status setStoredRowCount(Database& db, std::u16string_view table, uint32_
     return editDefinition(db, table, [&](TableDef& def) { def.setRowCount(count); });
 }
 
-// The entry of the record at `row` taken out of real index `realIndex`.
-inline Status dropIndexEntry(Database& db, std::u16string_view table, size_t realIndex, RowPointer row)
+// The entry of the record at `row` taken out of the index named `index`.
+inline Status dropIndexEntry(Database& db, std::u16string_view table, std::u16string_view indexName, RowPointer row)
 {
     VK_ASSIGN_OR_RETURN(std::shared_ptr<Table> t, db.table(table));
-    const RealIndexDef& index = t->def().realIndexes().at(realIndex);
+    const LogicalIndexDef* logical = nullptr;
+    for (const LogicalIndexDef& l : t->def().logicalIndexes())
+        if (l.name == indexName) logical = &l;
+    if (!logical) return notFound("no index " + toUtf8(indexName));
+    const RealIndexDef& index = t->def().realIndexes().at(logical->realIndex);
     IndexTree tree(db.pager(), t->def().firstPage(), index.rootPage);
     VK_ASSIGN_OR_RETURN(std::optional<IndexEntry> entry, tree.findByRowId(RowId{row.page, row.row}));
     if (!entry) return notFound("the index holds no entry for the record");
@@ -271,12 +275,12 @@ inline Result<RowPointer> orphanMovedRow(MovedRows& moved)
     return invalidArgument("every moved record landed on its own page");
 }
 
-// A moved record whose moved bytes were deleted: its slot points at a
+// The last moved record loses its moved bytes: its slot points at a
 // deleted slot, and the record cannot be read. Returns its own slot.
 inline Result<RowPointer> loseMovedBytes(MovedRows& moved)
 {
     Pager& pager = moved.db->pager();
-    const RowPointer header = moved.headers.front();
+    const RowPointer header = moved.headers.back();
     VK_ASSIGN_OR_RETURN(RowBytes slot, readRowAt(pager, header));
     VK_ASSIGN_OR_RETURN(RowPointer target, overflowPointerOf(slot.bytes(), header));
     VK_ASSIGN_OR_RETURN(PageRef page, pager.read(target.page));
