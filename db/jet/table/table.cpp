@@ -152,8 +152,8 @@ Result<RowBytes> Table::followOverflow(const RowBytes& header, RowPointer ptr)
     VK_ASSIGN_OR_RETURN(RowBytes row, readRowAt(*m_pager, target));
     ByteReader owner(row.page->data(), row.page->size());
     if (!row.slot.isOverflowTarget() || owner.u32(datapage::kOwner) != m_def.firstPage())
-        return corruption("the overflow pointer of row " + std::to_string(ptr.row) + " of page " +
-                          std::to_string(ptr.page) + " points at a row that is not a moved row of this table");
+        return corruption("table \"" + toUtf8(m_name) + "\": the overflow pointer of row " + std::to_string(ptr.row) +
+                          " of page " + std::to_string(ptr.page) + " points at a row that is not a moved row of the table");
     return row;
 }
 
