@@ -94,8 +94,14 @@ Status Database::prepareRun(Table& table, const RunPlan& plan)
         }
         if (touches && !m_verifiedIndexes.count(index.rootPage)) touched.push_back(i);
     }
-    if (!touched.empty())
-        VK_RETURN_IF_ERROR(verifyIndexes(table, touched, m_header.sortLcid, m_header.sortVersion, m_verifiedIndexes));
+    // The first run on a table also reads every row and counts every index,
+    // touched or not: a table that lost an index entry or a readable row
+    // (a file copied while open) is left for Access to repair.
+    const bool firstRun = !m_soundTables.count(def.firstPage());
+    if (!touched.empty() || firstRun)
+        VK_RETURN_IF_ERROR(
+            verifyIndexes(table, touched, m_header.sortLcid, m_header.sortVersion, m_verifiedIndexes, firstRun));
+    m_soundTables.insert(def.firstPage());
 
     // Room a data page gives rows in practice, for the forecast.
     const uint64_t forecastBytesPerPage = m_pager->pageSize() * 3 / 4;

@@ -76,10 +76,13 @@ public:
     // Checks, before the first record of a run is written, what would
     // otherwise stop the run partway: the file can be written; every index
     // the run touches holds exactly the keys of the rows, under a sort
-    // order this engine encodes, and every row of the table can be read
-    // (else the table is damaged or keyed under other rules: Corruption or
-    // NotSupported, naming the table); the forecast growth keeps the file
-    // within its largest size (Full). Nothing is written.
+    // order this engine encodes, and every row of the table can be read;
+    // on the first run over a table, every other index of it holds as many
+    // entries as its rows make (else the table is damaged or keyed under
+    // other rules: Corruption or NotSupported, naming the table); the
+    // forecast growth keeps the file within its largest size (Full). A
+    // stored row count that differs from the rows is no reason to refuse.
+    // Nothing is written.
     Status prepareRun(Table& table, const RunPlan& plan);
 
     // Reads the table list again (after a table was created).
@@ -92,6 +95,7 @@ private:
     Catalog m_catalog;
     std::map<uint32_t, std::shared_ptr<Table>> m_tables;
     std::set<uint32_t> m_verifiedIndexes;  // roots of indexes whose keys were checked against their rows
+    std::set<uint32_t> m_soundTables;      // tables whose rows all read and whose indexes all count right
     IndexPageCache m_indexPages;           // decoded index pages, reused while their bytes are unchanged
 };
 

@@ -477,7 +477,13 @@ Status DdlExecutor::addColumn(const AlterTableAddColumn& statement)
         // written; refusing is better than dropping the value silently.
         return notSupported("default values are not supported");
     }
-    const bool hasRows = old.rowCount() > 0;
+    // The stored count of a file copied while open may be off: a row on
+    // the pages counts even when the count says none.
+    bool hasRows = old.rowCount() > 0;
+    if (!hasRows) {
+        VK_ASSIGN_OR_RETURN(Table::Scanner scanner, table->scan());
+        VK_ASSIGN_OR_RETURN(hasRows, scanner.next());
+    }
     if (spec.notNull && hasRows) return notSupported("a required field can only be added to a table without records");
     if (spec.autoNumber) {
         if (hasRows) return notSupported("an AutoNumber field can only be added to a table without records");

@@ -14,7 +14,7 @@ namespace {
 TEST(ConsistencyCheck, EveryAccessMadeFileIsSound)
 {
     VK_REQUIRE_FIXTURES(fixtures);
-    for (const char* sub : {"jet4", "turkish", "blank"}) {
+    for (const char* sub : {"jet4", "turkish", "blank", "odd"}) {
         for (const auto& file : test::mdbFilesIn(fixtures / sub)) {
             auto db = Database::open(file.string(), OpenMode::ReadOnly);
             if (!db.isOk()) continue;  // files the reader refuses are covered by its own tests

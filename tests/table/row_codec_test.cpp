@@ -59,7 +59,7 @@ TEST(RowCodecFixtures, EncodeRoundTripsEveryRow)
     VK_REQUIRE_FIXTURES(dir);
     FieldEcho echo;
     size_t rows = 0, files = 0;
-    for (const char* sub : {"jet4", "turkish"}) {
+    for (const char* sub : {"jet4", "turkish", "odd"}) {
         for (const auto& file : test::mdbFilesIn(dir / sub)) {
             Pager pager(std::make_unique<MemoryPageFile>(fileBytes(file)));
             std::map<uint32_t, TableDef> defs;
@@ -111,8 +111,13 @@ TEST(RowCodecFixtures, EncodeRoundTripsEveryRow)
     EXPECT_GT(files, 30u);
 }
 
+struct TableShape {
+    bool numbersVariable = false;  // numbers, dates and GUIDs stored as variable-length values
+    bool reservedFirstVarSlot = false;  // a deleted column's slot before every live variable column
+};
+
 // A table built in memory: one column of every type.
-TableDef everyTypeTable()
+TableDef everyTypeTable(TableShape shape = {})
 {
     struct Col { ColumnType type; uint16_t length; uint8_t flags; };
     const std::vector<Col> cols = {
@@ -123,7 +128,7 @@ TableDef everyTypeTable()
         {ColumnType::Memo, 0, 0x02},     {ColumnType::OLE, 0, 0x02},
     };
     std::vector<uint8_t> buf(tdef::kVariablePart, 0);
-    uint16_t fixedOffset = 0, varIndex = 0;
+    uint16_t fixedOffset = 0, varIndex = shape.reservedFirstVarSlot ? 1 : 0;
     std::vector<uint8_t> descriptors, names;
     for (size_t i = 0; i < cols.size(); ++i) {
         std::array<uint8_t, tdef::kColumnSize> d{};
@@ -132,9 +137,10 @@ TableDef everyTypeTable()
         putU16(d.data(), tdef::kColNumber, uint16_t(i));
         putU16(d.data(), tdef::kColOrdinal, uint16_t(i));
         d[tdef::kColFlags] = cols[i].flags;
-        if (cols[i].type == ColumnType::Numeric) { d[tdef::kColTypeSpecific] = 18; d[tdef::kColTypeSpecific + 1] = 2; }
+        if (shape.numbersVariable && fixedSize(cols[i].type) > 0) d[tdef::kColFlags] &= uint8_t(~tdef::kColFlagFixed);
+        if (cols[i].type == ColumnType::Numeric) { d[tdef::kColTypeSpecific] = 28; d[tdef::kColTypeSpecific + 1] = 2; }
         if (cols[i].type == ColumnType::Text || cols[i].type == ColumnType::Memo) d[tdef::kColExtraFlags] = 1;
-        if (cols[i].flags & tdef::kColFlagFixed) {
+        if (d[tdef::kColFlags] & tdef::kColFlagFixed) {
             if (cols[i].type != ColumnType::Boolean) {
                 putU16(d.data(), tdef::kColFixedOffset, fixedOffset);
                 fixedOffset = uint16_t(fixedOffset + cols[i].length);
@@ -151,7 +157,7 @@ TableDef everyTypeTable()
     }
     buf[page::kType] = uint8_t(PageType::TableDefinition);
     buf[tdef::kTableType] = tdef::kTableTypeUser;
-    putU16(buf.data(), tdef::kMaxColumns, uint16_t(cols.size()));
+    putU16(buf.data(), tdef::kMaxColumns, uint16_t(cols.size() + (shape.reservedFirstVarSlot ? 1 : 0)));
     putU16(buf.data(), tdef::kVarColumnCount, varIndex);
     putU16(buf.data(), tdef::kColumnCount, uint16_t(cols.size()));
     buf.insert(buf.end(), descriptors.begin(), descriptors.end());
@@ -188,7 +194,7 @@ TEST(RowCodec, EncodesAndDecodesEveryType)
     auto back = decodeRow(def, *row, nullptr);
     ASSERT_TRUE(back.isOk()) << back.status().toString();
     std::vector<Variant> expected = values;
-    dec.precision = 18;
+    dec.precision = 28;
     expected[9] = Variant::decimal(dec);
     expected[12] = Variant::text(u"not\u015f");
     expected[13] = Variant::binary({1, 2, 3});
@@ -208,13 +214,15 @@ TEST(RowCodec, RefusesValuesThatDoNotFit)
 {
     TableDef def = everyTypeTable();
     std::vector<Variant> values(def.columns().size());
+    unsigned __int128 tenToThe28 = 1;
+    for (int i = 0; i < 28; ++i) tenToThe28 *= 10;
     struct Case { size_t column; Variant value; ErrorCode code; };
     const std::vector<Case> cases = {
         {1, Variant::integer(1), ErrorCode::TypeMismatch},
         {10, Variant::text(std::u16string(11, u'x')), ErrorCode::InvalidArgument},
         {11, Variant::binary(std::vector<uint8_t>(9, 1)), ErrorCode::InvalidArgument},
         {12, Variant::text(u"raw memo text"), ErrorCode::InvalidArgument},
-        {9, Variant::decimal(Decimal{false, 5, 3, 18}), ErrorCode::TypeMismatch},
+        {9, Variant::decimal(Decimal{false, tenToThe28, 2, 28}), ErrorCode::InvalidArgument},  // 29 digits
         {0, Variant::longValue(1), ErrorCode::TypeMismatch},
     };
     for (const Case& c : cases) {
@@ -226,6 +234,107 @@ TEST(RowCodec, RefusesValuesThatDoNotFit)
     }
     EXPECT_FALSE(encodeRow(def, std::vector<Variant>(3)).isOk());
     EXPECT_FALSE(encodeInlineLongValue(std::vector<uint8_t>(65, 0)).isOk());
+}
+
+// Numeric values take the column's scale (here 2):
+// more places are rounded half away from zero, fewer are filled in.
+TEST(RowCodec, NumericValuesTakeTheColumnsScale)
+{
+    TableDef def = everyTypeTable();
+    struct Case { bool negative; uint64_t magnitude; uint8_t scale; bool storedNegative; uint64_t stored; };
+    const std::vector<Case> cases = {
+        {false, 125, 1, false, 1250},   // 12.5 -> 12.50
+        {false, 3755, 3, false, 376},   // 3.755 -> 3.76
+        {false, 3754, 3, false, 375},   // 3.754 -> 3.75
+        {true, 5, 3, true, 1},          // -0.005 -> -0.01
+        {true, 4, 3, false, 0},         // -0.004 -> 0, never a negative zero
+        {false, 7, 0, false, 700},      // 7 -> 7.00
+    };
+    for (const Case& c : cases) {
+        std::vector<Variant> values(def.columns().size());
+        values[9] = Variant::decimal(Decimal{c.negative, c.magnitude, c.scale, 18});
+        auto row = encodeRow(def, values);
+        ASSERT_TRUE(row.isOk()) << c.magnitude << ": " << row.status().toString();
+        auto back = decodeRow(def, *row, nullptr);
+        ASSERT_TRUE(back.isOk());
+        const Decimal& d = (*back)[9].asDecimal();
+        EXPECT_EQ(d.scale, 2) << c.magnitude;
+        EXPECT_EQ(uint64_t(d.magnitude), c.stored) << c.magnitude;
+        EXPECT_EQ(d.negative && d.magnitude != 0, c.storedNegative) << c.magnitude;
+    }
+}
+
+// Access stores numbers, dates and GUIDs of some tables in the variable
+// part, in the bytes of their fixed form: they read and write like the
+// fixed ones, and a value of another length is damage.
+TEST(RowCodec, NumbersStoredAsVariableLengthValues)
+{
+    TableDef fixed = everyTypeTable();
+    TableDef def = everyTypeTable({.numbersVariable = true});
+    EXPECT_EQ(def.fixedAreaSize(), 0u);
+    Guid g{};
+    g[3] = 0x44;
+    const std::vector<Variant> values = {
+        Variant::boolean(true), Variant::byte(200), Variant::integer(-2), Variant::longValue(-70000),
+        Variant::currency({-123456789}), Variant::single(1.5f), Variant::doubleValue(-0.25), Variant::date(-1.25),
+        Variant::guid(g), Variant::decimal(Decimal{true, 12345, 2, 28}), Variant::text(u"\u00c7\u00f6p"),
+        Variant::binary({9, 8, 7}), Variant(), Variant(),
+    };
+    auto row = encodeRow(def, values);
+    ASSERT_TRUE(row.isOk()) << row.status().toString();
+    auto back = decodeRow(def, *row, nullptr);
+    ASSERT_TRUE(back.isOk()) << back.status().toString();
+    EXPECT_EQ(*back, values);
+    // The same values as the fixed layout stores them, field by field.
+    auto fixedRow = encodeRow(fixed, values);
+    ASSERT_TRUE(fixedRow.isOk());
+    auto layout = parseRowLayout(def, *row);
+    auto fixedLayout = parseRowLayout(fixed, *fixedRow);
+    ASSERT_TRUE(layout.isOk() && fixedLayout.isOk());
+    for (int c = 1; c <= 9; ++c) {
+        auto f = fieldBytes(def, *layout, *row, c);
+        auto ff = fieldBytes(fixed, *fixedLayout, *fixedRow, c);
+        ASSERT_TRUE(f.isOk() && ff.isOk() && f->present && ff->present) << c;
+        EXPECT_TRUE(std::equal(f->bytes.begin(), f->bytes.end(), ff->bytes.begin(), ff->bytes.end())) << c;
+    }
+
+    // The Long column (variable slot 2) takes a byte of the Currency after it.
+    const ColumnDef& longColumn = def.columns()[3];
+    ASSERT_EQ(longColumn.type(), ColumnType::Long);
+    std::vector<uint8_t> damaged = *row;
+    const size_t entry = layout->maskOffset - 2 * sizeof(uint16_t) - sizeof(uint16_t) * (longColumn.varIndex + 1u);
+    putU16(damaged.data(), entry, uint16_t(layout->varOffsets[longColumn.varIndex + 1u] + 1));
+    auto bad = decodeRow(def, damaged, nullptr);
+    ASSERT_FALSE(bad.isOk());
+    EXPECT_EQ(bad.status().code(), ErrorCode::Corruption);
+    EXPECT_NE(bad.status().message().find("LONG"), std::string::npos) << bad.status().message();
+}
+
+// The variable slots of deleted columns are not read, so their offsets
+// may be in any order (Access leaves some so); a live column's may not.
+TEST(RowCodec, DeletedColumnSlotsOutOfOrder)
+{
+    TableDef def = everyTypeTable({.reservedFirstVarSlot = true});
+    std::vector<Variant> values(def.columns().size());
+    values[10] = Variant::text(u"abc");
+    auto row = encodeRow(def, values);
+    ASSERT_TRUE(row.isOk());
+    auto layout = parseRowLayout(def, *row);
+    ASSERT_TRUE(layout.isOk());
+    const size_t slot0 = layout->maskOffset - 2 * sizeof(uint16_t);
+    std::vector<uint8_t> reversed = *row;  // the deleted slot 0 ends before it starts
+    putU16(reversed.data(), slot0, uint16_t(layout->varOffsets[1] + 2));
+    auto back = decodeRow(def, reversed, nullptr);
+    ASSERT_TRUE(back.isOk()) << back.status().toString();
+    EXPECT_EQ((*back)[10], Variant::text(u"abc"));
+
+    const size_t textEntry = slot0 - sizeof(uint16_t) * def.columns()[10].varIndex;
+    std::vector<uint8_t> live = *row;  // the Text column's own slot reversed
+    putU16(live.data(), textEntry, uint16_t(layout->varOffsets[def.columns()[10].varIndex + 1u] + 1));
+    EXPECT_EQ(decodeRow(def, live, nullptr).status().code(), ErrorCode::Corruption);
+    std::vector<uint8_t> outside = *row;  // any slot pointing outside the row
+    putU16(outside.data(), slot0, uint16_t(row->size()));
+    EXPECT_EQ(decodeRow(def, outside, nullptr).status().code(), ErrorCode::Corruption);
 }
 
 // Short rows (written before columns were added) read the missing columns

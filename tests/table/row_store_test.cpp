@@ -172,7 +172,10 @@ TEST(RowStore, RefusalsAndCounters)
     EXPECT_EQ(*takeAutoNumber(*t.pager, t.table.tdefPage), 10);
     ASSERT_TRUE(adjustRowCount(*t.pager, t.table.tdefPage, 1).isOk());
     EXPECT_EQ(ByteReader((*t.pager->read(t.table.tdefPage))->data(), kPageSize).u32(tdef::kRowCount), 1u);
-    EXPECT_EQ(adjustRowCount(*t.pager, t.table.tdefPage, -2).code(), ErrorCode::Corruption);
+    // A count that differs from the rows (a file copied while open) keeps
+    // moving with them and stops at zero.
+    ASSERT_TRUE(adjustRowCount(*t.pager, t.table.tdefPage, -2).isOk());
+    EXPECT_EQ(ByteReader((*t.pager->read(t.table.tdefPage))->data(), kPageSize).u32(tdef::kRowCount), 0u);
     EXPECT_EQ(adjustRowCount(*t.pager, 2, 1).code(), ErrorCode::Corruption);  // not a TDEF
 }
 

@@ -48,7 +48,7 @@ TEST(TableDefFixtures, SerializeRoundTripsEveryTableDefinition)
 {
     VK_REQUIRE_FIXTURES(dir);
     size_t checked = 0, multiPage = 0;
-    for (const char* sub : {"jet4", "turkish", "blank"}) {
+    for (const char* sub : {"jet4", "turkish", "blank", "odd"}) {
         for (const auto& file : test::mdbFilesIn(dir / sub)) {
             auto pager = pagerFor(file);
             auto defs = allTableDefs(*pager);
@@ -115,6 +115,37 @@ TEST(TableDefFixtures, SystemCatalogDescriptorsAreNotInNumberOrder)
     EXPECT_EQ(def->tableType(), tdef::kTableTypeSystem);
     EXPECT_GE(def->findColumn(u"Name"), 0);
     EXPECT_GE(def->findColumn(u"TYPE"), 0);
+}
+
+// Columns of fixed-size types whose descriptor says variable-length (the
+// Numeric columns of tblUrun; their descriptor length is not the value's)
+// are read as such; only Memo and OLE have a single form.
+TEST(TableDefFixtures, NumbersStoredAsVariableLengthValues)
+{
+    VK_REQUIRE_FIXTURES(dir);
+    auto bytes = readFileBytes(dir / "odd" / "variable-numeric.mdb");
+    constexpr uint32_t kUrunPage = 36;
+    {
+        Pager pager(std::make_unique<MemoryPageFile>(bytes));
+        auto def = TableDef::read(pager, kUrunPage);
+        ASSERT_TRUE(def.isOk()) << def.status().toString();
+        const ColumnDef& price = def->columns()[size_t(def->findColumn(u"aFiyat"))];
+        EXPECT_EQ(price.type(), ColumnType::Numeric);
+        EXPECT_TRUE(price.isVariable());
+        EXPECT_EQ(price.precision(), 18);
+        EXPECT_EQ(price.scale(), 2);
+        EXPECT_EQ(price.fixedWidth(), 0u);
+        const ColumnDef& year = def->columns()[size_t(def->findColumn(u"yil"))];
+        EXPECT_TRUE(year.isFixed());
+        EXPECT_EQ(def->fixedAreaSize(), size_t(year.fixedOffset) + 4);
+    }
+    // The first column (urunID, a fixed Long) turned into a fixed Memo.
+    const size_t firstColumn = kUrunPage * kPageSize + tdef::kVariablePart + tdef::kRealIndexCounterSize;
+    bytes[firstColumn + tdef::kColType] = uint8_t(ColumnType::Memo);
+    Pager pager(std::make_unique<MemoryPageFile>(bytes));
+    auto def = TableDef::read(pager, kUrunPage);
+    ASSERT_FALSE(def.isOk());
+    EXPECT_EQ(def.status().code(), ErrorCode::Corruption);
 }
 
 // Damage to the header counts and the chain must be refused, never read past.

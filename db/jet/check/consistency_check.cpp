@@ -6,33 +6,50 @@
 #include "db/jet/index/jet_index_maintainer.h"
 #include "db/jet/check/page_census.h"
 #include "db/jet/check/table_pages_check.h"
+#include "db/jet/index/index_page.h"
 #include "db/text.h"
+
+#include <optional>
 
 namespace varnika::jet {
 namespace {
 
 constexpr uint32_t kCatalogTdefPage = 2;
 
+// How the report names a real index: by the names of the indexes Access
+// shows that use it ("PrimaryKey"), or by its number when none does.
+std::string indexName(const TableDef& def, size_t realIndex)
+{
+    std::string names;
+    for (const LogicalIndexDef& logical : def.logicalIndexes()) {
+        if (logical.realIndex != realIndex) continue;
+        names += (names.empty() ? "\"" : ", \"") + toUtf8(logical.name) + "\"";
+    }
+    return names.empty() ? std::to_string(realIndex) : names;
+}
+
 // One pass over the rows: every row decodes with its long values read whole
 // (so every Memo and OLE chain is followed), and each sound index tree holds
 // exactly the entries its rows make. The trees themselves are checked for
 // order, so sets of entries are compared, through digests that need no
-// memory for the entries.
+// memory for the entries. An index whose keys this engine cannot make (a
+// sort order it does not encode) is compared by the rows it points at.
 void compareRowsWithIndexes(Database& db, Table& table, const std::string& name, CheckReport& report)
 {
     const TableDef& def = table.def();
     const auto& indexes = def.realIndexes();
     struct Compared {
         bool treeSound = false;
-        std::optional<std::string> cannot;  // why the rows make no entries for it
+        std::optional<std::string> cannot;  // why the rows make no keys for it
         EntryDigest expected;
+        EntryDigest expectedRows;  // the row ids alone
     };
     std::vector<Compared> compared(indexes.size());
     for (size_t i = 0; i < indexes.size(); ++i) {
         ++report.indexes;
         Status tree = checkIndexTree(db.pager(), def.firstPage(), indexes[i].rootPage);
         if (!tree.isOk())
-            report.problems.push_back(name + " index " + std::to_string(i) + ": " + tree.message());
+            report.problems.push_back(name + " index " + indexName(def, i) + ": " + tree.message());
         compared[i].treeSound = tree.isOk();
     }
 
@@ -57,7 +74,12 @@ void compareRowsWithIndexes(Database& db, Table& table, const std::string& name,
         }
         for (size_t i = 0; i < indexes.size(); ++i) {
             Compared& c = compared[i];
-            if (!c.treeSound || c.cannot) continue;
+            if (!c.treeSound) continue;
+            if (indexHoldsRow(def, indexes[i], *values)) {
+                const std::vector<uint8_t> rowId = leafEntryBytes(IndexKeyEntry{{}, scanner->pointer(), false});
+                c.expectedRows.add(rowId);
+            }
+            if (c.cannot) continue;
             auto e = indexEntryFor(def, indexes[i], *values, db.header().sortLcid, db.header().sortVersion);
             if (!e.isOk()) {
                 c.cannot = e.status().message();
@@ -71,25 +93,28 @@ void compareRowsWithIndexes(Database& db, Table& table, const std::string& name,
 
     for (size_t i = 0; i < indexes.size(); ++i) {
         const Compared& c = compared[i];
-        const std::string what = name + " index " + std::to_string(i);
+        const std::string what = name + " index " + indexName(def, i);
         if (!c.treeSound) continue;
-        if (c.cannot) {
-            report.notes.push_back(what + " was not compared with its rows: " + *c.cannot);
-            continue;
-        }
-        EntryDigest stored;
+        EntryDigest stored, storedRows;
         Status walked = forEachIndexEntry(db.pager(), indexes[i].rootPage, [&](std::span<const uint8_t> entry) {
             stored.add(entry);
+            if (entry.size() >= indexlayout::kRowIdSize) storedRows.add(entry.last(indexlayout::kRowIdSize));
             return Status::ok();
         });
         if (!walked.isOk()) {
             report.problems.push_back(what + ": " + walked.message());
             continue;
         }
-        if (stored == c.expected) continue;
-        report.problems.push_back(what + ": holds " + std::to_string(stored.count) + " entries where its rows make " +
-                                  std::to_string(c.expected.count) +
-                                  (stored.count == c.expected.count ? ", with different keys" : ""));
+        const EntryDigest& want = c.cannot ? c.expectedRows : c.expected;
+        const EntryDigest& have = c.cannot ? storedRows : stored;
+        if (c.cannot)
+            report.notes.push_back(what + ": its keys were not compared with its rows, only the rows it points at (" +
+                                   *c.cannot + ")");
+        if (have == want) continue;
+        std::string problem = what + ": holds " + std::to_string(have.count) + " entries where its rows make " +
+                              std::to_string(want.count);
+        if (have.count == want.count) problem += c.cannot ? ", for other rows" : ", with different keys";
+        report.problems.push_back(problem + "; Access's \"Compact and Repair\" rebuilds it");
     }
 }
 
@@ -104,10 +129,17 @@ void checkTable(Database& db, Table& table, bool systemTable, CheckReport& repor
     }
     report.rows += pages->baseRows;
     if (!pages->rowCountMatches()) {
-        std::string msg = name + ": the definition counts " + std::to_string(pages->recordedRows) +
-                          " rows, the pages hold " + std::to_string(pages->baseRows);
-        (systemTable ? report.notes : report.problems).push_back(msg);
+        // Access keeps some system tables' counts loosely; in a user table
+        // the difference is what a copy made while the file was open leaves.
+        std::string msg = name + ": the table records " + std::to_string(pages->recordedRows) + " rows but holds " +
+                          std::to_string(pages->baseRows);
+        if (systemTable) report.notes.push_back(msg);
+        else report.problems.push_back(msg + "; Access's \"Compact and Repair\" corrects the count");
     }
+    for (RowPointer moved : pages->unreferencedMovedRows)
+        report.problems.push_back(name + ": row " + std::to_string(moved.row) + " of page " + std::to_string(moved.page) +
+                                  " is a moved row whose record was deleted (no record points at it); Access's "
+                                  "\"Compact and Repair\" removes it");
     compareRowsWithIndexes(db, table, name, report);
 }
 

@@ -53,7 +53,9 @@ Result<TablePagesSummary> checkTablePages(Pager& pager, uint32_t tdefPage)
             RowPointer here{p, uint8_t(s)};
             if (slot.isBaseRow()) ++summary.baseRows;
             if (slot.isOverflowTarget()) targets.emplace(here, 0);
-            if (slot.isOverflowPointer()) headers[here] = RowPointer::fromWord(ByteReader(view.rowBytes(s)).u32(0));
+            if (slot.isOverflowPointer()) {
+                VK_ASSIGN_OR_RETURN(headers[here], overflowPointerOf(view.rowBytes(s), here));
+            }
         }
     }
     for (const auto& [header, target] : headers) {
@@ -64,7 +66,7 @@ Result<TablePagesSummary> checkTablePages(Pager& pager, uint32_t tdefPage)
         ++summary.movedRows;
     }
     for (const auto& [target, count] : targets)
-        if (count == 0) return corruption(rowName(target) + " is a moved row no header points at");
+        if (count == 0) summary.unreferencedMovedRows.push_back(target);
     summary.recordedRows = rowCount;
     return summary;
 }

@@ -4,11 +4,17 @@
 // sound data page of the table, moved rows are reachable exactly once, and
 // the TDEF's row count matches the rows. Used by tests after every write and
 // by the command-line check.
+//
+// Damage that leaves every record readable (Access leaves it in files
+// copied while open) is reported, not refused: a row count that differs
+// from the rows, and a moved row whose record was deleted.
 
 #include "db/jet/file/pager.h"
+#include "db/jet/page/page_layout.h"
 #include "db/status.h"
 
 #include <cstdint>
+#include <vector>
 
 namespace varnika::jet {
 
@@ -20,6 +26,10 @@ struct TablePagesSummary {
     // Access itself leaves the count of some system tables off (MSysObjects
     // in several sample files), so a difference is reported, not refused.
     bool rowCountMatches() const { return baseRows == recordedRows; }
+    // Moved rows (0x8000 only) that no header points at: what is left when
+    // a record's header slot was deleted and its moved bytes were not. No
+    // table scan reads them, and every record stays readable.
+    std::vector<RowPointer> unreferencedMovedRows;
 };
 
 // Checks the table whose TDEF starts at `tdefPage`:
@@ -27,9 +37,10 @@ struct TablePagesSummary {
 //   page is free in the global map;
 // - every owned page passes checkDataPage() and has this TDEF as owner;
 // - every overflow header points at an overflow target (0x8000 only) on an
-//   owned page, and every target is pointed at by exactly one header,
-// and counts the rows (see rowCountMatches()). The first departure is a
-// Corruption naming what is wrong.
+//   owned page, and no target is pointed at by two headers,
+// and counts the rows (see rowCountMatches()) and the moved rows no header
+// points at. The first other departure is a Corruption naming what is
+// wrong.
 Result<TablePagesSummary> checkTablePages(Pager& pager, uint32_t tdefPage);
 
 }  // namespace varnika::jet

@@ -29,6 +29,11 @@ Result<std::optional<IndexKeyEntry>> indexEntryFor(const TableDef& def, const Re
                                                 const std::vector<Variant>& values, uint16_t databaseLcid,
                                                 uint8_t databaseVersion);
 
+// Whether the index holds an entry for a row with `values`: every row but
+// those whose key columns are all Null in an index that leaves them out.
+// Needs no key encoding, so it holds for indexes under any sort order.
+bool indexHoldsRow(const TableDef& def, const RealIndexDef& index, const std::vector<Variant>& values);
+
 // The leaf entries (key and row id) the index should hold for the table's
 // rows as they stand, sorted. `replaced` gives, for one row, the values to
 // use instead of the stored ones (nullptr: leave that row out).
@@ -44,12 +49,16 @@ Result<std::vector<std::vector<uint8_t>>> expectedIndexEntries(Table& table, con
 // table's real-index list) with the keys of the table's rows, in one pass
 // over the rows, and adds the roots of those found exact to `verified`.
 // Every row is decoded whole (long values left unread), so a row that
-// cannot be read is found here too. A damaged table (an index with more
-// or fewer entries than rows, a row that cannot be read) is a Corruption,
-// an index whose keys were made under other rules NotSupported; both name
-// the table and change nothing.
+// cannot be read is found here too. With `countOthers`, every other real
+// index of the table is counted in the same pass: it must hold one entry
+// for each row that makes one (its keys are not compared, so an index
+// under a sort order this engine does not encode is counted too). A
+// damaged table (an index with more or fewer entries than rows, a row that
+// cannot be read) is a Corruption, an index whose keys were made under
+// other rules, or under a sort order this engine does not encode,
+// NotSupported; both name the table and change nothing.
 Status verifyIndexes(Table& table, const std::vector<size_t>& indexes, uint16_t databaseLcid, uint8_t databaseVersion,
-                     std::set<uint32_t>& verified);
+                     std::set<uint32_t>& verified, bool countOthers = false);
 
 class JetIndexMaintainer final : public IndexMaintainer {
 public:

@@ -76,4 +76,14 @@ Result<RowBytes> readRowAt(Pager& pager, RowPointer ptr)
     return RowBytes{view.page(), view.slot(ptr.row)};
 }
 
+Result<RowPointer> overflowPointerOf(std::span<const uint8_t> slot, RowPointer header)
+{
+    const std::string where = "row " + std::to_string(header.row) + " of page " + std::to_string(header.page);
+    if (slot.size() < datapage::kOverflowPointerSize) return corruption(where + " has a damaged overflow pointer");
+    ByteReader r(slot.first(datapage::kOverflowPointerSize));
+    RowPointer target = RowPointer::fromWord(r.u32(0));
+    if (target == header) return corruption("the overflow pointer of " + where + " points at itself");
+    return target;
+}
+
 }  // namespace varnika::jet

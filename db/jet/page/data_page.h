@@ -59,4 +59,11 @@ struct RowBytes {
 // Reads the row `ptr` points at. A missing page or slot is a Corruption.
 Result<RowBytes> readRowAt(Pager& pager, RowPointer ptr);
 
+// The place a moved row's header slot (`slot`, of the row at `header`)
+// points at: its first 4 bytes. Access often leaves the slot its old length,
+// the rest being stale bytes of the row before it moved; they are never
+// read. A header shorter than its pointer, or one that points at itself, is
+// a Corruption.
+Result<RowPointer> overflowPointerOf(std::span<const uint8_t> slot, RowPointer header);
+
 }  // namespace varnika::jet

@@ -4,6 +4,7 @@
 #include "db/jet/page/text_codec.h"
 #include "db/text.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace varnika::jet {
@@ -133,6 +134,42 @@ Variant decodeFixed(const ColumnDef& c, ByteReader& r, size_t at)
     }
 }
 
+}  // namespace
+
+Result<Decimal> decimalForColumn(const ColumnDef& c, Decimal d)
+{
+    constexpr uint8_t kMaxDigits = 28;
+    auto powerOfTen = [](unsigned n) {
+        unsigned __int128 p = 1;
+        while (n--) p *= 10;
+        return p;
+    };
+    const uint8_t precision = std::min(c.precision() ? c.precision() : kMaxDigits, kMaxDigits);
+    const uint8_t scale = std::min(c.scale(), precision);
+    const unsigned __int128 limit = powerOfTen(precision);
+    constexpr unsigned kMaxPowerOfTen = 38;  // the largest that fits 128 bits
+    if (d.scale - scale > int(kMaxPowerOfTen)) {
+        d.magnitude = 0;  // below half of the last place kept
+    } else if (d.scale > scale) {
+        const unsigned __int128 divisor = powerOfTen(unsigned(d.scale - scale));
+        const unsigned __int128 rest = d.magnitude % divisor;
+        d.magnitude /= divisor;
+        if (rest >= divisor - rest) ++d.magnitude;
+    }
+    for (; d.scale < scale; ++d.scale) {
+        if (d.magnitude >= limit) break;
+        d.magnitude *= 10;
+    }
+    if (d.magnitude >= limit)
+        return invalidArgument(columnText(c) + " holds at most " + std::to_string(precision) + " digits, " +
+                               std::to_string(scale) + " of them after the decimal point");
+    d.scale = scale;
+    d.precision = precision;
+    return d;
+}
+
+namespace {
+
 Status encodeFixed(const ColumnDef& c, const Variant& v, uint8_t* p)
 {
     auto mismatch = [&] {
@@ -180,9 +217,7 @@ Status encodeFixed(const ColumnDef& c, const Variant& v, uint8_t* p)
         return Status::ok();
     case ColumnType::Numeric: {
         if (v.type() != VariantType::Decimal) return mismatch();
-        const Decimal& d = v.asDecimal();
-        if (d.scale != c.scale())
-            return Status(ErrorCode::TypeMismatch, columnText(c) + " needs a decimal with scale " + std::to_string(c.scale()));
+        VK_ASSIGN_OR_RETURN(Decimal d, decimalForColumn(c, v.asDecimal()));
         putU8(p, kDecimalSign, d.negative && d.magnitude != 0 ? kDecimalNegative : 0);
         for (size_t w = 0; w < kDecimalWords; ++w)
             putU32(p, kDecimalMagnitude + 4 * w, uint32_t(d.magnitude >> (32 * (kDecimalWords - 1 - w))));
@@ -207,30 +242,30 @@ Result<RowLayout> parseRowLayout(const TableDef& def, std::span<const uint8_t> r
     if (def.varColumnCount() == 0) {
         l.varTableStart = l.maskOffset;
         l.varOffsets.push_back(uint16_t(l.maskOffset));
+        l.fixedEnd = l.varTableStart;
         return l;
     }
     if (f.offsetSize == 1) {
         VK_ASSIGN_OR_RETURN(l, parseJet3VarTable(row, std::move(l), f.fixedArea));
-        uint16_t previous = uint16_t(f.fixedArea);
-        for (uint16_t off : l.varOffsets) {
-            if (off < previous || off > l.varTableStart) return corruption("a row has variable-column offsets out of order");
-            previous = off;
-        }
-        return l;
+    } else {
+        if (l.maskOffset < f.fixedArea + kWordSize) return corruption("a row has no room for its variable-column count");
+        l.varCount = r.u16(l.maskOffset - kWordSize);
+        size_t tableBytes = kWordSize * (size_t(l.varCount) + 2);
+        if (l.maskOffset < f.fixedArea + tableBytes) return corruption("a row has a variable-offset table larger than itself");
+        l.varTableStart = l.maskOffset - tableBytes;
+        l.varOffsets.resize(size_t(l.varCount) + 1);
+        for (size_t k = 0; k < l.varCount; ++k) l.varOffsets[k] = r.u16(l.maskOffset - 2 * kWordSize - kWordSize * k);
+        l.varOffsets[l.varCount] = r.u16(l.varTableStart);
     }
-    if (l.maskOffset < row::kFixedArea + kWordSize) return corruption("a row has no room for its variable-column count");
-    l.varCount = r.u16(l.maskOffset - kWordSize);
-    size_t tableBytes = kWordSize * (size_t(l.varCount) + 2);
-    if (l.maskOffset < row::kFixedArea + tableBytes) return corruption("a row has a variable-offset table larger than itself");
-    l.varTableStart = l.maskOffset - tableBytes;
-    l.varOffsets.resize(size_t(l.varCount) + 1);
-    for (size_t k = 0; k < l.varCount; ++k) l.varOffsets[k] = r.u16(l.maskOffset - 2 * kWordSize - kWordSize * k);
-    l.varOffsets[l.varCount] = r.u16(l.varTableStart);
-    uint16_t previous = row::kFixedArea;
-    for (uint16_t off : l.varOffsets) {
-        if (off < previous || off > l.varTableStart) return corruption("a row has variable-column offsets out of order");
-        previous = off;
-    }
+    // Only the slots of live columns need to be in order (fieldBytes checks
+    // each): Access leaves the slots of deleted columns as they fall, even
+    // ending before they start.
+    for (uint16_t off : l.varOffsets)
+        if (off < f.fixedArea || off > l.varTableStart)
+            return corruption("a row has a variable-column offset outside the row");
+    l.fixedEnd = l.varOffsets.back();
+    for (const ColumnDef& c : def.columns())
+        if (c.isVariable() && c.varIndex < l.varCount) l.fixedEnd = std::min<size_t>(l.fixedEnd, l.varOffsets[c.varIndex]);
     return l;
 }
 
@@ -241,15 +276,16 @@ Result<FieldBytes> fieldBytes(const TableDef& def, const RowLayout& l, std::span
     if (c.number >= l.columnCount || c.isBoolean()) return out;
     if (c.isVariable()) {
         if (c.varIndex >= l.varCount || !maskBit(row, l, c.number)) return out;
+        const uint16_t start = l.varOffsets[c.varIndex], end = l.varOffsets[c.varIndex + 1u];
+        if (end < start) return corruption(columnText(c) + " has variable-column offsets out of order");
         out.present = true;
-        out.bytes = row.subspan(l.varOffsets[c.varIndex], size_t(l.varOffsets[c.varIndex + 1u] - l.varOffsets[c.varIndex]));
+        out.bytes = row.subspan(start, size_t(end - start));
         return out;
     }
     if (!maskBit(row, l, c.number)) return out;
     size_t at = def.format().row.fixedArea + c.fixedOffset;
     size_t size = c.fixedWidth();
-    size_t fixedEnd = l.varCount > 0 ? l.varOffsets.front() : l.varTableStart;
-    if (at + size > fixedEnd) return corruption(columnText(c) + " lies outside the row's fixed area");
+    if (at + size > l.fixedEnd) return corruption(columnText(c) + " lies outside the row's fixed area");
     out.present = true;
     out.bytes = row.subspan(at, size);
     return out;
@@ -286,6 +322,12 @@ Result<Variant> decodeColumn(const TableDef& def, const RowLayout& l, std::span<
         return Variant::binary(std::move(data));
     }
     default: {
+        // A number stored in the variable part has the bytes of its fixed
+        // form, no more and no fewer.
+        if (c.isVariable() && f.bytes.size() != size_t(fixedSize(c.type())))
+            return corruption(columnText(c) + " holds " + std::to_string(f.bytes.size()) + " bytes where a " +
+                              std::string(columnTypeName(c.type())) + " value has " +
+                              std::to_string(fixedSize(c.type())));
         ByteReader r(f.bytes);
         return decodeFixed(c, r, 0);
     }
@@ -382,7 +424,13 @@ Result<std::vector<uint8_t>> encodeRow(const TableDef& def, std::span<const Vari
                 return invalidArgument(columnText(c) + " needs its long-value field bytes");
             slot = v.asBinary();
             break;
-        default: return invalidArgument(columnText(c) + " has an unexpected layout");
+        default:
+            // A number the table stores as a variable-length value: the
+            // bytes of its fixed form.
+            if (fixedSize(c.type()) == 0) return invalidArgument(columnText(c) + " has an unexpected layout");
+            slot.assign(size_t(fixedSize(c.type())), 0);
+            VK_RETURN_IF_ERROR(encodeFixed(c, v, slot.data()));
+            break;
         }
         setBit();
     }

@@ -3,6 +3,8 @@
 // encoding values into the canonical full layout of the table.
 //
 // Values are parallel to TableDef::columns() (stored descriptor order).
+// A number, date or GUID column whose descriptor says variable-length keeps
+// its value in the variable part, in the bytes of its fixed form.
 // Memo and OLE columns are resolved through a LongValueSource when decoding;
 // when encoding, their value must already be the bytes of the row's field (a
 // 12-byte long-value header, plus inline data for inline values) given as a
@@ -33,6 +35,7 @@ struct RowLayout {
     uint16_t varCount = 0;     // nvar of the row (0 when the table had no variable columns)
     size_t maskOffset = 0;
     size_t varTableStart = 0;  // first byte of eod/var offsets; end of the var data
+    size_t fixedEnd = 0;       // where the fixed area ends: the first live variable column's data
     std::vector<uint16_t> varOffsets;  // varCount + 1 entries, the last is eod
 };
 
@@ -65,6 +68,12 @@ Result<FieldBytes> fieldBytes(const TableDef& def, const RowLayout& layout, std:
 // allowed (Jet 3: encoded in the column's code page, a character it cannot
 // hold refused). A row over 4060 bytes (Jet 3: 2012) is refused.
 Result<std::vector<uint8_t>> encodeRow(const TableDef& def, std::span<const Variant> values);
+
+// `value` as a Numeric column stores it: at the column's scale (rounded
+// half away from zero when it has more places), refused (InvalidArgument)
+// when it has more digits than the column's precision. Index keys are made
+// from the value so stored.
+Result<Decimal> decimalForColumn(const ColumnDef& column, Decimal value);
 
 // Field bytes of a Memo/OLE value stored inline in the row (at most 64 bytes
 // of data): the 12-byte header followed by the data.

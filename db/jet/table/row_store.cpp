@@ -4,6 +4,7 @@
 #include "db/jet/page/data_page.h"
 #include "db/jet/page/data_page_editor.h"
 
+#include <algorithm>
 #include <limits>
 #include <string>
 
@@ -55,9 +56,7 @@ Result<RowStore::Located> RowStore::locate(RowPointer header)
     if (row.slot.flags == 0) return where;
     if (row.slot.flags != datapage::kSlotLookup) return notFound(rowName(header) + " is deleted or not a base row");
 
-    ByteReader r(row.bytes());
-    RowPointer target = RowPointer::fromWord(r.u32(0));
-    if (!r.ok()) return corruption(rowName(header) + " is an overflow header without a pointer");
+    VK_ASSIGN_OR_RETURN(RowPointer target, overflowPointerOf(row.bytes(), header));
     VK_ASSIGN_OR_RETURN(RowBytes moved, readRowAt(pager, target));
     ByteReader tr(moved.page->data(), moved.page->size());
     if (moved.slot.flags != datapage::kSlotNotBaseRow || tr.u32(datapage::kOwner) != m_table.tdefPage)
@@ -145,11 +144,12 @@ Status adjustRowCount(Pager& pager, uint32_t tdefPage, int delta)
 {
     VK_ASSIGN_OR_RETURN(PageBuffer page, readTdefFirstPage(pager, tdefPage));
     ByteReader r(page.data(), page.size());
-    const auto& t = pager.format().tdef;
-    int64_t count = int64_t(r.u32(t.rowCount)) + delta;
-    if (count < 0 || count > std::numeric_limits<int32_t>::max())
-        return corruption("the row count of the table at page " + std::to_string(tdefPage) + " is out of range");
-    putU32(page.data(), t.rowCount, uint32_t(count));
+    // A file copied while it was open may carry a count that differs from
+    // its rows; Jet keeps moving it by the rows added and removed, and so do
+    // we, keeping it within the range a count can have.
+    const size_t at = pager.format().tdef.rowCount;
+    const int64_t count = std::clamp<int64_t>(int64_t(r.u32(at)) + delta, 0, std::numeric_limits<int32_t>::max());
+    putU32(page.data(), at, uint32_t(count));
     return pager.write(tdefPage, page);
 }
 

@@ -71,8 +71,9 @@ private:
     TablePages m_table;
 };
 
-// The TDEF's count of live rows (0x10) changed by `delta`; a count that
-// would go below zero or past 2^31 is a Corruption.
+// The TDEF's count of live rows (0x10) changed by `delta`. The count may
+// differ from the rows (files copied while open); it then keeps its
+// difference, and stops at zero and at 2^31 - 1 rather than wrapping.
 Status adjustRowCount(Pager& pager, uint32_t tdefPage, int delta);
 // The unique-entry count of real index `realIndex` (its counter block in
 // the TDEF): a statistic of the distinct keys added to the index, which Jet

@@ -4,9 +4,13 @@
 #include "db/jet/page/usage_map.h"
 #include "db/text.h"
 
+#include <algorithm>
+
 namespace varnika::jet {
 
 namespace {
+
+constexpr size_t kMaxReservedRows = 1 << 20;
 
 // A page the definition names must lie in the file and be of the kind it
 // is named as; anything else means the file was cut short or damaged.
@@ -144,17 +148,12 @@ Result<std::vector<Variant>> Table::readColumns(RowPointer ptr, const std::vecto
 
 Result<RowBytes> Table::followOverflow(const RowBytes& header, RowPointer ptr)
 {
-    ByteReader r(header.bytes());
-    RowPointer target = RowPointer::fromWord(r.u32(0));
-    if (!r.ok() || header.slot.length < datapage::kOverflowPointerSize)
-        return corruption("row " + std::to_string(ptr.row) + " of page " + std::to_string(ptr.page) +
-                          " has a damaged overflow pointer");
-    if (target == ptr) return corruption("an overflow pointer on page " + std::to_string(ptr.page) + " points at itself");
+    VK_ASSIGN_OR_RETURN(RowPointer target, overflowPointerOf(header.bytes(), ptr));
     VK_ASSIGN_OR_RETURN(RowBytes row, readRowAt(*m_pager, target));
     ByteReader owner(row.page->data(), row.page->size());
     if (!row.slot.isOverflowTarget() || owner.u32(datapage::kOwner) != m_def.firstPage())
-        return corruption("the overflow pointer of row " + std::to_string(ptr.row) + " of page " +
-                          std::to_string(ptr.page) + " points at a row that is not a moved row of this table");
+        return corruption("table \"" + toUtf8(m_name) + "\": the overflow pointer of row " + std::to_string(ptr.row) +
+                          " of page " + std::to_string(ptr.page) + " points at a row that is not a moved row of the table");
     return row;
 }
 
@@ -184,7 +183,9 @@ Result<std::vector<Variant>> Table::decode(std::span<const uint8_t> row)
 Result<std::vector<RowPointer>> Table::rowPointers()
 {
     std::vector<RowPointer> out;
-    out.reserve(m_def.rowCount());
+    // The stored count is only a hint: a file copied while open may carry
+    // any number there.
+    out.reserve(std::min<size_t>(m_def.rowCount(), kMaxReservedRows));
     VK_ASSIGN_OR_RETURN(std::vector<uint32_t> pages, dataPages());
     for (uint32_t p : pages) {
         VK_ASSIGN_OR_RETURN(PageRef page, m_pager->read(p));

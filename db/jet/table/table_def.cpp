@@ -219,10 +219,11 @@ Result<TableDef> TableDef::parse(std::span<const uint8_t> buffer, std::vector<ui
             return notSupported(where + " has a column of unknown type " + std::to_string(c.typeCode));
         if (c.number >= def.m_maxColumns || !numbers.insert(c.number).second)
             return corruption(where + " has an invalid column number " + std::to_string(c.number));
-        // Text and Binary may be fixed-length columns; other types have one form.
-        bool flexible = c.type() == ColumnType::Text || c.type() == ColumnType::Binary || c.type() == ColumnType::Unknown0D;
-        if (known && !structureOnly && !flexible && c.isVariable() != isVariableType(c.type()) && !c.isBoolean())
-            return corruption(where + " has a column whose fixed flag does not match its type");
+        // Text and Binary may be fixed-length columns, and numbers, dates
+        // and GUIDs may be stored as variable-length values (later Access
+        // versions and some imports do); Memo and OLE have one form.
+        if (known && !structureOnly && c.isFixed() && isLongValueType(c.type()))
+            return corruption(where + " has a Memo or OLE column marked fixed-length");
         if (c.isVariable() && c.varIndex >= def.m_varColumnCount)
             return corruption(where + " has a variable column outside its row layout");
         if (c.isFixed() && !c.isBoolean() && size_t(c.fixedOffset) + c.fixedWidth() > format.row.maxSize)
