@@ -52,7 +52,8 @@ std::vector<SystemTable> systemTables(uint16_t lcid, uint8_t ver, JetVersion ver
     aces.systemTable = true;
     aces.columns = {c(u"ObjectId", ColumnType::Long), c(u"SID", ColumnType::Binary, binary, kOwnerColumnFlag),
                     c(u"ACM", ColumnType::Long), c(u"FInheritable", ColumnType::Boolean)};
-    aces.columns[3].flags &= uint8_t(~tdef::kColFlagNullable);
+    // Access 97 leaves FInheritable nullable.
+    if (version != JetVersion::Jet3) aces.columns[3].flags &= uint8_t(~tdef::kColFlagNullable);
     aces.indexes = {{u"ObjectId", {{0, true}}, uint8_t(tdef::kIndexFlagRequired), false}};
     out.push_back({u"MSysACEs", aces});
 
