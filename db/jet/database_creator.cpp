@@ -1,6 +1,7 @@
 #include "db/jet/database_creator.h"
 
 #include "db/jet/file/bytes.h"
+#include "db/jet/file/file_system.h"
 #include "db/jet/page/data_page_editor.h"
 #include "db/jet/index/index_builder.h"
 #include "db/jet/page/page_allocator.h"
@@ -12,10 +13,6 @@
 #include "db/jet/table/table_def.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace varnika::jet {
 namespace {
@@ -215,31 +212,20 @@ Result<std::vector<uint8_t>> buildEmptyDatabase(const NewDatabaseOptions& option
     VK_RETURN_IF_ERROR(pager.commit());
     return file->bytes();
 }
-Status createDatabaseFile(const std::string& path, const NewDatabaseOptions& options)
+Status createDatabaseFile(FileSystem& files, const std::string& path, const NewDatabaseOptions& options)
 {
     VK_ASSIGN_OR_RETURN(std::vector<uint8_t> bytes, buildEmptyDatabase(options));
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        if (errno == EEXIST) return invalidArgument("the file " + path + " already exists");
-        return ioError("cannot create " + path + ": " + std::strerror(errno));
-    }
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            std::string why = std::strerror(errno);
-            ::close(fd);
-            ::unlink(path.c_str());
-            return ioError("cannot write " + path + ": " + why);
-        }
-        done += size_t(n);
-    }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        ::unlink(path.c_str());
-        return ioError("cannot write " + path + ": " + std::strerror(errno));
-    }
-    return Status::ok();
+    VK_ASSIGN_OR_RETURN(std::unique_ptr<PageFile> file, files.createNew(path));
+    Status s = file->write(0, bytes.data(), bytes.size());
+    if (s.isOk()) s = file->sync();
+    file.reset();
+    if (!s.isOk()) (void)files.remove(path);
+    return s;
+}
+
+Status createDatabaseFile(const std::string& path, const NewDatabaseOptions& options)
+{
+    return createDatabaseFile(*posixFileSystem(), path, options);
 }
 
 }  // namespace varnika::jet
