@@ -5,6 +5,7 @@
 #include "db/jet/index/index_tree.h"
 #include "db/jet/file/page_file.h"
 #include "db/text.h"
+#include "tests/support/appending_page_allocator.h"
 
 #include <chrono>
 #include <cstdio>

@@ -89,6 +89,8 @@ int main(int argc, char** argv)
                  tarih = column(u"Tarih"), alacak = column(u"Alacak"), borc = column(u"Borc"),
                  aciklama = column(u"Aciklama");
 
+    auto change = (*db)->changeTable(**table);
+    if (!change.isOk()) return fail(change.status(), "change");
     std::mt19937 random(20101231);
     auto pick = [&](auto& list) { return list[random() % std::size(list)]; };
     for (long i = 0; i < rows; ++i) {
@@ -107,8 +109,6 @@ int main(int argc, char** argv)
         for (int w = words; w > 0; --w) note += (note.empty() ? u"" : u" ") + std::u16string(pick(kWords));
         if (!note.empty()) values[aciklama] = Variant::text(std::move(note));
 
-        auto change = (*db)->changeTable(**table);
-        if (!change.isOk()) return fail(change.status(), "change");
         auto placed = change->writer->insertRow(std::move(values));
         if (!placed.isOk()) return fail(placed.status(), "insert");
     }

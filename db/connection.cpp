@@ -156,10 +156,7 @@ Status Connection::Execute(std::u16string_view commandText, int)
             return writable.status();
         }
         m_database = *writable;
-        if (!m_database->isWritable()) {
-            const std::string& why = m_database->pager().readOnlyReason();
-            return Status(ErrorCode::ReadOnly, why.empty() ? "the database cannot be changed" : "cannot change the database: " + why);
-        }
+        VK_RETURN_IF_ERROR(m_database->checkWritable());
     }
     return jet::executeDdl(m_database, commandText, RegionalSettings::unitedStates());
 }

@@ -1,9 +1,9 @@
 #include "db/data_control.h"
 
 #include "db/jet/database.h"
+#include "db/jet/query_executor.h"
 #include "db/jet/record_sets.h"
 #include "db/sql/sql_parser.h"
-#include "db/row_selection.h"
 #include "db/text.h"
 
 namespace varnika {
@@ -22,9 +22,7 @@ Status DataControl::Refresh()
     const std::string path = toUtf8(m_databaseName);
     VK_ASSIGN_OR_RETURN(std::shared_ptr<jet::Database> db,
                         m_opener ? m_opener(path) : jet::Database::open(path, jet::OpenMode::ReadWrite, m_fileLayer));
-    VK_ASSIGN_OR_RETURN(std::shared_ptr<jet::Table> table, db->table(query.tableName));
-    VK_ASSIGN_OR_RETURN(std::vector<jet::RowPointer> rows, selectRows(*table, query, m_settings));
-    m_recordSet = std::make_unique<jet::TableRecordSet>(std::move(db), std::move(table), std::move(rows), m_settings);
+    VK_ASSIGN_OR_RETURN(m_recordSet, jet::openRecordSource(std::move(db), query, m_settings));
     return Status::ok();
 }
 

@@ -2,9 +2,9 @@
 
 #include "db/convert.h"
 #include "db/jet/database.h"
+#include "db/jet/query_executor.h"
 #include "db/jet/record_sets.h"
 #include "db/sql/sql_lexer.h"
-#include "db/row_selection.h"
 #include "db/text.h"
 
 #include <charconv>
@@ -239,11 +239,7 @@ Result<int64_t> executeDataStatement(const std::shared_ptr<jet::Database>& db, c
     const bool isUpdate = std::holds_alternative<UpdateStatement>(statement);
     const RecordSourceQuery& selection = isUpdate ? std::get<UpdateStatement>(statement).selection
                                                   : std::get<DeleteStatement>(statement).selection;
-    if (!db->isWritable()) {
-        const std::string& why = db->pager().readOnlyReason();
-        return Status(ErrorCode::ReadOnly, why.empty() ? "the database is open for reading only"
-                                                       : "cannot change the database: " + why);
-    }
+    VK_RETURN_IF_ERROR(db->checkWritable());
     VK_ASSIGN_OR_RETURN(std::shared_ptr<jet::Table> table, db->table(selection.tableName));
     // Rows inserted since the definition was read changed its counters.
     VK_RETURN_IF_ERROR(table->reload());
@@ -251,7 +247,7 @@ Result<int64_t> executeDataStatement(const std::shared_ptr<jet::Database>& db, c
     if (isUpdate) {
         VK_ASSIGN_OR_RETURN(prepared, prepareValues(table->def(), std::get<UpdateStatement>(statement), settings));
     }
-    VK_ASSIGN_OR_RETURN(std::vector<jet::RowPointer> rows, selectRows(*table, selection, settings));
+    VK_ASSIGN_OR_RETURN(std::vector<jet::RowPointer> rows, jet::selectRows(*table, selection, settings));
     const int64_t count = int64_t(rows.size());
 
     jet::TableRecordSet records(db, table, std::move(rows), settings);

@@ -4,7 +4,7 @@
 //   UPDATE t SET c = v [, c = v ...] [WHERE condition]
 //   DELETE [*] FROM t [WHERE condition]
 // The condition is any condition a record source takes, and selects the
-// same records (row_selection.h); each value is a constant: 'text', a
+// same records (jet/query_executor.h); each value is a constant: 'text', a
 // number, #date#, True, False, Yes, No or Null. Each record is changed as
 // one unit by the table writer, so every index stays consistent.
 

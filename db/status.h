@@ -3,6 +3,7 @@
 // Result<T>. A Status carries a code (what kind of failure) and a message a
 // user can read (what went wrong, in plain words).
 
+#include <cassert>
 #include <optional>
 #include <string>
 #include <utility>
@@ -56,7 +57,11 @@ template <typename T>
 class [[nodiscard]] Result {
 public:
     Result(T value) : m_value(std::move(value)) {}
-    Result(Status status) : m_status(std::move(status)) {}
+    // `status` is an error: a Result that is OK holds a value.
+    Result(Status status) : m_status(std::move(status))
+    {
+        assert(!m_status.isOk() && "a Result without a value needs an error");
+    }
 
     bool isOk() const { return m_status.isOk(); }
     explicit operator bool() const { return isOk(); }

@@ -26,7 +26,9 @@ RecordActionInputs readActionInputs(const WindowPort& w)
     return in;
 }
 
-// Steps 4 to 10; the caller restores the window whatever they return.
+// Binds the data control to the window's file and record source, opens it,
+// walks its records and closes it; the caller gives the buttons and the
+// pointer back whatever this returns.
 Status bindAndReplace(WindowPort& w, DataControl& data)
 {
     const std::u16string extra = w.text(TextBox::Text6);

@@ -27,8 +27,9 @@ void Check3_Click(WindowPort& window);
 // " Kayıt: N", the counter text of the record at zero-based position.
 std::u16string counterText(int64_t absolutePosition);
 
-// Steps 9 of a run over an open, positioned record set: counter and record
-// action for every record, the inputs read again for each one.
+// The walk of a run over an open, positioned record set, to its end: for
+// each record the counter shows its position, then the record action runs
+// with the window's inputs read again.
 Status walkReplace(WindowPort& window, RecordSet& records, const RegionalSettings& settings);
 
 }  // namespace varnika

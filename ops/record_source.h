@@ -32,8 +32,9 @@ std::u16string buildRecordSource(const RecordSourceInputs& in);
 // text is returned unchanged.
 std::u16string applyDateSeparatorRule(std::u16string_view recordSource);
 
-// What step 4 of a run does to the extra condition: a non-empty text gets one
-// blank in front of it.
+// The extra condition as a run writes it back into its box before the record
+// source is built: a non-empty text gets one blank in front of it (so each
+// run adds one more).
 std::u16string prefixExtraCondition(std::u16string_view extraCondition);
 
 }  // namespace varnika

@@ -11,21 +11,26 @@
 #include "db/text.h"
 
 #include <algorithm>
-#include <filesystem>
 
 namespace varnika::jet {
 
 Result<std::shared_ptr<Database>> Database::open(const std::string& path, OpenMode mode, const PageFileLayer& layer)
 {
+    return open(posixFileSystem(), path, mode, layer);
+}
+
+Result<std::shared_ptr<Database>> Database::open(std::shared_ptr<FileSystem> files, const std::string& path, OpenMode mode,
+                                                 const PageFileLayer& layer)
+{
     // Refuse a file that is not a Jet database before the pager takes a
     // lock or makes a journal beside it. With a journal present the header
     // page may be the one a crash left half written: let the pager roll
     // back first and check the header afterwards.
-    if (!std::filesystem::exists(journalPathFor(path))) {
-        VK_ASSIGN_OR_RETURN(std::unique_ptr<PageFile> probe, openPosixFile(path, OpenMode::ReadOnly));
+    if (!files->exists(journalPathFor(path))) {
+        VK_ASSIGN_OR_RETURN(std::unique_ptr<PageFile> probe, files->open(path, OpenMode::ReadOnly));
         VK_RETURN_IF_ERROR(DatabaseHeader::read(*probe).status());
     }
-    VK_ASSIGN_OR_RETURN(std::unique_ptr<Pager> pager, Pager::open(path, mode, kDefaultCachePages, layer));
+    VK_ASSIGN_OR_RETURN(std::unique_ptr<Pager> pager, Pager::open(std::move(files), path, mode, kDefaultCachePages, layer));
     return open(std::move(pager));
 }
 
@@ -73,12 +78,7 @@ Result<std::shared_ptr<Table>> Database::table(std::u16string_view name)
     return t;
 }
 
-Status Database::checkWritable() const
-{
-    if (m_pager->isWritable()) return Status::ok();
-    const std::string& why = m_pager->readOnlyReason();
-    return Status(ErrorCode::ReadOnly, why.empty() ? "the database is open for reading only" : "cannot change the database: " + why);
-}
+Status Database::checkWritable() const { return m_pager->checkWritable(); }
 
 Status Database::prepareRun(Table& table, const RunPlan& plan)
 {

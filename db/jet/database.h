@@ -46,10 +46,13 @@ struct RunPlan {
 
 class Database {
 public:
-    // Opens a file on disk; `path` is UTF-8. The header is checked before
+    // Opens a file in `files`; `path` is UTF-8. The header is checked before
     // anything is created next to the file; then the pager opens it with its
     // rollback journal and lock (Pager::open). A file that cannot be written
     // opens read-only and pager().readOnlyReason() says why.
+    static Result<std::shared_ptr<Database>> open(std::shared_ptr<FileSystem> files, const std::string& path, OpenMode mode,
+                                                  const PageFileLayer& layer = {});
+    // The same on the system's own files.
     static Result<std::shared_ptr<Database>> open(const std::string& path, OpenMode mode, const PageFileLayer& layer = {});
     // Opens an already opened file (tests use a MemoryPageFile).
     static Result<std::shared_ptr<Database>> open(std::unique_ptr<PageFile> file);
@@ -70,7 +73,8 @@ public:
     // with ReadOnly (and the reason) when the file cannot be written.
     Result<TableChange> changeTable(Table& table);
 
-    // Fails with ReadOnly, and the reason, when the file cannot be written.
+    // Fails with ReadOnly, and the reason, when the file cannot be written
+    // (Pager::checkWritable, the one place that says so).
     Status checkWritable() const;
 
     // Checks, before the first record of a run is written, what would

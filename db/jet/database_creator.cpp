@@ -1,6 +1,7 @@
 #include "db/jet/database_creator.h"
 
 #include "db/jet/file/bytes.h"
+#include "db/jet/file/file_system.h"
 #include "db/jet/page/data_page_editor.h"
 #include "db/jet/index/index_builder.h"
 #include "db/jet/page/page_allocator.h"
@@ -13,20 +14,57 @@
 #include "db/jet/table/table_def.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
+#include <array>
 
 namespace varnika::jet {
 namespace {
 
-// Access rights that Access records for the built-in identities on the
-// objects of a new database.
+// The built-in identities of a new database, by their two-byte SIDs,
+// named after what a new file gives them: the owner of the system objects,
+// the owner of the database (who may change its permissions), the
+// administrators (who may open and administer it) and the users (who may
+// read and change the data of every table).
+using Sid = std::array<uint8_t, 2>;
+constexpr Sid kSystemOwner = {0xA7, 0x31};
+constexpr Sid kDatabaseOwner = {0xA6, 0x33};
+constexpr Sid kAdministrators = {0xA7, 0x33};
+constexpr Sid kUsers = {0xA7, 0x36};
+
+// Rights (MSysACEs.ACM), bit by bit as DAO's permission constants name
+// them; a bit below 0x100 means one thing on a database and another on a
+// table.
+constexpr int32_t kRightCreate = 0x1;             // dbSecCreate, dbSecDBCreate
+constexpr int32_t kRightOpenDatabase = 0x2;       // dbSecDBOpen
+constexpr int32_t kRightOpenExclusive = 0x4;      // dbSecDBExclusive; dbSecReadDef on a table
+constexpr int32_t kRightAdminister = 0x8;         // dbSecDBAdmin; part of dbSecWriteDef on a table
+constexpr int32_t kRightReadData = 0x14;          // dbSecRetrieveData (reading the definition included)
+constexpr int32_t kRightInsertData = 0x20;        // dbSecInsertData
+constexpr int32_t kRightReplaceData = 0x40;       // dbSecReplaceData
+constexpr int32_t kRightDeleteData = 0x80;        // dbSecDeleteData
+constexpr int32_t kRightDelete = 0x10000;         // dbSecDelete
+constexpr int32_t kRightReadSecurity = 0x20000;   // dbSecReadSec
+constexpr int32_t kRightWriteSecurity = 0x40000;  // dbSecWriteSec
+constexpr int32_t kRightWriteOwner = 0x80000;     // dbSecWriteOwner
+constexpr int32_t kRightsAll = 0xFFFFF;           // dbSecFullAccess
+
+// The sets of rights Access grants in a new database.
+constexpr int32_t kSecurityRights = kRightReadSecurity | kRightWriteSecurity;
+constexpr int32_t kOwnerRights = kSecurityRights | kRightWriteOwner;
+constexpr int32_t kDatabaseRights = kRightOpenDatabase | kRightOpenExclusive | kRightAdminister;
+// On the Tables and Relationships containers: the users may do everything
+// to the data and the definitions but create objects (and the rights
+// 0x100 to 0x800, which no constant names).
+constexpr int32_t kUserContainerRights = kRightDelete | kOwnerRights | kRightOpenDatabase | kRightOpenExclusive |
+                                         kRightAdminister | kRightReadData | kRightInsertData | kRightReplaceData |
+                                         kRightDeleteData;
+// On the Tables container for its owners: everything but the right 0x100.
+constexpr int32_t kTablesContainerRights = kRightsAll & ~0x100;
+static_assert(kUserContainerRights == 983294 && kTablesContainerRights == 1048319 && kDatabaseRights == 14);
+
+// One entry of MSysACEs: the rights of an identity on an object.
 struct Ace {
     int32_t object;
-    uint8_t sid;  // second byte of the two-byte built-in SID (A6 33, A7 33, A7 36)
-    uint8_t sidFirst;
+    Sid sid;
     int32_t rights;
     bool inheritable;
 };
@@ -40,7 +78,7 @@ std::vector<uint8_t> mapRow(const std::vector<uint32_t>& pages, const JetFormat&
     return row;
 }
 
-Variant owner(uint8_t first, uint8_t second) { return Variant::binary({first, second}); }
+Variant owner(const Sid& sid) { return Variant::binary({sid[0], sid[1]}); }
 
 }  // namespace
 
@@ -130,39 +168,42 @@ Result<std::vector<uint8_t>> buildEmptyDatabase(const NewDatabaseOptions& option
     };
     using namespace catalog;
     std::vector<std::vector<Variant>> catalogRows = {
-        catalogRow(kTablesContainer, kRootContainer, u"Tables", kTypeContainer, owner(0xA7, 0x31), kFlagSystem),
-        catalogRow(kDatabasesContainer, kRootContainer, u"Databases", kTypeContainer, owner(0xA7, 0x31), kFlagSystem),
-        catalogRow(kRelationshipsContainer, kRootContainer, u"Relationships", kTypeContainer, owner(0xA7, 0x31), kFlagSystem),
-        catalogRow(kDatabaseObject, kDatabasesContainer, u"MSysDb", kTypeDatabase, owner(0xA6, 0x33), kFlagSystem),
+        catalogRow(kTablesContainer, kRootContainer, u"Tables", kTypeContainer, owner(kSystemOwner), kFlagSystem),
+        catalogRow(kDatabasesContainer, kRootContainer, u"Databases", kTypeContainer, owner(kSystemOwner), kFlagSystem),
+        catalogRow(kRelationshipsContainer, kRootContainer, u"Relationships", kTypeContainer, owner(kSystemOwner), kFlagSystem),
+        catalogRow(kDatabaseObject, kDatabasesContainer, u"MSysDb", kTypeDatabase, owner(kDatabaseOwner), kFlagSystem),
     };
     for (size_t t = 0; t < tables.size(); ++t)
         catalogRows.push_back(catalogRow(int32_t(firstTdef + t), kTablesContainer, tables[t].name, kTypeTable,
-                                         owner(0xA7, 0x31), kFlagSystem));
+                                         owner(kSystemOwner), kFlagSystem));
     // Access 97 has no data access pages.
     std::vector<const char16_t*> documentContainers = {u"DataAccessPages", u"Forms", u"Modules", u"Reports", u"Scripts", u"SysRel"};
     if (format.isJet3()) documentContainers.erase(documentContainers.begin());
     for (size_t i = 0; i < documentContainers.size(); ++i)
         catalogRows.push_back(catalogRow(int32_t(0x80000000u + uint32_t(i)), kRootContainer, documentContainers[i],
-                                         kTypeContainer, owner(0xA6, 0x33), 0));
+                                         kTypeContainer, owner(kDatabaseOwner), 0));
 
     std::vector<Ace> aces;
     auto containerAces = [&](int32_t object) {
-        aces.push_back({object, 0x33, 0xA7, 1048575, true});
-        aces.push_back({object, 0x33, 0xA6, 1048575, true});
-        aces.push_back({object, 0x36, 0xA7, 1048575, true});
+        aces.push_back({object, kAdministrators, kRightsAll, true});
+        aces.push_back({object, kDatabaseOwner, kRightsAll, true});
+        aces.push_back({object, kUsers, kRightsAll, true});
     };
-    aces.push_back({kTablesContainer, 0x36, 0xA7, 983294, true});
-    aces.push_back({kTablesContainer, 0x33, 0xA6, 1048319, true});
-    aces.push_back({kTablesContainer, 0x33, 0xA7, 1048319, true});
-    aces.push_back({kDatabasesContainer, 0x33, 0xA6, 393216, false});
-    aces.push_back({kRelationshipsContainer, 0x36, 0xA7, 983294, true});
-    aces.push_back({kRelationshipsContainer, 0x33, 0xA6, 393217, false});
-    aces.push_back({kRelationshipsContainer, 0x33, 0xA7, 1048575, true});
-    aces.push_back({kDatabaseObject, 0x33, 0xA6, 393230, false});
-    aces.push_back({kDatabaseObject, 0x33, 0xA7, 14, false});
+    aces.push_back({kTablesContainer, kUsers, kUserContainerRights, true});
+    aces.push_back({kTablesContainer, kDatabaseOwner, kTablesContainerRights, true});
+    aces.push_back({kTablesContainer, kAdministrators, kTablesContainerRights, true});
+    aces.push_back({kDatabasesContainer, kDatabaseOwner, kSecurityRights, false});
+    aces.push_back({kRelationshipsContainer, kUsers, kUserContainerRights, true});
+    aces.push_back({kRelationshipsContainer, kDatabaseOwner, kSecurityRights | kRightCreate, false});
+    aces.push_back({kRelationshipsContainer, kAdministrators, kRightsAll, true});
+    aces.push_back({kDatabaseObject, kDatabaseOwner, kSecurityRights | kDatabaseRights, false});
+    aces.push_back({kDatabaseObject, kAdministrators, kDatabaseRights, false});
+    // The system tables: their permissions belong to the database's owner
+    // (MSysRelationships' owner to it as well); the administrators may read
+    // all but MSysACEs.
     for (size_t t = 0; t < tables.size(); ++t) {
-        aces.push_back({int32_t(firstTdef + t), 0x33, 0xA6, t == 3 ? 917504 : 393216, false});
-        if (t != 1) aces.push_back({int32_t(firstTdef + t), 0x33, 0xA7, 20, false});
+        aces.push_back({int32_t(firstTdef + t), kDatabaseOwner, t == 3 ? kOwnerRights : kSecurityRights, false});
+        if (t != 1) aces.push_back({int32_t(firstTdef + t), kAdministrators, kRightReadData, false});
     }
     for (size_t i = 0; i < documentContainers.size(); ++i) containerAces(int32_t(0x80000000u + uint32_t(i)));
 
@@ -171,7 +212,7 @@ Result<std::vector<uint8_t>> buildEmptyDatabase(const NewDatabaseOptions& option
         const TableDef& d = defs[1];
         std::vector<Variant> v(d.columns().size());
         v[size_t(d.findColumn(u"ObjectId"))] = Variant::longValue(a.object);
-        v[size_t(d.findColumn(u"SID"))] = Variant::binary({a.sidFirst, a.sid});
+        v[size_t(d.findColumn(u"SID"))] = owner(a.sid);
         v[size_t(d.findColumn(u"ACM"))] = Variant::longValue(a.rights);
         v[size_t(d.findColumn(u"FInheritable"))] = Variant::boolean(a.inheritable);
         aceRows.push_back(std::move(v));
@@ -234,31 +275,20 @@ Result<std::vector<uint8_t>> buildEmptyDatabase(const NewDatabaseOptions& option
     VK_RETURN_IF_ERROR(pager.commit());
     return file->bytes();
 }
-Status createDatabaseFile(const std::string& path, const NewDatabaseOptions& options)
+Status createDatabaseFile(FileSystem& files, const std::string& path, const NewDatabaseOptions& options)
 {
     VK_ASSIGN_OR_RETURN(std::vector<uint8_t> bytes, buildEmptyDatabase(options));
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        if (errno == EEXIST) return invalidArgument("the file " + path + " already exists");
-        return ioError("cannot create " + path + ": " + std::strerror(errno));
-    }
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            std::string why = std::strerror(errno);
-            ::close(fd);
-            ::unlink(path.c_str());
-            return ioError("cannot write " + path + ": " + why);
-        }
-        done += size_t(n);
-    }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        ::unlink(path.c_str());
-        return ioError("cannot write " + path + ": " + std::strerror(errno));
-    }
-    return Status::ok();
+    VK_ASSIGN_OR_RETURN(std::unique_ptr<PageFile> file, files.createNew(path));
+    Status s = file->write(0, bytes.data(), bytes.size());
+    if (s.isOk()) s = file->sync();
+    file.reset();
+    if (!s.isOk()) (void)files.remove(path);
+    return s;
+}
+
+Status createDatabaseFile(const std::string& path, const NewDatabaseOptions& options)
+{
+    return createDatabaseFile(*posixFileSystem(), path, options);
 }
 
 }  // namespace varnika::jet

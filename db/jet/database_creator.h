@@ -12,11 +12,15 @@
 
 namespace varnika::jet {
 
+class FileSystem;
+
 // The bytes of a new empty database.
 Result<std::vector<uint8_t>> buildEmptyDatabase(const NewDatabaseOptions& options);
 
-// Writes a new empty database to `path`. An existing file is not replaced
-// (InvalidArgument); nothing is left behind on failure.
+// Writes a new empty database to `path` in `files`. An existing file is not
+// replaced (InvalidArgument); nothing is left behind on failure.
+Status createDatabaseFile(FileSystem& files, const std::string& path, const NewDatabaseOptions& options);
+// The same on the system's own files.
 Status createDatabaseFile(const std::string& path, const NewDatabaseOptions& options);
 
 }  // namespace varnika::jet

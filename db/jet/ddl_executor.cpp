@@ -229,10 +229,7 @@ template <typename F>
 Status DdlExecutor::inOneCommit(F&& change)
 {
     Pager& pager = m_db->pager();
-    if (!m_db->isWritable()) {
-        const std::string& why = pager.readOnlyReason();
-        return Status(ErrorCode::ReadOnly, why.empty() ? "the database is open for reading only" : "cannot change the database: " + why);
-    }
+    VK_RETURN_IF_ERROR(m_db->checkWritable());
     if (pager.hasPendingWrites()) return invalidArgument("another change to the database has not been saved or undone yet");
     Status s = change();
     if (s.isOk()) s = pager.commit();
@@ -453,8 +450,13 @@ Status DdlExecutor::insertInto(const InsertInto& statement)
         if (values[c].isNull() && !(col.flags & tdef::kColFlagNullable) && !col.isAutoLong() && !col.isAutoGuid())
             return Status(ErrorCode::Constraint, "the field " + quoted(col.name) + " is required");
     }
-    VK_ASSIGN_OR_RETURN(TableChange change, m_db->changeTable(*table));
-    return change.writer->insertRow(std::move(values)).status();
+    // A run of INSERTs into one table shares its writer.
+    if (!m_insertWriter || m_insertTable != table || m_insertGeneration != table->definitionGeneration()) {
+        VK_ASSIGN_OR_RETURN(m_insertWriter, m_db->changeTable(*table));
+        m_insertTable = table;
+        m_insertGeneration = table->definitionGeneration();
+    }
+    return m_insertWriter->writer->insertRow(std::move(values)).status();
 }
 
 Status DdlExecutor::addColumn(const AlterTableAddColumn& statement)

@@ -10,6 +10,7 @@
 #include "db/status.h"
 
 #include <memory>
+#include <optional>
 #include <string_view>
 
 namespace varnika::jet {
@@ -38,6 +39,11 @@ private:
 
     std::shared_ptr<Database> m_db;
     RegionalSettings m_settings;
+    // The writer of the table the last INSERT wrote to, for the definition
+    // it was built for.
+    std::optional<TableChange> m_insertWriter;
+    std::shared_ptr<Table> m_insertTable;
+    uint64_t m_insertGeneration = 0;
 };
 
 // One statement on `db`.

@@ -1,5 +1,6 @@
 #include "db/sql/ddl_statement.h"
 
+#include "db/sql/sql_lexer.h"
 #include "db/text.h"
 
 #include <cstdlib>
@@ -7,106 +8,14 @@
 namespace varnika::jet {
 namespace {
 
-enum class Tok { End, Word, Bracketed, Number, String, DateLit, Punct };
-
-struct Token {
-    Tok kind = Tok::End;
-    std::u16string text;  // word / name / literal contents / punctuation character
-    size_t position = 0;
-};
-
-bool isWordChar(char16_t c)
+bool isSymbol(const SqlToken& t, char16_t c)
 {
-    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'_' ||
-           c >= 0x80;
+    return t.kind == SqlTokenKind::Symbol && t.text.size() == 1 && t.text[0] == c;
 }
-
-class Lexer {
-public:
-    explicit Lexer(std::u16string_view s) : m_s(s) {}
-
-    Result<std::vector<Token>> run()
-    {
-        std::vector<Token> out;
-        while (true) {
-            while (m_i < m_s.size() && (m_s[m_i] == u' ' || m_s[m_i] == u'\t' || m_s[m_i] == u'\r' || m_s[m_i] == u'\n'))
-                ++m_i;
-            Token t;
-            t.position = m_i;
-            if (m_i >= m_s.size()) {
-                out.push_back(t);
-                return out;
-            }
-            char16_t c = m_s[m_i];
-            if (c == u'[') {
-                size_t end = m_s.find(u']', m_i + 1);
-                if (end == std::u16string_view::npos) return fail("a name in brackets is not closed");
-                t.kind = Tok::Bracketed;
-                t.text = std::u16string(m_s.substr(m_i + 1, end - m_i - 1));
-                m_i = end + 1;
-            } else if (c == u'\'' || c == u'"') {
-                t.kind = Tok::String;
-                ++m_i;
-                bool closed = false;
-                while (m_i < m_s.size()) {
-                    if (m_s[m_i] == c) {
-                        if (m_i + 1 < m_s.size() && m_s[m_i + 1] == c) {
-                            t.text.push_back(c);
-                            m_i += 2;
-                            continue;
-                        }
-                        ++m_i;
-                        closed = true;
-                        break;
-                    }
-                    t.text.push_back(m_s[m_i++]);
-                }
-                if (!closed) return fail("a text value is not closed");
-            } else if (c == u'#') {
-                size_t end = m_s.find(u'#', m_i + 1);
-                if (end == std::u16string_view::npos) return fail("a #date# value is not closed");
-                t.kind = Tok::DateLit;
-                t.text = std::u16string(m_s.substr(m_i + 1, end - m_i - 1));
-                m_i = end + 1;
-            } else if ((c >= u'0' && c <= u'9') || (c == u'.' && m_i + 1 < m_s.size() && m_s[m_i + 1] >= u'0' && m_s[m_i + 1] <= u'9')) {
-                t.kind = Tok::Number;
-                while (m_i < m_s.size() && ((m_s[m_i] >= u'0' && m_s[m_i] <= u'9') || m_s[m_i] == u'.')) t.text.push_back(m_s[m_i++]);
-                if (m_i < m_s.size() && (m_s[m_i] == u'e' || m_s[m_i] == u'E')) {
-                    size_t k = m_i + 1;
-                    if (k < m_s.size() && (m_s[k] == u'+' || m_s[k] == u'-')) ++k;
-                    if (k < m_s.size() && m_s[k] >= u'0' && m_s[k] <= u'9') {
-                        t.text.append(m_s.substr(m_i, k - m_i));
-                        m_i = k;
-                        while (m_i < m_s.size() && m_s[m_i] >= u'0' && m_s[m_i] <= u'9') t.text.push_back(m_s[m_i++]);
-                    }
-                }
-                if (m_i < m_s.size() && isWordChar(m_s[m_i])) return fail("a number runs into a name");
-            } else if (isWordChar(c)) {
-                t.kind = Tok::Word;
-                while (m_i < m_s.size() && isWordChar(m_s[m_i])) t.text.push_back(m_s[m_i++]);
-            } else if (c == u'(' || c == u')' || c == u',' || c == u';' || c == u'/' || c == u'-' || c == u'+') {
-                t.kind = Tok::Punct;
-                t.text = std::u16string(1, c);
-                ++m_i;
-            } else {
-                return fail("unexpected character '" + toUtf8(std::u16string(1, c)) + "'");
-            }
-            out.push_back(std::move(t));
-        }
-    }
-
-private:
-    Status fail(const std::string& what)
-    {
-        return invalidArgument("syntax error in the statement at position " + std::to_string(m_i + 1) + ": " + what);
-    }
-    std::u16string_view m_s;
-    size_t m_i = 0;
-};
 
 class Parser {
 public:
-    explicit Parser(std::vector<Token> t) : m_t(std::move(t)) {}
+    explicit Parser(std::vector<SqlToken> t) : m_t(std::move(t)) {}
 
     Result<DdlStatement> statement()
     {
@@ -131,8 +40,8 @@ public:
     }
 
 private:
-    const Token& peek() const { return m_t[m_p]; }
-    bool isWord(std::u16string_view w) const { return peek().kind == Tok::Word && equalsIgnoreCase(peek().text, w); }
+    const SqlToken& peek() const { return m_t[m_p]; }
+    bool isWord(std::u16string_view w) const { return peek().kind == SqlTokenKind::Word && equalsIgnoreCase(peek().text, w); }
     bool word(std::u16string_view w)
     {
         if (!isWord(w)) return false;
@@ -141,13 +50,13 @@ private:
     }
     bool punct(char16_t c)
     {
-        if (peek().kind != Tok::Punct || peek().text[0] != c) return false;
+        if (!isSymbol(peek(), c)) return false;
         ++m_p;
         return true;
     }
     Status fail(const std::string& what) const
     {
-        std::string near = peek().kind == Tok::End ? "at the end of the statement" : "near \"" + toUtf8(peek().text) + "\"";
+        std::string near = peek().kind == SqlTokenKind::End ? "at the end of the statement" : "near \"" + toUtf8(peek().text) + "\"";
         return invalidArgument("syntax error in the statement " + near + ": " + what);
     }
     Status expectWord(std::u16string_view w)
@@ -163,15 +72,15 @@ private:
     Status end()
     {
         punct(u';');
-        if (peek().kind != Tok::End) return fail("unexpected text after the end of the statement");
+        if (peek().kind != SqlTokenKind::End) return fail("unexpected text after the end of the statement");
         return Status::ok();
     }
 
     Result<std::u16string> name(const char* what)
     {
-        const Token& t = peek();
-        if (t.kind != Tok::Word && t.kind != Tok::Bracketed) return fail(std::string("expected ") + what);
-        if (t.kind == Tok::Word && t.text[0] >= u'0' && t.text[0] <= u'9') return fail(std::string("expected ") + what);
+        const SqlToken& t = peek();
+        if (t.kind != SqlTokenKind::Word && t.kind != SqlTokenKind::Bracketed) return fail(std::string("expected ") + what);
+        if (t.kind == SqlTokenKind::Word && t.text[0] >= u'0' && t.text[0] <= u'9') return fail(std::string("expected ") + what);
         if (!isValidObjectName(t.text)) return fail(std::string("\"") + toUtf8(t.text) + "\" is not a valid name");
         ++m_p;
         return t.text;
@@ -180,11 +89,11 @@ private:
     Result<int> sizeClause()
     {
         if (!punct(u'(')) return 0;
-        if (peek().kind != Tok::Number) return fail("expected a size");
+        if (peek().kind != SqlTokenKind::Number) return fail("expected a size");
         int size = std::atoi(toUtf8(peek().text).c_str());
         ++m_p;
         if (punct(u',')) {  // DECIMAL(p, s): the scale is read and ignored here
-            if (peek().kind != Tok::Number) return fail("expected a scale");
+            if (peek().kind != SqlTokenKind::Number) return fail("expected a scale");
             ++m_p;
         }
         VK_RETURN_IF_ERROR(expectPunct(u')'));
@@ -195,7 +104,7 @@ private:
     {
         ColumnSpec c;
         VK_ASSIGN_OR_RETURN(c.name, name("a column name"));
-        if (peek().kind != Tok::Word) return fail("expected a column type");
+        if (peek().kind != SqlTokenKind::Word) return fail("expected a column type");
         std::u16string typeWord = peek().text;
         ++m_p;
         if (equalsIgnoreCase(typeWord, u"Date") && punct(u'/')) {
@@ -229,19 +138,19 @@ private:
             } else if (word(u"DEFAULT")) {
                 std::u16string text;
                 if (punct(u'-')) text = u"-";
-                const Token& t = peek();
-                if (t.kind == Tok::Number) text += t.text;
-                else if (t.kind == Tok::Word && text.empty() && m_p + 2 < m_t.size() && m_t[m_p + 1].kind == Tok::Punct &&
-                         m_t[m_p + 1].text[0] == u'(' && m_t[m_p + 2].kind == Tok::Punct && m_t[m_p + 2].text[0] == u')') {
+                const SqlToken& t = peek();
+                if (t.kind == SqlTokenKind::Number) text += t.text;
+                else if (t.kind == SqlTokenKind::Word && text.empty() && m_p + 2 < m_t.size() &&
+                         isSymbol(m_t[m_p + 1], u'(') && isSymbol(m_t[m_p + 2], u')')) {
                     text = t.text + u"()";  // a function without arguments: Date(), Now(), GenGUID()
                     m_p += 2;
-                } else if (t.kind == Tok::Word) text += t.text;
-                else if (t.kind == Tok::String) {
+                } else if (t.kind == SqlTokenKind::Word) text += t.text;
+                else if (t.kind == SqlTokenKind::String) {
                     text = u"'";
                     for (char16_t ch : t.text) text += ch == u'\'' ? std::u16string(u"''") : std::u16string(1, ch);
                     text += u"'";
                 }
-                else if (t.kind == Tok::DateLit) text = u"#" + t.text + u"#";
+                else if (t.kind == SqlTokenKind::Date) text = u"#" + t.text + u"#";
                 else return fail("expected a default value");
                 ++m_p;
                 c.defaultText = text;
@@ -341,8 +250,8 @@ private:
         bool negative = false;
         if (punct(u'-')) negative = true;
         else punct(u'+');
-        const Token t = peek();
-        if (t.kind == Tok::Number) {
+        const SqlToken t = peek();
+        if (t.kind == SqlTokenKind::Number) {
             ++m_p;
             std::string s = (negative ? "-" : "") + toUtf8(t.text);
             bool integral = s.find_first_of(".eE") == std::string::npos;
@@ -354,16 +263,16 @@ private:
             return Variant::doubleValue(std::strtod(s.c_str(), nullptr));
         }
         if (negative) return fail("expected a number after '-'");
-        if (t.kind == Tok::String) {
+        if (t.kind == SqlTokenKind::String) {
             ++m_p;
             return Variant::text(t.text);
         }
-        if (t.kind == Tok::DateLit) {
+        if (t.kind == SqlTokenKind::Date) {
             ++m_p;
             isDate = true;
             return Variant::text(t.text);
         }
-        if (t.kind == Tok::Word) {
+        if (t.kind == SqlTokenKind::Word) {
             if (equalsIgnoreCase(t.text, u"NULL")) { ++m_p; return Variant(); }
             if (equalsIgnoreCase(t.text, u"TRUE")) { ++m_p; return Variant::boolean(true); }
             if (equalsIgnoreCase(t.text, u"FALSE")) { ++m_p; return Variant::boolean(false); }
@@ -376,7 +285,7 @@ private:
         InsertInto in;
         VK_RETURN_IF_ERROR(expectWord(u"INTO"));
         VK_ASSIGN_OR_RETURN(in.table, name("a table name"));
-        if (peek().kind == Tok::Punct && peek().text[0] == u'(') {
+        if (isSymbol(peek(), u'(')) {
             VK_ASSIGN_OR_RETURN(auto cols, columnList(false));
             for (auto& c : cols) in.columns.push_back(std::move(c.name));
         }
@@ -396,7 +305,7 @@ private:
         return DdlStatement(std::move(in));
     }
 
-    std::vector<Token> m_t;
+    std::vector<SqlToken> m_t;
     size_t m_p = 0;
 };
 
@@ -448,8 +357,7 @@ std::optional<TypeWord> lookupTypeWord(std::u16string_view w)
 
 Result<DdlStatement> parseDdlStatement(std::u16string_view text)
 {
-    Lexer lexer(text);
-    VK_ASSIGN_OR_RETURN(std::vector<Token> tokens, lexer.run());
+    VK_ASSIGN_OR_RETURN(std::vector<SqlToken> tokens, tokenizeSql(text, SqlText::DdlStatement));
     Parser p(std::move(tokens));
     return p.statement();
 }

@@ -103,13 +103,343 @@ const SqlFunctionInfo* findSqlFunction(std::u16string_view name)
     return nullptr;
 }
 
+namespace {
+
+// One call being evaluated: its node, its arguments (evaluated already),
+// and how to read them. A family's function returns false with `error` set
+// on failure, or true with its result in `out`; a result of Null is
+// written by returnNull, as Jet gives for most functions of a Null.
+struct Call {
+    const QueryPlan& plan;
+    const BoundNode& n;
+    const EvalValue* args;
+    int count;
+    std::u16string_view name;
+    Status& error;
+
+    SqlFunction function() const { return n.function; }
+    bool text(int k, std::u16string_view& s) const
+    {
+        return plan.toText(args[k], n.argText[static_cast<size_t>(k)], s, error);
+    }
+    bool whole(int k, int64_t& v) const { return plan.toWhole(args[k], v, error); }
+    bool fail(const char* what) const
+    {
+        error = badCall(name, what);
+        return false;
+    }
+    bool fail(Status s) const
+    {
+        error = std::move(s);
+        return false;
+    }
+    static bool returnNull(EvalValue& out)
+    {
+        out = EvalValue::null();
+        return true;
+    }
+};
+
+// Len, Left, Right, Mid, UCase, LCase, Trim, LTrim, RTrim, InStr, Replace.
+bool textFunction(const Call& c, EvalValue& out)
+{
+    const EvalValue* args = c.args;
+    const BoundNode& n = c.n;
+    switch (c.function()) {
+    case SqlFunction::Len: {
+        if (args[0].isNull()) return Call::returnNull(out);
+        std::u16string_view s;
+        if (!c.text(0, s)) return false;
+        out = EvalValue::integer(static_cast<int64_t>(s.size()));
+        return true;
+    }
+    case SqlFunction::Left:
+    case SqlFunction::Right: {
+        int64_t len = 0;
+        if (!c.whole(1, len)) return false;
+        if (len < 0) return c.fail("the length is negative");
+        if (args[0].isNull()) return Call::returnNull(out);
+        std::u16string_view s;
+        if (!c.text(0, s)) return false;
+        const size_t take = static_cast<size_t>(std::min<int64_t>(len, static_cast<int64_t>(s.size())));
+        out = EvalValue::textView(c.function() == SqlFunction::Left ? s.substr(0, take) : s.substr(s.size() - take));
+        return true;
+    }
+    case SqlFunction::Mid: {
+        int64_t start = 0, len = INT64_MAX;
+        if (!c.whole(1, start)) return false;
+        if (c.count > 2 && !c.whole(2, len)) return false;
+        if (start < 1 || len < 0) return c.fail("the start is below 1 or the length negative");
+        if (args[0].isNull()) return Call::returnNull(out);
+        std::u16string_view s;
+        if (!c.text(0, s)) return false;
+        const size_t from = static_cast<size_t>(std::min<int64_t>(start - 1, static_cast<int64_t>(s.size())));
+        out = EvalValue::textView(s.substr(from, static_cast<size_t>(std::min<int64_t>(len, static_cast<int64_t>(s.size())))));
+        return true;
+    }
+    case SqlFunction::UCase:
+    case SqlFunction::LCase: {
+        if (args[0].isNull()) return Call::returnNull(out);
+        std::u16string_view s;
+        if (!c.text(0, s)) return false;
+        n.scratch.assign(s);
+        for (char16_t& ch : n.scratch) ch = c.function() == SqlFunction::UCase ? toUpperChar(ch) : toLowerChar(ch);
+        out = EvalValue::textView(n.scratch);
+        return true;
+    }
+    case SqlFunction::Trim:
+    case SqlFunction::LTrim:
+    case SqlFunction::RTrim: {
+        if (args[0].isNull()) return Call::returnNull(out);
+        std::u16string_view s;
+        if (!c.text(0, s)) return false;
+        if (c.function() != SqlFunction::RTrim)
+            while (!s.empty() && isSpace(s.front())) s.remove_prefix(1);
+        if (c.function() != SqlFunction::LTrim)
+            while (!s.empty() && isSpace(s.back())) s.remove_suffix(1);
+        out = EvalValue::textView(s);
+        return true;
+    }
+    case SqlFunction::InStr: {
+        // InStr([start,] text, sought [, compare]); compare 0 is exact, 1 ignores case.
+        int64_t start = 1;
+        int first = 0;
+        bool ignoreCase = true;
+        if (c.count >= 3) {
+            if (!c.whole(0, start)) return false;
+            first = 1;
+            if (c.count == 4) {
+                int64_t mode = 1;
+                if (!c.whole(3, mode)) return false;
+                ignoreCase = mode != 0;
+            }
+            if (start < 1) return c.fail("the start is below 1");
+        }
+        if (args[first].isNull() || args[first + 1].isNull()) return Call::returnNull(out);
+        std::u16string_view hay, needle;
+        if (!c.text(first, hay) || !c.text(first + 1, needle)) return false;
+        if (start > static_cast<int64_t>(hay.size()) + (needle.empty() ? 1 : 0)) {
+            out = EvalValue::integer(0);
+            return true;
+        }
+        const size_t at = findText(hay, needle, static_cast<size_t>(start - 1), ignoreCase);
+        out = EvalValue::integer(at == std::u16string_view::npos ? 0 : static_cast<int64_t>(at) + 1);
+        return true;
+    }
+    case SqlFunction::Replace: {
+        // Replace(text, find, with [, start [, count [, compare]]]): the result begins at start.
+        int64_t start = 1, times = -1, mode = 0;
+        if (c.count > 3 && !c.whole(3, start)) return false;
+        if (c.count > 4 && !c.whole(4, times)) return false;
+        if (c.count > 5 && !c.whole(5, mode)) return false;
+        if (start < 1 || times < -1) return c.fail("the start is below 1 or the count below -1");
+        if (args[0].isNull() || args[1].isNull() || args[2].isNull()) return Call::returnNull(out);
+        std::u16string_view s, find, with;
+        if (!c.text(0, s) || !c.text(1, find) || !c.text(2, with)) return false;
+        n.scratch.clear();
+        size_t pos = static_cast<size_t>(std::min<int64_t>(start - 1, static_cast<int64_t>(s.size())));
+        while (pos < s.size()) {
+            const size_t at = (find.empty() || times == 0) ? std::u16string_view::npos : findText(s, find, pos, mode != 0);
+            if (at == std::u16string_view::npos) break;
+            n.scratch.append(s.substr(pos, at - pos));
+            n.scratch.append(with);
+            pos = at + find.size();
+            if (times > 0) --times;
+        }
+        if (pos < s.size()) n.scratch.append(s.substr(pos));
+        out = EvalValue::textView(n.scratch);
+        return true;
+    }
+    default: return c.fail("unknown function");
+    }
+}
+
+// Year, Month, Day, Hour, Minute, Second, DateSerial, DateValue, CDate.
+bool dateFunction(const Call& c, EvalValue& out)
+{
+    const EvalValue* args = c.args;
+    switch (c.function()) {
+    case SqlFunction::Year:
+    case SqlFunction::Month:
+    case SqlFunction::Day:
+    case SqlFunction::Hour:
+    case SqlFunction::Minute:
+    case SqlFunction::Second: {
+        if (args[0].isNull()) return Call::returnNull(out);
+        double serial = 0;
+        if (!c.plan.toDateSerial(args[0], serial, c.error)) return false;
+        auto parts = dateParts(serial);
+        if (!parts.isOk()) return c.fail(Status(ErrorCode::TypeMismatch, parts.status().message()));
+        const DateParts& p = *parts;
+        const SqlFunction f = c.function();
+        const int v = f == SqlFunction::Year ? p.year : f == SqlFunction::Month ? p.month
+                      : f == SqlFunction::Day ? p.day : f == SqlFunction::Hour ? p.hour
+                      : f == SqlFunction::Minute ? p.minute : p.second;
+        out = EvalValue::integer(v);
+        return true;
+    }
+    case SqlFunction::DateSerial: {
+        // Months and days out of range carry over, as in DateSerial(2010, 13, 0).
+        int64_t y = 0, m = 0, d = 0;
+        if (!c.whole(0, y) || !c.whole(1, m) || !c.whole(2, d)) return false;
+        constexpr int64_t kLimit = 10000000;
+        if (y < -kLimit || y > kLimit || m < -kLimit || m > kLimit || d < -kLimit || d > kLimit)
+            return c.fail("a part is out of range");
+        if (y >= 0 && y <= 99) y = expandTwoDigitYear(static_cast<int>(y));
+        y += floorDiv(m - 1, 12);
+        m = (m - 1) - floorDiv(m - 1, 12) * 12 + 1;
+        if (y < kMinDateYear || y > kMaxDateYear) return c.fail("the year is outside 100 to 9999");
+        const double serial = daySerial(static_cast<int>(y), static_cast<int>(m), 1) + static_cast<double>(d - 1);
+        if (serial < kMinDateSerial || serial > kMaxDateSerial) return c.fail("the date is outside the years 100 to 9999");
+        out = EvalValue::date(serial);
+        return true;
+    }
+    case SqlFunction::DateValue:
+    case SqlFunction::CDate: {
+        if (args[0].isNull()) {
+            if (c.function() == SqlFunction::CDate) return c.fail(nullError());
+            return Call::returnNull(out);
+        }
+        double serial = 0;
+        if (!c.plan.toDateSerial(args[0], serial, c.error)) return false;
+        out = EvalValue::date(c.function() == SqlFunction::DateValue ? std::trunc(serial) : serial);
+        return true;
+    }
+    default: return c.fail("unknown function");
+    }
+}
+
+// Int, Fix, Abs, Round, Val.
+bool numberFunction(const Call& c, EvalValue& out)
+{
+    const EvalValue* args = c.args;
+    switch (c.function()) {
+    case SqlFunction::Int:
+    case SqlFunction::Fix:
+    case SqlFunction::Abs: {
+        EvalValue v;
+        if (!c.plan.toNumber(args[0], v, c.error)) return false;
+        if (v.isNull()) return Call::returnNull(out);
+        const bool isAbs = c.function() == SqlFunction::Abs, isInt = c.function() == SqlFunction::Int;
+        switch (v.kind) {
+        case Kind::Integer:
+            out = isAbs ? EvalValue::integer(v.i < 0 ? -v.i : v.i) : v;
+            return true;
+        case Kind::Currency: {
+            int64_t t = v.i;
+            if (isAbs) {
+                if (t == INT64_MIN) return c.fail(invalidArgument("the result of the calculation is out of range"));
+                t = t < 0 ? -t : t;
+            } else {
+                t = (isInt ? floorDiv(t, kTicksPerUnit) : t / kTicksPerUnit) * kTicksPerUnit;
+            }
+            out = EvalValue::currency(t);
+            return true;
+        }
+        default: {
+            const double r = isAbs ? std::fabs(v.d) : isInt ? std::floor(v.d) : std::trunc(v.d);
+            out = v;
+            out.d = r;
+            return true;
+        }
+        }
+    }
+    case SqlFunction::Round: {
+        int64_t places = 0;
+        if (c.count > 1 && !c.whole(1, places)) return false;
+        if (places < 0 || places > 15) return c.fail("the number of places is outside 0 to 15");
+        EvalValue v;
+        if (!c.plan.toNumber(args[0], v, c.error)) return false;
+        if (v.isNull()) return Call::returnNull(out);
+        if (v.kind == Kind::Integer) {
+            out = v;
+            return true;
+        }
+        if (v.kind == Kind::Currency) {
+            int64_t unit = 1;
+            for (int64_t k = places; k < 4; ++k) unit *= 10;
+            int64_t q = v.i / unit;
+            const int64_t r = v.i % unit;
+            const int64_t absR = r < 0 ? -r : r;
+            if (absR * 2 > unit || (absR * 2 == unit && (q & 1) != 0)) q += r < 0 ? -1 : 1;
+            out = EvalValue::currency(q * unit);
+            return true;
+        }
+        const double scale = std::pow(10.0, static_cast<double>(places));
+        const double scaled = v.d * scale;
+        out = v;
+        out.d = std::isfinite(scaled) ? roundHalfEven(scaled) / scale : v.d;
+        return true;
+    }
+    case SqlFunction::Val: {
+        if (args[0].isNull()) return c.fail(nullError());
+        std::u16string_view s;
+        if (!c.text(0, s)) return false;
+        out = EvalValue::dbl(valOfText(s));
+        return true;
+    }
+    default: return c.fail("unknown function");
+    }
+}
+
+// CStr, CInt, CLng, CDbl, CCur: conversions, which refuse a Null.
+bool conversionFunction(const Call& c, EvalValue& out)
+{
+    const EvalValue* args = c.args;
+    switch (c.function()) {
+    case SqlFunction::CStr: {
+        if (args[0].isNull()) return c.fail(nullError());
+        std::u16string_view s;
+        if (!c.plan.toText(args[0], c.n.scratch, s, c.error)) return false;
+        out = EvalValue::textView(s);
+        return true;
+    }
+    case SqlFunction::CInt:
+    case SqlFunction::CLng: {
+        int64_t v = 0;
+        if (!c.whole(0, v)) return false;
+        const bool isInt = c.function() == SqlFunction::CInt;
+        if (isInt ? (v < INT16_MIN || v > INT16_MAX) : (v < INT32_MIN || v > INT32_MAX))
+            return c.fail(Status(ErrorCode::TypeMismatch, std::string("overflow: the value does not fit in ") +
+                                                                 (isInt ? "an Integer" : "a Long Integer")));
+        out = EvalValue::integer(v);
+        return true;
+    }
+    case SqlFunction::CDbl: {
+        if (args[0].isNull()) return c.fail(nullError());
+        EvalValue v;
+        if (!c.plan.toNumber(args[0], v, c.error)) return false;
+        out = EvalValue::dbl(numericValue(v));
+        return true;
+    }
+    case SqlFunction::CCur: {
+        if (args[0].isNull()) return c.fail(nullError());
+        if (args[0].kind == Kind::Text) {
+            auto t = textToScaled(args[0].text, 4, c.plan.settings);
+            if (!t.isOk()) return c.fail(Status(ErrorCode::TypeMismatch, t.status().message()));
+            out = EvalValue::currency(*t);
+            return true;
+        }
+        EvalValue v;
+        if (!c.plan.toNumber(args[0], v, c.error)) return false;
+        if (v.kind == Kind::Currency) {
+            out = v;
+            return true;
+        }
+        const double ticks = roundHalfEven(numericValue(v) * kTicksPerUnit);
+        if (!(ticks >= -9.2233720368547e18 && ticks <= 9.2233720368547e18))
+            return c.fail(Status(ErrorCode::TypeMismatch, "overflow: the value does not fit in a Currency"));
+        out = EvalValue::currency(static_cast<int64_t>(ticks));
+        return true;
+    }
+    default: return c.fail("unknown function");
+    }
+}
+
+}  // namespace
+
 bool QueryPlan::callFunction(const BoundNode& n, RowValues row, EvalValue& out, Status& error) const
 {
-    const SqlFunctionInfo* info = nullptr;
-    for (const SqlFunctionInfo& f : kFunctions)
-        if (f.id == n.function) info = &f;
-    const std::u16string_view fname = info ? info->name : u"?";
-
     // Only the chosen branch of IIf and the fallback of Nz are evaluated.
     if (n.function == SqlFunction::IIf) {
         EvalValue c;
@@ -134,324 +464,45 @@ bool QueryPlan::callFunction(const BoundNode& n, RowValues row, EvalValue& out, 
     for (int k = 0; k < count; ++k)
         if (!eval(child(n, k), row, args[k], error)) return false;
     if (n.argText.size() < static_cast<size_t>(count)) n.argText.resize(static_cast<size_t>(count));
-    auto text = [&](int k, std::u16string_view& s) { return toText(args[k], n.argText[static_cast<size_t>(k)], s, error); };
-    auto whole = [&](int k, int64_t& v) { return toWhole(args[k], v, error); };
+    const SqlFunctionInfo* info = nullptr;
+    for (const SqlFunctionInfo& f : kFunctions)
+        if (f.id == n.function) info = &f;
+    const Call call{*this, n, args, count, info ? info->name : u"?", error};
 
     switch (n.function) {
-    case SqlFunction::Len: {
-        if (args[0].isNull()) break;
-        std::u16string_view s;
-        if (!text(0, s)) return false;
-        out = EvalValue::integer(static_cast<int64_t>(s.size()));
-        return true;
-    }
+    case SqlFunction::Len:
     case SqlFunction::Left:
-    case SqlFunction::Right: {
-        int64_t len = 0;
-        if (!whole(1, len)) return false;
-        if (len < 0) {
-            error = badCall(fname, "the length is negative");
-            return false;
-        }
-        if (args[0].isNull()) break;
-        std::u16string_view s;
-        if (!text(0, s)) return false;
-        const size_t take = static_cast<size_t>(std::min<int64_t>(len, static_cast<int64_t>(s.size())));
-        out = EvalValue::textView(n.function == SqlFunction::Left ? s.substr(0, take) : s.substr(s.size() - take));
-        return true;
-    }
-    case SqlFunction::Mid: {
-        int64_t start = 0, len = INT64_MAX;
-        if (!whole(1, start)) return false;
-        if (count > 2 && !whole(2, len)) return false;
-        if (start < 1 || len < 0) {
-            error = badCall(fname, "the start is below 1 or the length negative");
-            return false;
-        }
-        if (args[0].isNull()) break;
-        std::u16string_view s;
-        if (!text(0, s)) return false;
-        const size_t from = static_cast<size_t>(std::min<int64_t>(start - 1, static_cast<int64_t>(s.size())));
-        out = EvalValue::textView(s.substr(from, static_cast<size_t>(std::min<int64_t>(len, static_cast<int64_t>(s.size())))));
-        return true;
-    }
+    case SqlFunction::Right:
+    case SqlFunction::Mid:
     case SqlFunction::UCase:
-    case SqlFunction::LCase: {
-        if (args[0].isNull()) break;
-        std::u16string_view s;
-        if (!text(0, s)) return false;
-        n.scratch.assign(s);
-        for (char16_t& c : n.scratch) c = n.function == SqlFunction::UCase ? toUpperChar(c) : toLowerChar(c);
-        out = EvalValue::textView(n.scratch);
-        return true;
-    }
+    case SqlFunction::LCase:
     case SqlFunction::Trim:
     case SqlFunction::LTrim:
-    case SqlFunction::RTrim: {
-        if (args[0].isNull()) break;
-        std::u16string_view s;
-        if (!text(0, s)) return false;
-        if (n.function != SqlFunction::RTrim)
-            while (!s.empty() && isSpace(s.front())) s.remove_prefix(1);
-        if (n.function != SqlFunction::LTrim)
-            while (!s.empty() && isSpace(s.back())) s.remove_suffix(1);
-        out = EvalValue::textView(s);
-        return true;
-    }
-    case SqlFunction::InStr: {
-        // InStr([start,] text, sought [, compare]); compare 0 is exact, 1 ignores case.
-        int64_t start = 1;
-        int first = 0;
-        bool ignoreCase = true;
-        if (count >= 3) {
-            if (!whole(0, start)) return false;
-            first = 1;
-            if (count == 4) {
-                int64_t mode = 1;
-                if (!whole(3, mode)) return false;
-                ignoreCase = mode != 0;
-            }
-            if (start < 1) {
-                error = badCall(fname, "the start is below 1");
-                return false;
-            }
-        }
-        if (args[first].isNull() || args[first + 1].isNull()) break;
-        std::u16string_view hay, needle;
-        if (!text(first, hay) || !text(first + 1, needle)) return false;
-        if (start > static_cast<int64_t>(hay.size()) + (needle.empty() ? 1 : 0)) {
-            out = EvalValue::integer(0);
-            return true;
-        }
-        const size_t at = findText(hay, needle, static_cast<size_t>(start - 1), ignoreCase);
-        out = EvalValue::integer(at == std::u16string_view::npos ? 0 : static_cast<int64_t>(at) + 1);
-        return true;
-    }
-    case SqlFunction::Replace: {
-        // Replace(text, find, with [, start [, count [, compare]]]): the result begins at start.
-        int64_t start = 1, times = -1, mode = 0;
-        if (count > 3 && !whole(3, start)) return false;
-        if (count > 4 && !whole(4, times)) return false;
-        if (count > 5 && !whole(5, mode)) return false;
-        if (start < 1 || times < -1) {
-            error = badCall(fname, "the start is below 1 or the count below -1");
-            return false;
-        }
-        if (args[0].isNull() || args[1].isNull() || args[2].isNull()) break;
-        std::u16string_view s, find, with;
-        if (!text(0, s) || !text(1, find) || !text(2, with)) return false;
-        n.scratch.clear();
-        size_t pos = static_cast<size_t>(std::min<int64_t>(start - 1, static_cast<int64_t>(s.size())));
-        while (pos < s.size()) {
-            const size_t at = (find.empty() || times == 0) ? std::u16string_view::npos : findText(s, find, pos, mode != 0);
-            if (at == std::u16string_view::npos) break;
-            n.scratch.append(s.substr(pos, at - pos));
-            n.scratch.append(with);
-            pos = at + find.size();
-            if (times > 0) --times;
-        }
-        if (pos < s.size()) n.scratch.append(s.substr(pos));
-        out = EvalValue::textView(n.scratch);
-        return true;
-    }
+    case SqlFunction::RTrim:
+    case SqlFunction::InStr:
+    case SqlFunction::Replace: return textFunction(call, out);
     case SqlFunction::Year:
     case SqlFunction::Month:
     case SqlFunction::Day:
     case SqlFunction::Hour:
     case SqlFunction::Minute:
-    case SqlFunction::Second: {
-        if (args[0].isNull()) break;
-        double serial = 0;
-        if (!toDateSerial(args[0], serial, error)) return false;
-        auto parts = dateParts(serial);
-        if (!parts.isOk()) {
-            error = Status(ErrorCode::TypeMismatch, parts.status().message());
-            return false;
-        }
-        const DateParts& p = *parts;
-        const int v = n.function == SqlFunction::Year ? p.year : n.function == SqlFunction::Month ? p.month
-                      : n.function == SqlFunction::Day ? p.day : n.function == SqlFunction::Hour ? p.hour
-                      : n.function == SqlFunction::Minute ? p.minute : p.second;
-        out = EvalValue::integer(v);
-        return true;
-    }
-    case SqlFunction::DateSerial: {
-        // Months and days out of range carry over, as in DateSerial(2010, 13, 0).
-        int64_t y = 0, m = 0, d = 0;
-        if (!whole(0, y) || !whole(1, m) || !whole(2, d)) return false;
-        constexpr int64_t kLimit = 10000000;
-        if (y < -kLimit || y > kLimit || m < -kLimit || m > kLimit || d < -kLimit || d > kLimit) {
-            error = badCall(fname, "a part is out of range");
-            return false;
-        }
-        if (y >= 0 && y <= 99) y = expandTwoDigitYear(static_cast<int>(y));
-        y += floorDiv(m - 1, 12);
-        m = (m - 1) - floorDiv(m - 1, 12) * 12 + 1;
-        if (y < kMinDateYear || y > kMaxDateYear) {
-            error = badCall(fname, "the year is outside 100 to 9999");
-            return false;
-        }
-        const double serial = daySerial(static_cast<int>(y), static_cast<int>(m), 1) + static_cast<double>(d - 1);
-        if (serial < kMinDateSerial || serial > kMaxDateSerial) {
-            error = badCall(fname, "the date is outside the years 100 to 9999");
-            return false;
-        }
-        out = EvalValue::date(serial);
-        return true;
-    }
+    case SqlFunction::Second:
+    case SqlFunction::DateSerial:
     case SqlFunction::DateValue:
-    case SqlFunction::CDate: {
-        if (args[0].isNull()) {
-            if (n.function == SqlFunction::CDate) {
-                error = nullError();
-                return false;
-            }
-            break;
-        }
-        double serial = 0;
-        if (!toDateSerial(args[0], serial, error)) return false;
-        out = EvalValue::date(n.function == SqlFunction::DateValue ? std::trunc(serial) : serial);
-        return true;
-    }
+    case SqlFunction::CDate: return dateFunction(call, out);
     case SqlFunction::Int:
     case SqlFunction::Fix:
-    case SqlFunction::Abs: {
-        EvalValue v;
-        if (!toNumber(args[0], v, error)) return false;
-        if (v.isNull()) break;
-        const bool isInt = n.function == SqlFunction::Int;
-        switch (v.kind) {
-        case Kind::Integer:
-            out = n.function == SqlFunction::Abs ? EvalValue::integer(v.i < 0 ? -v.i : v.i) : v;
-            return true;
-        case Kind::Currency: {
-            int64_t t = v.i;
-            if (n.function == SqlFunction::Abs) {
-                if (t == INT64_MIN) {
-                    error = invalidArgument("the result of the calculation is out of range");
-                    return false;
-                }
-                t = t < 0 ? -t : t;
-            } else {
-                t = (isInt ? floorDiv(t, kTicksPerUnit) : t / kTicksPerUnit) * kTicksPerUnit;
-            }
-            out = EvalValue::currency(t);
-            return true;
-        }
-        default: {
-            const double r = n.function == SqlFunction::Abs ? std::fabs(v.d) : isInt ? std::floor(v.d) : std::trunc(v.d);
-            out = v;
-            out.d = r;
-            return true;
-        }
-        }
-    }
-    case SqlFunction::Round: {
-        int64_t places = 0;
-        if (count > 1 && !whole(1, places)) return false;
-        if (places < 0 || places > 15) {
-            error = badCall(fname, "the number of places is outside 0 to 15");
-            return false;
-        }
-        EvalValue v;
-        if (!toNumber(args[0], v, error)) return false;
-        if (v.isNull()) break;
-        if (v.kind == Kind::Integer) {
-            out = v;
-            return true;
-        }
-        if (v.kind == Kind::Currency) {
-            int64_t unit = 1;
-            for (int64_t k = places; k < 4; ++k) unit *= 10;
-            int64_t q = v.i / unit;
-            const int64_t r = v.i % unit;
-            const int64_t absR = r < 0 ? -r : r;
-            if (absR * 2 > unit || (absR * 2 == unit && (q & 1) != 0)) q += r < 0 ? -1 : 1;
-            out = EvalValue::currency(q * unit);
-            return true;
-        }
-        const double scale = std::pow(10.0, static_cast<double>(places));
-        const double scaled = v.d * scale;
-        out = v;
-        out.d = std::isfinite(scaled) ? roundHalfEven(scaled) / scale : v.d;
-        return true;
-    }
-    case SqlFunction::Val: {
-        if (args[0].isNull()) {
-            error = nullError();
-            return false;
-        }
-        std::u16string_view s;
-        if (!text(0, s)) return false;
-        out = EvalValue::dbl(valOfText(s));
-        return true;
-    }
-    case SqlFunction::CStr: {
-        if (args[0].isNull()) {
-            error = nullError();
-            return false;
-        }
-        std::u16string_view s;
-        if (!toText(args[0], n.scratch, s, error)) return false;
-        out = EvalValue::textView(s);
-        return true;
-    }
+    case SqlFunction::Abs:
+    case SqlFunction::Round:
+    case SqlFunction::Val: return numberFunction(call, out);
+    case SqlFunction::CStr:
     case SqlFunction::CInt:
-    case SqlFunction::CLng: {
-        int64_t v = 0;
-        if (!whole(0, v)) return false;
-        const bool isInt = n.function == SqlFunction::CInt;
-        if (isInt ? (v < INT16_MIN || v > INT16_MAX) : (v < INT32_MIN || v > INT32_MAX)) {
-            error = Status(ErrorCode::TypeMismatch, std::string("overflow: the value does not fit in ")
-                                                        + (isInt ? "an Integer" : "a Long Integer"));
-            return false;
-        }
-        out = EvalValue::integer(v);
-        return true;
-    }
-    case SqlFunction::CDbl: {
-        if (args[0].isNull()) {
-            error = nullError();
-            return false;
-        }
-        EvalValue v;
-        if (!toNumber(args[0], v, error)) return false;
-        out = EvalValue::dbl(numericValue(v));
-        return true;
-    }
-    case SqlFunction::CCur: {
-        if (args[0].isNull()) {
-            error = nullError();
-            return false;
-        }
-        if (args[0].kind == Kind::Text) {
-            auto t = textToScaled(args[0].text, 4, settings);
-            if (!t.isOk()) {
-                error = Status(ErrorCode::TypeMismatch, t.status().message());
-                return false;
-            }
-            out = EvalValue::currency(*t);
-            return true;
-        }
-        EvalValue v;
-        if (!toNumber(args[0], v, error)) return false;
-        if (v.kind == Kind::Currency) {
-            out = v;
-            return true;
-        }
-        const double ticks = roundHalfEven(numericValue(v) * kTicksPerUnit);
-        if (!(ticks >= -9.2233720368547e18 && ticks <= 9.2233720368547e18)) {
-            error = Status(ErrorCode::TypeMismatch, "overflow: the value does not fit in a Currency");
-            return false;
-        }
-        out = EvalValue::currency(static_cast<int64_t>(ticks));
-        return true;
-    }
+    case SqlFunction::CLng:
+    case SqlFunction::CDbl:
+    case SqlFunction::CCur: return conversionFunction(call, out);
     case SqlFunction::IsNull: out = EvalValue::boolean(args[0].isNull()); return true;
-    default: error = badCall(fname, "unknown function"); return false;
+    default: return call.fail("unknown function");
     }
-    out = EvalValue::null();
-    return true;
 }
 
 }  // namespace varnika

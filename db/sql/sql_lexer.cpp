@@ -5,9 +5,9 @@
 namespace varnika {
 namespace {
 
-bool isSpace(char16_t c)
+bool isSpace(char16_t c, SqlText text)
 {
-    return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == 0x00A0;
+    return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || (c == 0x00A0 && text == SqlText::RecordSource);
 }
 
 bool isDigit(char16_t c)
@@ -25,19 +25,21 @@ bool isWordChar(char16_t c)
     return isWordStart(c) || isDigit(c);
 }
 
-Status syntaxError(std::string what, int position)
+Status syntaxError(SqlText text, std::string what, int position)
 {
+    if (text == SqlText::DdlStatement)
+        return invalidArgument("syntax error in the statement at position " + std::to_string(position + 1) + ": " + what);
     return invalidArgument("syntax error in the record source: " + what + " at position " + std::to_string(position + 1));
 }
 
 }  // namespace
 
-Result<std::vector<SqlToken>> tokenizeSql(std::u16string_view s)
+Result<std::vector<SqlToken>> tokenizeSql(std::u16string_view s, SqlText text)
 {
     std::vector<SqlToken> tokens;
     size_t i = 0;
     while (true) {
-        while (i < s.size() && isSpace(s[i])) ++i;
+        while (i < s.size() && isSpace(s[i], text)) ++i;
         SqlToken t;
         t.position = static_cast<int>(i);
         if (i >= s.size()) {
@@ -55,12 +57,12 @@ Result<std::vector<SqlToken>> tokenizeSql(std::u16string_view s)
         } else if (c == u'[') {
             const size_t close = s.find(u']', i + 1);
             if (close == std::u16string_view::npos)
-                return syntaxError("the bracket that opens a name is not closed", t.position);
+                return syntaxError(text, "the bracket that opens a name is not closed", t.position);
             t.kind = SqlTokenKind::Bracketed;
             t.text.assign(s.substr(i + 1, close - i - 1));
-            if (t.text.empty()) return syntaxError("empty name in brackets", t.position);
+            if (t.text.empty()) return syntaxError(text, "empty name in brackets", t.position);
             if (t.text.find(u'[') != std::u16string::npos)
-                return syntaxError("a bracket inside a bracketed name", t.position);
+                return syntaxError(text, "a bracket inside a bracketed name", t.position);
             i = close + 1;
         } else if (c == u'\'' || c == u'"') {
             t.kind = SqlTokenKind::String;
@@ -79,12 +81,12 @@ Result<std::vector<SqlToken>> tokenizeSql(std::u16string_view s)
                 }
                 t.text.push_back(s[j++]);
             }
-            if (!closed) return syntaxError("the text that starts here has no closing quote", t.position);
+            if (!closed) return syntaxError(text, "the text that starts here has no closing quote", t.position);
             i = j;
         } else if (c == u'#') {
             const size_t close = s.find(u'#', i + 1);
             if (close == std::u16string_view::npos)
-                return syntaxError("the date that starts here has no closing #", t.position);
+                return syntaxError(text, "the date that starts here has no closing #", t.position);
             t.kind = SqlTokenKind::Date;
             t.text.assign(s.substr(i + 1, close - i - 1));
             i = close + 1;
@@ -103,7 +105,7 @@ Result<std::vector<SqlToken>> tokenizeSql(std::u16string_view s)
                     j = k;
                 }
             }
-            if (j < s.size() && isWordChar(s[j])) return syntaxError("a number runs into a name", t.position);
+            if (j < s.size() && isWordChar(s[j])) return syntaxError(text, "a number runs into a name", t.position);
             t.kind = SqlTokenKind::Number;
             t.text.assign(s.substr(i, j - i));
             i = j;
@@ -117,7 +119,7 @@ Result<std::vector<SqlToken>> tokenizeSql(std::u16string_view s)
                 t.text.assign(1, c);
                 ++i;
             } else {
-                return syntaxError(std::string("unexpected character \"").append(toUtf8(s.substr(i, 1))) + "\"", t.position);
+                return syntaxError(text, std::string("unexpected character \"").append(toUtf8(s.substr(i, 1))) + "\"", t.position);
             }
         }
         tokens.push_back(std::move(t));

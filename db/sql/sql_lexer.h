@@ -1,7 +1,7 @@
 #pragma once
-// Splits the text of a record source into the tokens of Jet SQL. Keywords
-// are not told apart here: a plain name is a word the parser compares
-// without regard to case; a [bracketed] name is never a keyword.
+// Splits the text of a record source or a statement into the tokens of Jet
+// SQL. Keywords are not told apart here: a plain name is a word the parser
+// compares without regard to case; a [bracketed] name is never a keyword.
 
 #include "db/status.h"
 
@@ -27,8 +27,17 @@ struct SqlToken {
     int position = 0;     // offset in the source
 };
 
-// Fails with InvalidArgument on a quote, bracket or # that is not closed
-// and on a character that has no place in a statement.
-Result<std::vector<SqlToken>> tokenizeSql(std::u16string_view source);
+// What is being split. A record source (and the UPDATE and DELETE
+// statements, which take its conditions) takes a no-break space for a
+// blank, as text pasted into the window's boxes may hold one; a
+// data-definition statement keeps it as part of a name, so that a field
+// name typed with one is made as typed. Messages name the text as
+// "the record source" or "the statement".
+enum class SqlText : uint8_t { RecordSource, DdlStatement };
+
+// Fails with InvalidArgument on a quote, bracket or # that is not closed,
+// on an empty or nested [name], and on a character that has no place in a
+// statement; the message gives the place.
+Result<std::vector<SqlToken>> tokenizeSql(std::u16string_view source, SqlText text = SqlText::RecordSource);
 
 }  // namespace varnika

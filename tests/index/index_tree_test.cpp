@@ -3,6 +3,7 @@
 #include "db/jet/index/index_tree.h"
 #include "db/text.h"
 #include "index/index_fixture_util.h"
+#include "support/appending_page_allocator.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,7 @@
 #include "db/jet/page/data_page_editor.h"
+#include "db/jet/database.h"
 #include "db/jet/database_creator.h"
+#include "db/jet/file/memory_file_system.h"
 #include "db/jet/file/pager.h"
 #include "db/jet/table/table_def.h"
 #include "db/jet/page/usage_map.h"
@@ -19,6 +21,23 @@ std::vector<std::string> lines(const std::string& s)
     for (std::string l; std::getline(in, l);)
         if (!l.empty()) out.push_back(l);
     return out;
+}
+
+TEST(DatabaseCreator, ANewFileIsMadeWholeOrNotAtAll)
+{
+    MemoryFileSystem files;
+    const NewDatabaseOptions options;
+    ASSERT_TRUE(createDatabaseFile(files, "/veri/yeni.mdb", options).isOk());
+    auto made = files.bytes("/veri/yeni.mdb");
+    ASSERT_TRUE(made.has_value());
+    EXPECT_EQ(made->size() % kPageSize, 0u);
+    EXPECT_TRUE(Database::open(std::make_unique<MemoryPageFile>(*made)).isOk());
+    EXPECT_EQ(createDatabaseFile(files, "/veri/yeni.mdb", options).code(), ErrorCode::InvalidArgument);
+    EXPECT_EQ(files.bytes("/veri/yeni.mdb"), made);
+
+    files.setFolderWritable("/veri", false);
+    EXPECT_EQ(createDatabaseFile(files, "/veri/ikinci.mdb", options).code(), ErrorCode::IOError);
+    EXPECT_FALSE(files.exists("/veri/ikinci.mdb"));
 }
 
 TEST(DatabaseCreator, NewDatabaseIsSoundAndMdbtoolsReadsIt)

@@ -2,7 +2,10 @@
 
 #include "db/connection.h"
 #include "db/data_control.h"
+#include "db/jet/database_creator.h"
 #include "db/jet/file/bytes.h"
+#include "db/jet/file/journal.h"
+#include "db/jet/file/memory_file_system.h"
 #include "db/jet/page/page_layout.h"
 #include "db/jet/record_sets.h"
 #include "db/text.h"
@@ -148,6 +151,27 @@ TEST(DatabaseRefusals, FilesThatCannotBeOpened)
     auto turkish = Database::open((dir / "turkish" / "hospital-appointments.mdb").string(), OpenMode::ReadOnly);
     ASSERT_TRUE(turkish.isOk()) << turkish.status().toString();
     EXPECT_EQ((*turkish)->header().sortLcid, 1055);
+}
+
+// The same refusals whoever runs the tests, played with a file system in
+// memory: a file nobody may read (the superuser still may), a folder, a
+// file that is not there, and a file that is not a database, which is
+// refused before a lock or journal is made beside it.
+TEST(DatabaseRefusals, FilesThatCannotBeOpenedWhateverTheUser)
+{
+    auto files = std::make_shared<MemoryFileSystem>();
+    ASSERT_TRUE(createDatabaseFile(*files, "/veri/a.mdb", NewDatabaseOptions()).isOk());
+    files->addFile("/veri/bos.mdb", {});
+    files->setMode("/veri/a.mdb", 0);
+    EXPECT_EQ(Database::open(files, "/veri/a.mdb", OpenMode::ReadOnly).status().code(), ErrorCode::IOError);
+    EXPECT_EQ(Database::open(files, "/veri", OpenMode::ReadOnly).status().code(), ErrorCode::IOError);
+    EXPECT_EQ(Database::open(files, "/veri/yok.mdb", OpenMode::ReadWrite).status().code(), ErrorCode::NotFound);
+    EXPECT_FALSE(Database::open(files, "/veri/bos.mdb", OpenMode::ReadWrite).isOk());
+    EXPECT_FALSE(files->exists(journalPathFor("/veri/bos.mdb")));
+    files->setSuperuser(true);
+    auto db = Database::open(files, "/veri/a.mdb", OpenMode::ReadWrite);
+    ASSERT_TRUE(db.isOk()) << db.status().toString();
+    EXPECT_FALSE((*db)->isWritable());  // its bits allow nobody to write it
 }
 
 // Systematic damage of real files: every outcome is a clear error or data,

@@ -1,6 +1,7 @@
 // ALTER TABLE ... ADD COLUMN on tables with records, on new databases and on
 // copies of Access-made ones.
 
+#include "db/jet/check/consistency_check.h"
 #include "support/ddl_test_support.h"
 
 namespace varnika::jet {
@@ -98,6 +99,31 @@ TEST(DdlAlter, RefusalsLeaveTheFileByteForByteUnchanged)
     EXPECT_TRUE(t.run("ALTER TABLE Bos ADD COLUMN B TEXT(5) NOT NULL").isOk());
     EXPECT_TRUE(t.run("INSERT INTO Bos VALUES (1, 'b')").isOk());
     EXPECT_EQ(t.run("INSERT INTO Bos (A) VALUES (2)").code(), ErrorCode::Constraint);
+}
+
+// A run of INSERTs shares one writer; a definition changed meanwhile, by
+// this executor or by another, is the one the next INSERT writes.
+TEST(DdlAlter, InsertsFollowTheDefinitionAsItChanges)
+{
+    NewDb t;
+    ASSERT_TRUE(t.run("CREATE TABLE Stok (Id COUNTER PRIMARY KEY, Ad TEXT(20))").isOk());
+    ASSERT_TRUE(t.run("INSERT INTO Stok (Ad) VALUES ('bir')").isOk());
+    ASSERT_TRUE(t.run("INSERT INTO Stok (Ad) VALUES ('iki')").isOk());
+    DdlExecutor other(t.db, RegionalSettings::unitedStates());
+    ASSERT_TRUE(other.execute(u"ALTER TABLE Stok ADD COLUMN Notu MEMO").isOk());
+    ASSERT_TRUE(t.run("INSERT INTO Stok (Ad, Notu) VALUES ('üç', '" + std::string(3000, 'n') + "')").isOk());
+    ASSERT_TRUE(t.run("ALTER TABLE Stok ADD COLUMN Depo LONG").isOk());
+    ASSERT_TRUE(t.run("CREATE INDEX ixDepo ON Stok (Depo)").isOk());
+    ASSERT_TRUE(t.run("INSERT INTO Stok (Ad, Notu, Depo) VALUES ('dört', 'kısa', 4)").isOk());
+    const auto rows = t.rows("Stok");
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[2][2], Variant::text(std::u16string(3000, u'n')));
+    EXPECT_TRUE(rows[2][3].isNull());
+    EXPECT_EQ(rows[3], (std::vector<Variant>{Variant::longValue(4), Variant::text(u"dört"), Variant::text(u"kısa"),
+                                             Variant::longValue(4)}));
+    auto report = checkDatabase(*t.db);
+    ASSERT_TRUE(report.isOk()) << report.status().toString();
+    for (const auto& p : report->problems) ADD_FAILURE() << p;
 }
 
 TEST(DdlAlter, ManyFieldsGrowTheDefinitionOntoMorePages)

@@ -46,6 +46,9 @@ TEST(DdlStatement, AddColumnRefusesWhatJetRefuses)
         u"DROP TABLE Stok",
         u"",
         u"ALTER TABLE Stok ADD COLUMN 'x' Long",
+        u"ALTER TABLE Stok ADD COLUMN Adet Text(1.2.3)",                // a number has one point at most
+        u"INSERT INTO Stok VALUES (1.2.3)",
+        u"ALTER TABLE Stok ADD COLUMN Adet Long = 5",
     };
     for (const char16_t* s : bad) {
         auto r = parseDdlStatement(s);
@@ -66,6 +69,18 @@ TEST(DdlStatement, AddColumnWithSizeDefaultAndBracketedNames)
     EXPECT_EQ(a.column.size, 40);
     EXPECT_TRUE(a.column.notNull);
     EXPECT_EQ(*a.column.defaultText, u"'yok'");
+}
+
+// A no-break space is part of a name here (a record source takes it for a
+// blank): a field name typed with one is made as typed.
+TEST(DdlStatement, ANoBreakSpaceBelongsToTheName)
+{
+    auto r = parseDdlStatement(u"ALTER TABLE Stok ADD COLUMN Yeni\u00A0Alan Long");
+    ASSERT_TRUE(r.isOk()) << r.status().toString();
+    EXPECT_EQ(std::get<AlterTableAddColumn>(*r).column.name, u"Yeni\u00A0Alan");
+    auto unclosed = parseDdlStatement(u"INSERT INTO Stok VALUES ('a)");
+    EXPECT_NE(unclosed.status().message().find("syntax error in the statement at position 26"), std::string::npos)
+        << unclosed.status().toString();
 }
 
 TEST(DdlStatement, CreateTableWithKeysAndConstraints)

@@ -87,10 +87,7 @@ Outcome runExec(const std::vector<std::string>& args, std::FILE* out)
     if (!a.isOk()) return Outcome::usage(a.status().message());
     const std::string& file = a->positional[0];
     VK_ASSIGN_OR_RETURN(auto db, jet::Database::open(file, jet::OpenMode::ReadWrite));
-    if (!db->isWritable()) {
-        const std::string& why = db->pager().readOnlyReason();
-        return Status(ErrorCode::ReadOnly, "cannot change " + file + (why.empty() ? "" : ": " + why));
-    }
+    VK_RETURN_IF_ERROR(db->checkWritable());
     // SQL literals are read the way Jet reads them, independent of the
     // user's settings.
     const RegionalSettings settings = RegionalSettings::unitedStates();

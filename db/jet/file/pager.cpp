@@ -3,13 +3,7 @@
 #include "db/jet/file/journal.h"
 #include "db/jet/file/safe_point_journal.h"
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace varnika::jet {
 namespace {
@@ -17,48 +11,32 @@ namespace {
 // Pages after a changed one that the safe-point journal takes along.
 constexpr uint32_t kSafePointPagesAhead = 8;
 
+std::string lowerAscii(std::string s)
+{
+    for (char& c : s) c = char(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    return s;
+}
+
+std::string folderOf(const std::string& path)
+{
+    std::filesystem::path db(path);
+    return db.has_parent_path() ? db.parent_path().string() : std::string(".");
+}
+
 // Access keeps "<name>.ldb" beside a database it has open and holds byte-range
 // locks on it while it does. A lock file nobody locks is left over from an
 // earlier session and does not stop us.
-Status checkAccessLockFile(const std::string& path)
+Status checkAccessLockFile(FileSystem& files, const std::string& path)
 {
-    std::filesystem::path db(path);
-    std::filesystem::path dir = db.has_parent_path() ? db.parent_path() : std::filesystem::path(".");
-    std::string stem = db.stem().string();
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
-        std::string name = entry.path().filename().string();
-        if (name.size() != stem.size() + 4) continue;
-        std::string lower;
-        for (char c : name) lower.push_back(char(c >= 'A' && c <= 'Z' ? c + 32 : c));
-        std::string want;
-        for (char c : stem + ".ldb") want.push_back(char(c >= 'A' && c <= 'Z' ? c + 32 : c));
-        if (lower != want) continue;
-        int fd = ::open(entry.path().c_str(), O_RDWR | O_CLOEXEC);
-        if (fd < 0) fd = ::open(entry.path().c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) continue;
-        struct flock probe {};
-        probe.l_type = F_WRLCK;
-        probe.l_whence = SEEK_SET;
-        probe.l_start = 0;
-        probe.l_len = 0;  // to the end of every possible offset: Jet locks beyond the file's end
-        bool live = ::fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
-        ::close(fd);
-        if (live)
+    const std::string folder = folderOf(path);
+    const std::string want = lowerAscii(std::filesystem::path(path).stem().string() + ".ldb");
+    for (const std::string& name : files.list(folder)) {
+        if (lowerAscii(name) != want) continue;
+        if (files.isLockedByAnother((std::filesystem::path(folder) / name).string()))
             return Status(ErrorCode::Locked, "the database " + path + " is open in Microsoft Access (its lock file " +
-                                                 entry.path().filename().string() + " is in use)");
+                                                 name + " is in use)");
     }
     return Status::ok();
-}
-
-// The system lets the superuser write any file; a file whose permission
-// bits allow nobody to write it is still meant to be read-only, and is
-// treated so whoever runs the program.
-bool hasWritePermission(const std::string& path)
-{
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return true;
-    return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
 }
 
 }  // namespace
@@ -81,12 +59,12 @@ Pager::~Pager()
     if (m_safePoints && m_dirty.empty()) {
         bool safe = !m_safePoints->started() || takeSafePoint().isOk();
         const std::string& path = m_safePoints->file().path();
-        if (safe && !path.empty()) ::unlink(path.c_str());
+        if (safe && m_files && !path.empty()) (void)m_files->remove(path);
     }
     // A disarmed journal means no commit is in flight: it need not stay.
-    if (m_journal && !m_journal->file().path().empty()) {
+    if (m_journal && m_files && !m_journal->file().path().empty()) {
         Result<bool> armed = m_journal->isArmed();
-        if (armed.isOk() && !*armed) ::unlink(m_journal->file().path().c_str());
+        if (armed.isOk() && !*armed) (void)m_files->remove(m_journal->file().path());
     }
 }
 
@@ -120,12 +98,9 @@ Status Pager::takeSafePoint()
 Status Pager::protectForSafePoint()
 {
     if (!m_safePoints && !m_safePointPath.empty()) {
-        int fd = ::open(m_safePointPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (fd < 0) return ioError("cannot create " + m_safePointPath + ": " + std::strerror(errno));
-        ::close(fd);
-        VK_ASSIGN_OR_RETURN(std::unique_ptr<PageFile> f, openPosixFile(m_safePointPath, OpenMode::ReadWrite));
+        VK_ASSIGN_OR_RETURN(std::unique_ptr<PageFile> f, m_files->openOrCreate(m_safePointPath));
         if (m_layer) f = m_layer(std::move(f));
-        setSafePointJournal(std::make_unique<SafePointJournal>(std::move(f), currentBootId()));
+        setSafePointJournal(std::make_unique<SafePointJournal>(std::move(f), m_files->bootId()));
     }
     if (!m_safePoints) return Status::ok();
     if (!m_safePoints->started()) VK_RETURN_IF_ERROR(takeSafePoint());
@@ -148,24 +123,33 @@ Status Pager::protectForSafePoint()
 Result<std::unique_ptr<Pager>> Pager::open(const std::string& path, OpenMode mode, size_t cachePages,
                                            const PageFileLayer& layer)
 {
+    return open(posixFileSystem(), path, mode, cachePages, layer);
+}
+
+Result<std::unique_ptr<Pager>> Pager::open(std::shared_ptr<FileSystem> files, const std::string& path, OpenMode mode,
+                                           size_t cachePages, const PageFileLayer& layer)
+{
     auto layered = [&](std::unique_ptr<PageFile> f) { return layer ? layer(std::move(f)) : std::move(f); };
     std::string readOnlyReason;
     std::unique_ptr<PageFile> file;
     if (mode == OpenMode::ReadWrite) {
-        VK_RETURN_IF_ERROR(checkAccessLockFile(path));
-        auto rw = openPosixFile(path, OpenMode::ReadWrite);
-        if (rw.isOk() && !hasWritePermission(path)) {
+        VK_RETURN_IF_ERROR(checkAccessLockFile(*files, path));
+        auto rw = files->open(path, OpenMode::ReadWrite);
+        // The system lets the superuser write any file; a file whose
+        // permission bits allow nobody to write it is still meant to be
+        // read-only, and is treated so whoever runs the program.
+        if (rw.isOk() && !files->permitsWriting(path)) {
             readOnlyReason = "the file " + path + " is read-only";
         } else if (rw.isOk()) {
             file = std::move(rw).value();
-        } else if (rw.status().code() == ErrorCode::IOError && ::access(path.c_str(), W_OK) != 0) {
+        } else if (rw.status().code() == ErrorCode::IOError && !files->canWrite(path)) {
             readOnlyReason = "the file " + path + " is read-only";
         } else {
             return rw.status();
         }
     }
     if (!file) {
-        VK_ASSIGN_OR_RETURN(file, openPosixFile(path, OpenMode::ReadOnly));
+        VK_ASSIGN_OR_RETURN(file, files->open(path, OpenMode::ReadOnly));
         if (mode == OpenMode::ReadWrite && readOnlyReason.empty()) readOnlyReason = "the file " + path + " is read-only";
     }
 
@@ -179,15 +163,16 @@ Result<std::unique_ptr<Pager>> Pager::open(const std::string& path, OpenMode mod
         // After a power cut the file goes back to its last safe point, and
         // the rollback journal (written after it) no longer applies.
         bool powerLoss = false;
-        if (::access(spath.c_str(), F_OK) == 0) {
-            auto sf = openPosixFile(spath, OpenMode::ReadWrite);
+        if (files->exists(spath)) {
+            auto sf = files->open(spath, OpenMode::ReadWrite);
             if (!sf.isOk()) return sf.status();
             std::unique_ptr<PageFile> spFile = layered(std::move(sf).value());
-            VK_ASSIGN_OR_RETURN(powerLoss, rollBackAfterPowerLoss(*file, *spFile, currentBootId()));
-            safePoints = std::make_unique<SafePointJournal>(std::move(spFile), currentBootId());
+            const std::string boot = files->bootId();
+            VK_ASSIGN_OR_RETURN(powerLoss, rollBackAfterPowerLoss(*file, *spFile, boot));
+            safePoints = std::make_unique<SafePointJournal>(std::move(spFile), boot);
         }
-        if (::access(jpath.c_str(), F_OK) == 0) {
-            auto jf = openPosixFile(jpath, OpenMode::ReadWrite);
+        if (files->exists(jpath)) {
+            auto jf = files->open(jpath, OpenMode::ReadWrite);
             if (!jf.isOk()) return jf.status();
             journal = std::make_unique<Journal>(layered(std::move(jf).value()));
             if (powerLoss) {
@@ -197,9 +182,7 @@ Result<std::unique_ptr<Pager>> Pager::open(const std::string& path, OpenMode mod
                 (void)rolledBack;
             }
         } else {
-            std::filesystem::path dir = std::filesystem::path(path).parent_path();
-            if (dir.empty()) dir = ".";
-            if (::access(dir.c_str(), W_OK) != 0)
+            if (!files->canWrite(folderOf(path)))
                 readOnlyReason = "its folder cannot be written, so changes could not be made safely";
             else
                 createLater = true;
@@ -209,14 +192,15 @@ Result<std::unique_ptr<Pager>> Pager::open(const std::string& path, OpenMode mod
     auto pager = std::make_unique<Pager>(std::move(file), cachePages);
     pager->m_readOnlyReason = readOnlyReason;
     pager->m_layer = layer;
+    pager->m_files = files;
     if (createLater) pager->m_journalPath = jpath;
     if (safePoints) pager->setSafePointJournal(std::move(safePoints));
     else if (pager->m_readOnlyReason.empty() && pager->m_file->isWritable()) pager->m_safePointPath = spath;
     if (journal) {
         pager->setJournal(std::move(journal));
-    } else if (::access(jpath.c_str(), R_OK) == 0) {
+    } else if (files->exists(jpath)) {
         // Show the database as it was before an interrupted commit.
-        auto jf = openPosixFile(jpath, OpenMode::ReadOnly);
+        auto jf = files->open(jpath, OpenMode::ReadOnly);
         if (jf.isOk()) {
             Journal reader(std::move(jf).value());
             VK_ASSIGN_OR_RETURN(auto pending, reader.readPending());
@@ -262,12 +246,16 @@ void Pager::remember(uint32_t page, PageRef ref)
     }
 }
 
+Status Pager::checkWritable() const
+{
+    if (isWritable()) return Status::ok();
+    return Status(ErrorCode::ReadOnly, m_readOnlyReason.empty() ? "the database is open for reading only"
+                                                                : "cannot change the database: " + m_readOnlyReason);
+}
+
 Status Pager::write(uint32_t page, const PageBuffer& bytes)
 {
-    if (!isWritable()) {
-        return Status(ErrorCode::ReadOnly, m_readOnlyReason.empty() ? "the database is open for reading only"
-                                                                    : "cannot change the database: " + m_readOnlyReason);
-    }
+    if (!isWritable()) return checkWritable();
     if (page > m_pageCount) return invalidArgument("page " + std::to_string(page) + " is past the end of the file");
     if (page < m_committedPageCount && !m_originals.count(page)) {
         // Keep the file's bytes for the journal and for restoring after a failure.
@@ -337,13 +325,7 @@ Status Pager::commit()
         return finishCommit();
     }
     if (!m_journal && !m_journalPath.empty()) {
-        int fd = ::open(m_journalPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (fd < 0) {
-            rollback();
-            return ioError("cannot create the journal " + m_journalPath + ": " + std::strerror(errno));
-        }
-        ::close(fd);
-        auto jf = openPosixFile(m_journalPath, OpenMode::ReadWrite);
+        auto jf = m_files->openOrCreate(m_journalPath);
         if (!jf.isOk()) {
             rollback();
             return jf.status();

@@ -5,6 +5,7 @@
 // a Delete, an insert, an ALTER TABLE) is one commit, so a failure halfway
 // leaves the file as it was.
 
+#include "db/jet/file/file_system.h"
 #include "db/jet/file/jet_format.h"
 #include "db/jet/file/page_buffer.h"
 #include "db/jet/file/page_file.h"
@@ -37,12 +38,18 @@ public:
     explicit Pager(std::unique_ptr<PageFile> file, size_t cachePages = kDefaultCachePages);
     ~Pager();
 
-    // Opens a database file on disk with its rollback journal: a journal left
-    // by an interrupted commit is rolled back first (or, when the file can
-    // only be read, its original pages are shown in place of the changed
-    // ones). Opening for writing takes an exclusive lock on the file; when the
-    // file or its folder cannot be written, the database opens for reading
-    // and every write fails with ErrorCode::ReadOnly and the reason.
+    // Opens a database file in `files` with its rollback journal: a journal
+    // left by an interrupted commit is rolled back first (or, when the file
+    // can only be read, its original pages are shown in place of the changed
+    // ones). Opening for writing takes an exclusive lock on the file (Locked
+    // while another writer holds it, or while Microsoft Access holds its
+    // .ldb lock file); when the file or its folder cannot be written, the
+    // database opens for reading and every write fails with
+    // ErrorCode::ReadOnly and the reason. The journals are made, and removed
+    // when no longer needed, in `files` too.
+    static Result<std::unique_ptr<Pager>> open(std::shared_ptr<FileSystem> files, const std::string& path, OpenMode mode,
+                                               size_t cachePages = kDefaultCachePages, const PageFileLayer& layer = {});
+    // The same on the system's own files.
     static Result<std::unique_ptr<Pager>> open(const std::string& path, OpenMode mode, size_t cachePages = kDefaultCachePages,
                                                const PageFileLayer& layer = {});
 
@@ -72,6 +79,9 @@ public:
     bool isWritable() const { return m_file->isWritable() && m_readOnlyReason.empty(); }
     // Why writes are refused, when they are.
     const std::string& readOnlyReason() const { return m_readOnlyReason; }
+    // Fails with ReadOnly, and the reason, when the file cannot be written:
+    // every refusal of a change to a read-only database is this one.
+    Status checkWritable() const;
 
     // Pages in the file, counting pages appended but not yet committed.
     uint32_t pageCount() const { return m_pageCount; }
@@ -133,6 +143,7 @@ private:
     size_t m_safePointMaxPages = 4096;
     std::chrono::steady_clock::time_point m_lastSafePoint;
     PageFileLayer m_layer;
+    std::shared_ptr<FileSystem> m_files;  // where the journals are made; null for a pager over a file alone
     std::string m_readOnlyReason;
     std::list<uint32_t> m_lru;  // most recent first
     std::unordered_map<uint32_t, std::pair<PageRef, std::list<uint32_t>::iterator>> m_cache;

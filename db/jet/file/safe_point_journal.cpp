@@ -4,7 +4,6 @@
 #include "db/jet/file/journal_checksum.h"
 
 #include <cstring>
-#include <fstream>
 #include <random>
 #include <vector>
 
@@ -37,14 +36,6 @@ void putBootId(uint8_t* header, const std::string& bootId)
 }
 
 }  // namespace
-
-std::string currentBootId()
-{
-    std::ifstream in("/proc/sys/kernel/random/boot_id");
-    std::string id;
-    std::getline(in, id);
-    return id;
-}
 
 std::string safePointPathFor(const std::string& databasePath) { return databasePath + "-safepoint"; }
 

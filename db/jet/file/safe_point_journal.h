@@ -32,10 +32,6 @@
 
 namespace varnika::jet {
 
-// An identifier of the running system that changes at every start of the
-// machine; empty where the system does not tell.
-std::string currentBootId();
-
 class SafePointJournal {
 public:
     SafePointJournal(std::unique_ptr<PageFile> file, std::string bootId, size_t pageSize = kPageSize)

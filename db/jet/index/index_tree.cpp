@@ -397,22 +397,6 @@ Result<uint32_t> leftmostLeaf(WorkSet& work, uint32_t root)
 
 }  // namespace
 
-Result<uint32_t> AppendingPageAllocator::allocatePage()
-{
-    if (!m_free.empty()) {
-        const uint32_t page = m_free.back();
-        m_free.pop_back();
-        return page;
-    }
-    return m_pager.append(PageBuffer{});
-}
-
-Status AppendingPageAllocator::freePage(uint32_t page)
-{
-    m_free.push_back(page);
-    return Status::ok();
-}
-
 Status IndexTree::walkLeaves(uint32_t page, const std::function<Result<bool>(const IndexPage&)>& visitLeaf)
 {
     size_t pages = 0;

@@ -1,6 +1,6 @@
 #pragma once
 // The B-tree of one Jet 4 index: walking, finding, inserting, removing and
-// rebuilding entries, and a consistency check.
+// rebuilding entries. Its consistency check is check/index_check.h.
 //
 // Shape: leaves hold the entries in order and are linked by prev/next. A node
 // lists each child but the last with an entry that is a copy of that child's
@@ -22,26 +22,13 @@
 namespace varnika::jet {
 
 // Where index pages come from and go to. The writer's implementation works
-// through the usage maps; tests use AppendingPageAllocator.
+// through the usage maps; tests and benchmarks append pages without them
+// (tests/support/appending_page_allocator.h).
 class IndexPageAllocator {
 public:
     virtual ~IndexPageAllocator() = default;
     virtual Result<uint32_t> allocatePage() = 0;
     virtual Status freePage(uint32_t page) = 0;
-};
-
-// Appends zeroed pages to the Pager and reuses freed ones. No usage maps:
-// for tests and benchmarks only.
-class AppendingPageAllocator : public IndexPageAllocator {
-public:
-    explicit AppendingPageAllocator(Pager& pager) : m_pager(pager) {}
-    Result<uint32_t> allocatePage() override;
-    Status freePage(uint32_t page) override;
-    const std::vector<uint32_t>& freePages() const { return m_free; }
-
-private:
-    Pager& m_pager;
-    std::vector<uint32_t> m_free;
 };
 
 // True when every column of the key is null (such keys never clash in a

@@ -64,6 +64,7 @@ Result<std::shared_ptr<Table>> Table::open(Pager& pager, uint32_t tdefPage, std:
 Status Table::reload()
 {
     VK_ASSIGN_OR_RETURN(m_def, TableDef::read(*m_pager, m_def.firstPage()));
+    ++m_generation;
     return Status::ok();
 }
 

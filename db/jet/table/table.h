@@ -28,6 +28,9 @@ public:
     const TableDef& def() const { return m_def; }
     // Re-reads the definition (after a writer changed it).
     Status reload();
+    // Changes at every reload: what was built for one definition (a
+    // writer's layout) serves while it stays the same.
+    uint64_t definitionGeneration() const { return m_generation; }
     Pager& pager() { return *m_pager; }
     // Reads Memo and OLE values of this table's rows.
     LongValueSource& longValues() { return m_longValues; }
@@ -84,6 +87,7 @@ private:
 
     Pager* m_pager;
     TableDef m_def;
+    uint64_t m_generation = 0;
     std::u16string m_name;
     LongValueReader m_longValues;
 };

@@ -45,7 +45,7 @@ TableWriter::TableWriter(Pager& pager, TableLayout layout, TableRowFormat& forma
 
 Status TableWriter::begin()
 {
-    if (!m_pager.isWritable()) return Status(ErrorCode::ReadOnly, "the database is open for reading only");
+    VK_RETURN_IF_ERROR(m_pager.checkWritable());
     if (m_pager.hasPendingWrites())
         return invalidArgument("another change to the database has not been saved or undone yet");
     if (m_layout.hasIndexes && !m_indexes)

@@ -1,28 +1,29 @@
-#include "db/row_selection.h"
+#include "db/jet/query_executor.h"
 
+#include "db/jet/database.h"
 #include "db/jet/index/index_seek.h"
+#include "db/jet/record_sets.h"
 #include "db/jet/table/table.h"
 #include "db/sql/sql_query.h"
 
 #include <algorithm>
 #include <numeric>
 
-namespace varnika {
+namespace varnika::jet {
 
-Result<std::vector<jet::RowPointer>> selectRows(jet::Table& table, const RecordSourceQuery& query,
-                                                const RegionalSettings& settings)
+Result<std::vector<RowPointer>> selectRows(Table& table, const RecordSourceQuery& query, const RegionalSettings& settings)
 {
     if (!query.isStatement) return table.rowPointers();
-    const jet::TableDef& def = table.def();
+    const TableDef& def = table.def();
     std::vector<SqlColumn> columns;
-    for (const jet::ColumnDef& c : def.columns()) columns.push_back({c.name, c.type(), c.displaySize()});
+    for (const ColumnDef& c : def.columns()) columns.push_back({c.name, c.type(), c.displaySize()});
     VK_ASSIGN_OR_RETURN(BoundQuery bound, bindQuery(query, columns, settings));
 
-    std::vector<jet::RowPointer> rows;
+    std::vector<RowPointer> rows;
     std::vector<std::vector<Variant>> kept;  // for ORDER BY only
     // Only the columns the condition and the order read are decoded.
     const std::vector<int> needed = bound.referencedColumns();
-    auto consider = [&](jet::RowPointer row, std::vector<Variant> values) -> Status {
+    auto consider = [&](RowPointer row, std::vector<Variant> values) -> Status {
         VK_ASSIGN_OR_RETURN(Tri match, bound.matches(values));
         if (match != Tri::True) return Status::ok();
         rows.push_back(row);
@@ -31,17 +32,17 @@ Result<std::vector<jet::RowPointer>> selectRows(jet::Table& table, const RecordS
     };
     // An equality the condition cannot do without narrows it through an
     // index; the whole condition is still evaluated on each row found.
-    std::optional<std::vector<jet::RowPointer>> sought;
+    std::optional<std::vector<RowPointer>> sought;
     if (auto term = bound.indexableEquality()) {
-        VK_ASSIGN_OR_RETURN(sought, jet::seekEqualRows(table, term->column, term->value));
+        VK_ASSIGN_OR_RETURN(sought, seekEqualRows(table, term->column, term->value));
     }
     if (sought) {
-        for (jet::RowPointer row : *sought) {
+        for (RowPointer row : *sought) {
             VK_ASSIGN_OR_RETURN(std::vector<Variant> values, table.readColumns(row, needed));
             VK_RETURN_IF_ERROR(consider(row, std::move(values)));
         }
     } else {
-        VK_ASSIGN_OR_RETURN(jet::Table::Scanner scanner, table.scan());
+        VK_ASSIGN_OR_RETURN(Table::Scanner scanner, table.scan());
         for (;;) {
             VK_ASSIGN_OR_RETURN(bool more, scanner.next());
             if (!more) break;
@@ -54,7 +55,7 @@ Result<std::vector<jet::RowPointer>> selectRows(jet::Table& table, const RecordS
         std::iota(order.begin(), order.end(), size_t(0));
         std::stable_sort(order.begin(), order.end(),
                          [&](size_t a, size_t b) { return bound.compareRows(kept[a], kept[b]) < 0; });
-        std::vector<jet::RowPointer> sorted;
+        std::vector<RowPointer> sorted;
         sorted.reserve(rows.size());
         for (size_t i : order) sorted.push_back(rows[i]);
         rows = std::move(sorted);
@@ -62,4 +63,12 @@ Result<std::vector<jet::RowPointer>> selectRows(jet::Table& table, const RecordS
     return rows;
 }
 
-}  // namespace varnika
+Result<std::unique_ptr<TableRecordSet>> openRecordSource(std::shared_ptr<Database> db, const RecordSourceQuery& query,
+                                                         const RegionalSettings& settings)
+{
+    VK_ASSIGN_OR_RETURN(std::shared_ptr<Table> table, db->table(query.tableName));
+    VK_ASSIGN_OR_RETURN(std::vector<RowPointer> rows, selectRows(*table, query, settings));
+    return std::make_unique<TableRecordSet>(std::move(db), std::move(table), std::move(rows), settings);
+}
+
+}  // namespace varnika::jet
