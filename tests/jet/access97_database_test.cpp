@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 namespace varnika::jet {
 namespace {
 
@@ -94,7 +96,7 @@ std::vector<std::vector<Variant>> recordsOf(const fs::path& file, const std::u16
         out.push_back(row);
         if (!rs.MoveNext().isOk()) break;
     }
-    rs.Close();
+    EXPECT_TRUE(rs.Close().isOk());
     return out;
 }
 
@@ -118,7 +120,7 @@ TEST(Access97Database, RecordSetsChangeIndexedTextAndDeleteRecords)
         ASSERT_TRUE(rs.Fields(u"A").value()->SetValue(Variant::text(std::u16string(50, u'z'))).isOk());
         ASSERT_TRUE(rs.Fields(u"E").value()->SetValue(Variant::longValue(-7)).isOk());
         ASSERT_TRUE(rs.Update().isOk());
-        rs.Close();
+        EXPECT_TRUE(rs.Close().isOk());
     }
     auto records = recordsOf(file, u"Table1");
     ASSERT_EQ(records.size(), 2u);
@@ -147,7 +149,7 @@ TEST(Access97Database, RecordSetsChangeIndexedTextAndDeleteRecords)
             ASSERT_TRUE(rs.Delete().isOk());
             ASSERT_TRUE(rs.MoveNext().isOk());
         }
-        rs.Close();
+        EXPECT_TRUE(rs.Close().isOk());
     }
     {
         auto db = Database::open(file.string(), OpenMode::ReadWrite);
@@ -175,7 +177,7 @@ TEST(Access97Database, TextTheCodePageCannotHoldIsRefusedBeforeAnythingIsWritten
         Status s = rs.Fields(u"B").value()->SetValue(Variant::text(u"I\u015f\u0131k"));
         EXPECT_EQ(s.code(), ErrorCode::InvalidArgument);
         EXPECT_NE(s.message().find("code page 1252"), std::string::npos) << s.message();
-        rs.Close();
+        (void)rs.Close();
     }
     // Statements are refused the same way.
     auto db = Database::open(file.string(), OpenMode::ReadWrite);
@@ -240,7 +242,7 @@ TEST(Access97Database, AnIndexUnderTheTurkishOrderRefusesARunBeforeItsFirstRecor
     ASSERT_TRUE(rs.Edit().isOk());
     ASSERT_TRUE(rs.Fields(u"AD").value()->SetValue(Variant::text(u"\u015eeker")).isOk());
     EXPECT_EQ(rs.Update().code(), ErrorCode::NotSupported);
-    rs.Close();
+    (void)rs.Close();
     EXPECT_EQ(bytesOf(t.path), before);
     EXPECT_EQ(recordsOf(t.path, u"Kisi").size(), 3u);
 }
@@ -281,8 +283,12 @@ TEST(Access97Database, LongValuesAtTheLimitsOf2KBPages)
         ASSERT_TRUE(field.isOk() && field->present);
         auto header = LongValueHeader::parse(field->bytes);
         ASSERT_TRUE(header.isOk());
-        if (sizes[i] > 64 && sizes[i] <= 2032) EXPECT_EQ(header->kind, longvalue::kKindSingleRow) << sizes[i];
-        if (sizes[i] > 2032) EXPECT_EQ(header->kind, longvalue::kKindChain) << sizes[i];
+        if (sizes[i] > 64 && sizes[i] <= 2032) {
+            EXPECT_EQ(header->kind, longvalue::kKindSingleRow) << sizes[i];
+        }
+        if (sizes[i] > 2032) {
+            EXPECT_EQ(header->kind, longvalue::kKindChain) << sizes[i];
+        }
     }
     expectSound(*t.db, "the long values");
     if (ddltest::haveMdbTools()) {
@@ -291,6 +297,65 @@ TEST(Access97Database, LongValuesAtTheLimitsOf2KBPages)
         auto exported = ddltest::mdbExport(t.path, "Notlar");
         ASSERT_EQ(exported.size(), sizes.size() + 1);
         for (size_t i = 0; i < sizes.size(); ++i) EXPECT_EQ(exported[i + 1][1], toUtf8(texts[i])) << sizes[i];
+    }
+}
+
+// Opens, reads every value of every table and checks the file; the first
+// failure, if any. A damaged file must fail cleanly, never crash.
+Status openScanAndCheck(std::vector<uint8_t> bytes)
+{
+    VK_ASSIGN_OR_RETURN(auto db, Database::open(std::make_unique<MemoryPageFile>(std::move(bytes))));
+    for (const CatalogEntry& e : db->catalog().tables()) {
+        VK_ASSIGN_OR_RETURN(auto table, db->table(e.name));
+        VK_ASSIGN_OR_RETURN(Table::Scanner scanner, table->scan());
+        while (true) {
+            VK_ASSIGN_OR_RETURN(bool more, scanner.next());
+            if (!more) break;
+            VK_RETURN_IF_ERROR(scanner.values().status());
+        }
+    }
+    VK_ASSIGN_OR_RETURN(CheckReport report, checkDatabase(*db));
+    return report.problems.empty() ? Status::ok() : corruption(report.problems.front());
+}
+
+TEST(Access97Database, DamagedFilesFailCleanly)
+{
+    VK_REQUIRE_FIXTURES(dir);
+    constexpr size_t kSmall = 2048;
+    for (const char* name : {"test2V1997.mdb", "compIndexTestV1997.mdb"}) {
+        const auto good = ddltest::fileBytes(dir / "jet3" / name);
+        ASSERT_TRUE(openScanAndCheck(good).isOk()) << name;
+        size_t refused = 0, attempts = 0;
+        auto expectClean = [&](const std::vector<uint8_t>& bytes) {
+            Status st = openScanAndCheck(bytes);
+            ++attempts;
+            if (!st.isOk()) {
+                ++refused;
+                EXPECT_FALSE(st.message().empty());
+            }
+        };
+        const size_t pages = good.size() / kSmall;
+        for (size_t p = 1; p < pages; ++p) {
+            for (uint8_t fill : {uint8_t(0x00), uint8_t(0xFF)}) {
+                auto bytes = good;
+                std::fill_n(bytes.begin() + long(p * kSmall), 24, fill);
+                expectClean(bytes);
+            }
+        }
+        // The catalog's definition, byte by byte.
+        for (size_t i = 0; i < kSmall; i += 3) {
+            auto bytes = good;
+            bytes[2 * kSmall + i] ^= 0xFF;
+            expectClean(bytes);
+        }
+        for (size_t cut = kSmall; cut < good.size(); cut += kSmall * 5) expectClean({good.begin(), good.begin() + long(cut)});
+        std::mt19937 random(97);
+        for (int round = 0; round < 150; ++round) {
+            auto bytes = good;
+            for (int k = 0; k < 8; ++k) bytes[kSmall + random() % (bytes.size() - kSmall)] = uint8_t(random());
+            expectClean(bytes);
+        }
+        EXPECT_GT(refused, 10u) << name << ": " << attempts << " damaged copies";
     }
 }
 
