@@ -38,19 +38,23 @@ std::vector<uint8_t> emptyMapRow(const JetFormat& format)
     return row;
 }
 
-// Adds `count` empty map rows on one new page owned by no table.
+// Adds `count` empty map rows on new pages owned by no table: one page, or
+// as many as the rows need (a table with many Memo fields has more map rows
+// than one 2 KB page holds).
 Result<std::vector<RowPointer>> addMapRows(PageAllocator& allocator, size_t count)
 {
     std::vector<RowPointer> rows;
-    if (count == 0) return rows;
     const JetFormat& format = allocator.pager().format();
-    VK_ASSIGN_OR_RETURN(uint32_t page, allocator.allocateDataPage(0, {}));
-    DataPageEditor editor = DataPageEditor::create(page, 0, format);
-    for (size_t i = 0; i < count; ++i) {
-        VK_ASSIGN_OR_RETURN(int slot, editor.addRow(emptyMapRow(format)));
-        rows.push_back({page, uint8_t(slot)});
+    const std::vector<uint8_t> row = emptyMapRow(format);
+    while (rows.size() < count) {
+        VK_ASSIGN_OR_RETURN(uint32_t page, allocator.allocateDataPage(0, {}));
+        DataPageEditor editor = DataPageEditor::create(page, 0, format);
+        do {
+            VK_ASSIGN_OR_RETURN(int slot, editor.addRow(row));
+            rows.push_back({page, uint8_t(slot)});
+        } while (rows.size() < count && editor.canAddRow(row.size()));
+        VK_RETURN_IF_ERROR(allocator.pager().write(page, editor.page()));
     }
-    VK_RETURN_IF_ERROR(allocator.pager().write(page, editor.page()));
     return rows;
 }
 

@@ -300,6 +300,33 @@ TEST(Access97Database, LongValuesAtTheLimitsOf2KBPages)
     }
 }
 
+// Twelve Memo fields and a primary key: 27 usage-map rows of 133 bytes made
+// at once, more than one 2 KB page holds (Access-made tables such as
+// MSP_PROJECTS have as many).
+TEST(Access97Database, ATableWithMoreMapRowsThanAPageHolds)
+{
+    ddltest::NewDb t(0x0409, JetVersion::Jet3);
+    std::string create = "CREATE TABLE Proje (ID COUNTER PRIMARY KEY, Ad TEXT(50)";
+    for (int i = 0; i < 12; ++i) create += ", Not" + std::to_string(i) + " MEMO";
+    ASSERT_TRUE(t.run(create + ")").isOk());
+    ASSERT_TRUE(t.run("CREATE UNIQUE INDEX ixAd ON Proje (Ad)").isOk());
+    for (int r = 0; r < 3; ++r) {
+        std::string insert = "INSERT INTO Proje (Ad, Not0, Not11) VALUES ('p" + std::to_string(r) + "', '" +
+                             std::string(size_t(r) * 1500, 'n') + "', 'son')";
+        ASSERT_TRUE(t.run(insert).isOk()) << r;
+    }
+    ASSERT_TRUE(t.run("ALTER TABLE Proje ADD COLUMN Ek MEMO").isOk());
+    auto table = t.db->table(u"Proje");
+    ASSERT_TRUE(table.isOk());
+    auto rows = (*table)->rowPointers();
+    ASSERT_TRUE(rows.isOk());
+    ASSERT_EQ(rows->size(), 3u);
+    auto last = (*table)->readRow(rows->back());
+    ASSERT_TRUE(last.isOk());
+    EXPECT_EQ((*last)[size_t((*table)->def().findColumn(u"Not0"))], Variant::text(std::u16string(3000, u'n')));
+    expectSound(*t.db, "a table of many Memo fields");
+}
+
 // Opens, reads every value of every table and checks the file; the first
 // failure, if any. A damaged file must fail cleanly, never crash.
 Status openScanAndCheck(std::vector<uint8_t> bytes)
