@@ -54,6 +54,40 @@ TEST(Form1EndToEnd, ReplaceFromTheWindowChangesTheFile)
     EXPECT_EQ(after.find("volkan şen"), std::string::npos);
 }
 
+// The same road on an Access 97 file made on Turkish Windows: its text in
+// code page 1254.
+TEST(Form1EndToEnd, ReplaceFromTheWindowChangesAnAccess97File)
+{
+    VK_REQUIRE_FIXTURES(fixtures);
+    if (!test::haveProgram("mdb-export")) GTEST_SKIP() << "mdb-export is not installed";
+    test::TempDir dir;
+    auto file = test::copyWritable(fixtures / "jet3-turkish" / "turkish-codepage.mdb", dir.file("personel.mdb"));
+
+    test::qtApp();
+    Form1 form;
+    form.Form_Load();
+    form.show();
+    auto box = [&](const char* name) { return form.findChild<QLineEdit*>(QString::fromLatin1(name)); };
+    auto list = [&](const char* name) { return form.findChild<QListWidget*>(QString::fromLatin1(name)); };
+    box("Text1")->setText(QString::fromStdString(file.string()));
+    ASSERT_TRUE(LoadTableList(form, box("Text1")->text().toStdU16String()).isOk());
+    auto tables = list("lstTables")->findItems(QStringLiteral("Unvan"), Qt::MatchExactly);
+    ASSERT_EQ(tables.size(), 1);
+    list("lstTables")->setCurrentItem(tables.front());
+    auto fields = list("lstFields")->findItems(QStringLiteral("AD"), Qt::MatchExactly);
+    ASSERT_EQ(fields.size(), 1);
+    list("lstFields")->setCurrentItem(fields.front());
+
+    box("Text3")->setText(QStringLiteral("AŞÇI"));
+    box("Text4")->setText(QStringLiteral("AŞÇIBAŞI"));
+    QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("Command1")), Qt::LeftButton);
+    EXPECT_EQ(form.counterLabel()->text(), QStringLiteral(" Kayıt: 1"));
+
+    std::string after = test::runCommand({"mdb-export", file.string(), "Unvan"}).out;
+    EXPECT_NE(after.find("\"AŞÇIBAŞI\""), std::string::npos) << after;
+    EXPECT_EQ(after.find("\"AŞÇI\""), std::string::npos);
+}
+
 }  // namespace
 }  // namespace varnika
 
