@@ -4,8 +4,10 @@
 #include "app/form1.h"
 #include "app/qt_test_app.h"
 #include "schema/schema_browser.h"
+#include "support/jackcess.h"
 #include "support/test_support.h"
 
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -54,9 +56,9 @@ TEST(Form1EndToEnd, ReplaceFromTheWindowChangesTheFile)
     EXPECT_EQ(after.find("volkan şen"), std::string::npos);
 }
 
-// The same road on an Access 97 file made on Turkish Windows: its text in
-// code page 1254.
-TEST(Form1EndToEnd, ReplaceFromTheWindowChangesAnAccess97File)
+// The same road on an Access 97 file made on Turkish Windows, its text in
+// code page 1254: a replace, the case conversion, "Hepsini Sil".
+TEST(Form1EndToEnd, TheWindowChangesAnAccess97File)
 {
     VK_REQUIRE_FIXTURES(fixtures);
     if (!test::haveProgram("mdb-export")) GTEST_SKIP() << "mdb-export is not installed";
@@ -86,6 +88,30 @@ TEST(Form1EndToEnd, ReplaceFromTheWindowChangesAnAccess97File)
     std::string after = test::runCommand({"mdb-export", file.string(), "Unvan"}).out;
     EXPECT_NE(after.find("\"AŞÇIBAŞI\""), std::string::npos) << after;
     EXPECT_EQ(after.find("\"AŞÇI\""), std::string::npos);
+
+    // Title case of Kisi's SOYAD under the Turkish rules.
+    auto check = [&](const char* name) { return form.findChild<QCheckBox*>(QString::fromLatin1(name)); };
+    box("Text5")->setText(QStringLiteral("Kisi"));
+    box("Text2")->setText(QStringLiteral("SOYAD"));
+    check("Check4")->setChecked(true);
+    QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("Command1")), Qt::LeftButton);
+    check("Check4")->setChecked(false);
+    after = test::runCommand({"mdb-export", file.string(), "Kisi"}).out;
+    EXPECT_NE(after.find("\"AZMİ\",\"Şahin\""), std::string::npos) << after;
+    EXPECT_NE(after.find("\"GÜNEŞ\",\"Varmış\""), std::string::npos) << after;
+
+    // "Hepsini Sil" deletes the selection of the run before it.
+    box("Text5")->setText(QStringLiteral("Unvan"));
+    box("Text2")->setText(QStringLiteral("AD"));
+    box("Text3")->setText(QStringLiteral("BEKÇİ"));
+    box("Text4")->setText(QStringLiteral("BEKÇİ"));
+    QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("Command1")), Qt::LeftButton);
+    EXPECT_EQ(form.counterLabel()->text(), QStringLiteral(" Kayıt: 1"));
+    QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("Command3")), Qt::LeftButton);
+    after = test::runCommand({"mdb-export", file.string(), "Unvan"}).out;
+    EXPECT_EQ(after.find("BEKÇİ"), std::string::npos) << after;
+    EXPECT_NE(after.find("\"AŞÇIBAŞI\""), std::string::npos) << after;
+    if (auto problems = test::jcheckProblems(file); test::jcheckPath() && problems) ADD_FAILURE() << *problems;
 }
 
 }  // namespace
