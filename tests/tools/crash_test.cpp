@@ -226,6 +226,8 @@ void killAtSampledWrites(const fs::path& original, const test::TempDir& dir, int
     const fs::path file = dir.file("killed.mdb");
     const std::string journal = file.string() + "-journal";
     size_t killed = 0;
+    const long endSlack = std::max(8L, total / 50);
+    const size_t mustKill = size_t(std::count_if(points.begin(), points.end(), [&](long n) { return n <= total - endSlack; }));
     for (long n : points) {
         SCOPED_TRACE("killed at write " + std::to_string(n) + " of " + std::to_string(total));
         fs::remove(journal);
@@ -239,9 +241,13 @@ void killAtSampledWrites(const fs::path& original, const test::TempDir& dir, int
         }
         int status = 0;
         ASSERT_EQ(::waitpid(child, &status, 0), child);
-        if (n <= total) {
-            ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the child was not killed";
+        if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) {
             ++killed;
+        } else {
+            // Safe points are taken by the clock, so a run's count of writes
+            // varies a little: a point at the very end may find it finished.
+            ASSERT_GT(n, total - endSlack) << "the child was not killed";
+            ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child ended with status " << status;
         }
 
         // Opening rolls the interrupted record back; a clean close leaves no journal.
@@ -281,7 +287,7 @@ void killAtSampledWrites(const fs::path& original, const test::TempDir& dir, int
         }
     }
     EXPECT_GE(allPoints, size_t(spreadPoints + runOfPoints) - 5);
-    EXPECT_EQ(killed, points.size());
+    EXPECT_GE(killed, mustKill);
 }
 
 TEST_P(CrashShard, KilledAtAnyWriteEveryRecordIsEntirelyOldOrEntirelyNew)
