@@ -55,6 +55,31 @@ for i in range(40):
           f"('{units[i % 6]}', {i}, {i % 3}, #12/{i % 28 + 1}/2010 14:30:05#, '{note}', {i * 1.5}, 0, {i / 7}, {i % 2})")
 EOF
 
+# Access 97 (Jet 3) files: 2 KB pages, one-byte row offsets (rows past 256
+# bytes with their jump table), text in code page 1252 or 1254, keys under
+# Access 97's sort orders. The Access-made ones too, when VARNIKA_FIXTURES
+# names them.
+"$tool" create "$seeds/open_database/empty97.mdb" --format jet3
+"$tool" create "$seeds/open_database/empty97tr.mdb" --format jet3 --sort turkish
+"$tool" create "$seeds/open_database/stok97.mdb" --format jet3
+python3 - <<'EOF' | "$tool" exec "$seeds/open_database/stok97.mdb"
+print("CREATE TABLE Stok (Id COUNTER PRIMARY KEY, Birim TEXT(50), Miktar LONG, Tarih DATETIME, Aciklama MEMO, "
+      "Alacak CURRENCY, Aktif BIT, Ek1 TEXT(255), Ek2 TEXT(255))")
+print("CREATE INDEX ixBirim ON Stok (Birim)")
+print("CREATE UNIQUE INDEX ixMiktar ON Stok (Miktar DESC)")
+units = ["Adet", "Kutu", "Çuval", "Müller", "naïve café", "ÅSA"]
+for i in range(40):
+    note = "é" * 2500 if i == 7 else f"not {i}"
+    extra = "x" * (i * 6 % 250)
+    print(f"INSERT INTO Stok (Birim, Miktar, Tarih, Aciklama, Alacak, Aktif, Ek1, Ek2) VALUES "
+          f"('{units[i % 6]}', {i}, #12/{i % 28 + 1}/2010 14:30:05#, '{note}', {i * 1.5}, {i % 2}, '{extra}', '{extra}')")
+EOF
+if [ -n "${VARNIKA_FIXTURES:-}" ]; then
+  for f in "$VARNIKA_FIXTURES"/jet3/*.mdb "$VARNIKA_FIXTURES"/jet3-turkish/*.mdb; do
+    [ -f "$f" ] && cp "$f" "$seeds/open_database/fixture-$(basename "$f")"
+  done
+fi
+
 # The layouts Access leaves in real files: moved rows whose old slot keeps
 # its old length, numbers stored as variable-length values, the damage of a
 # copy made while the file was open, text indexes under sort orders we do

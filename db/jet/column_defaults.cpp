@@ -112,7 +112,7 @@ Result<PropertyBlock> readTableProperties(Database& db, std::u16string_view tabl
         VK_ASSIGN_OR_RETURN(std::vector<Variant> row, scanner.values({propCol}));
         const Variant& blob = row[size_t(propCol)];
         if (blob.type() != VariantType::Binary) return PropertyBlock{};
-        Result<PropertyBlock> block = parsePropertyBlock(blob.asBinary());
+        Result<PropertyBlock> block = parsePropertyBlock(blob.asBinary(), objects->def().format().codePage);
         if (!block.isOk())
             return Status(block.status().code(), "the properties of the table \"" + toUtf8(tableName) +
                                                      "\": " + block.status().message());
@@ -204,7 +204,7 @@ Status checkDefaultValue(std::u16string_view text, const NewColumn& column, cons
     return evaluateDefaultValue(text, c, oleDateNow(), settings).status();
 }
 
-Result<std::vector<uint8_t>> newTableProperties(const std::vector<NewColumnProperties>& columns)
+Result<std::vector<uint8_t>> newTableProperties(const std::vector<NewColumnProperties>& columns, const JetFormat& format)
 {
     PropertyBlock block;
     block.sets.push_back({});  // the table's own set, empty
@@ -227,7 +227,7 @@ Result<std::vector<uint8_t>> newTableProperties(const std::vector<NewColumnPrope
         if (!set.properties.empty()) block.sets.push_back(std::move(set));
     }
     if (block.sets.size() == 1) return std::vector<uint8_t>();
-    return buildPropertyBlock(block);
+    return buildPropertyBlock(block, format);
 }
 
 }  // namespace varnika::jet

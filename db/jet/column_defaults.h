@@ -59,6 +59,7 @@ struct NewColumnProperties {
 
 // The property block of a new table, stored as Access stores it; empty
 // when no column has anything to record.
-Result<std::vector<uint8_t>> newTableProperties(const std::vector<NewColumnProperties>& columns);
+Result<std::vector<uint8_t>> newTableProperties(const std::vector<NewColumnProperties>& columns,
+                                                const JetFormat& format = JetFormat::jet4());
 
 }  // namespace varnika::jet

@@ -7,6 +7,7 @@
 #include "db/jet/table/table_row_format.h"
 #include "db/jet/table/table_writer.h"
 #include "db/jet/page/page_layout.h"
+#include "db/jet/page/text_codec.h"
 #include "db/text.h"
 
 #include <algorithm>
@@ -21,7 +22,7 @@ Result<std::shared_ptr<Database>> Database::open(const std::string& path, OpenMo
 Result<std::shared_ptr<Database>> Database::open(std::shared_ptr<FileSystem> files, const std::string& path, OpenMode mode,
                                                  const PageFileLayer& layer)
 {
-    // Refuse a file that is not a Jet 4 database before the pager takes a
+    // Refuse a file that is not a Jet database before the pager takes a
     // lock or makes a journal beside it. With a journal present the header
     // page may be the one a crash left half written: let the pager roll
     // back first and check the header afterwards.
@@ -42,6 +43,16 @@ Result<std::shared_ptr<Database>> Database::open(std::unique_ptr<PageFile> file)
 Result<std::shared_ptr<Database>> Database::open(std::unique_ptr<Pager> pager)
 {
     VK_ASSIGN_OR_RETURN(DatabaseHeader header, DatabaseHeader::read(pager->file()));
+    if (header.version != pager->format().version)
+        return corruption("the database header changed while the file was being opened");
+    if (header.version == JetVersion::Jet3) {
+        // Access 97 text is one byte a character in the code page the
+        // header names.
+        if (!isSupportedCodePage(header.codePage))
+            return notSupported("this Access 97 database keeps its text in code page " + std::to_string(header.codePage) +
+                                ", which cannot be read; code pages 874 and 1250 to 1258 can");
+        pager->setCodePage(header.codePage);
+    }
     std::shared_ptr<Database> db(new Database());
     db->m_header = header;
     db->m_pager = std::move(pager);
@@ -93,11 +104,11 @@ Status Database::prepareRun(Table& table, const RunPlan& plan)
     m_soundTables.insert(def.firstPage());
 
     // Room a data page gives rows in practice, for the forecast.
-    constexpr uint64_t kForecastBytesPerPage = kPageSize * 3 / 4;
-    const uint64_t pages = (uint64_t(plan.records) * plan.growthPerRecord + kForecastBytesPerPage - 1) / kForecastBytesPerPage;
+    const uint64_t forecastBytesPerPage = m_pager->pageSize() * 3 / 4;
+    const uint64_t pages = (uint64_t(plan.records) * plan.growthPerRecord + forecastBytesPerPage - 1) / forecastBytesPerPage;
     if (uint64_t(m_pager->pageCount()) + pages > m_pager->maxPages())
         return Status(ErrorCode::Full, "changing " + std::to_string(plan.records) + " records of table \"" + toUtf8(table.name()) +
-                                           "\" would make the file larger than an Access database can be (2 GB); "
+                                           "\" would make the file larger than an Access database can be (" + m_pager->largestSizeText() + "); "
                                            "nothing was changed");
     return Status::ok();
 }

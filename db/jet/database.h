@@ -1,7 +1,7 @@
 #pragma once
-// An open Jet 4 database: the file, its page cache, the header and the
-// table list. Shared (shared_ptr) by the record sets and connections that
-// use it.
+// An open Jet database (Jet 4, or Jet 3 of Access 97): the file, its page
+// cache, the header and the table list. Shared (shared_ptr) by the record
+// sets and connections that use it.
 
 #include "db/jet/table/catalog.h"
 #include "db/jet/index/index_tree.h"

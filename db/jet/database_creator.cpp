@@ -7,6 +7,7 @@
 #include "db/jet/page/page_allocator.h"
 #include "db/jet/index/key_codec.h"
 #include "db/jet/page/page_layout.h"
+#include "db/jet/page/text_codec.h"
 #include "db/jet/table/row_codec.h"
 #include "db/jet/system_tables.h"
 #include "db/jet/table/table_builder.h"
@@ -17,8 +18,6 @@
 
 namespace varnika::jet {
 namespace {
-
-constexpr size_t kMapRowBytes = 69;  // kind, start page, 64 bitmap bytes
 
 // The built-in identities of a new database, by their two-byte SIDs,
 // named after what a new file gives them: the owner of the system objects,
@@ -70,9 +69,10 @@ struct Ace {
     bool inheritable;
 };
 
-std::vector<uint8_t> mapRow(const std::vector<uint32_t>& pages)
+std::vector<uint8_t> mapRow(const std::vector<uint32_t>& pages, const JetFormat& format)
 {
-    std::vector<uint8_t> row(kMapRowBytes, 0);
+    // The length Access gives map rows: kind, start page, 64 bitmap bytes (128 in Jet 3).
+    std::vector<uint8_t> row(format.usageMap.standardRowSize, 0);
     row[usagemap::kKind] = usagemap::kKindInline;
     for (uint32_t p : pages) row[usagemap::kInlineBitmap + p / 8] |= uint8_t(1u << (p % 8));
     return row;
@@ -86,15 +86,27 @@ Result<std::vector<uint8_t>> buildEmptyDatabase(const NewDatabaseOptions& option
 {
     NewDatabaseOptions options = optionsIn;
     if (options.creationDate == 0) options.creationDate = oleDateNow();
-    VK_ASSIGN_OR_RETURN(TextCollation collation, collationFor(options.sortOrderLcid, options.sortOrderVersion));
+    const JetFormat format = options.format();
+    if (format.isJet3() && !isSupportedCodePage(options.codePage))
+        return notSupported("code page " + std::to_string(options.codePage) + " cannot be written");
+    VK_ASSIGN_OR_RETURN(TextCollation collation, collationFor(options.sortOrderLcid, options.sortOrderVersion, format));
 
-    std::vector<SystemTable> tables = systemTables(options.sortOrderLcid, options.sortOrderVersion);
+    std::vector<SystemTable> tables = systemTables(options.sortOrderLcid, options.sortOrderVersion, format.version);
     // Page plan: 0 header, 1 global map, 2..5 the definitions (MSysObjects
-    // must be page 2), then the page of usage-map rows, the index roots, and
-    // one data page each for the catalog and the permissions.
+    // must be page 2), then the pages of usage-map rows (one in Jet 4; 2 KB
+    // pages take fewer rows), the index roots, and one data page each for the
+    // catalog and the permissions.
     const uint32_t firstTdef = 2;
+    size_t mapRowCount = 0;
+    for (const SystemTable& t : tables) {
+        mapRowCount += 2 + t.definition.indexes.size();
+        for (const NewColumn& c : t.definition.columns) mapRowCount += isLongValueType(c.type) ? 2 : 0;
+    }
+    const size_t rowsPerMapPage =
+        std::min<size_t>(datapage::kMaxSlots, format.dataPageRoom() / (format.usageMap.standardRowSize + datapage::kSlotSize));
+    const uint32_t mapPages = uint32_t((mapRowCount + rowsPerMapPage - 1) / rowsPerMapPage);
     const uint32_t mapPage = firstTdef + uint32_t(tables.size());
-    uint32_t next = mapPage + 1;
+    uint32_t next = mapPage + mapPages;
     std::vector<std::vector<uint32_t>> roots(tables.size());
     for (size_t t = 0; t < tables.size(); ++t)
         for (size_t i = 0; i < tables[t].definition.indexes.size(); ++i) roots[t].push_back(next++);
@@ -106,8 +118,9 @@ Result<std::vector<uint8_t>> buildEmptyDatabase(const NewDatabaseOptions& option
     std::vector<std::vector<uint8_t>> mapRows;
     std::vector<NewTableStorage> storage(tables.size());
     auto addMap = [&](const std::vector<uint32_t>& pages) {
-        mapRows.push_back(mapRow(pages));
-        return RowPointer{mapPage, uint8_t(mapRows.size() - 1)};
+        const size_t index = mapRows.size();
+        mapRows.push_back(mapRow(pages, format));
+        return RowPointer{mapPage + uint32_t(index / rowsPerMapPage), uint8_t(index % rowsPerMapPage)};
     };
     for (size_t t = 0; t < tables.size(); ++t) {
         std::vector<uint32_t> data;
@@ -129,9 +142,10 @@ Result<std::vector<uint8_t>> buildEmptyDatabase(const NewDatabaseOptions& option
 
     std::vector<TableDef> defs;
     for (size_t t = 0; t < tables.size(); ++t) {
-        VK_ASSIGN_OR_RETURN(std::vector<uint8_t> buffer, buildTableDefinition(tables[t].definition, storage[t]));
-        if (TableDef::pagesNeeded(buffer.size()) != 1) return notSupported("a system table definition outgrew its page");
-        VK_ASSIGN_OR_RETURN(TableDef def, TableDef::parse(buffer, {firstTdef + uint32_t(t)}));
+        VK_ASSIGN_OR_RETURN(std::vector<uint8_t> buffer, buildTableDefinition(tables[t].definition, storage[t], format));
+        if (TableDef::pagesNeeded(buffer.size(), format.pageSize) != 1)
+            return notSupported("a system table definition outgrew its page");
+        VK_ASSIGN_OR_RETURN(TableDef def, TableDef::parse(buffer, {firstTdef + uint32_t(t)}, false, format));
         defs.push_back(std::move(def));
     }
 
@@ -162,8 +176,10 @@ Result<std::vector<uint8_t>> buildEmptyDatabase(const NewDatabaseOptions& option
     for (size_t t = 0; t < tables.size(); ++t)
         catalogRows.push_back(catalogRow(int32_t(firstTdef + t), kTablesContainer, tables[t].name, kTypeTable,
                                          owner(kSystemOwner), kFlagSystem));
-    const char16_t* documentContainers[] = {u"DataAccessPages", u"Forms", u"Modules", u"Reports", u"Scripts", u"SysRel"};
-    for (int i = 0; i < 6; ++i)
+    // Access 97 has no data access pages.
+    std::vector<const char16_t*> documentContainers = {u"DataAccessPages", u"Forms", u"Modules", u"Reports", u"Scripts", u"SysRel"};
+    if (format.isJet3()) documentContainers.erase(documentContainers.begin());
+    for (size_t i = 0; i < documentContainers.size(); ++i)
         catalogRows.push_back(catalogRow(int32_t(0x80000000u + uint32_t(i)), kRootContainer, documentContainers[i],
                                          kTypeContainer, owner(kDatabaseOwner), 0));
 
@@ -189,7 +205,7 @@ Result<std::vector<uint8_t>> buildEmptyDatabase(const NewDatabaseOptions& option
         aces.push_back({int32_t(firstTdef + t), kDatabaseOwner, t == 3 ? kOwnerRights : kSecurityRights, false});
         if (t != 1) aces.push_back({int32_t(firstTdef + t), kAdministrators, kRightReadData, false});
     }
-    for (int i = 0; i < 6; ++i) containerAces(int32_t(0x80000000u + uint32_t(i)));
+    for (size_t i = 0; i < documentContainers.size(); ++i) containerAces(int32_t(0x80000000u + uint32_t(i)));
 
     std::vector<std::vector<Variant>> aceRows;
     for (const Ace& a : aces) {
@@ -204,16 +220,19 @@ Result<std::vector<uint8_t>> buildEmptyDatabase(const NewDatabaseOptions& option
 
     std::vector<PageBuffer> pages(pageCount);
     pages[0] = buildHeaderPage(options);
-    pages[1] = buildGlobalMapPage(pageCount);
+    pages[1] = buildGlobalMapPage(pageCount, format);
 
-    DataPageEditor maps = DataPageEditor::create(mapPage, 0);
-    for (const auto& row : mapRows) VK_RETURN_IF_ERROR(maps.addRow(row).status());
-    pages[mapPage] = maps.page();
+    for (uint32_t m = 0; m < mapPages; ++m) {
+        DataPageEditor maps = DataPageEditor::create(mapPage + m, 0, format);
+        for (size_t r = m * rowsPerMapPage; r < std::min(mapRows.size(), (m + 1) * rowsPerMapPage); ++r)
+            VK_RETURN_IF_ERROR(maps.addRow(mapRows[r]).status());
+        pages[mapPage + m] = maps.page();
+    }
 
     // Rows, and the index entries pointing at them.
     std::vector<std::vector<std::vector<IndexKeyEntry>>> indexEntries(tables.size());
     auto fill = [&](size_t t, uint32_t dataPage, const std::vector<std::vector<Variant>>& rows) -> Status {
-        DataPageEditor editor = DataPageEditor::create(dataPage, firstTdef + uint32_t(t));
+        DataPageEditor editor = DataPageEditor::create(dataPage, firstTdef + uint32_t(t), format);
         const TableDef& def = defs[t];
         for (const auto& values : rows) {
             VK_ASSIGN_OR_RETURN(std::vector<uint8_t> bytes, encodeRow(def, values));
@@ -243,8 +262,8 @@ Result<std::vector<uint8_t>> buildEmptyDatabase(const NewDatabaseOptions& option
     }
 
     std::vector<uint8_t> image;
-    image.reserve(pageCount * kPageSize);
-    for (const PageBuffer& p : pages) image.insert(image.end(), p.begin(), p.end());
+    image.reserve(pageCount * format.pageSize);
+    for (const PageBuffer& p : pages) image.insert(image.end(), p.begin(), p.begin() + long(format.pageSize));
     auto memory = std::make_unique<MemoryPageFile>(std::move(image));
     MemoryPageFile* file = memory.get();
     Pager pager(std::move(memory));

@@ -1,7 +1,7 @@
 #pragma once
-// Making a new, empty Jet 4 database: the header, the global page map, the
-// system tables (MSysObjects, MSysACEs, MSysQueries, MSysRelationships) with
-// their catalog rows, permissions and indexes.
+// Making a new, empty database (Jet 4, or Jet 3 for Access 97): the header,
+// the global page map, the system tables (MSysObjects, MSysACEs, MSysQueries,
+// MSysRelationships) with their catalog rows, permissions and indexes.
 
 #include "db/jet/new_database.h"
 #include "db/status.h"

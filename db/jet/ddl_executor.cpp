@@ -22,7 +22,6 @@ namespace varnika::jet {
 
 namespace {
 
-constexpr size_t kMapRowBytes = 69;  // kind, start page, 64 bitmap bytes
 constexpr uint32_t kCatalogPage = 2;
 // The owner Access records for objects a user creates in a database without
 // a workgroup: the built-in Admin identity.
@@ -30,26 +29,32 @@ const std::vector<uint8_t> kUserObjectOwner = {0xA6, 0x33};
 
 std::string quoted(std::u16string_view name) { return "\"" + toUtf8(name) + "\""; }
 
-// An empty inline owner map.
-std::vector<uint8_t> emptyMapRow()
+// An empty inline owner map of the length Access gives it (kind, start
+// page and 64 bitmap bytes; 128 in Jet 3).
+std::vector<uint8_t> emptyMapRow(const JetFormat& format)
 {
-    std::vector<uint8_t> row(kMapRowBytes, 0);
+    std::vector<uint8_t> row(format.usageMap.standardRowSize, 0);
     row[usagemap::kKind] = usagemap::kKindInline;
     return row;
 }
 
-// Adds `count` empty map rows on one new page owned by no table.
+// Adds `count` empty map rows on new pages owned by no table: one page, or
+// as many as the rows need (a table with many Memo fields has more map rows
+// than one 2 KB page holds).
 Result<std::vector<RowPointer>> addMapRows(PageAllocator& allocator, size_t count)
 {
     std::vector<RowPointer> rows;
-    if (count == 0) return rows;
-    VK_ASSIGN_OR_RETURN(uint32_t page, allocator.allocateDataPage(0, {}));
-    DataPageEditor editor = DataPageEditor::create(page, 0);
-    for (size_t i = 0; i < count; ++i) {
-        VK_ASSIGN_OR_RETURN(int slot, editor.addRow(emptyMapRow()));
-        rows.push_back({page, uint8_t(slot)});
+    const JetFormat& format = allocator.pager().format();
+    const std::vector<uint8_t> row = emptyMapRow(format);
+    while (rows.size() < count) {
+        VK_ASSIGN_OR_RETURN(uint32_t page, allocator.allocateDataPage(0, {}));
+        DataPageEditor editor = DataPageEditor::create(page, 0, format);
+        do {
+            VK_ASSIGN_OR_RETURN(int slot, editor.addRow(row));
+            rows.push_back({page, uint8_t(slot)});
+        } while (rows.size() < count && editor.canAddRow(row.size()));
+        VK_RETURN_IF_ERROR(allocator.pager().write(page, editor.page()));
     }
-    VK_RETURN_IF_ERROR(allocator.pager().write(page, editor.page()));
     return rows;
 }
 
@@ -57,16 +62,17 @@ Result<std::vector<RowPointer>> addMapRows(PageAllocator& allocator, size_t coun
 Result<TableDef> writeDefinition(PageAllocator& allocator, const std::vector<uint8_t>& buffer,
                                  std::vector<uint32_t> pages)
 {
-    size_t needed = TableDef::pagesNeeded(buffer.size());
+    const JetFormat& format = allocator.pager().format();
+    size_t needed = TableDef::pagesNeeded(buffer.size(), format.pageSize);
     if (needed < pages.size()) return notSupported("a table definition cannot shrink onto fewer pages");
     PageBuffer blank{};
     while (pages.size() < needed) {
         VK_ASSIGN_OR_RETURN(uint32_t p, allocator.allocatePage(blank, {}));
         pages.push_back(p);
     }
-    VK_ASSIGN_OR_RETURN(std::vector<PageBuffer> laid, TableDef::splitIntoPages(buffer, pages));
+    VK_ASSIGN_OR_RETURN(std::vector<PageBuffer> laid, TableDef::splitIntoPages(buffer, pages, format));
     for (size_t i = 0; i < pages.size(); ++i) VK_RETURN_IF_ERROR(allocator.pager().write(pages[i], laid[i]));
-    return TableDef::parse(buffer, pages);
+    return TableDef::parse(buffer, pages, false, format);
 }
 
 Result<NewColumn> newColumnFor(const ColumnSpec& spec, const DatabaseHeader& header)
@@ -200,7 +206,8 @@ Result<std::pair<RealIndexDef, LogicalIndexDef>> indexTemplate(const TableDef& d
         NewColumn nc;
         nc.name = col.name;
         nc.type = col.type();
-        nc.length = col.length;
+        // A new column's Text length counts bytes of UTF-16; Jet 3 keeps characters.
+        nc.length = col.type() == ColumnType::Text && col.singleByteText() ? uint16_t(col.length * 2) : col.length;
         nc.flags = col.flags & tdef::kColFlagNullable;
         nc.extraFlags = col.extraFlags;
         ix.columns.push_back({int(scratch.columns.size()), ic.ascending});
@@ -212,9 +219,9 @@ Result<std::pair<RealIndexDef, LogicalIndexDef>> indexTemplate(const TableDef& d
     storage.indexRoots.push_back(0);
     for (const NewColumn& c : scratch.columns)
         if (isLongValueType(c.type)) storage.longValueMaps.push_back({});
-    VK_ASSIGN_OR_RETURN(std::vector<uint8_t> buffer, buildTableDefinition(scratch, storage));
-    std::vector<uint32_t> pages(TableDef::pagesNeeded(buffer.size()), def.firstPage());
-    VK_ASSIGN_OR_RETURN(TableDef built, TableDef::parse(buffer, pages));
+    VK_ASSIGN_OR_RETURN(std::vector<uint8_t> buffer, buildTableDefinition(scratch, storage, def.format()));
+    std::vector<uint32_t> pages(TableDef::pagesNeeded(buffer.size(), def.format().pageSize), def.firstPage());
+    VK_ASSIGN_OR_RETURN(TableDef built, TableDef::parse(buffer, pages, false, def.format()));
     if (built.realIndexes().size() != 1 || built.logicalIndexes().size() != 1)
         return notSupported("the index could not be laid out");
     return std::make_pair(built.realIndexes().front(), built.logicalIndexes().front());
@@ -259,6 +266,10 @@ Status DdlExecutor::createTable(const CreateTable& statement)
     if (statement.table.size() >= 4 && equalsIgnoreCase(statement.table.substr(0, 4), u"MSys"))
         return invalidArgument("names starting with MSys belong to the system tables");
     if (statement.columns.empty()) return invalidArgument("a table needs at least one field");
+    const JetFormat& format = m_db->pager().format();
+    if (!canStoreName(statement.table, format))
+        return invalidArgument("the table name " + quoted(statement.table) + " has a character this Access 97 database's code page " +
+                               std::to_string(format.codePage) + " cannot hold");
     VK_ASSIGN_OR_RETURN(bool taken, tableNameTaken(*m_db, statement.table));
     if (taken) return invalidArgument("a table named " + quoted(statement.table) + " already exists");
 
@@ -294,8 +305,8 @@ Status DdlExecutor::createTable(const CreateTable& statement)
         }
         table.indexes.push_back(std::move(ix));
     }
-    VK_RETURN_IF_ERROR(validateNewTable(table));
-    VK_ASSIGN_OR_RETURN(std::vector<uint8_t> propertyBlock, newTableProperties(properties));
+    VK_RETURN_IF_ERROR(validateNewTable(table, format));
+    VK_ASSIGN_OR_RETURN(std::vector<uint8_t> propertyBlock, newTableProperties(properties, format));
 
     VK_RETURN_IF_ERROR(inOneCommit([&]() -> Status {
         PageAllocator allocator(m_db->pager());
@@ -317,7 +328,7 @@ Status DdlExecutor::createTable(const CreateTable& statement)
             storage.longValueMaps.push_back({maps[next], maps[next + 1]});
             next += 2;
         }
-        VK_ASSIGN_OR_RETURN(std::vector<uint8_t> buffer, buildTableDefinition(table, storage));
+        VK_ASSIGN_OR_RETURN(std::vector<uint8_t> buffer, buildTableDefinition(table, storage, format));
         VK_ASSIGN_OR_RETURN(TableDef def, writeDefinition(allocator, buffer, {}));
         for (const RealIndexDef& ix : def.realIndexes())
             VK_RETURN_IF_ERROR(rebuildIndex(allocator, def.firstPage(), ix, {}));
@@ -496,9 +507,9 @@ Status DdlExecutor::addColumn(const AlterTableAddColumn& statement)
     scratch.columns.push_back(nc);
     NewTableStorage scratchStorage;
     if (isLongValueType(nc.type)) scratchStorage.longValueMaps.push_back({});
-    VK_ASSIGN_OR_RETURN(std::vector<uint8_t> scratchBuffer, buildTableDefinition(scratch, scratchStorage));
-    std::vector<uint32_t> scratchPages(TableDef::pagesNeeded(scratchBuffer.size()), old.firstPage());
-    VK_ASSIGN_OR_RETURN(TableDef shaped, TableDef::parse(scratchBuffer, scratchPages));
+    VK_ASSIGN_OR_RETURN(std::vector<uint8_t> scratchBuffer, buildTableDefinition(scratch, scratchStorage, old.format()));
+    std::vector<uint32_t> scratchPages(TableDef::pagesNeeded(scratchBuffer.size(), old.format().pageSize), old.firstPage());
+    VK_ASSIGN_OR_RETURN(TableDef shaped, TableDef::parse(scratchBuffer, scratchPages, false, old.format()));
     if (shaped.columns().size() != 1) return notSupported("the field could not be laid out");
     ColumnDef column = shaped.columns().front();
     if (column.isVariable() != variable) return notSupported("the field could not be laid out");

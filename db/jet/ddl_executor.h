@@ -1,8 +1,8 @@
 #pragma once
 // Carries out data-definition and insert statements (ddl_statement.h) on an
-// open Jet 4 database. Every statement is one Pager commit: the pages it
-// changes are written together, or, on any failure, rolled back so that the
-// file is exactly as it was.
+// open Jet database (Jet 4 or Jet 3). Every statement is one Pager commit:
+// the pages it changes are written together, or, on any failure, rolled back
+// so that the file is exactly as it was.
 
 #include "db/jet/database.h"
 #include "db/sql/ddl_statement.h"

@@ -20,10 +20,47 @@ constexpr uint8_t kMaskedConstantBytes[] = {0x00, 0x01, 0x00, 0x00, 0x01, 0x01, 
 constexpr size_t kEngineVersionText = 0x98;
 constexpr uint8_t kEngineVersionBytes[] = {0x54, 0x06, 0x00, 0x00, '4', '.', '0', 0x00};
 
-constexpr size_t kGlobalMapRowBytes = 69;  // kind + start page + 64 bitmap bytes: 512 pages
-constexpr size_t kSecondMapRowBytes = 69;
+// Fields of an Access 97 header whose meaning is unknown, with the values
+// Access 97 files carry: a byte 1 at 0x38 (after unmasking), a word at 0x56,
+// and from 0x600 the bytes 01 01 09 followed by 01 00 pairs to the end of
+// the page.
+constexpr size_t kJet3Unknown38 = 0x38;
+constexpr uint8_t kJet3Unknown38Value = 0x01;
+constexpr size_t kJet3Unknown56 = 0x56;
+constexpr uint16_t kJet3Unknown56Value = 0x251E;
+constexpr size_t kJet3Table = 0x600;
+constexpr uint8_t kJet3TableStart[] = {0x01, 0x01, 0x09};
+constexpr uint8_t kJet3TablePair[] = {0x01, 0x00};
+
+PageBuffer buildJet3HeaderPage(const NewDatabaseOptions& options)
+{
+    const JetFormat& f = JetFormat::jet3();
+    PageBuffer p{};
+    uint8_t* b = p.data();
+    std::memcpy(b + header::kMagic, kMagicBytes, sizeof kMagicBytes);
+    std::memcpy(b + header::kEngineName, kEngineName, header::kEngineNameLength);
+    b[header::kFormatVersion] = header::kVersionJet3;
+    std::memcpy(b + kMaskedConstants, kMaskedConstantBytes, sizeof kMaskedConstantBytes);
+    b[kJet3Unknown38] = kJet3Unknown38Value;
+    putU16(b, f.header.sortOrder, options.sortOrderLcid);
+    putU16(b, header::kCodePage, options.codePage);
+    putU32(b, header::kEncodingKey, 0);  // the password bytes after it stay zero: no password
+    putU16(b, kJet3Unknown56, kJet3Unknown56Value);
+    rc4Apply(header::kRc4Key, b + header::kMaskedRegion, f.header.maskedLength);
+    std::memcpy(b + kJet3Table, kJet3TableStart, sizeof kJet3TableStart);
+    for (size_t at = kJet3Table + sizeof kJet3TableStart; at + sizeof kJet3TablePair <= f.pageSize; at += sizeof kJet3TablePair)
+        std::memcpy(b + at, kJet3TablePair, sizeof kJet3TablePair);
+    return p;
+}
 
 }  // namespace
+
+JetFormat NewDatabaseOptions::format() const
+{
+    JetFormat f = JetFormat::of(version);
+    f.codePage = codePage;
+    return f;
+}
 
 double oleDateNow()
 {
@@ -34,6 +71,7 @@ double oleDateNow()
 
 PageBuffer buildHeaderPage(const NewDatabaseOptions& options)
 {
+    if (options.version == JetVersion::Jet3) return buildJet3HeaderPage(options);
     PageBuffer p{};
     uint8_t* b = p.data();
     std::memcpy(b + header::kMagic, kMagicBytes, sizeof kMagicBytes);
@@ -58,24 +96,26 @@ PageBuffer buildHeaderPage(const NewDatabaseOptions& options)
     return p;
 }
 
-PageBuffer buildGlobalMapPage(uint32_t pagesInUse)
+PageBuffer buildGlobalMapPage(uint32_t pagesInUse, const JetFormat& format)
 {
+    // Both rows have the length Access gives map rows (69 bytes, 133 in Jet 3).
+    const size_t rowBytes = format.usageMap.standardRowSize;
     PageBuffer p{};
     uint8_t* b = p.data();
     b[page::kType] = uint8_t(PageType::Data);
     b[page::kMarker] = page::kMarkerValue;
     putU32(b, datapage::kOwner, usagemap::kGlobalMapPage);
-    putU16(b, datapage::kSlotCount, 2);
-    size_t row0 = kPageSize - kGlobalMapRowBytes;
-    size_t row1 = row0 - kSecondMapRowBytes;
-    putU16(b, datapage::kSlotTable, uint16_t(row0));
-    putU16(b, datapage::kSlotTable + datapage::kSlotSize, uint16_t(row1));
+    putU16(b, format.data.slotCount, 2);
+    size_t row0 = format.pageSize - rowBytes;
+    size_t row1 = row0 - rowBytes;
+    putU16(b, format.data.slotTable, uint16_t(row0));
+    putU16(b, format.data.slotTable + datapage::kSlotSize, uint16_t(row1));
     putU16(b, datapage::kFreeSpace,
-           uint16_t(row1 - (datapage::kSlotTable + 2 * datapage::kSlotSize)));
+           uint16_t(row1 - (format.data.slotTable + 2 * datapage::kSlotSize)));
     b[row0 + usagemap::kKind] = usagemap::kKindInline;
     putU32(b, row0 + usagemap::kInlineStartPage, 0);
     uint8_t* bitmap = b + row0 + usagemap::kInlineBitmap;
-    size_t bitmapBytes = kGlobalMapRowBytes - usagemap::kInlineBitmap;
+    size_t bitmapBytes = rowBytes - usagemap::kInlineBitmap;
     std::memset(bitmap, 0xFF, bitmapBytes);
     for (uint32_t page = 0; page < pagesInUse && page < bitmapBytes * 8; ++page)
         bitmap[page / 8] &= uint8_t(~(1u << (page % 8)));

@@ -1,5 +1,7 @@
 #include "db/jet/record_sets.h"
 
+#include "db/jet/page/text_codec.h"
+
 #include "db/convert.h"
 #include "db/jet/table/table_writer.h"
 
@@ -335,6 +337,10 @@ Status TableRecordSet::setEditValue(int index, const Variant& value)
     const size_t col = size_t(m_fieldColumns[size_t(index)]);
     const ColumnDef& c = m_table->def().columns()[col];
     VK_ASSIGN_OR_RETURN(Variant converted, convertForColumn(value, c.type(), c.displaySize(), m_settings));
+    // Access 97 text: a character the file's code page cannot hold is
+    // refused here, before the record is written.
+    if (c.singleByteText() && converted.type() == VariantType::Text && !fitsCodePage(converted.asText(), c.codePage))
+        return encodeCodePageText(converted.asText(), c.codePage).status();
     if (converted.isNull() && !(c.flags & tdef::kColFlagNullable) && !c.isBoolean())
         return Status(ErrorCode::Constraint, "the field \"" + toUtf8(c.name) + "\" cannot be empty");
     if (c.isBoolean() && converted.isNull()) converted = Variant::boolean(false);

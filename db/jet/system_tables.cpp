@@ -20,11 +20,13 @@ NewColumn col(const char16_t* name, ColumnType type, uint16_t length, uint8_t ex
 
 }  // namespace
 
-std::vector<SystemTable> systemTables(uint16_t lcid, uint8_t ver)
+std::vector<SystemTable> systemTables(uint16_t lcid, uint8_t ver, JetVersion version)
 {
     auto c = [&](const char16_t* n, ColumnType t, uint16_t len = 0, uint8_t extra = 0) {
         return col(n, t, len, extra, lcid, ver);
     };
+    // Access 97 gives its binary system columns 255 bytes.
+    const uint16_t binary = version == JetVersion::Jet3 ? 255 : 510;
     const uint8_t unique = tdef::kIndexFlagUnique;
     const uint8_t ignoreNulls = tdef::kIndexFlagIgnoreNulls;
     std::vector<SystemTable> out;
@@ -35,9 +37,9 @@ std::vector<SystemTable> systemTables(uint16_t lcid, uint8_t ver)
         c(u"Id", ColumnType::Long),           c(u"ParentId", ColumnType::Long),
         c(u"Name", ColumnType::Text, 510),    c(u"Type", ColumnType::Integer),
         c(u"DateCreate", ColumnType::DateTime), c(u"DateUpdate", ColumnType::DateTime),
-        c(u"Owner", ColumnType::Binary, 510, kOwnerColumnFlag), c(u"Flags", ColumnType::Long),
+        c(u"Owner", ColumnType::Binary, binary, kOwnerColumnFlag), c(u"Flags", ColumnType::Long),
         c(u"Database", ColumnType::Memo),     c(u"Connect", ColumnType::Memo),
-        c(u"ForeignName", ColumnType::Text, 510), c(u"RmtInfoShort", ColumnType::Binary, 510),
+        c(u"ForeignName", ColumnType::Text, 510), c(u"RmtInfoShort", ColumnType::Binary, binary),
         c(u"RmtInfoLong", ColumnType::OLE),   c(u"Lv", ColumnType::OLE),
         c(u"LvProp", ColumnType::OLE),        c(u"LvModule", ColumnType::OLE),
         c(u"LvExtra", ColumnType::OLE),
@@ -48,18 +50,20 @@ std::vector<SystemTable> systemTables(uint16_t lcid, uint8_t ver)
 
     NewTable aces;
     aces.systemTable = true;
-    aces.columns = {c(u"ObjectId", ColumnType::Long), c(u"SID", ColumnType::Binary, 510, kOwnerColumnFlag),
+    aces.columns = {c(u"ObjectId", ColumnType::Long), c(u"SID", ColumnType::Binary, binary, kOwnerColumnFlag),
                     c(u"ACM", ColumnType::Long), c(u"FInheritable", ColumnType::Boolean)};
-    aces.columns[3].flags &= uint8_t(~tdef::kColFlagNullable);
+    // Access 97 leaves FInheritable nullable.
+    if (version != JetVersion::Jet3) aces.columns[3].flags &= uint8_t(~tdef::kColFlagNullable);
     aces.indexes = {{u"ObjectId", {{0, true}}, uint8_t(tdef::kIndexFlagRequired), false}};
     out.push_back({u"MSysACEs", aces});
 
     NewTable queries;
     queries.systemTable = true;
     queries.columns = {c(u"ObjectId", ColumnType::Long),   c(u"Attribute", ColumnType::Byte),
-                       c(u"Order", ColumnType::Binary, 510), c(u"Name1", ColumnType::Text, 510),
+                       c(u"Order", ColumnType::Binary, binary), c(u"Name1", ColumnType::Text, 510),
                        c(u"Name2", ColumnType::Text, 510), c(u"Expression", ColumnType::Memo),
                        c(u"Flag", ColumnType::Integer),    c(u"LvExtra", ColumnType::Long)};
+    if (version == JetVersion::Jet3) queries.columns.pop_back();
     queries.indexes = {{u"ObjectIdAttribute", {{0, true}, {1, true}, {2, true}}, unique, true}};
     out.push_back({u"MSysQueries", queries});
 

@@ -30,9 +30,10 @@ struct SystemTable {
     NewTable definition;
 };
 
-// MSysObjects, MSysACEs, MSysQueries and MSysRelationships, in that order.
-// Their text columns use the database's sort order.
-std::vector<SystemTable> systemTables(uint16_t sortLcid, uint8_t sortVersion);
+// MSysObjects, MSysACEs, MSysQueries and MSysRelationships, in that order,
+// as the Access of `version` lays them out (Jet 3's MSysQueries has no
+// LvExtra). Their text columns use the database's sort order.
+std::vector<SystemTable> systemTables(uint16_t sortLcid, uint8_t sortVersion, JetVersion version = JetVersion::Jet4);
 
 // The owner of system objects in a database without a workgroup: the
 // engine's built-in identities, as Access records them.

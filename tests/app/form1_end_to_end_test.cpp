@@ -4,8 +4,10 @@
 #include "app/form1.h"
 #include "app/qt_test_app.h"
 #include "schema/schema_browser.h"
+#include "support/jackcess.h"
 #include "support/test_support.h"
 
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -52,6 +54,64 @@ TEST(Form1EndToEnd, ReplaceFromTheWindowChangesTheFile)
     std::string after = test::runCommand({"mdb-export", file.string(), "doktor"}).out;
     EXPECT_NE(after.find("\"Volkan Şen\""), std::string::npos);
     EXPECT_EQ(after.find("volkan şen"), std::string::npos);
+}
+
+// The same road on an Access 97 file made on Turkish Windows, its text in
+// code page 1254: a replace, the case conversion, "Hepsini Sil".
+TEST(Form1EndToEnd, TheWindowChangesAnAccess97File)
+{
+    VK_REQUIRE_FIXTURES(fixtures);
+    if (!test::haveProgram("mdb-export")) GTEST_SKIP() << "mdb-export is not installed";
+    test::TempDir dir;
+    auto file = test::copyWritable(fixtures / "jet3-turkish" / "turkish-codepage.mdb", dir.file("personel.mdb"));
+
+    test::qtApp();
+    Form1 form;
+    form.Form_Load();
+    form.show();
+    auto box = [&](const char* name) { return form.findChild<QLineEdit*>(QString::fromLatin1(name)); };
+    auto list = [&](const char* name) { return form.findChild<QListWidget*>(QString::fromLatin1(name)); };
+    box("Text1")->setText(QString::fromStdString(file.string()));
+    ASSERT_TRUE(LoadTableList(form, box("Text1")->text().toStdU16String()).isOk());
+    auto tables = list("lstTables")->findItems(QStringLiteral("Unvan"), Qt::MatchExactly);
+    ASSERT_EQ(tables.size(), 1);
+    list("lstTables")->setCurrentItem(tables.front());
+    auto fields = list("lstFields")->findItems(QStringLiteral("AD"), Qt::MatchExactly);
+    ASSERT_EQ(fields.size(), 1);
+    list("lstFields")->setCurrentItem(fields.front());
+
+    box("Text3")->setText(QStringLiteral("AŞÇI"));
+    box("Text4")->setText(QStringLiteral("AŞÇIBAŞI"));
+    QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("Command1")), Qt::LeftButton);
+    EXPECT_EQ(form.counterLabel()->text(), QStringLiteral(" Kayıt: 1"));
+
+    std::string after = test::runCommand({"mdb-export", file.string(), "Unvan"}).out;
+    EXPECT_NE(after.find("\"AŞÇIBAŞI\""), std::string::npos) << after;
+    EXPECT_EQ(after.find("\"AŞÇI\""), std::string::npos);
+
+    // Title case of Kisi's SOYAD under the Turkish rules.
+    auto check = [&](const char* name) { return form.findChild<QCheckBox*>(QString::fromLatin1(name)); };
+    box("Text5")->setText(QStringLiteral("Kisi"));
+    box("Text2")->setText(QStringLiteral("SOYAD"));
+    check("Check4")->setChecked(true);
+    QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("Command1")), Qt::LeftButton);
+    check("Check4")->setChecked(false);
+    after = test::runCommand({"mdb-export", file.string(), "Kisi"}).out;
+    EXPECT_NE(after.find("\"AZMİ\",\"Şahin\""), std::string::npos) << after;
+    EXPECT_NE(after.find("\"GÜNEŞ\",\"Varmış\""), std::string::npos) << after;
+
+    // "Hepsini Sil" deletes the selection of the run before it.
+    box("Text5")->setText(QStringLiteral("Unvan"));
+    box("Text2")->setText(QStringLiteral("AD"));
+    box("Text3")->setText(QStringLiteral("BEKÇİ"));
+    box("Text4")->setText(QStringLiteral("BEKÇİ"));
+    QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("Command1")), Qt::LeftButton);
+    EXPECT_EQ(form.counterLabel()->text(), QStringLiteral(" Kayıt: 1"));
+    QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("Command3")), Qt::LeftButton);
+    after = test::runCommand({"mdb-export", file.string(), "Unvan"}).out;
+    EXPECT_EQ(after.find("BEKÇİ"), std::string::npos) << after;
+    EXPECT_NE(after.find("\"AŞÇIBAŞI\""), std::string::npos) << after;
+    if (auto problems = test::jcheckProblems(file); test::jcheckPath() && problems) ADD_FAILURE() << *problems;
 }
 
 }  // namespace

@@ -59,9 +59,10 @@ Status openAndScan(std::vector<uint8_t> bytes, size_t* rowsRead = nullptr)
 
 // Unmasks the header region, lets `change` edit it (offsets relative to
 // the region), and masks it again.
-std::vector<uint8_t> withHeaderChange(std::vector<uint8_t> bytes, const std::function<void(uint8_t*)>& change)
+std::vector<uint8_t> withHeaderChange(std::vector<uint8_t> bytes, const std::function<void(uint8_t*)>& change,
+                                      size_t maskedLength = header::kMaskedLengthJet4)
 {
-    std::span<uint8_t> region(bytes.data() + header::kMaskedRegion, header::kMaskedLengthJet4);
+    std::span<uint8_t> region(bytes.data() + header::kMaskedRegion, maskedLength);
     applyHeaderMask(region);
     change(region.data());
     applyHeaderMask(region);
@@ -72,6 +73,16 @@ TEST(DatabaseRefusals, HeadersThatAreNotJet4)
 {
     VK_REQUIRE_FIXTURES(dir);
     const auto good = fileBytes(dir / "jet4" / "testV2000.mdb");
+    // Access 97 headers mask 126 bytes and keep a 20-byte password without a date mask.
+    const auto jet3 = fileBytes(dir / "jet3" / "testV1997.mdb");
+    auto jet3Password = withHeaderChange(
+        jet3, [](uint8_t* r) { r[header::kPassword - header::kMaskedRegion + 19] = 'p'; }, header::kMaskedLengthJet3);
+    auto jet3Encrypted = withHeaderChange(
+        jet3, [](uint8_t* r) { putU32(r, header::kEncodingKey - header::kMaskedRegion, 0x12345678); }, header::kMaskedLengthJet3);
+    auto jet3CodePage = withHeaderChange(
+        jet3, [](uint8_t* r) { putU16(r, header::kCodePage - header::kMaskedRegion, 932); }, header::kMaskedLengthJet3);
+    auto jet3Truncated = jet3;
+    jet3Truncated.resize(jet3.size() - 1000);
     std::mt19937 random(1234);
     std::vector<uint8_t> noise(8192);
     for (auto& b : noise) b = uint8_t(random());
@@ -94,7 +105,10 @@ TEST(DatabaseRefusals, HeadersThatAreNotJet4)
         {"empty file", {}, ErrorCode::NotSupported, "empty"},
         {"100-byte file", hundred, ErrorCode::Corruption, "truncated"},
         {"size not whole pages", truncated, ErrorCode::Corruption, "truncated"},
-        {"Jet 3", fileBytes(dir / "jet3" / "testV1997.mdb"), ErrorCode::NotSupported, "Jet 3"},
+        {"Jet 3 password", jet3Password, ErrorCode::NotSupported, "password-protected"},
+        {"Jet 3 encrypted", jet3Encrypted, ErrorCode::NotSupported, "encrypted database"},
+        {"Jet 3 double-byte code page", jet3CodePage, ErrorCode::NotSupported, "code page 932"},
+        {"Jet 3 not whole 2 KB pages", jet3Truncated, ErrorCode::Corruption, "truncated"},
         {"ACE version", ace, ErrorCode::NotSupported, "ACE"},
         {"ACE name", aceName, ErrorCode::NotSupported, "ACE"},
         {"MSISAM", msisam, ErrorCode::NotSupported, "MSISAM"},

@@ -5,6 +5,8 @@
 // journal rolled back), passes the consistency check and holds exactly the
 // records of the last finished change, or of the one in hand when it had
 // already been made durable; the failed change is refused with an I/O error.
+// The run goes over a file our engine made, one Jackcess laid out, and an
+// Access 97 (Jet 3) file of 2 KB pages.
 
 #include "db/jet/check/consistency_check.h"
 #include "db/jet/file/journal.h"
@@ -88,7 +90,7 @@ std::optional<std::vector<uint8_t>> stokInJackcessLayout()
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
-enum class Layout { Engine, Jackcess };
+enum class Layout { Engine, Jackcess, Jet3 };
 
 class FaultInjection : public ::testing::TestWithParam<Layout> {
 protected:
@@ -96,6 +98,11 @@ protected:
     {
         if (GetParam() == Layout::Engine) {
             m_original = buildStok();
+            return;
+        }
+        if (GetParam() == Layout::Jet3) {
+            m_original = buildStok(JetVersion::Jet3);
+            s_texts = westernTexts();
             return;
         }
         if (!test::jcheckPath()) GTEST_SKIP() << "jcheck (Java, Jackcess) is not available; Jackcess-layout test skipped";
@@ -128,9 +135,16 @@ protected:
         return run;
     }
 
+    static std::vector<Step> theRun() { return changerun::theRun(s_texts); }
+
+    void TearDown() override { s_texts = turkishTexts(); }
+
     std::vector<uint8_t> m_original;
     const std::vector<uint8_t>* s_original = &m_original;
+    static RunTexts s_texts;
 };
+
+RunTexts FaultInjection::s_texts = turkishTexts();
 
 
 TEST_P(FaultInjection, EveryFailingWriteLeavesASoundFileWithWholeRecords)
@@ -234,8 +248,12 @@ TEST_P(FaultInjection, AfterAFailedWriteTheSameOpenDatabaseGoesOn)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Layouts, FaultInjection, ::testing::Values(Layout::Engine, Layout::Jackcess),
-                         [](const auto& info) { return info.param == Layout::Engine ? "EngineBuilt" : "JackcessBuilt"; });
+INSTANTIATE_TEST_SUITE_P(Layouts, FaultInjection, ::testing::Values(Layout::Engine, Layout::Jackcess, Layout::Jet3),
+                         [](const auto& info) {
+                             return info.param == Layout::Engine ? "EngineBuilt"
+                                    : info.param == Layout::Jet3 ? "Access97"
+                                                                 : "JackcessBuilt";
+                         });
 
 }  // namespace
 }  // namespace varnika::jet

@@ -51,7 +51,29 @@ inline Status updateWhere(Database& db, int32_t id, const std::function<void(std
     return notFound("no record " + std::to_string(id));
 }
 
-inline std::vector<Step> theRun()
+// The texts the run writes: Turkish in a Jet 4 file; an Access 97 file in
+// code page 1252 takes Western letters (which also carry accents in keys).
+struct RunTexts {
+    std::u16string longKey;    // an indexed text long enough to split a leaf
+    char16_t chainLetter;      // a memo of 9000 of them spans a chain of pages
+    std::u16string shortMemo;
+    std::u16string newUnit;
+    std::vector<std::string> units;  // UTF-8, the records' units
+};
+
+inline RunTexts turkishTexts()
+{
+    return {u"\u0130\u015fK\u00d6\u011eE " + memo(u'\u00e7', 180), u'\u0131', u"k\u0131sa", u"\u015eeker",
+            {"Adet", "Kutu", "Metre", "Kilo", "\u00c7uval", "\u0130\u011fne"}};
+}
+
+inline RunTexts westernTexts()
+{
+    return {u"\u00c4RGER \u00d6L " + memo(u'\u00e7', 180), u'\u00e9', u"kurz", u"S\u00fc\u00dfes",
+            {"Adet", "Kutu", "Metre", "Kilo", "\u00c7uval", "\u00d6l\u00e7\u00fc"}};
+}
+
+inline std::vector<Step> theRun(const RunTexts& texts = turkishTexts())
 {
     auto set = [](int32_t id, const char16_t* column, Variant value) -> Step {
         return [=](Database& db, DdlExecutor&) {
@@ -63,9 +85,9 @@ inline std::vector<Step> theRun()
     std::vector<Step> steps;
     // Long keys in the middle of the index: its leaf splits.
     for (int32_t id : {40, 41, 42, 43, 44, 45})
-        steps.push_back(set(id, u"Birim", Variant::text(u"\u0130\u015fK\u00d6\u011eE " + memo(u'\u00e7', 180))));
-    steps.push_back(set(7, u"Aciklama", Variant::text(memo(u'\u0131', 9000))));   // a chain of pages
-    steps.push_back(set(8, u"Aciklama", Variant::text(u"k\u0131sa")));             // a chain given back
+        steps.push_back(set(id, u"Birim", Variant::text(texts.longKey)));
+    steps.push_back(set(7, u"Aciklama", Variant::text(memo(texts.chainLetter, 9000))));  // a chain of pages
+    steps.push_back(set(8, u"Aciklama", Variant::text(texts.shortMemo)));                // a chain given back
     steps.push_back(set(9, u"Aciklama", Variant()));
     steps.push_back([](Database& db, DdlExecutor&) -> Status {
         VK_ASSIGN_OR_RETURN(std::shared_ptr<Table> table, db.table(u"Stok"));
@@ -73,25 +95,26 @@ inline std::vector<Step> theRun()
         VK_ASSIGN_OR_RETURN(std::vector<RowPointer> rows, table->rowPointers());
         return change.writer->deleteRow(rows.at(12));
     });
-    steps.push_back([](Database&, DdlExecutor& x) {
-        return x.execute(u"INSERT INTO Stok (Birim, Depo, Aciklama) VALUES ('\u015eeker', 3, '" + memo(u'x', 5000) + u"')");
+    steps.push_back([unit = texts.newUnit](Database&, DdlExecutor& x) {
+        return x.execute(u"INSERT INTO Stok (Birim, Depo, Aciklama) VALUES ('" + unit + u"', 3, '" + memo(u'x', 5000) + u"')");
     });
     steps.push_back([](Database&, DdlExecutor& x) { return x.execute(u"ALTER TABLE Stok ADD COLUMN Yeni TEXT(20)"); });
     steps.push_back(set(50, u"Depo", Variant::longValue(99)));
     return steps;
 }
 
-// A new Turkish-sorted database with the Stok table and 300 records, as bytes.
-inline std::vector<uint8_t> buildStok()
+// A new database with the Stok table and 300 records, as bytes: Jet 4 with
+// the Turkish sort order, or an Access 97 file with the General one.
+inline std::vector<uint8_t> buildStok(JetVersion version = JetVersion::Jet4)
 {
-    ddltest::NewDb t(0x041F);
+    ddltest::NewDb t(version == JetVersion::Jet3 ? 0x0409 : 0x041F, version);
     EXPECT_TRUE(t.run("CREATE TABLE Stok (Id COUNTER PRIMARY KEY, Birim TEXT(255), Depo LONG, Aciklama MEMO)").isOk());
     EXPECT_TRUE(t.run("CREATE INDEX ixBirim ON Stok (Birim)").isOk());
     EXPECT_TRUE(t.run("CREATE INDEX ixDepo ON Stok (Depo DESC)").isOk());
-    const char* units[] = {"Adet", "Kutu", "Metre", "Kilo", "\u00c7uval", "\u0130\u011fne"};
+    const std::vector<std::string> units = (version == JetVersion::Jet3 ? westernTexts() : turkishTexts()).units;
     for (int i = 0; i < 300; ++i) {
         std::string memoText = i % 25 == 0 ? std::string(4500, 'm') : "not " + std::to_string(i);
-        EXPECT_TRUE(t.run(std::string("INSERT INTO Stok (Birim, Depo, Aciklama) VALUES ('") + units[i % 6] + " " +
+        EXPECT_TRUE(t.run(std::string("INSERT INTO Stok (Birim, Depo, Aciklama) VALUES ('") + units[size_t(i) % 6] + " " +
                           std::to_string(i % 37) + "', " + std::to_string(i % 5) + ", '" + memoText + "')")
                         .isOk());
     }

@@ -69,11 +69,15 @@ struct NewDb {
     std::shared_ptr<Database> db;
     std::unique_ptr<DdlExecutor> executor;
 
-    explicit NewDb(uint16_t sortLcid = 0x0409)
+    // An Access 97 file (`version` Jet 3) keeps its text in code page 1252,
+    // or 1254 with the Turkish order.
+    explicit NewDb(uint16_t sortLcid = 0x0409, JetVersion version = JetVersion::Jet4)
     {
         path = dir.file("t.mdb");
         NewDatabaseOptions o;
         o.sortOrderLcid = sortLcid;
+        o.version = version;
+        if (version == JetVersion::Jet3 && sortLcid == 0x041F) o.codePage = 1254;
         EXPECT_TRUE(createDatabaseFile(path.string(), o).isOk());
         reopen();
     }

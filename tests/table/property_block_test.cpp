@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <sstream>
@@ -124,8 +125,34 @@ TEST(PropertyBlock, DamageIsACorruptionNeverACrash)
             }
         }
     }
-    const uint8_t jet3[] = {'K', 'K', 'D', 0, 0, 0};
-    EXPECT_EQ(parsePropertyBlock(jet3).status().code(), ErrorCode::NotSupported);
+}
+
+TEST(PropertyBlock, Access97BlocksKeepTheirTextInTheCodePage)
+{
+    // An Access 97 block ("KKD\0") has the chunks of a Jet 4 one, its names
+    // and text one byte a character.
+    JetFormat jet3 = JetFormat::jet3();
+    jet3.codePage = 1254;
+    PropertyBlock block;
+    block.sets.push_back({u"", {{u"Description", uint8_t(ColumnType::Memo), true, Variant::text(u"\u015eube listesi")}}});
+    block.sets.push_back({u"\u00dcnvan", {{u"DefaultValue", uint8_t(ColumnType::Memo), true, Variant::text(u"\"\u0130\u011fne\"")},
+                                          {u"Required", uint8_t(ColumnType::Boolean), true, Variant::boolean(true)}}});
+    auto bytes = buildPropertyBlock(block, jet3);
+    ASSERT_TRUE(bytes.isOk()) << bytes.status().toString();
+    ASSERT_GE(bytes->size(), 4u);
+    EXPECT_EQ(std::string(bytes->begin(), bytes->begin() + 3), "KKD");
+    // "Şube listesi": one byte a character, Ş as 0xDE.
+    const std::vector<uint8_t> text = {0xDE, 'u', 'b', 'e'};
+    EXPECT_NE(std::search(bytes->begin(), bytes->end(), text.begin(), text.end()), bytes->end());
+    auto parsed = parsePropertyBlock(*bytes, 1254);
+    ASSERT_TRUE(parsed.isOk()) << parsed.status().toString();
+    ASSERT_EQ(parsed->sets.size(), 2u);
+    EXPECT_EQ(parsed->sets[1].objectName, u"\u00dcnvan");
+    EXPECT_EQ(parsed->sets[1].find(u"DefaultValue")->value, Variant::text(u"\"\u0130\u011fne\""));
+    EXPECT_EQ(parsed->sets[0].find(u"Description")->value, Variant::text(u"\u015eube listesi"));
+    // A character the code page cannot hold is refused when the block is made.
+    block.sets[0].properties[0].value = Variant::text(u"\u65e5");
+    EXPECT_EQ(buildPropertyBlock(block, jet3).status().code(), ErrorCode::InvalidArgument);
 }
 
 ColumnDef column(ColumnType type, int chars = 0, uint8_t flags = tdef::kColFlagNullable)

@@ -179,7 +179,7 @@ TEST(RowCodec, EncodesAndDecodesEveryType)
     dec.negative = true;
     dec.magnitude = (static_cast<unsigned __int128>(1) << 90) + 12345;
     dec.scale = 2;
-    auto memo = encodeInlineLongValue(memoBytes(def.columns()[12], u"not\u015f"));
+    auto memo = encodeInlineLongValue(*memoBytes(def.columns()[12], u"not\u015f"));
     ASSERT_TRUE(memo.isOk());
     auto ole = encodeInlineLongValue(std::vector<uint8_t>{1, 2, 3});
     ASSERT_TRUE(ole.isOk());

@@ -6,7 +6,7 @@
 // in half. After each
 // kill the file opens (the journal rolls back), `varnika-db check` passes,
 // mdb-export reads every record, and every record is entirely old or
-// entirely new.
+// entirely new. The same holds for an Access 97 (Jet 3) file.
 //
 // A second program that wants to write a file one of ours is writing is
 // refused with a clear message, and nothing is lost.
@@ -38,7 +38,16 @@ const std::u16string kOldUnit = u"Adet";
 const std::u16string kNewUnit = u"\u0130\u015eLEM KUTUSU " + std::u16string(60, u'\u00c7');
 const std::u16string kNewNote = std::u16string(3000, u'\u011f');  // two pages of long value
 
-std::u16string oldNote(int id) { return u"kay\u0131t " + fromUtf8(std::to_string(id)); }
+// What a run writes, and over how many records: the Jet 4 file takes
+// Turkish text; an Access 97 file in code page 1252 takes Western letters.
+struct Scenario {
+    int records = kRecords;
+    std::u16string newUnit = kNewUnit;
+    std::u16string newNote = kNewNote;
+    std::u16string notePrefix = u"kay\u0131t ";
+};
+
+std::u16string oldNote(int id, const Scenario& s = {}) { return s.notePrefix + fromUtf8(std::to_string(id)); }
 
 std::string tool() { return (test::binaryDir() / "tools" / "varnika-db").string(); }
 
@@ -76,7 +85,7 @@ private:
 
 // The replace the window would run: Birim "Adet" becomes the new unit, and
 // the second field Aciklama the long note. Returns the writes it made.
-long runReplace(const fs::path& file, long killAt, Status* result = nullptr)
+long runReplace(const fs::path& file, long killAt, Status* result = nullptr, const Scenario& scenario = {})
 {
     long writes = 0;
     test::FakeWindow window;
@@ -84,9 +93,9 @@ long runReplace(const fs::path& file, long killAt, Status* result = nullptr)
     window.texts[TextBox::Text5] = u"Stok";
     window.texts[TextBox::Text2] = u"Birim";
     window.texts[TextBox::Text3] = kOldUnit;
-    window.texts[TextBox::Text4] = kNewUnit;
+    window.texts[TextBox::Text4] = scenario.newUnit;
     window.texts[TextBox::Text7] = u"Aciklama";
-    window.texts[TextBox::Text8] = kNewNote;
+    window.texts[TextBox::Text8] = scenario.newNote;
     DataControl data;
     data.setFileLayer([&](std::unique_ptr<jet::PageFile> f) -> std::unique_ptr<jet::PageFile> {
         return std::make_unique<KillingFile>(std::move(f), &writes, killAt);
@@ -185,18 +194,18 @@ class CrashShard : public CrashTest, public ::testing::WithParamInterface<int> {
 // Kills a run over a copy of `original` at sampled writes (this shard's
 // share of them) and checks the file after each kill.
 void killAtSampledWrites(const fs::path& original, const test::TempDir& dir, int shard, int shards, int spreadPoints,
-                         int runOfPoints)
+                         int runOfPoints, const Scenario& scenario = {})
 {
     const std::vector<Record> before = readRecords(original);
-    ASSERT_EQ(before.size(), size_t(kRecords));
+    ASSERT_EQ(before.size(), size_t(scenario.records));
     const size_t toChange = size_t(std::count_if(before.begin(), before.end(), [](const Record& r) { return r.unit == kOldUnit; }));
-    ASSERT_EQ(toChange, size_t(kRecords / 10));
+    ASSERT_EQ(toChange, size_t(scenario.records / 10));
 
     // The writes of a whole run, and its result, without a kill.
     const fs::path whole = dir.file("whole.mdb");
     test::copyWritable(original, whole);
     Status ran;
-    const long total = runReplace(whole, -1, &ran);
+    const long total = runReplace(whole, -1, &ran, scenario);
     ASSERT_TRUE(ran.isOk()) << ran.toString();
     ASSERT_GT(total, 2 * long(toChange));
     for (const Record& r : readRecords(whole)) ASSERT_NE(r.unit, kOldUnit);
@@ -225,7 +234,7 @@ void killAtSampledWrites(const fs::path& original, const test::TempDir& dir, int
         ASSERT_GE(child, 0);
         if (child == 0) {
             Status s;
-            runReplace(file, n, &s);
+            runReplace(file, n, &s, scenario);
             ::_exit(s.isOk() ? 0 : 3);
         }
         int status = 0;
@@ -255,8 +264,8 @@ void killAtSampledWrites(const fs::path& original, const test::TempDir& dir, int
             if (was.unit != kOldUnit) {
                 ASSERT_EQ(is.unit, was.unit) << "record " << was.id;
                 ASSERT_EQ(is.note, was.note) << "record " << was.id;
-            } else if (is.unit == kNewUnit) {
-                ASSERT_EQ(is.note, kNewNote) << "record " << was.id << " is half new";
+            } else if (is.unit == scenario.newUnit) {
+                ASSERT_EQ(is.note, scenario.newNote) << "record " << was.id << " is half new";
                 ++changed;
             } else {
                 ASSERT_EQ(is.unit, kOldUnit) << "record " << was.id;
@@ -312,6 +321,46 @@ TEST(CrashOnJackcessLayout, KilledAtAnyWriteEveryRecordIsEntirelyOldOrEntirelyNe
     killAtSampledWrites(original, dir, 0, 1, 12, 8);
 #else
     killAtSampledWrites(original, dir, 0, 1, 60, 20);
+#endif
+}
+
+// The same run over an Access 97 file: 2 KB pages, keys under the Access 97
+// General order, text in code page 1252, journals of 2 KB pages.
+TEST(CrashOnAccess97, KilledAtAnyWriteEveryRecordIsEntirelyOldOrEntirelyNew)
+{
+    Scenario jet3;
+    jet3.records = 2000;
+    jet3.newUnit = u"\u00dcBERKARTON " + std::u16string(60, u'\u00c7');
+    jet3.newNote = std::u16string(3000, u'\u00e9');  // a chain over two long-value pages
+    jet3.notePrefix = u"kayit ";
+    test::TempDir dir;
+    const fs::path original = dir.file("access97.mdb");
+    jet::NewDatabaseOptions o;
+    o.version = jet::JetVersion::Jet3;
+    ASSERT_TRUE(jet::createDatabaseFile(original.string(), o).isOk());
+    {
+        auto db = jet::Database::open(original.string(), jet::OpenMode::ReadWrite);
+        ASSERT_TRUE(db.isOk()) << db.status().toString();
+        jet::DdlExecutor ddl(*db, RegionalSettings::unitedStates());
+        ASSERT_TRUE(ddl.execute(u"CREATE TABLE Stok (Id COUNTER PRIMARY KEY, Birim TEXT(100), Depo LONG, "
+                                u"Tarih DATETIME, Aciklama MEMO, Alacak CURRENCY, Borc CURRENCY)")
+                        .isOk());
+        ASSERT_TRUE(ddl.execute(u"CREATE INDEX ixBirim ON Stok (Birim)").isOk());
+        ASSERT_TRUE(ddl.execute(u"CREATE INDEX ixDepo ON Stok (Depo DESC, Birim)").isOk());
+        const char16_t* units[] = {u"Kutu", u"Metre", u"Kilo", u"\u00c7uval", u"\u00d6l\u00e7\u00fc", u"Paket", u"Litre",
+                                   u"Top", u"Koli"};
+        for (int i = 1; i <= jet3.records; ++i) {
+            std::u16string unit = i % 10 == 3 ? kOldUnit : units[i % 9];
+            std::u16string sql = u"INSERT INTO Stok (Birim, Depo, Tarih, Aciklama, Alacak, Borc) VALUES ('" + unit +
+                                 u"', " + fromUtf8(std::to_string(i % 7)) + u", #12/31/2010 14:30:05#, '" +
+                                 oldNote(i, jet3) + u"', " + fromUtf8(std::to_string(i % 500)) + u", 0)";
+            ASSERT_TRUE(ddl.execute(sql).isOk());
+        }
+    }
+#if defined(__SANITIZE_ADDRESS__)
+    killAtSampledWrites(original, dir, 0, 1, 12, 8, jet3);
+#else
+    killAtSampledWrites(original, dir, 0, 1, 40, 20, jet3);
 #endif
 }
 

@@ -148,10 +148,11 @@ Result<std::shared_ptr<jet::Database>> copyInMemory(const std::string& path)
 {
     VK_ASSIGN_OR_RETURN(std::shared_ptr<jet::Database> db, jet::Database::open(path, jet::OpenMode::ReadOnly));
     jet::Pager& pager = db->pager();
-    std::vector<uint8_t> bytes(size_t(pager.pageCount()) * jet::kPageSize);
+    const size_t pageSize = pager.pageSize();
+    std::vector<uint8_t> bytes(size_t(pager.pageCount()) * pageSize);
     for (uint32_t p = 0; p < pager.pageCount(); ++p) {
         VK_ASSIGN_OR_RETURN(jet::PageRef page, pager.read(p));
-        std::memcpy(bytes.data() + size_t(p) * jet::kPageSize, page->data(), jet::kPageSize);
+        std::memcpy(bytes.data() + size_t(p) * pageSize, page->data(), pageSize);
     }
     return jet::Database::open(std::make_unique<jet::MemoryPageFile>(std::move(bytes)));
 }

@@ -51,9 +51,11 @@ const Command kCommands[] = {
      "Reads every table: each row, each Memo and OLE value, each index entry,\n"
      "and reports what is not sound. Fails (status 1) when a problem is found.\n",
      runCheck},
-    {"create", "FILE [--sort general|turkish]", "make a new, empty database",
-     "Makes a new Jet 4 database with no user tables. --sort chooses the sort\n"
-     "order of its text (General, the default, or Turkish).\n",
+    {"create", "FILE [--sort general|turkish] [--format jet4|jet3]", "make a new, empty database",
+     "Makes a new database with no user tables: an Access 2000-2003 file (Jet 4,\n"
+     "the default) or, with --format jet3, an Access 97 file (its text in code\n"
+     "page 1252, or 1254 with the Turkish order). --sort chooses the sort order\n"
+     "of its text (General, the default, or Turkish).\n",
      runCreate},
     {"exec", "FILE", "run statements read from standard input",
      "Runs statements read from standard input, one a line; empty lines and lines\n"

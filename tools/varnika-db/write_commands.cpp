@@ -16,6 +16,7 @@ namespace {
 
 constexpr uint16_t kGeneralSortLcid = 0x0409;
 constexpr uint16_t kTurkishSortLcid = 0x041F;
+constexpr uint16_t kTurkishCodePage = 1254;
 
 // One line of `in` without its line break; false at the end.
 bool readLine(std::FILE* in, std::string& line)
@@ -60,15 +61,23 @@ std::string firstWord(const std::string& line)
 
 Outcome runCreate(const std::vector<std::string>& args, std::FILE*)
 {
-    Result<ParsedArgs> a = parseArgs(args, {{"sort", 0, true}}, 1, 1, "FILE");
+    Result<ParsedArgs> a = parseArgs(args, {{"sort", 0, true}, {"format", 0, true}}, 1, 1, "FILE");
     if (!a.isOk()) return Outcome::usage(a.status().message());
     jet::NewDatabaseOptions options;
     options.sortOrderLcid = kGeneralSortLcid;
+    if (a->has("format")) {
+        const std::string& format = a->value("format");
+        if (format == "jet3") options.version = jet::JetVersion::Jet3;
+        else if (format != "jet4") return Outcome::usage("unknown format \"" + format + "\" (jet4 or jet3)");
+    }
     if (a->has("sort")) {
         const std::string& sort = a->value("sort");
         if (sort == "turkish") options.sortOrderLcid = kTurkishSortLcid;
         else if (sort != "general") return Outcome::usage("unknown sort order \"" + sort + "\" (general or turkish)");
     }
+    // An Access 97 file keeps its text in the code page of its language.
+    if (options.version == jet::JetVersion::Jet3 && options.sortOrderLcid == kTurkishSortLcid)
+        options.codePage = kTurkishCodePage;
     return jet::createDatabaseFile(a->positional[0], options);
 }
 

@@ -72,7 +72,7 @@ private:
             return corruption("an index points at page " + std::to_string(page) + ", outside the file");
         if (m_pages.count(page)) return corruption(pageName(page) + " appears twice in one index tree");
         VK_ASSIGN_OR_RETURN(PageRef ref, m_pager.read(page));
-        auto decoded = decodeIndexPage(*ref);
+        auto decoded = decodeIndexPage(*ref, m_pager.format());
         if (!decoded) return corruption(pageName(page) + ": " + decoded.status().message());
         const IndexPage& p = m_pages.emplace(page, std::move(decoded).value()).first->second;
         if ((*ref)[kConstant] != kConstantValue) return corruption(pageName(page) + ": byte 1 is not 0x01");
@@ -82,10 +82,11 @@ private:
         size_t stored = 0;
         for (size_t i = 0; i < p.entries.size(); ++i)
             stored += p.entries[i].bytes.size() + (p.isNode() ? kChildSize : 0) - (i ? p.prefixLength : 0);
-        if (stored > kMaxEntryData) return corruption(pageName(page) + " holds more entry data than a page has");
-        if (p.freeSpace != kMaxEntryData - stored)
+        const size_t room = m_pager.format().index.maxEntryData;
+        if (stored > room) return corruption(pageName(page) + " holds more entry data than a page has");
+        if (p.freeSpace != room - stored)
             return corruption(pageName(page) + ": free space " + std::to_string(p.freeSpace) + " does not match " +
-                              std::to_string(kMaxEntryData - stored) + " bytes left");
+                              std::to_string(room - stored) + " bytes left");
         for (size_t i = 0; i < p.entries.size(); ++i) {
             if (p.entries[i].bytes.size() < kRowIdSize + 1)
                 return corruption(pageName(page) + " has an entry without key bytes");

@@ -26,9 +26,10 @@ Result<TablePagesSummary> checkTablePages(Pager& pager, uint32_t tdefPage)
     ByteReader r(def->data(), def->size());
     if (r.u8(page::kType) != uint8_t(PageType::TableDefinition))
         return corruption("page " + std::to_string(tdefPage) + " is not a table definition");
-    uint32_t rowCount = r.u32(tdef::kRowCount);
-    RowPointer ownedAt = RowPointer::fromWord(r.u32(tdef::kOwnedPagesMap));
-    RowPointer freeAt = RowPointer::fromWord(r.u32(tdef::kFreePagesMap));
+    const auto& t = pager.format().tdef;
+    uint32_t rowCount = r.u32(t.rowCount);
+    RowPointer ownedAt = RowPointer::fromWord(r.u32(t.ownedPagesMap));
+    RowPointer freeAt = RowPointer::fromWord(r.u32(t.freePagesMap));
 
     VK_ASSIGN_OR_RETURN(UsageMap owned, UsageMap::load(pager, ownedAt));
     VK_ASSIGN_OR_RETURN(UsageMap freeSpace, UsageMap::load(pager, freeAt));
@@ -42,8 +43,8 @@ Result<TablePagesSummary> checkTablePages(Pager& pager, uint32_t tdefPage)
     for (uint32_t p : owned.pages()) {
         if (global.contains(p)) return corruption(table + " owns page " + std::to_string(p) + ", which the file lists as free");
         VK_ASSIGN_OR_RETURN(PageRef page, pager.read(p));
-        VK_RETURN_IF_ERROR(checkDataPage(*page, p));
-        VK_ASSIGN_OR_RETURN(DataPageView view, DataPageView::parse(page, p));
+        VK_RETURN_IF_ERROR(checkDataPage(*page, p, pager.format()));
+        VK_ASSIGN_OR_RETURN(DataPageView view, DataPageView::parse(page, p, pager.format()));
         if (view.owner() != tdefPage)
             return corruption(table + " owns page " + std::to_string(p) + ", which belongs to page " + std::to_string(view.owner()));
         ++summary.dataPages;

@@ -15,7 +15,9 @@ constexpr size_t kHdrPageSize = 8;
 constexpr size_t kHdrOriginalPages = 12;
 constexpr size_t kHdrEntries = 16;
 constexpr size_t kHdrChecksum = 20;  // u64 over every entry byte
-constexpr size_t kEntrySize = 4 + kPageSize;
+constexpr size_t kEntryPageNumber = 4;
+
+size_t entrySize(size_t pageSize) { return kEntryPageNumber + pageSize; }
 
 }  // namespace
 
@@ -26,16 +28,17 @@ Status Journal::begin(uint32_t originalPageCount, const std::vector<JournalEntry
     // Header and entries in one buffer. Without syncing, one write does:
     // a write cut short leaves a checksum that does not match, so the
     // journal is ignored, and the database has not been touched yet.
-    std::vector<uint8_t> bytes(kHeaderSize + originals.size() * kEntrySize, 0);
+    const size_t entryBytes = entrySize(m_pageSize);
+    std::vector<uint8_t> bytes(kHeaderSize + originals.size() * entryBytes, 0);
     uint8_t* body = bytes.data() + kHeaderSize;
     for (size_t i = 0; i < originals.size(); ++i) {
-        uint8_t* e = body + i * kEntrySize;
+        uint8_t* e = body + i * entryBytes;
         putU32(e, 0, originals[i].page);
-        std::memcpy(e + 4, originals[i].original.data(), kPageSize);
+        std::memcpy(e + kEntryPageNumber, originals[i].original.data(), m_pageSize);
     }
     uint8_t* header = bytes.data();
     std::memcpy(header + kHdrMagic, kMagic, sizeof kMagic);
-    putU32(header, kHdrPageSize, uint32_t(kPageSize));
+    putU32(header, kHdrPageSize, uint32_t(m_pageSize));
     putU32(header, kHdrOriginalPages, originalPageCount);
     putU32(header, kHdrEntries, uint32_t(originals.size()));
     putU64(header, kHdrChecksum, journalChecksum(kJournalChecksumStart, body, bytes.size() - kHeaderSize));
@@ -74,21 +77,24 @@ Result<std::optional<Journal::Pending>> Journal::readPending()
     VK_RETURN_IF_ERROR(m_file->read(0, kHeaderSize, header));
     if (std::memcmp(header, kMagic, sizeof kMagic) != 0) return none;
     ByteReader h(header, kHeaderSize);
-    if (h.u32(kHdrPageSize) != kPageSize) return none;
+    const size_t pageSize = h.u32(kHdrPageSize);
+    if (pageSize != kPageSize && pageSize != JetFormat::jet3().pageSize) return none;
+    const size_t entryBytes = entrySize(pageSize);
     uint32_t count = h.u32(kHdrEntries);
     uint64_t expected = h.u64(kHdrChecksum);
-    if (m_file->size() < kHeaderSize + uint64_t(count) * kEntrySize) return none;
+    if (m_file->size() < kHeaderSize + uint64_t(count) * entryBytes) return none;
     Pending p;
     p.originalPageCount = h.u32(kHdrOriginalPages);
-    std::vector<uint8_t> body(size_t(count) * kEntrySize);
+    p.pageSize = pageSize;
+    std::vector<uint8_t> body(size_t(count) * entryBytes);
     if (!body.empty()) VK_RETURN_IF_ERROR(m_file->read(kHeaderSize, body.size(), body.data()));
     if (journalChecksum(kJournalChecksumStart, body.data(), body.size()) != expected) return none;
     p.entries.resize(count);
     for (uint32_t i = 0; i < count; ++i) {
-        const uint8_t* e = body.data() + size_t(i) * kEntrySize;
-        ByteReader r(e, kEntrySize);
+        const uint8_t* e = body.data() + size_t(i) * entryBytes;
+        ByteReader r(e, entryBytes);
         p.entries[i].page = r.u32(0);
-        std::memcpy(p.entries[i].original.data(), e + 4, kPageSize);
+        std::memcpy(p.entries[i].original.data(), e + kEntryPageNumber, pageSize);
     }
     return std::optional<Pending>(std::move(p));
 }
@@ -104,10 +110,11 @@ Result<bool> rollBackPendingJournal(PageFile& database, Journal& journal)
         return Status(ErrorCode::ReadOnly,
                       "the database was left half-written by an interrupted change and must be opened for writing "
                       "once to be repaired");
+    const size_t pageSize = pending->pageSize;
     for (const JournalEntry& e : pending->entries)
-        VK_RETURN_IF_ERROR(database.write(uint64_t(e.page) * kPageSize, e.original.data(), kPageSize));
-    if (database.size() > uint64_t(pending->originalPageCount) * kPageSize)
-        VK_RETURN_IF_ERROR(database.truncate(uint64_t(pending->originalPageCount) * kPageSize));
+        VK_RETURN_IF_ERROR(database.write(uint64_t(e.page) * pageSize, e.original.data(), pageSize));
+    if (database.size() > uint64_t(pending->originalPageCount) * pageSize)
+        VK_RETURN_IF_ERROR(database.truncate(uint64_t(pending->originalPageCount) * pageSize));
     VK_RETURN_IF_ERROR(database.sync());
     VK_RETURN_IF_ERROR(journal.finish(true));
     return true;

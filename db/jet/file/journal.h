@@ -5,7 +5,8 @@
 // when the database is next opened means a commit was cut short: its
 // original pages are put back, so every commit is all or nothing.
 //
-// Layout: a 32-byte header, then entries of {u32 page number, 4096 bytes}.
+// Layout: a 32-byte header, then entries of {u32 page number, page bytes};
+// the header names the page size (4096, or 2048 for a Jet 3 file).
 // The header carries a checksum of the entries, so a journal cut short while
 // being written is ignored (the database was not touched yet); when the
 // journal is synced, the entries are written and synced before the header.
@@ -29,7 +30,11 @@ struct JournalEntry {
 
 class Journal {
 public:
-    explicit Journal(std::unique_ptr<PageFile> file) : m_file(std::move(file)) {}
+    explicit Journal(std::unique_ptr<PageFile> file, size_t pageSize = kPageSize)
+        : m_file(std::move(file)), m_pageSize(pageSize) {}
+    // The size of the database's pages, for the entries begin() writes (a
+    // pending journal is read with the size its header names).
+    void setPageSize(size_t pageSize) { m_pageSize = pageSize; }
 
     // Records the original pages and the database's size in pages before a
     // commit. With `durable` the journal reaches the disk before returning.
@@ -42,6 +47,7 @@ public:
     // A complete journal left by a commit that did not finish, if any.
     struct Pending {
         uint32_t originalPageCount = 0;
+        size_t pageSize = kPageSize;  // bytes of each entry's page (the first of original)
         std::vector<JournalEntry> entries;
     };
     Result<std::optional<Pending>> readPending();
@@ -50,6 +56,7 @@ public:
 
 private:
     std::unique_ptr<PageFile> m_file;
+    size_t m_pageSize;
 };
 
 // The journal's path for a database path.

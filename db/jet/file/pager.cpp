@@ -44,7 +44,11 @@ Status checkAccessLockFile(FileSystem& files, const std::string& path)
 Pager::Pager(std::unique_ptr<PageFile> file, size_t cachePages)
     : m_file(std::move(file)), m_cacheLimit(cachePages ? cachePages : 1)
 {
-    m_pageCount = uint32_t(m_file->size() / kPageSize);
+    // A header that cannot be read is the database's to report; the file is
+    // taken for Jet 4 meanwhile.
+    Result<JetVersion> version = detectJetVersion(*m_file);
+    m_format = JetFormat::of(version.isOk() ? *version : JetVersion::Jet4);
+    m_pageCount = uint32_t(m_file->size() / pageSize());
     m_committedPageCount = m_pageCount;
 }
 
@@ -71,9 +75,23 @@ Pager::~Pager()
     }
 }
 
-void Pager::setJournal(std::unique_ptr<Journal> journal) { m_journal = std::move(journal); }
+void Pager::setJournal(std::unique_ptr<Journal> journal)
+{
+    m_journal = std::move(journal);
+    if (m_journal) m_journal->setPageSize(pageSize());
+}
 
-void Pager::setSafePointJournal(std::unique_ptr<SafePointJournal> journal) { m_safePoints = std::move(journal); }
+void Pager::setSafePointJournal(std::unique_ptr<SafePointJournal> journal)
+{
+    m_safePoints = std::move(journal);
+    if (m_safePoints) m_safePoints->setPageSize(pageSize());
+}
+
+std::string Pager::largestSizeText() const
+{
+    constexpr uint64_t kGigabyte = uint64_t(1) << 30;
+    return std::to_string(uint64_t(kMaxPages) * pageSize() / kGigabyte) + " GB";
+}
 
 Status Pager::takeSafePoint()
 {
@@ -89,7 +107,7 @@ Status Pager::protectForSafePoint()
     if (!m_safePoints && !m_safePointPath.empty()) {
         VK_ASSIGN_OR_RETURN(std::unique_ptr<PageFile> f, m_files->openOrCreate(m_safePointPath));
         if (m_layer) f = m_layer(std::move(f));
-        m_safePoints = std::make_unique<SafePointJournal>(std::move(f), m_files->bootId());
+        setSafePointJournal(std::make_unique<SafePointJournal>(std::move(f), m_files->bootId()));
     }
     if (!m_safePoints) return Status::ok();
     if (!m_safePoints->started()) VK_RETURN_IF_ERROR(takeSafePoint());
@@ -217,7 +235,7 @@ Result<PageRef> Pager::read(uint32_t page)
                           std::to_string(m_pageCount) + " pages)");
     if (auto it = m_overlay.find(page); it != m_overlay.end()) return it->second;
     auto buf = std::make_shared<PageBuffer>();
-    VK_RETURN_IF_ERROR(m_file->read(uint64_t(page) * kPageSize, kPageSize, buf->data()));
+    VK_RETURN_IF_ERROR(m_file->read(uint64_t(page) * pageSize(), pageSize(), buf->data()));
     ++m_fileReads;
     PageRef ref = buf;
     remember(page, ref);
@@ -256,7 +274,10 @@ Status Pager::write(uint32_t page, const PageBuffer& bytes)
         m_unitUndo.emplace(page, d != m_dirty.end() ? d->second : PageRef());
     }
     if (page == m_pageCount) ++m_pageCount;
-    m_dirty[page] = std::make_shared<PageBuffer>(bytes);
+    auto copy = std::make_shared<PageBuffer>(bytes);
+    // A smaller page keeps the rest of its buffer zero, as it was read.
+    std::fill(copy->begin() + long(pageSize()), copy->end(), uint8_t(0));
+    m_dirty[page] = std::move(copy);
     if (auto it = m_cache.find(page); it != m_cache.end()) {
         m_lru.erase(it->second.second);
         m_cache.erase(it);
@@ -268,7 +289,7 @@ Result<uint32_t> Pager::append(const PageBuffer& bytes)
 {
     uint32_t page = m_pageCount;
     if (page >= m_maxPages)
-        return Status(ErrorCode::Full, page >= kMaxPages ? "the database file would grow past 2 GB, the largest size an Access database can have"
+        return Status(ErrorCode::Full, page >= kMaxPages ? "the database file would grow past " + largestSizeText() + ", the largest size an Access database can have"
                                                         : "the database file would grow past " + std::to_string(m_maxPages) + " pages");
     VK_RETURN_IF_ERROR(write(page, bytes));
     return page;
@@ -281,9 +302,9 @@ Status Pager::restoreOriginals()
         if (r.isOk() && *r) return Status::ok();
     }
     for (const auto& [page, ref] : m_originals)
-        VK_RETURN_IF_ERROR(m_file->write(uint64_t(page) * kPageSize, ref->data(), kPageSize));
-    if (m_file->size() > uint64_t(m_committedPageCount) * kPageSize)
-        VK_RETURN_IF_ERROR(m_file->truncate(uint64_t(m_committedPageCount) * kPageSize));
+        VK_RETURN_IF_ERROR(m_file->write(uint64_t(page) * pageSize(), ref->data(), pageSize()));
+    if (m_file->size() > uint64_t(m_committedPageCount) * pageSize())
+        VK_RETURN_IF_ERROR(m_file->truncate(uint64_t(m_committedPageCount) * pageSize()));
     return Status::ok();
 }
 
@@ -383,7 +404,7 @@ Status Pager::commitDirty(bool keepOnFailure)
     if (onePage) {
         if (Status s = protectForSafePoint(); !s.isOk()) return refuse(s);
         const auto& [page, ref] = *m_dirty.begin();
-        Status s = m_file->write(uint64_t(page) * kPageSize, ref->data(), kPageSize);
+        Status s = m_file->write(uint64_t(page) * pageSize(), ref->data(), pageSize());
         if (!s.isOk()) return fail(s);
         ++m_fileWrites;
         return finishCommit();
@@ -393,7 +414,7 @@ Status Pager::commitDirty(bool keepOnFailure)
         if (!jf.isOk()) return refuse(jf.status());
         std::unique_ptr<PageFile> journalFile = std::move(jf).value();
         if (m_layer) journalFile = m_layer(std::move(journalFile));
-        m_journal = std::make_unique<Journal>(std::move(journalFile));
+        setJournal(std::make_unique<Journal>(std::move(journalFile)));
     }
     if (Status s = protectForSafePoint(); !s.isOk()) return refuse(s);
     if (m_journal) {
@@ -404,7 +425,7 @@ Status Pager::commitDirty(bool keepOnFailure)
         if (!s.isOk()) return refuse(s);
     }
     for (const auto& [page, ref] : m_dirty) {
-        Status s = m_file->write(uint64_t(page) * kPageSize, ref->data(), kPageSize);
+        Status s = m_file->write(uint64_t(page) * pageSize(), ref->data(), pageSize());
         if (!s.isOk()) return fail(s);
         ++m_fileWrites;
     }

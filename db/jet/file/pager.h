@@ -11,6 +11,7 @@
 // page changed by many records is journaled and written once.
 
 #include "db/jet/file/file_system.h"
+#include "db/jet/file/jet_format.h"
 #include "db/jet/file/page_buffer.h"
 #include "db/jet/file/page_file.h"
 #include "db/status.h"
@@ -28,7 +29,8 @@ namespace varnika::jet {
 
 class Journal;
 class SafePointJournal;
-// The most pages a Jet 4 file can have (2 GB).
+// The most pages a file can have: 2 GB of Jet 4 pages, or 1 GB of Jet 3
+// pages (Access 97's largest database).
 constexpr uint32_t kMaxPages = 524288;
 // Pages kept in memory by default (16 MB).
 constexpr size_t kDefaultCachePages = 4096;
@@ -36,7 +38,8 @@ constexpr size_t kDefaultCachePages = 4096;
 class Pager {
 public:
     // `cachePages` bounds the memory of clean cached pages (dirty pages are
-    // held until commit regardless).
+    // held until commit regardless). The file's layout (Jet 3 or Jet 4, and
+    // with it the page size) is told by its header (detectJetVersion).
     explicit Pager(std::unique_ptr<PageFile> file, size_t cachePages = kDefaultCachePages);
     ~Pager();
 
@@ -71,6 +74,13 @@ public:
     Status takeSafePoint();
 
     PageFile& file() { return *m_file; }
+    // The layout of the file: page size and every offset that differs
+    // between Jet 3 and Jet 4. Pages are read and written pageSize bytes at
+    // a time; a PageBuffer of a 2 KB page uses its first half, the rest zero.
+    const JetFormat& format() const { return m_format; }
+    size_t pageSize() const { return m_format.pageSize; }
+    // The code page of the file's text (Jet 3), from its header.
+    void setCodePage(uint16_t codePage) { m_format.codePage = codePage; }
     bool isWritable() const { return m_file->isWritable() && m_readOnlyReason.empty(); }
     // Why writes are refused, when they are.
     const std::string& readOnlyReason() const { return m_readOnlyReason; }
@@ -136,6 +146,8 @@ public:
 
     void setSyncOnCommit(bool on) { m_syncOnCommit = on; }
 
+    // The largest size of a file of this format, in words ("2 GB").
+    std::string largestSizeText() const;
     // The most pages the file may grow to: kMaxPages, or less for tests
     // that reach the limit without a 2 GB file.
     uint32_t maxPages() const { return m_maxPages; }
@@ -162,6 +174,7 @@ private:
     void undoUnit();
 
     std::unique_ptr<PageFile> m_file;
+    JetFormat m_format;
     size_t m_cacheLimit;
     uint32_t m_pageCount = 0;
     uint32_t m_committedPageCount = 0;

@@ -21,11 +21,12 @@ constexpr size_t kBootIdSize = kHeaderSize - kHdrBootId;
 constexpr size_t kEntryPage = 0;
 constexpr size_t kEntryChecksum = 8;
 constexpr size_t kEntryData = 16;
-constexpr size_t kEntrySize = kEntryData + kPageSize;
 
-uint64_t entryChecksum(uint64_t epoch, uint32_t page, const uint8_t* data)
+size_t entrySize(size_t pageSize) { return kEntryData + pageSize; }
+
+uint64_t entryChecksum(uint64_t epoch, uint32_t page, const uint8_t* data, size_t pageSize)
 {
-    return journalChecksum(kJournalChecksumStart ^ (epoch * 0x9e3779b97f4a7c15ULL) ^ page, data, kPageSize);
+    return journalChecksum(kJournalChecksumStart ^ (epoch * 0x9e3779b97f4a7c15ULL) ^ page, data, pageSize);
 }
 
 void putBootId(uint8_t* header, const std::string& bootId)
@@ -42,7 +43,7 @@ Status SafePointJournal::writeHeader(uint64_t epoch, uint32_t pageCount)
 {
     uint8_t header[kHeaderSize] = {};
     std::memcpy(header + kHdrMagic, kMagic, sizeof kMagic);
-    putU32(header, kHdrPageSize, uint32_t(kPageSize));
+    putU32(header, kHdrPageSize, uint32_t(m_pageSize));
     putU32(header, kHdrPageCount, pageCount);
     putU64(header, kHdrEpoch, epoch);
     putBootId(header, m_bootId);
@@ -67,12 +68,12 @@ Status SafePointJournal::start(uint32_t pageCount)
 
 Status SafePointJournal::add(uint32_t page, const PageBuffer& original)
 {
-    std::vector<uint8_t> entry(kEntrySize, 0);
+    std::vector<uint8_t> entry(entrySize(m_pageSize), 0);
     putU32(entry.data(), kEntryPage, page);
-    putU64(entry.data(), kEntryChecksum, entryChecksum(m_epoch, page, original.data()));
-    std::memcpy(entry.data() + kEntryData, original.data(), kPageSize);
+    putU64(entry.data(), kEntryChecksum, entryChecksum(m_epoch, page, original.data(), m_pageSize));
+    std::memcpy(entry.data() + kEntryData, original.data(), m_pageSize);
     VK_RETURN_IF_ERROR(m_file->write(m_end, entry.data(), entry.size()));
-    m_end += kEntrySize;
+    m_end += entry.size();
     m_protected.insert(page);
     return Status::ok();
 }
@@ -83,7 +84,9 @@ Result<bool> rollBackAfterPowerLoss(PageFile& database, PageFile& journal, const
     uint8_t header[kHeaderSize];
     VK_RETURN_IF_ERROR(journal.read(0, kHeaderSize, header));
     ByteReader h(header, kHeaderSize);
-    if (std::memcmp(header + kHdrMagic, kMagic, sizeof kMagic) != 0 || h.u32(kHdrPageSize) != kPageSize) return false;
+    const size_t pageSize = h.u32(kHdrPageSize);
+    if (std::memcmp(header + kHdrMagic, kMagic, sizeof kMagic) != 0 || (pageSize != kPageSize && pageSize != JetFormat::jet3().pageSize))
+        return false;
     uint8_t ours[kHeaderSize];
     putBootId(ours, bootId);
     // The same boot: the process was killed, and every write it made is in
@@ -96,17 +99,17 @@ Result<bool> rollBackAfterPowerLoss(PageFile& database, PageFile& journal, const
                       "be put back as it was");
     const uint64_t epoch = h.u64(kHdrEpoch);
     const uint32_t pageCount = h.u32(kHdrPageCount);
-    std::vector<uint8_t> entry(kEntrySize);
-    for (uint64_t at = kHeaderSize; at + kEntrySize <= journal.size(); at += kEntrySize) {
-        VK_RETURN_IF_ERROR(journal.read(at, kEntrySize, entry.data()));
+    std::vector<uint8_t> entry(entrySize(pageSize));
+    for (uint64_t at = kHeaderSize; at + entry.size() <= journal.size(); at += entry.size()) {
+        VK_RETURN_IF_ERROR(journal.read(at, entry.size(), entry.data()));
         ByteReader e(entry.data(), entry.size());
         const uint32_t page = e.u32(kEntryPage);
-        if (e.u64(kEntryChecksum) != entryChecksum(epoch, page, entry.data() + kEntryData)) break;
+        if (e.u64(kEntryChecksum) != entryChecksum(epoch, page, entry.data() + kEntryData, pageSize)) break;
         if (page >= pageCount) break;  // never written so; not an entry of this epoch
-        VK_RETURN_IF_ERROR(database.write(uint64_t(page) * kPageSize, entry.data() + kEntryData, kPageSize));
+        VK_RETURN_IF_ERROR(database.write(uint64_t(page) * pageSize, entry.data() + kEntryData, pageSize));
     }
-    if (database.size() > uint64_t(pageCount) * kPageSize)
-        VK_RETURN_IF_ERROR(database.truncate(uint64_t(pageCount) * kPageSize));
+    if (database.size() > uint64_t(pageCount) * pageSize)
+        VK_RETURN_IF_ERROR(database.truncate(uint64_t(pageCount) * pageSize));
     VK_RETURN_IF_ERROR(database.sync());
     const uint8_t zero[sizeof kMagic] = {};
     VK_RETURN_IF_ERROR(journal.write(0, zero, sizeof zero));

@@ -18,7 +18,7 @@
 //
 // Layout: a 64-byte header (magic, page size, page count at the safe point,
 // epoch, boot id), then entries of {u32 page, u32 zero, u64 checksum, page
-// bytes}. Each entry's checksum covers the epoch, so entries of an earlier
+// bytes} of the page size the header names. Each entry's checksum covers the epoch, so entries of an earlier
 // epoch left further in the file, and a torn last entry, end the list.
 
 #include "db/jet/file/page_file.h"
@@ -34,8 +34,10 @@ namespace varnika::jet {
 
 class SafePointJournal {
 public:
-    SafePointJournal(std::unique_ptr<PageFile> file, std::string bootId)
-        : m_file(std::move(file)), m_bootId(std::move(bootId)) {}
+    SafePointJournal(std::unique_ptr<PageFile> file, std::string bootId, size_t pageSize = kPageSize)
+        : m_file(std::move(file)), m_bootId(std::move(bootId)), m_pageSize(pageSize) {}
+    // The size of the database's pages (4096, or 2048 for a Jet 3 file).
+    void setPageSize(size_t pageSize) { m_pageSize = pageSize; }
 
     // Begins a new epoch for a database of `pageCount` pages: from now on
     // the journal describes the database as it is at this instant, which
@@ -57,6 +59,7 @@ private:
 
     std::unique_ptr<PageFile> m_file;
     std::string m_bootId;
+    size_t m_pageSize;
     bool m_started = false;
     uint64_t m_epoch = 0;
     uint32_t m_pageCount = 0;

@@ -32,7 +32,7 @@ Status forEachIndexEntry(Pager& pager, uint32_t rootPage, const std::function<St
         if (number == 0 || number >= limit)
             return corruption("an index of the page at " + std::to_string(rootPage) + " points outside the file");
         VK_ASSIGN_OR_RETURN(PageRef ref, pager.read(number));
-        Result<IndexPage> page = decodeIndexPage(std::span<const uint8_t>(ref->data(), ref->size()));
+        Result<IndexPage> page = decodeIndexPage(std::span<const uint8_t>(ref->data(), ref->size()), pager.format());
         if (!page.isOk()) return corruption("index page " + std::to_string(number) + ": " + page.status().message());
         return page;
     };
@@ -83,7 +83,7 @@ Status rebuildIndex(PageAllocator& allocator, uint32_t tdefPage, const RealIndex
         if (std::all_of(root->begin(), root->end(), [](uint8_t b) { return b == 0; })) {
             IndexPage empty;
             empty.tdefPage = tdefPage;
-            VK_ASSIGN_OR_RETURN(PageBuffer leaf, encodeIndexPage(empty));
+            VK_ASSIGN_OR_RETURN(PageBuffer leaf, encodeIndexPage(empty, allocator.pager().format()));
             VK_RETURN_IF_ERROR(allocator.pager().write(index.rootPage, leaf));
         }
     }

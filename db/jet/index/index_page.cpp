@@ -43,36 +43,38 @@ std::string pageText(size_t v) { return std::to_string(v); }
 
 }  // namespace
 
-Result<IndexPage> decodeIndexPage(std::span<const uint8_t> bytes)
+Result<IndexPage> decodeIndexPage(std::span<const uint8_t> bytes, const JetFormat& format)
 {
-    ByteReader r(bytes);
-    if (bytes.size() != kPageSize) return corruption("an index page is " + pageText(bytes.size()) + " bytes long");
+    const JetFormat::IndexPage& f = format.index;
+    if (bytes.size() < format.pageSize || bytes.size() > kPageSize)
+        return corruption("an index page is " + pageText(bytes.size()) + " bytes long");
+    ByteReader r(bytes.first(format.pageSize));
     IndexPage p;
     p.type = r.u8(kType);
     if (p.type != kTypeLeaf && p.type != kTypeNode)
         return corruption("page type " + pageText(p.type) + " is not an index page");
     p.freeSpace = r.u16(kFreeSpace);
     p.tdefPage = r.u32(kTdefPage);
-    p.unknown08 = r.u32(kUnknown08);
-    p.prev = r.u32(kPrevPage);
-    p.next = r.u32(kNextPage);
-    p.tail = r.u32(kTailPage);
-    p.prefixLength = r.u16(kPrefixLength);
-    p.unknown1A = r.u8(kUnknown1A);
+    if (f.unknown08 != kAbsent) p.unknown08 = r.u32(f.unknown08);
+    p.prev = r.u32(f.prevPage);
+    p.next = r.u32(f.nextPage);
+    p.tail = r.u32(f.tailPage);
+    p.prefixLength = f.prefixLengthSize == 1 ? r.u8(f.prefixLength) : r.u16(f.prefixLength);
+    if (f.unknown1A != kAbsent) p.unknown1A = r.u8(f.unknown1A);
     if (p.isLeaf() && p.tail != 0) return corruption("an index leaf page names a tail child");
     const size_t pointerSize = kRowIdSize + (p.isNode() ? kChildSize : 0);
 
     size_t start = 0;
     std::span<const uint8_t> first;
     p.entries.reserve(64);
-    for (size_t k = 1; k <= kMaxEntryData; ++k) {
-        const uint8_t bits = r.u8(kBitmap + k / 8);
+    for (size_t k = 1; k <= f.maxEntryData; ++k) {
+        const uint8_t bits = r.u8(f.bitmap + k / 8);
         if (bits == 0) {
             k |= 7;  // the rest of this bitmap byte is empty too
             continue;
         }
         if (!(bits & (1u << (k % 8)))) continue;
-        std::span<const uint8_t> stored = r.bytes(kEntryData + start, k - start);
+        std::span<const uint8_t> stored = r.bytes(f.entryData + start, k - start);
         if (!r.ok()) return corruption("an index entry lies outside its page");
         const size_t prefix = p.entries.empty() ? 0 : p.prefixLength;
         // The shared prefix lies within the key bytes, so every stored part
@@ -95,17 +97,17 @@ Result<IndexPage> decodeIndexPage(std::span<const uint8_t> bytes)
     }
     if (!r.ok()) return corruption("an index page is truncated");
     // Bits past the data area (the bitmap has 3624 bits for 3616 bytes).
-    for (size_t k = kMaxEntryData + 1; k < kBitmapSize * 8; ++k)
-        if (r.u8(kBitmap + k / 8) & (1u << (k % 8))) return corruption("an index page bitmap marks an entry past the page end");
+    for (size_t k = f.maxEntryData + 1; k < f.bitmapSize * 8; ++k)
+        if (r.u8(f.bitmap + k / 8) & (1u << (k % 8))) return corruption("an index page bitmap marks an entry past the page end");
     return p;
 }
 
-size_t choosePrefixLength(std::span<const IndexEntry> entries)
+size_t choosePrefixLength(std::span<const IndexEntry> entries, size_t maxPrefix)
 {
     if (entries.size() < 2) return 0;
     const auto& a = entries.front();
     const auto& b = entries.back();
-    size_t p = commonPrefix(a.key(), b.key());
+    size_t p = std::min(commonPrefix(a.key(), b.key()), maxPrefix);
     // Keep every stored entry its own byte at least, and hold for unsorted input.
     for (size_t i = 1; i + 1 < entries.size() && p > 0; ++i) p = std::min(p, commonPrefix(a.key(), entries[i].key()));
     return p;
@@ -123,18 +125,19 @@ size_t entrySizeWithPrefix(std::span<const IndexEntry> entries, bool node, size_
 
 }  // namespace
 
-size_t encodedEntrySize(std::span<const IndexEntry> entries, bool node)
+size_t encodedEntrySize(std::span<const IndexEntry> entries, bool node, size_t maxPrefix)
 {
-    return entrySizeWithPrefix(entries, node, choosePrefixLength(entries));
+    return entrySizeWithPrefix(entries, node, choosePrefixLength(entries, maxPrefix));
 }
 
-Result<PageBuffer> encodeIndexPage(const IndexPage& page)
+Result<PageBuffer> encodeIndexPage(const IndexPage& page, const JetFormat& format)
 {
-    return encodeIndexPageWithPrefix(page, choosePrefixLength(page.entries));
+    return encodeIndexPageWithPrefix(page, choosePrefixLength(page.entries, format.maxIndexPrefix()), format);
 }
 
-Result<PageBuffer> encodeIndexPageWithPrefix(const IndexPage& page, size_t prefix)
+Result<PageBuffer> encodeIndexPageWithPrefix(const IndexPage& page, size_t prefix, const JetFormat& format)
 {
+    const JetFormat::IndexPage& f = format.index;
     if (page.type != kTypeLeaf && page.type != kTypeNode) return invalidArgument("not an index page type");
     const bool node = page.isNode();
     if (page.entries.size() >= 2) {
@@ -144,33 +147,38 @@ Result<PageBuffer> encodeIndexPageWithPrefix(const IndexPage& page, size_t prefi
     } else {
         prefix = std::min<size_t>(prefix, page.entries.empty() ? 0 : page.entries.front().key().size());
     }
+    if (prefix > format.maxIndexPrefix()) return invalidArgument("a shared prefix is longer than an index page records");
     const size_t total = entrySizeWithPrefix(page.entries, node, prefix);
-    if (total > kMaxEntryData)
+    if (total > f.maxEntryData)
         return invalidArgument("index entries of " + pageText(total) + " bytes do not fit on one page");
     PageBuffer buf{};
     uint8_t* p = buf.data();
     putU8(p, kType, page.type);
     putU8(p, kConstant, kConstantValue);
-    putU16(p, kFreeSpace, uint16_t(kMaxEntryData - total));
+    putU16(p, kFreeSpace, uint16_t(f.maxEntryData - total));
     putU32(p, kTdefPage, page.tdefPage);
-    putU32(p, kUnknown08, page.unknown08);
-    putU32(p, kPrevPage, page.prev);
-    putU32(p, kNextPage, page.next);
-    putU32(p, kTailPage, node ? page.tail : 0);
-    putU16(p, kPrefixLength, uint16_t(prefix));
-    putU8(p, kUnknown1A, page.unknown1A);
+    if (f.unknown08 != kAbsent) putU32(p, f.unknown08, page.unknown08);
+    putU32(p, f.prevPage, page.prev);
+    putU32(p, f.nextPage, page.next);
+    putU32(p, f.tailPage, node ? page.tail : 0);
+    if (f.prefixLengthSize == 1) {
+        putU8(p, f.prefixLength, uint8_t(prefix));
+    } else {
+        putU16(p, f.prefixLength, uint16_t(prefix));
+    }
+    if (f.unknown1A != kAbsent) putU8(p, f.unknown1A, page.unknown1A);
     size_t at = 0;
     for (size_t i = 0; i < page.entries.size(); ++i) {
         const auto& e = page.entries[i];
         if (e.bytes.size() < kRowIdSize + 1) return invalidArgument("an index entry has no key bytes");
         const size_t skip = i == 0 ? 0 : prefix;
-        std::copy(e.bytes.begin() + long(skip), e.bytes.end(), p + kEntryData + at);
+        std::copy(e.bytes.begin() + long(skip), e.bytes.end(), p + f.entryData + at);
         at += e.bytes.size() - skip;
         if (node) {
-            putU32be(p, kEntryData + at, e.child);
+            putU32be(p, f.entryData + at, e.child);
             at += kChildSize;
         }
-        p[kBitmap + at / 8] |= uint8_t(1u << (at % 8));
+        p[f.bitmap + at / 8] |= uint8_t(1u << (at % 8));
     }
     return buf;
 }

@@ -1,11 +1,14 @@
 #pragma once
-// Jet 4 index pages (type 0x03 node, 0x04 leaf): decoding into whole entries
-// and encoding entries back into a page.
+// Index pages (type 0x03 node, 0x04 leaf): decoding into whole entries and
+// encoding entries back into a page. The constants below are the Jet 4
+// layout; a JetFormat gives the Jet 3 one (2 KB pages, no unknown fields,
+// a 226-byte bitmap and entries from 0xF8).
 //
 // Entry bytes are "key ‖ data page (BE u24) ‖ data row (u8)" on leaves; node
 // entries add the child page (BE u32). Entries after the first share the
 // first P bytes of the first entry and are stored without them; a bitmap
 // marks where each entry ends.
+#include "db/jet/file/jet_format.h"
 #include "db/jet/page/page_layout.h"
 #include "db/status.h"
 
@@ -72,23 +75,26 @@ struct IndexPage {
     bool isNode() const { return type == indexlayout::kTypeNode; }
 };
 
-// Decodes a 4096-byte index page. Anything a sound page never holds
-// (wrong type, bitmap past the data, an entry shorter than its row pointer,
-// a prefix longer than the first entry) → Corruption.
-Result<IndexPage> decodeIndexPage(std::span<const uint8_t> page);
+// Decodes an index page of the format's size. Anything a sound page never
+// holds (wrong type, bitmap past the data, an entry shorter than its row
+// pointer, a prefix longer than the first entry) → Corruption.
+Result<IndexPage> decodeIndexPage(std::span<const uint8_t> page, const JetFormat& format = JetFormat::jet4());
 
 // The prefix length encodeIndexPage uses: common prefix of the key bytes of
 // the first and the last entry.
-size_t choosePrefixLength(std::span<const IndexEntry> entries);
+// The prefix is at most `maxPrefix` bytes (what the page format records).
+size_t choosePrefixLength(std::span<const IndexEntry> entries, size_t maxPrefix = SIZE_MAX);
 
 // Bytes of entry data the entries take on a page (with prefix compression).
-size_t encodedEntrySize(std::span<const IndexEntry> entries, bool node);
+size_t encodedEntrySize(std::span<const IndexEntry> entries, bool node, size_t maxPrefix = SIZE_MAX);
 
-// Encodes a page; more than 3616 bytes of entry data → InvalidArgument.
-Result<PageBuffer> encodeIndexPage(const IndexPage& page);
+// Encodes a page; more entry data than the page holds (3616 bytes, Jet 3
+// 1800) → InvalidArgument.
+Result<PageBuffer> encodeIndexPage(const IndexPage& page, const JetFormat& format = JetFormat::jet4());
 
 // As encodeIndexPage with a given prefix length (to reproduce a page exactly
 // as another writer chose it). A prefix the entries do not share → InvalidArgument.
-Result<PageBuffer> encodeIndexPageWithPrefix(const IndexPage& page, size_t prefixLength);
+Result<PageBuffer> encodeIndexPageWithPrefix(const IndexPage& page, size_t prefixLength,
+                                             const JetFormat& format = JetFormat::jet4());
 
 }  // namespace varnika::jet

@@ -40,7 +40,7 @@ public:
             if (std::optional<IndexPage> cached = m_cache->take(page, *ref))
                 return &m_pages.emplace(page, std::move(*cached)).first->second;
         }
-        auto decoded = decodeIndexPage(*ref);
+        auto decoded = decodeIndexPage(*ref, m_pager.format());
         if (!decoded) return Status(decoded.status().code(), pageName(page) + ": " + decoded.status().message());
         return &m_pages.emplace(page, std::move(decoded).value()).first->second;
     }
@@ -54,6 +54,9 @@ public:
         return m_pages[page] = std::move(p);
     }
     void dirty(uint32_t page) { m_dirty.insert(page); }
+    // Bytes of entry data one page holds.
+    size_t room() const { return m_pager.format().index.maxEntryData; }
+    size_t maxPrefix() const { return m_pager.format().maxIndexPrefix(); }
     const std::set<uint32_t>& dirtyPages() const { return m_dirty; }
     void forget(uint32_t page)
     {
@@ -68,7 +71,7 @@ public:
         // Encode everything first so that a failure writes nothing.
         std::vector<std::pair<uint32_t, PageBuffer>> out;
         for (uint32_t page : m_dirty) {
-            auto buf = encodeIndexPage(m_pages.at(page));
+            auto buf = encodeIndexPage(m_pages.at(page), m_pager.format());
             if (!buf) return Status(buf.status().code(), pageName(page) + ": " + buf.status().message());
             out.emplace_back(page, *buf);
         }
@@ -80,7 +83,8 @@ public:
                 IndexPage& p = m_pages.at(page);
                 ByteReader r(buf.data(), buf.size());
                 p.freeSpace = r.u16(indexlayout::kFreeSpace);
-                p.prefixLength = r.u16(indexlayout::kPrefixLength);
+                const JetFormat::IndexPage& f = m_pager.format().index;
+                p.prefixLength = f.prefixLengthSize == 1 ? r.u8(f.prefixLength) : r.u16(f.prefixLength);
                 m_loadedBytes[page] = buf;
             }
             for (auto& [page, bytes] : m_loadedBytes) {
@@ -154,7 +158,7 @@ public:
             std::optional<uint32_t> over;
             for (uint32_t page : m_work.dirtyPages()) {
                 const IndexPage& p = *m_work.load(page).value();
-                if (encodedEntrySize(p.entries, p.isNode()) > kMaxEntryData) {
+                if (encodedEntrySize(p.entries, p.isNode(), m_work.maxPrefix()) > m_work.room()) {
                     over = page;
                     break;
                 }
@@ -240,7 +244,7 @@ public:
     {
         while (true) {
             IndexPage* p = m_work.load(page).value();
-            if (encodedEntrySize(p->entries, p->isNode()) <= kMaxEntryData) return Status::ok();
+            if (encodedEntrySize(p->entries, p->isNode(), m_work.maxPrefix()) <= m_work.room()) return Status::ok();
             if (path.empty()) {
                 // The root keeps its page number: move its contents down one level.
                 VK_ASSIGN_OR_RETURN(uint32_t c, m_alloc->allocatePage());
@@ -283,7 +287,7 @@ public:
         size_t k = 0, acc = 0;
         while (k < n - 1 && acc * 2 < total) acc += p->entries[k++].bytes.size();
         auto fits = [&](size_t from, size_t to) {
-            return encodedEntrySize(std::span(p->entries).subspan(from, to - from), node) <= kMaxEntryData;
+            return encodedEntrySize(std::span(p->entries).subspan(from, to - from), node, m_work.maxPrefix()) <= m_work.room();
         };
         k = std::max<size_t>(k, 1);
         while (k > 1 && !fits(0, k)) --k;
@@ -400,7 +404,7 @@ Status IndexTree::walkLeaves(uint32_t page, const std::function<Result<bool>(con
         if (++pages > m_pager.pageCount()) return corruption("the leaf chain of index " + std::to_string(m_rootPage) + " loops");
         // Decode leaf by leaf without keeping them all.
         VK_ASSIGN_OR_RETURN(PageRef ref, m_pager.read(page));
-        auto leaf = decodeIndexPage(*ref);
+        auto leaf = decodeIndexPage(*ref, m_pager.format());
         if (!leaf) return Status(leaf.status().code(), pageName(page) + ": " + leaf.status().message());
         if (!leaf->isLeaf()) return corruption("the leaf chain reaches " + pageName(page) + ", which is a node");
         VK_ASSIGN_OR_RETURN(bool goOn, visitLeaf(*leaf));
@@ -483,9 +487,9 @@ Status IndexTree::insert(std::span<const uint8_t> key, RowId row, bool unique, I
                          bool* keyWasNew)
 {
     if (key.empty()) return invalidArgument("an index key has at least one flag byte");
-    if (key.size() > kMaxIndexKeySize)
+    if (key.size() > maxIndexKeySize(m_pager.format()))
         return notSupported("an index key of " + std::to_string(key.size()) + " bytes is longer than the " +
-                            std::to_string(kMaxIndexKeySize) + " bytes this engine stores");
+                            std::to_string(maxIndexKeySize(m_pager.format())) + " bytes this engine stores");
     if (row.page >= (1u << 24)) return invalidArgument("a row id page does not fit in 3 bytes");
     IndexEntry entry = IndexEntry::make(key, row);
     TreeOps ops(m_pager, m_tdefPage, m_rootPage, &allocator, m_cache);
@@ -551,7 +555,7 @@ namespace {
 template <typename Item>
 std::vector<std::pair<size_t, size_t>> packGroups(std::span<const Item> items, bool node,
                                                   std::span<const uint8_t> (*keyOf)(const Item&),
-                                                  size_t (*bytesOf)(const Item&))
+                                                  size_t (*bytesOf)(const Item&), size_t room, size_t maxPrefix)
 {
     std::vector<std::pair<size_t, size_t>> groups;
     size_t i = 0;
@@ -563,10 +567,10 @@ std::vector<std::pair<size_t, size_t>> packGroups(std::span<const Item> items, b
         while (j < items.size()) {
             const auto k = keyOf(items[j]);
             size_t p = 0;
-            while (p < firstKey.size() && p < k.size() && firstKey[p] == k[p]) ++p;
+            while (p < maxPrefix && p < firstKey.size() && p < k.size() && firstKey[p] == k[p]) ++p;
             const size_t count = j - i + 1;
             const size_t next = sum + bytesOf(items[j]) + pointer;
-            if (next - (count - 1) * p > kMaxEntryData) break;
+            if (next - (count - 1) * p > room) break;
             sum = next;
             ++j;
         }
@@ -592,7 +596,7 @@ Status IndexTree::rebuild(std::span<const IndexEntry> sorted, IndexPageAllocator
 {
     for (size_t i = 0; i < sorted.size(); ++i) {
         if (sorted[i].bytes.size() < kRowIdSize + 1) return invalidArgument("an index entry has no key bytes");
-        if (sorted[i].key().size() > kMaxIndexKeySize)
+        if (sorted[i].key().size() > maxIndexKeySize(m_pager.format()))
             return notSupported("an index key of " + std::to_string(sorted[i].key().size()) + " bytes is too long");
         if (i > 0 && !(sorted[i - 1].bytes < sorted[i].bytes))
             return invalidArgument("index entries to rebuild from are not strictly increasing");
@@ -621,7 +625,8 @@ Status IndexTree::rebuild(std::span<const IndexEntry> sorted, IndexPageAllocator
     // Plan all levels first; page numbers are known only when the top is.
     std::vector<Planned> plan;
     std::vector<std::vector<size_t>> levels(1);
-    for (auto [from, to] : packGroups<IndexEntry>(sorted, false, entryKey, entryBytes)) {
+    const size_t room = m_pager.format().index.maxEntryData;
+    for (auto [from, to] : packGroups<IndexEntry>(sorted, false, entryKey, entryBytes, room, m_pager.format().maxIndexPrefix())) {
         Planned leaf;
         leaf.entries.assign(sorted.begin() + long(from), sorted.begin() + long(to));
         leaf.last = leaf.entries.back().bytes;
@@ -641,7 +646,7 @@ Status IndexTree::rebuild(std::span<const IndexEntry> sorted, IndexPageAllocator
             items.push_back(std::move(e));
         }
         std::vector<size_t> level;
-        for (auto [from, to] : packGroups<IndexEntry>(items, true, entryKey, entryBytes)) {
+        for (auto [from, to] : packGroups<IndexEntry>(items, true, entryKey, entryBytes, room, m_pager.format().maxIndexPrefix())) {
             Planned n;
             n.type = kTypeNode;
             n.entries.assign(items.begin() + long(from), items.begin() + long(to));
@@ -680,7 +685,7 @@ Status IndexTree::rebuild(std::span<const IndexEntry> sorted, IndexPageAllocator
             for (auto& e : page.entries)
                 if (pl.type == kTypeNode) e.child = number[e.child];
             if (pl.tail != SIZE_MAX) page.tail = number[pl.tail];
-            VK_ASSIGN_OR_RETURN(PageBuffer buf, encodeIndexPage(page));
+            VK_ASSIGN_OR_RETURN(PageBuffer buf, encodeIndexPage(page, m_pager.format()));
             out.emplace_back(number[level[k]], buf);
         }
     }

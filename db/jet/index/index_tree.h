@@ -42,8 +42,13 @@ inline bool isAllNullIndexKey(std::span<const uint8_t> key)
 }
 
 // The longest key an entry may carry, so that any page holds at least two
-// node entries and every split has room.
-constexpr size_t kMaxIndexKeySize = indexlayout::kMaxEntryData / 2 - indexlayout::kRowIdSize - indexlayout::kChildSize;
+// node entries and every split has room (kMaxIndexKeySize on Jet 4 pages).
+constexpr size_t maxIndexKeySize(size_t maxEntryData)
+{
+    return maxEntryData / 2 - indexlayout::kRowIdSize - indexlayout::kChildSize;
+}
+constexpr size_t kMaxIndexKeySize = maxIndexKeySize(indexlayout::kMaxEntryData);
+inline size_t maxIndexKeySize(const JetFormat& format) { return maxIndexKeySize(format.index.maxEntryData); }
 
 // Decoded index pages kept from one change to the next, so that a run of
 // changes does not decode the same root and leaves again and again. An entry

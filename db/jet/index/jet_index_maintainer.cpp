@@ -10,7 +10,8 @@
 
 namespace varnika::jet {
 
-Result<TextCollation> columnCollation(const ColumnDef& column, uint16_t databaseLcid, uint8_t databaseVersion)
+Result<TextCollation> columnCollation(const ColumnDef& column, uint16_t databaseLcid, uint8_t databaseVersion,
+                                      const JetFormat& format)
 {
     uint16_t lcid = column.sortLcid();
     uint8_t version = column.sortVersion();
@@ -18,7 +19,9 @@ Result<TextCollation> columnCollation(const ColumnDef& column, uint16_t database
         lcid = databaseLcid;
         version = databaseVersion;
     }
-    auto c = collationFor(lcid, version);
+    JetFormat text = format;
+    if (column.singleByteText()) text.codePage = column.codePage;
+    auto c = collationFor(lcid, version, text);
     if (!c.isOk())
         return Status(c.status().code(), "the index on column \"" + toUtf8(column.name) + "\" cannot be kept: " +
                                              c.status().message());
@@ -39,7 +42,7 @@ Result<std::optional<IndexKeyEntry>> indexEntryFor(const TableDef& def, const Re
         if (!v.isNull() || c.isBoolean()) e.allNull = false;
         TextCollation collation = TextCollation::GeneralLegacy;
         if (isTextType(c.type())) {
-            VK_ASSIGN_OR_RETURN(collation, columnCollation(c, lcid, version));
+            VK_ASSIGN_OR_RETURN(collation, columnCollation(c, lcid, version, def.format()));
         }
         if (c.type() == ColumnType::Numeric && v.type() == VariantType::Decimal) {
             VK_ASSIGN_OR_RETURN(Decimal stored, decimalForColumn(c, v.asDecimal()));

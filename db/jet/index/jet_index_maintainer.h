@@ -20,7 +20,8 @@ namespace varnika::jet {
 
 // The collation of a text column: its own sort order, or the database's when
 // the column carries none.
-Result<TextCollation> columnCollation(const ColumnDef& column, uint16_t databaseLcid, uint8_t databaseVersion);
+Result<TextCollation> columnCollation(const ColumnDef& column, uint16_t databaseLcid, uint8_t databaseVersion,
+                                      const JetFormat& format = JetFormat::jet4());
 
 // The key of `values` (in column-list order) for a real index, or nothing
 // when the index leaves out rows whose key columns are all Null.

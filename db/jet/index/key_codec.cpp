@@ -2,6 +2,7 @@
 
 #include "db/text.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +11,7 @@
 namespace varnika::jet {
 namespace {
 #include "db/jet/index/sort_tables_data.inc"
+#include "db/jet/index/sort_tables_97.inc"
 
 constexpr uint8_t kFlagAscending = 0x7F;
 constexpr uint8_t kFlagAscendingNull = 0x00;
@@ -152,6 +154,93 @@ void appendBinary(std::vector<uint8_t>& out, const uint8_t* data, size_t n, bool
     } while (pos < n);
 }
 
+std::string characterName(char16_t c)
+{
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "U+%04X", unsigned(c));
+    return hex;
+}
+
+// Access 97 "General" keys. Each character gives its inline bytes; a
+// letter that can carry an accent (class G) holds an accent place, an
+// accented letter (class I) fills its place with its accent code. The
+// accents follow the inline bytes as nibbles, opened and closed by a 0
+// nibble, each run of plain letters before an accent filled with 2s; a key
+// without accents ends with 0x00. Characters above U+00FF key as the
+// Windows-1252 character they map to.
+enum Class97 : uint8_t { Ignored97 = 0, Simple97 = 1, Significant97 = 2, International97 = 3 };
+constexpr uint8_t kAccentsBound = 0x0;
+constexpr uint8_t kNoAccentNibble = 0x2;
+constexpr uint8_t kNoAccentsEnd = 0x00;
+
+Result<std::vector<uint8_t>> general97Key(std::u16string_view text)
+{
+    std::vector<uint8_t> out, nibbles;
+    size_t plainLetters = 0;
+    for (char16_t c : text) {
+        const Code97* code = nullptr;
+        if (c <= 0xFF) {
+            code = &kGeneral97[c];
+        } else {
+            auto it = std::lower_bound(std::begin(kGeneral97Mappings), std::end(kGeneral97Mappings), c,
+                                       [](const Mapping97& m, char16_t v) { return m.from < v; });
+            if (it != std::end(kGeneral97Mappings) && it->from == c) code = &kGeneral97[it->to];
+        }
+        if (!code || (code->cls == Ignored97 && c != 0))
+            return notSupported("the character " + characterName(c) +
+                                " has no code in the General sort order of Access 97, so it cannot be written into an index");
+        out.insert(out.end(), code->bytes, code->bytes + code->n);
+        if (code->cls == Significant97) {
+            ++plainLetters;
+        } else if (code->cls == International97) {
+            if (nibbles.empty()) nibbles.push_back(kAccentsBound);
+            nibbles.insert(nibbles.end(), plainLetters, kNoAccentNibble);
+            plainLetters = 0;
+            nibbles.push_back(code->extra & 0x0F);
+        }
+    }
+    if (nibbles.empty()) {
+        out.push_back(kNoAccentsEnd);
+        return out;
+    }
+    nibbles.push_back(kAccentsBound);
+    if (nibbles.size() % 2) nibbles.push_back(0);
+    for (size_t i = 0; i < nibbles.size(); i += 2) out.push_back(uint8_t(nibbles[i] << 4 | nibbles[i + 1]));
+    return out;
+}
+
+// Access 97 "Turkish": the codes of the characters Access-made Turkish files
+// show in their keys (the table names of their catalog). Other characters
+// cannot be placed with certainty and are refused.
+struct Turkish97Code {
+    char16_t c;
+    uint8_t code;
+};
+constexpr Turkish97Code kTurkish97[] = {
+    {u'-', 0x13}, {u'0', 0x69}, {u'1', 0x6D}, {u'2', 0x6E}, {u'3', 0x6F}, {u'4', 0x70}, {u'5', 0x71}, {u'6', 0x72},
+    {u'7', 0x73}, {u'8', 0x74}, {u'9', 0x75}, {u'A', 0x78}, {u'B', 0x7A}, {u'C', 0x7B}, {u'D', 0x7D}, {u'E', 0x7E},
+    {u'F', 0x7F}, {u'I', 0x83}, {u'K', 0x86}, {u'M', 0x88}, {u'O', 0x8A}, {u'P', 0x8C}, {u'Q', 0x8D}, {u'R', 0x96},
+    {u'S', 0x97}, {u'T', 0x99}, {u'U', 0x9C}, {u'a', 0x78}, {u'b', 0x7A}, {u'c', 0x7B}, {u'd', 0x7D}, {u'e', 0x7E},
+    {u'f', 0x7F}, {u'g', 0x80}, {u'h', 0x82}, {u'i', 0x84}, {u'j', 0x85}, {u'l', 0x87}, {u'm', 0x88}, {u'n', 0x89},
+    {u'o', 0x8A}, {u'p', 0x8C}, {u'r', 0x96}, {u's', 0x97}, {u't', 0x99}, {u'u', 0x9C}, {u'v', 0x9E}, {u'y', 0xA1},
+    {u'{', 0x2D}, {u'}', 0x2F},
+};
+
+Result<std::vector<uint8_t>> turkish97Key(std::u16string_view text)
+{
+    std::vector<uint8_t> out;
+    for (char16_t c : text) {
+        auto it = std::lower_bound(std::begin(kTurkish97), std::end(kTurkish97), c,
+                                   [](const Turkish97Code& t, char16_t v) { return t.c < v; });
+        if (it == std::end(kTurkish97) || it->c != c)
+            return notSupported("the character " + characterName(c) +
+                                " has no known code in the Turkish sort order of Access 97, so it cannot be written into an index");
+        out.push_back(it->code);
+    }
+    out.push_back(kNoAccentsEnd);
+    return out;
+}
+
 Result<int64_t> integerOf(const Variant& v)
 {
     switch (v.type()) {
@@ -179,8 +268,22 @@ Result<double> doubleOf(const Variant& v)
 
 }  // namespace
 
-Result<TextCollation> collationFor(uint16_t lcid, uint8_t version)
+constexpr uint16_t kLcidGeneral = 0x0409;
+constexpr uint16_t kLcidTurkish = 0x041F;
+constexpr uint16_t kCodePageWestern = 1252;
+constexpr uint16_t kCodePageTurkish = 1254;
+
+Result<TextCollation> collationFor(uint16_t lcid, uint8_t version, const JetFormat& format)
 {
+    if (format.isJet3()) {
+        // Access 97 keys text by its byte in the code page; the tables fit
+        // the code page the order was made for.
+        if (lcid == kLcidGeneral && format.codePage == kCodePageWestern) return TextCollation::General97;
+        if (lcid == kLcidTurkish && format.codePage == kCodePageTurkish) return TextCollation::Turkish97;
+        return notSupported("text indexes in sort order " + std::to_string(lcid) + " of an Access 97 database in code page " +
+                            std::to_string(format.codePage) +
+                            " cannot be written; only General (1033, code page 1252) and Turkish (1055, code page 1254) are supported");
+    }
     if (lcid == 0x0409 && version == 0) return TextCollation::GeneralLegacy;
     if (lcid == 0x0409 && version == 1) return TextCollation::General;
     if (lcid == 0x041F && version == 0) return TextCollation::Turkish;
@@ -194,6 +297,8 @@ const char* collationName(TextCollation c)
     case TextCollation::GeneralLegacy: return "General Legacy";
     case TextCollation::General: return "General";
     case TextCollation::Turkish: return "Turkish";
+    case TextCollation::General97: return "General (Access 97)";
+    case TextCollation::Turkish97: return "Turkish (Access 97)";
     }
     return "?";
 }
@@ -202,6 +307,8 @@ Result<std::vector<uint8_t>> textSortKey(std::u16string_view text, TextCollation
 {
     if (text.size() > kMaxKeyCharacters) text = text.substr(0, kMaxKeyCharacters);
     while (!text.empty() && text.back() == u' ') text.remove_suffix(1);
+    if (collation == TextCollation::General97) return general97Key(text);
+    if (collation == TextCollation::Turkish97) return turkish97Key(text);
 
     const unsigned char* blob = collation == TextCollation::General ? kGeneralBlob : kGeneralLegacyBlob;
     const uint32_t* offsets = collation == TextCollation::General ? kGeneralOffsets : kGeneralLegacyOffsets;
@@ -355,9 +462,11 @@ Status appendColumnKey(std::vector<uint8_t>& out, const Variant& value, ColumnTy
         if (value.type() != VariantType::Text)
             return Status(ErrorCode::TypeMismatch, "a text index needs a text value");
         VK_ASSIGN_OR_RETURN(std::vector<uint8_t> key, textSortKey(value.asText(), collation));
-        key.push_back(kTextKeyEnd);
+        // Access 97 keys carry their own end and no mark after a descending one.
+        const bool jet3 = collation == TextCollation::General97 || collation == TextCollation::Turkish97;
+        if (!jet3) key.push_back(kTextKeyEnd);
         appendFlipped(out, key.data(), key.size(), desc);
-        if (desc) out.push_back(kTextKeyEnd);
+        if (desc && !jet3) out.push_back(kTextKeyEnd);
         return Status::ok();
     }
     case ColumnType::Binary:

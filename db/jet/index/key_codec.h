@@ -5,6 +5,7 @@
 // by plain byte comparison of these keys.
 
 #include "db/column_type.h"
+#include "db/jet/file/jet_format.h"
 #include "db/status.h"
 #include "db/variant.h"
 
@@ -14,18 +15,23 @@
 
 namespace varnika::jet {
 
-// The sort orders of text keys the engine can build.
-enum class TextCollation { GeneralLegacy, General, Turkish };
+// The sort orders of text keys the engine can build. General97 and
+// Turkish97 are Access 97's (Jet 3 files); Turkish97 knows only the
+// characters Access-made files show (the rest is refused).
+enum class TextCollation { GeneralLegacy, General, Turkish, General97, Turkish97 };
 
 // The collation of a sort order as a column descriptor stores it (LCID and
-// version): 1033/0 General Legacy, 1033/1 General, 1055/0 Turkish. Anything
-// else is NotSupported, since keys built with the wrong tables would put
-// entries in the wrong place.
-Result<TextCollation> collationFor(uint16_t lcid, uint8_t version);
+// version): 1033/0 General Legacy, 1033/1 General, 1055/0 Turkish; in a
+// Jet 3 file (`format`) 1033 General 97 with code page 1252, 1055 Turkish
+// 97 with code page 1254. Anything else is NotSupported, since keys built
+// with the wrong tables would put entries in the wrong place.
+Result<TextCollation> collationFor(uint16_t lcid, uint8_t version, const JetFormat& format = JetFormat::jet4());
 const char* collationName(TextCollation c);
 
 // The sort key of a text without the flag byte and the final 0x00: the
-// encoding that comparisons of text under the collation are made on.
+// encoding that comparisons of text under the collation are made on. The
+// Access 97 orders end their keys themselves (with 0x00, or with the last
+// nibble of their accent codes), and that end is part of what is returned.
 // A character the tables have no code for is NotSupported.
 Result<std::vector<uint8_t>> textSortKey(std::u16string_view text, TextCollation collation);
 

@@ -6,23 +6,24 @@
 
 namespace varnika::jet {
 
-Result<DataPageView> DataPageView::parse(PageRef page, uint32_t pageNumber)
+Result<DataPageView> DataPageView::parse(PageRef page, uint32_t pageNumber, const JetFormat& format)
 {
-    ByteReader r(page->data(), page->size());
+    ByteReader r(page->data(), format.pageSize);
     const std::string where = "data page " + std::to_string(pageNumber);
     if (r.u8(page::kType) != uint8_t(PageType::Data)) return corruption(where + " is not a data page");
-    size_t count = r.u16(datapage::kSlotCount);
+    size_t count = r.u16(format.data.slotCount);
     if (count > datapage::kMaxSlots) return corruption(where + " claims " + std::to_string(count) + " rows");
-    size_t tableEnd = datapage::kSlotTable + count * datapage::kSlotSize;
-    if (tableEnd > kPageSize) return corruption(where + " has a slot table past the end of the page");
+    size_t tableEnd = format.data.slotTable + count * datapage::kSlotSize;
+    if (tableEnd > format.pageSize) return corruption(where + " has a slot table past the end of the page");
 
     DataPageView view;
     view.m_page = std::move(page);
     view.m_pageNumber = pageNumber;
+    view.m_format = &format;
     view.m_slots.reserve(count);
-    size_t previous = kPageSize;
+    size_t previous = format.pageSize;
     for (size_t i = 0; i < count; ++i) {
-        uint16_t word = r.u16(datapage::kSlotTable + i * datapage::kSlotSize);
+        uint16_t word = r.u16(format.data.slotTable + i * datapage::kSlotSize);
         Slot s;
         s.flags = word & datapage::kSlotDeleted;
         size_t offset = word & datapage::kSlotOffsetMask;
@@ -60,15 +61,15 @@ std::span<const uint8_t> DataPageView::rowBytes(int index) const
 
 size_t DataPageView::computedFreeSpace() const
 {
-    size_t used = datapage::kHeaderSize + m_slots.size() * datapage::kSlotSize;
+    size_t used = m_format->data.slotTable + m_slots.size() * datapage::kSlotSize;
     for (const Slot& s : m_slots) used += s.length;
-    return used <= kPageSize ? kPageSize - used : 0;
+    return used <= m_format->pageSize ? m_format->pageSize - used : 0;
 }
 
 Result<RowBytes> readRowAt(Pager& pager, RowPointer ptr)
 {
     VK_ASSIGN_OR_RETURN(PageRef page, pager.read(ptr.page));
-    VK_ASSIGN_OR_RETURN(DataPageView view, DataPageView::parse(page, ptr.page));
+    VK_ASSIGN_OR_RETURN(DataPageView view, DataPageView::parse(page, ptr.page, pager.format()));
     if (ptr.row >= view.slotCount())
         return corruption("row " + std::to_string(ptr.row) + " of page " + std::to_string(ptr.page) +
                           " does not exist");

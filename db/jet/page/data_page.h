@@ -30,7 +30,7 @@ public:
     // Checks the page type, the slot count and every slot offset: offsets
     // never increase and every row lies between the slot table and the end
     // of the page. Anything else is a Corruption naming the page.
-    static Result<DataPageView> parse(PageRef page, uint32_t pageNumber);
+    static Result<DataPageView> parse(PageRef page, uint32_t pageNumber, const JetFormat& format = JetFormat::jet4());
 
     uint32_t pageNumber() const { return m_pageNumber; }
     uint32_t owner() const;
@@ -45,6 +45,7 @@ public:
 private:
     PageRef m_page;
     uint32_t m_pageNumber = 0;
+    const JetFormat* m_format = &JetFormat::jet4();
     std::vector<Slot> m_slots;
 };
 

@@ -9,8 +9,6 @@ namespace varnika::jet {
 
 namespace {
 
-constexpr size_t kEmptyFreeSpace = kPageSize - datapage::kHeaderSize;
-
 std::string slotName(uint32_t pageNumber, size_t slot)
 {
     return "data page " + std::to_string(pageNumber) + " row " + std::to_string(slot);
@@ -18,32 +16,34 @@ std::string slotName(uint32_t pageNumber, size_t slot)
 
 }  // namespace
 
-PageBuffer makeDataPage(uint32_t owner)
+PageBuffer makeDataPage(uint32_t owner, const JetFormat& format)
 {
     PageBuffer p{};
     putU8(p.data(), page::kType, uint8_t(PageType::Data));
     putU8(p.data(), page::kMarker, page::kMarkerValue);
-    putU16(p.data(), datapage::kFreeSpace, uint16_t(kEmptyFreeSpace));
+    putU16(p.data(), datapage::kFreeSpace, uint16_t(format.dataPageRoom()));
     putU32(p.data(), datapage::kOwner, owner);
-    putU32(p.data(), datapage::kReserved, 0);
-    putU16(p.data(), datapage::kSlotCount, 0);
+    if (format.data.reserved != kAbsent) putU32(p.data(), format.data.reserved, 0);
+    putU16(p.data(), format.data.slotCount, 0);
     return p;
 }
 
-Status checkDataPage(std::span<const uint8_t> bytes, uint32_t pageNumber)
+Status checkDataPage(std::span<const uint8_t> bytes, uint32_t pageNumber, const JetFormat& format)
 {
-    ByteReader r(bytes);
     const std::string where = "data page " + std::to_string(pageNumber);
-    if (bytes.size() != kPageSize) return corruption(where + " is not a whole page");
+    if (bytes.size() < format.pageSize) return corruption(where + " is not a whole page");
+    bytes = bytes.first(format.pageSize);
+    ByteReader r(bytes);
     if (r.u8(page::kType) != uint8_t(PageType::Data)) return corruption(where + " is not a data page");
     if (r.u8(page::kMarker) != page::kMarkerValue) return corruption(where + " has a wrong marker byte");
-    size_t count = r.u16(datapage::kSlotCount);
+    size_t count = r.u16(format.data.slotCount);
     if (count > size_t(datapage::kMaxSlots)) return corruption(where + " claims " + std::to_string(count) + " rows");
-    size_t tableEnd = datapage::kSlotTable + count * datapage::kSlotSize;
-    size_t previous = kPageSize;
+    size_t tableEnd = format.data.slotTable + count * datapage::kSlotSize;
+    if (tableEnd > format.pageSize) return corruption(where + " has a slot table past the end of the page");
+    size_t previous = format.pageSize;
     size_t used = tableEnd;
     for (size_t i = 0; i < count; ++i) {
-        uint16_t word = r.u16(datapage::kSlotTable + i * datapage::kSlotSize);
+        uint16_t word = r.u16(format.data.slotTable + i * datapage::kSlotSize);
         uint16_t flags = word & datapage::kSlotDeleted;
         bool deleted = flags == datapage::kSlotDeleted;
         if (word & datapage::kSlotUnknownFlag) return corruption(slotName(pageNumber, i) + " has an unknown flag bit");
@@ -58,26 +58,28 @@ Status checkDataPage(std::span<const uint8_t> bytes, uint32_t pageNumber)
         used += length;
         previous = offset;
     }
-    size_t computed = kPageSize - used;
+    if (used > format.pageSize) return corruption(where + " holds more bytes than a page");
+    size_t computed = format.pageSize - used;
     if (r.u16(datapage::kFreeSpace) != computed)
         return corruption(where + " records " + std::to_string(r.u16(datapage::kFreeSpace)) +
                           " free bytes but its rows leave " + std::to_string(computed));
     return Status::ok();
 }
 
-Result<DataPageEditor> DataPageEditor::open(const PageBuffer& page, uint32_t pageNumber)
+Result<DataPageEditor> DataPageEditor::open(const PageBuffer& page, uint32_t pageNumber, const JetFormat& format)
 {
-    VK_RETURN_IF_ERROR(checkDataPage(page, pageNumber));
+    VK_RETURN_IF_ERROR(checkDataPage(page, pageNumber, format));
     DataPageEditor e;
     e.m_page = page;
     e.m_pageNumber = pageNumber;
-    ByteReader r(page.data(), page.size());
-    size_t count = r.u16(datapage::kSlotCount);
+    e.m_format = &format;
+    ByteReader r(page.data(), format.pageSize);
+    size_t count = r.u16(format.data.slotCount);
     size_t tableEnd = e.slotTableEnd(count);
-    size_t previous = kPageSize;
+    size_t previous = format.pageSize;
     bool stale = false;
     for (size_t i = 0; i < count; ++i) {
-        uint16_t word = r.u16(datapage::kSlotTable + i * datapage::kSlotSize);
+        uint16_t word = r.u16(format.data.slotTable + i * datapage::kSlotSize);
         Entry s;
         s.flags = word & datapage::kSlotDeleted;
         size_t offset = word & datapage::kSlotOffsetMask;
@@ -96,11 +98,12 @@ Result<DataPageEditor> DataPageEditor::open(const PageBuffer& page, uint32_t pag
     return e;
 }
 
-DataPageEditor DataPageEditor::create(uint32_t pageNumber, uint32_t owner)
+DataPageEditor DataPageEditor::create(uint32_t pageNumber, uint32_t owner, const JetFormat& format)
 {
     DataPageEditor e;
-    e.m_page = makeDataPage(owner);
+    e.m_page = makeDataPage(owner, format);
     e.m_pageNumber = pageNumber;
+    e.m_format = &format;
     return e;
 }
 
@@ -119,7 +122,7 @@ std::span<const uint8_t> DataPageEditor::rowBytes(int slot) const
 
 size_t DataPageEditor::slotTableEnd(size_t slots) const
 {
-    return datapage::kSlotTable + slots * datapage::kSlotSize;
+    return m_format->data.slotTable + slots * datapage::kSlotSize;
 }
 
 size_t DataPageEditor::usedBytes() const
@@ -132,7 +135,7 @@ size_t DataPageEditor::usedBytes() const
 size_t DataPageEditor::freeSpace() const
 {
     size_t used = usedBytes();
-    return used <= kPageSize ? kPageSize - used : 0;
+    return used <= m_format->pageSize ? m_format->pageSize - used : 0;
 }
 
 bool DataPageEditor::canAddRow(size_t length) const
@@ -149,9 +152,9 @@ bool DataPageEditor::canReplaceRow(int slot, size_t length) const
 
 void DataPageEditor::writeSlotTable()
 {
-    putU16(m_page.data(), datapage::kSlotCount, uint16_t(m_slots.size()));
+    putU16(m_page.data(), m_format->data.slotCount, uint16_t(m_slots.size()));
     for (size_t i = 0; i < m_slots.size(); ++i)
-        putU16(m_page.data(), datapage::kSlotTable + i * datapage::kSlotSize,
+        putU16(m_page.data(), m_format->data.slotTable + i * datapage::kSlotSize,
                uint16_t(m_slots[i].offset | m_slots[i].flags));
     putU16(m_page.data(), datapage::kFreeSpace, uint16_t(freeSpace()));
 }
@@ -176,7 +179,7 @@ void DataPageEditor::rebuild(int slot, std::span<const uint8_t> replacement, uin
     }
     size_t tableEnd = slotTableEnd(m_slots.size());
     std::fill(m_page.begin() + long(tableEnd), m_page.end(), uint8_t(0));
-    size_t pos = kPageSize;
+    size_t pos = m_format->pageSize;
     for (size_t i = 0; i < m_slots.size(); ++i) {
         pos -= rows[i].size();
         std::copy(rows[i].begin(), rows[i].end(), m_page.begin() + long(pos));
@@ -200,7 +203,7 @@ Result<int> DataPageEditor::addRow(std::span<const uint8_t> bytes, uint16_t flag
     if (bytes.size() + datapage::kSlotSize > freeSpace())
         return invalidArgument("data page " + std::to_string(m_pageNumber) + " has no room for a row of " +
                                std::to_string(bytes.size()) + " bytes");
-    size_t lowest = m_slots.empty() ? kPageSize : m_slots.back().offset;
+    size_t lowest = m_slots.empty() ? m_format->pageSize : m_slots.back().offset;
     Entry s;
     s.offset = uint16_t(lowest - bytes.size());
     s.length = uint16_t(bytes.size());

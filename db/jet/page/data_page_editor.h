@@ -6,6 +6,7 @@
 // overflow pointers and long-value pointers name them), and the free-space
 // field always equals what the slot table implies.
 
+#include "db/jet/file/jet_format.h"
 #include "db/jet/page/page_layout.h"
 #include "db/status.h"
 
@@ -18,7 +19,7 @@ namespace varnika::jet {
 // A fresh, empty data page: no slots, full free space. `owner` is the TDEF
 // page of the table, datapage::kLongValueOwner for long-value pages, or 0
 // for pages holding usage-map rows.
-PageBuffer makeDataPage(uint32_t owner);
+PageBuffer makeDataPage(uint32_t owner, const JetFormat& format = JetFormat::jet4());
 
 // Checks the data-page rules every reader relies on: type and marker bytes,
 // slot count, non-increasing offsets inside the row area, no unknown flag
@@ -26,14 +27,15 @@ PageBuffer makeDataPage(uint32_t owner);
 // field equal to the computed one. A deleted slot may carry a stale offset
 // (Access leaves some); it then counts as empty. Any other departure is a
 // Corruption naming the page and slot.
-Status checkDataPage(std::span<const uint8_t> page, uint32_t pageNumber);
+Status checkDataPage(std::span<const uint8_t> page, uint32_t pageNumber, const JetFormat& format = JetFormat::jet4());
 
 class DataPageEditor {
 public:
     // Copies and parses `page`; a page that fails checkDataPage() is refused.
-    static Result<DataPageEditor> open(const PageBuffer& page, uint32_t pageNumber);
+    static Result<DataPageEditor> open(const PageBuffer& page, uint32_t pageNumber,
+                                       const JetFormat& format = JetFormat::jet4());
     // An editor over a fresh page from makeDataPage(owner).
-    static DataPageEditor create(uint32_t pageNumber, uint32_t owner);
+    static DataPageEditor create(uint32_t pageNumber, uint32_t owner, const JetFormat& format = JetFormat::jet4());
 
     const PageBuffer& page() const { return m_page; }
     uint32_t pageNumber() const { return m_pageNumber; }
@@ -94,6 +96,7 @@ private:
 
     PageBuffer m_page{};
     uint32_t m_pageNumber = 0;
+    const JetFormat* m_format = &JetFormat::jet4();
     std::vector<Entry> m_slots;
 };
 

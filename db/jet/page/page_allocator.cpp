@@ -32,7 +32,7 @@ Result<uint32_t> PageAllocator::allocatePage(const PageBuffer& contents, const P
 
 Result<uint32_t> PageAllocator::allocateDataPage(uint32_t owner, const PageOwners& owners)
 {
-    return allocatePage(makeDataPage(owner), owners);
+    return allocatePage(makeDataPage(owner, m_pager.format()), owners);
 }
 
 Status PageAllocator::freePage(uint32_t page, const PageOwners& owners)
@@ -83,7 +83,7 @@ Result<std::optional<uint32_t>> PageAllocator::findPageWithRoom(RowPointer owned
         if (r.u16(datapage::kFreeSpace) < rowLength + datapage::kSlotSize) continue;
         // A page that breaks the data-page rules is not written to; the
         // row goes to another page or a new one instead.
-        auto editor = DataPageEditor::open(*page, p);
+        auto editor = DataPageEditor::open(*page, p, m_pager.format());
         if (editor && editor->canAddRow(rowLength)) return std::optional<uint32_t>(p);
     }
     return std::optional<uint32_t>();

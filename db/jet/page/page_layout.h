@@ -45,7 +45,7 @@ constexpr size_t kSortOrderLcid = 0x6E;
 constexpr size_t kSortOrderVersion = 0x71;
 constexpr size_t kCreationDate = 0x72;
 constexpr uint32_t kRc4Key = 0x6B39DAC7;
-constexpr size_t kJet3PageSize = 2048;
+
 }  // namespace header
 
 // Data pages (table rows, long values, usage-map rows).

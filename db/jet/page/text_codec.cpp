@@ -1,8 +1,34 @@
 #include "db/jet/page/text_codec.h"
 
+#include "db/text.h"
+
+#include <cstdio>
+
 namespace varnika::jet {
 
 namespace {
+#include "db/jet/page/code_pages.inc"
+
+constexpr uint8_t kFirstUpperByte = 0x80;
+
+const CodePageTable* codePageTable(uint16_t codePage)
+{
+    for (const CodePageTable& t : kCodePages)
+        if (t.codePage == codePage) return &t;
+    return nullptr;
+}
+
+// The byte of `c` in the table, or -1.
+int byteOf(const CodePageTable& t, char16_t c)
+{
+    if (c < kFirstUpperByte) return int(c);
+    for (int i = 0; i < 128; ++i)
+        if (t.upper[i] == c) return kFirstUpperByte + i;
+    // An undefined byte stands for the code point of its number.
+    if (c <= 0xFF && t.upper[c - kFirstUpperByte] == 0) return int(c);
+    return -1;
+}
+
 constexpr uint8_t kCompressedMark0 = 0xFF;
 constexpr uint8_t kCompressedMark1 = 0xFE;
 constexpr uint8_t kModeToggle = 0x00;
@@ -63,6 +89,60 @@ std::vector<uint8_t> encodeJetText(std::u16string_view text, bool allowCompressi
         out.push_back(uint8_t(c >> 8));
     }
     return out;
+}
+
+bool isSupportedCodePage(uint16_t codePage) { return codePageTable(codePage) != nullptr; }
+
+std::u16string decodeCodePageText(std::span<const uint8_t> bytes, uint16_t codePage)
+{
+    const CodePageTable* t = codePageTable(codePage);
+    std::u16string out;
+    out.reserve(bytes.size());
+    for (uint8_t b : bytes) {
+        char16_t c = b < kFirstUpperByte || !t ? char16_t(b) : t->upper[b - kFirstUpperByte];
+        out.push_back(c ? c : char16_t(b));
+    }
+    return out;
+}
+
+Result<std::vector<uint8_t>> encodeCodePageText(std::u16string_view text, uint16_t codePage)
+{
+    const CodePageTable* t = codePageTable(codePage);
+    if (!t) return notSupported("text in code page " + std::to_string(codePage) + " cannot be written");
+    std::vector<uint8_t> out;
+    out.reserve(text.size());
+    for (char16_t c : text) {
+        int b = byteOf(*t, c);
+        if (b < 0) {
+            char hex[16];
+            std::snprintf(hex, sizeof hex, "U+%04X", unsigned(c));
+            return invalidArgument("the character \"" + toUtf8(std::u16string_view(&c, 1)) + "\" (" + hex +
+                                   ") cannot be stored: this Access 97 database keeps its text in code page " +
+                                   std::to_string(codePage) + ", which has no such character");
+        }
+        out.push_back(uint8_t(b));
+    }
+    return out;
+}
+
+bool fitsCodePage(std::u16string_view text, uint16_t codePage)
+{
+    const CodePageTable* t = codePageTable(codePage);
+    if (!t) return false;
+    for (char16_t c : text)
+        if (byteOf(*t, c) < 0) return false;
+    return true;
+}
+
+std::u16string decodeStoredText(std::span<const uint8_t> bytes, const JetFormat& format)
+{
+    return format.unicodeText() ? decodeJetText(bytes) : decodeCodePageText(bytes, format.codePage);
+}
+
+Result<std::vector<uint8_t>> encodeStoredText(std::u16string_view text, bool allowCompression, const JetFormat& format)
+{
+    if (format.unicodeText()) return encodeJetText(text, allowCompression);
+    return encodeCodePageText(text, format.codePage);
 }
 
 }  // namespace varnika::jet

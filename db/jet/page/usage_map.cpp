@@ -54,12 +54,13 @@ Result<UsageMap> UsageMap::load(Pager& pager, RowPointer where, bool ownerMap)
                 return corruption(what + " refers to page " + std::to_string(mapPage) + ", which is not a usage-map page");
             }
             map.m_bitmapPages.push_back(mapPage);
-            size_t base = j * usagemap::kPagesPerMapPage;
-            if (map.m_bitCount < base + usagemap::kPagesPerMapPage) map.resizeBits(base + usagemap::kPagesPerMapPage);
+            const size_t covered = pager.format().usageMap.pagesPerMapPage;
+            size_t base = j * covered;
+            if (map.m_bitCount < base + covered) map.resizeBits(base + covered);
             // Each map page covers a whole number of bytes' worth of pages
             // starting at a multiple of 8, so a byte never straddles two words.
-            static_assert(usagemap::kPagesPerMapPage % 8 == 0);
-            for (size_t i = 0; i < kPageSize - usagemap::kMapPageBitmap; ++i) {
+            static_assert(usagemap::kPagesPerMapPage % 8 == 0);  // and so for 2 KB pages
+            for (size_t i = 0; i < pager.pageSize() - usagemap::kMapPageBitmap; ++i) {
                 uint8_t b = (*page)[usagemap::kMapPageBitmap + i];
                 if (!b) continue;
                 const size_t first = base + i * 8;

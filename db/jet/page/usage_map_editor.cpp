@@ -81,7 +81,7 @@ Result<UsageMapEditor::MapRow> UsageMapEditor::readMapRow(RowPointer where)
 Status UsageMapEditor::writeMapRow(RowPointer where, const std::vector<uint8_t>& bytes)
 {
     VK_ASSIGN_OR_RETURN(PageRef page, m_pager.read(where.page));
-    VK_ASSIGN_OR_RETURN(DataPageEditor editor, DataPageEditor::open(*page, where.page));
+    VK_ASSIGN_OR_RETURN(DataPageEditor editor, DataPageEditor::open(*page, where.page, m_pager.format()));
     if (!editor.canReplaceRow(where.row, bytes.size()))
         return notSupported("page " + std::to_string(where.page) + " has no room to lengthen " + mapName(where));
     VK_RETURN_IF_ERROR(editor.replaceRow(where.row, bytes));
@@ -130,15 +130,16 @@ Status UsageMapEditor::growInlineOwnerMap(RowPointer map, const std::vector<uint
 
 Status UsageMapEditor::convertToReference(RowPointer map, const std::vector<uint8_t>& row, const std::vector<uint32_t>& pages)
 {
+    const size_t perMapPage = m_pager.format().usageMap.pagesPerMapPage;
     size_t pointers = (row.size() - usagemap::kReferencePages) / usagemap::kReferencePointerSize;
     std::map<size_t, PageBuffer> bitmaps;
     for (uint32_t p : pages) {
-        size_t j = p / usagemap::kPagesPerMapPage;
+        size_t j = p / perMapPage;
         if (j >= pointers)
             return notSupported(mapName(map) + " is too short to refer to the bitmap of page " + std::to_string(p));
         auto it = bitmaps.find(j);
         if (it == bitmaps.end()) it = bitmaps.emplace(j, makeUsageMapPage()).first;
-        putBit(it->second.data() + usagemap::kMapPageBitmap, p % usagemap::kPagesPerMapPage, true);
+        putBit(it->second.data() + usagemap::kMapPageBitmap, p % perMapPage, true);
     }
     if (!m_source) return notSupported(mapName(map) + " would need a bitmap page, and none can be added here");
     std::vector<uint8_t> reference(row.size(), 0);
@@ -152,8 +153,9 @@ Status UsageMapEditor::convertToReference(RowPointer map, const std::vector<uint
 
 Status UsageMapEditor::changeReferenceBit(RowPointer map, std::vector<uint8_t> row, uint32_t page, bool value)
 {
+    const size_t perMapPage = m_pager.format().usageMap.pagesPerMapPage;
     size_t pointers = (row.size() - usagemap::kReferencePages) / usagemap::kReferencePointerSize;
-    size_t j = page / usagemap::kPagesPerMapPage;
+    size_t j = page / perMapPage;
     size_t pointerAt = usagemap::kReferencePages + j * usagemap::kReferencePointerSize;
     uint32_t mapPage = 0;
     if (j < pointers) {
@@ -166,7 +168,7 @@ Status UsageMapEditor::changeReferenceBit(RowPointer map, std::vector<uint8_t> r
             return notSupported(mapName(map) + " is too short to refer to the bitmap of page " + std::to_string(page));
         if (!m_source) return notSupported(mapName(map) + " would need a bitmap page, and none can be added here");
         PageBuffer contents = makeUsageMapPage();
-        putBit(contents.data() + usagemap::kMapPageBitmap, page % usagemap::kPagesPerMapPage, true);
+        putBit(contents.data() + usagemap::kMapPageBitmap, page % perMapPage, true);
         VK_ASSIGN_OR_RETURN(uint32_t added, m_source->addMapPage(contents));
         putU32(row.data(), pointerAt, added);
         return writeMapRow(map, row);
@@ -177,7 +179,7 @@ Status UsageMapEditor::changeReferenceBit(RowPointer map, std::vector<uint8_t> r
     if ((*current)[page::kType] != uint8_t(PageType::UsageMap))
         return corruption(mapName(map) + " refers to page " + std::to_string(mapPage) + ", which is not a usage-map page");
     PageBuffer copy = *current;
-    size_t bit = page % usagemap::kPagesPerMapPage;
+    size_t bit = page % perMapPage;
     if (bitAt(copy.data() + usagemap::kMapPageBitmap, bit) == value) return Status::ok();
     putBit(copy.data() + usagemap::kMapPageBitmap, bit, value);
     return m_pager.write(mapPage, copy);
@@ -242,10 +244,11 @@ Status UsageMapEditor::moveGlobalWindow(std::vector<uint8_t> row, uint32_t page)
 
 Status UsageMapEditor::changeGlobalReferenceBit(std::vector<uint8_t> row, uint32_t page, bool free)
 {
+    const size_t perMapPage = m_pager.format().usageMap.pagesPerMapPage;
     // A page whose range has no bitmap page counts as in use, like a page
     // outside an inline map's window.
     const size_t pointers = (row.size() - usagemap::kReferencePages) / usagemap::kReferencePointerSize;
-    const size_t j = page / usagemap::kPagesPerMapPage;
+    const size_t j = page / perMapPage;
     if (j >= pointers) return Status::ok();
     const size_t pointerAt = usagemap::kReferencePages + j * usagemap::kReferencePointerSize;
     ByteReader r(row.data(), row.size());
@@ -263,8 +266,8 @@ Status UsageMapEditor::changeGlobalReferenceBit(std::vector<uint8_t> row, uint32
     // use; the others are free until they are appended (the bitmap page
     // itself among them: marking it used goes through this map again).
     PageBuffer contents = makeUsageMapPage();
-    const uint64_t first = uint64_t(j) * usagemap::kPagesPerMapPage;
-    for (size_t i = 0; i < usagemap::kPagesPerMapPage; ++i)
+    const uint64_t first = uint64_t(j) * perMapPage;
+    for (size_t i = 0; i < perMapPage; ++i)
         if (first + i >= m_pager.pageCount()) putBit(contents.data() + usagemap::kMapPageBitmap, i, true);
     const uint32_t mapPage = m_pager.pageCount();
     putU32(row.data(), pointerAt, mapPage);

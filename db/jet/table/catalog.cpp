@@ -64,7 +64,7 @@ Result<Catalog> Catalog::load(Pager& pager)
                               ", which is not in the file");
         VK_ASSIGN_OR_RETURN(PageRef page, pager.read(e.tdefPage));
         ByteReader r(page->data(), page->size());
-        if (r.u8(page::kType) != uint8_t(PageType::TableDefinition) || r.u8(tdef::kTableType) != tdef::kTableTypeUser)
+        if (r.u8(page::kType) != uint8_t(PageType::TableDefinition) || r.u8(pager.format().tdef.tableType) != tdef::kTableTypeUser)
             return corruption("table \"" + toUtf8(e.name) + "\" has no table definition at page " +
                               std::to_string(e.tdefPage));
         catalog.m_tables.push_back(std::move(e));

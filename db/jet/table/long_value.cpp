@@ -43,7 +43,7 @@ Result<std::vector<uint8_t>> LongValueReader::readLongValue(std::span<const uint
         return std::vector<uint8_t>(data.begin(), data.end());
     }
     // No value can be longer than the pages of the file hold.
-    if (uint64_t(h.length) > uint64_t(m_pager.pageCount()) * kPageSize)
+    if (uint64_t(h.length) > uint64_t(m_pager.pageCount()) * m_pager.pageSize())
         return corruption("a long value claims more bytes than the file holds");
     if (h.kind == longvalue::kKindSingleRow) {
         VK_ASSIGN_OR_RETURN(RowBytes row, readLvalRow(m_pager, h.first));

@@ -39,7 +39,7 @@ Result<RowPointer> LongValueWriter::addRow(std::span<const uint8_t> row, const P
                                                                  datapage::kLongValueOwner, row.size()));
     } else if (m_unownedPage && *m_unownedPage < pager.pageCount()) {
         VK_ASSIGN_OR_RETURN(PageRef page, pager.read(*m_unownedPage));
-        auto editor = DataPageEditor::open(*page, *m_unownedPage);
+        auto editor = DataPageEditor::open(*page, *m_unownedPage, pager.format());
         if (editor && editor->owner() == datapage::kLongValueOwner && editor->canAddRow(row.size()))
             target = *m_unownedPage;
     }
@@ -49,7 +49,7 @@ Result<RowPointer> LongValueWriter::addRow(std::span<const uint8_t> row, const P
         if (!columnMaps.owned) m_unownedPage = added;
     }
     VK_ASSIGN_OR_RETURN(PageRef page, pager.read(*target));
-    VK_ASSIGN_OR_RETURN(DataPageEditor editor, DataPageEditor::open(*page, *target));
+    VK_ASSIGN_OR_RETURN(DataPageEditor editor, DataPageEditor::open(*page, *target, pager.format()));
     VK_ASSIGN_OR_RETURN(int slot, editor.addRow(row));
     VK_RETURN_IF_ERROR(pager.write(*target, editor.page()));
     if (columnMaps.owned && editor.freeSpace() < PageAllocator::kNearlyFullBytes)
@@ -68,17 +68,18 @@ Result<std::vector<uint8_t>> LongValueWriter::write(std::span<const uint8_t> dat
         out.insert(out.end(), data.begin(), data.end());
         return out;
     }
-    if (data.size() <= longvalue::kMaxSingleRow) {
+    const JetFormat::LongValues& limits = m_allocator.pager().format().longValue;
+    if (data.size() <= limits.maxSingleRow) {
         VK_ASSIGN_OR_RETURN(RowPointer where, addRow(data, columnMaps));
         return makeHeader(length | longvalue::kKindSingleRow, where.toWord());
     }
     // Write the pieces from the last to the first so that each row can name
     // the one after it.
-    size_t pieces = (data.size() + longvalue::kMaxChainPiece - 1) / longvalue::kMaxChainPiece;
+    size_t pieces = (data.size() + limits.maxChainPiece - 1) / limits.maxChainPiece;
     uint32_t next = 0;
     for (size_t i = pieces; i-- > 0;) {
-        size_t begin = i * longvalue::kMaxChainPiece;
-        size_t size = std::min(longvalue::kMaxChainPiece, data.size() - begin);
+        size_t begin = i * limits.maxChainPiece;
+        size_t size = std::min(limits.maxChainPiece, data.size() - begin);
         std::vector<uint8_t> row(longvalue::kChainPointerSize + size);
         putU32(row.data(), 0, next);
         std::copy(data.begin() + long(begin), data.begin() + long(begin + size), row.begin() + long(longvalue::kChainPointerSize));
@@ -151,7 +152,7 @@ Status LongValueWriter::release(std::span<const uint8_t> columnBytes, const Page
     }
     for (auto& [pageNumber, slots] : byPage) {
         VK_ASSIGN_OR_RETURN(PageRef page, pager.read(pageNumber));
-        VK_ASSIGN_OR_RETURN(DataPageEditor editor, DataPageEditor::open(*page, pageNumber));
+        VK_ASSIGN_OR_RETURN(DataPageEditor editor, DataPageEditor::open(*page, pageNumber, pager.format()));
         for (int slot : slots) VK_RETURN_IF_ERROR(editor.markDeleted(slot));
         VK_RETURN_IF_ERROR(pager.write(pageNumber, editor.page()));
         // The page has room again: offer it for the column's next values.

@@ -39,7 +39,14 @@ constexpr size_t kEntryValueLength = 6;
 constexpr size_t kEntryHeaderSize = 8;
 }  // namespace prop
 
-Variant decodeValue(uint8_t typeCode, std::span<const uint8_t> v)
+// Names and text: UTF-16 in a Jet 4 block, the code page in a Jet 3 one
+// (codePage 0: Jet 4).
+std::u16string decodeBlockText(std::span<const uint8_t> bytes, uint16_t codePage)
+{
+    return codePage ? decodeCodePageText(bytes, codePage) : decodeJetText(bytes);
+}
+
+Variant decodeValue(uint8_t typeCode, std::span<const uint8_t> v, uint16_t codePage)
 {
     ByteReader r(v);
     auto exactly = [&](size_t n) { return v.size() == n; };
@@ -70,7 +77,7 @@ Variant decodeValue(uint8_t typeCode, std::span<const uint8_t> v)
         break;
     case ColumnType::Text:
     case ColumnType::Memo:
-        return Variant::text(decodeJetText(v));
+        return Variant::text(decodeBlockText(v, codePage));
     case ColumnType::Guid:
         if (exactly(16)) {
             Guid g{};
@@ -111,7 +118,13 @@ std::vector<uint8_t> ucs2(std::u16string_view text)
     return out;
 }
 
-Result<std::vector<uint8_t>> encodeValue(const Property& p)
+Result<std::vector<uint8_t>> encodeBlockText(std::u16string_view text, const JetFormat& format)
+{
+    if (format.unicodeText()) return ucs2(text);
+    return encodeCodePageText(text, format.codePage);
+}
+
+Result<std::vector<uint8_t>> encodeValue(const Property& p, const JetFormat& format)
 {
     std::vector<uint8_t> out;
     const Variant& v = p.value;
@@ -124,7 +137,10 @@ Result<std::vector<uint8_t>> encodeValue(const Property& p)
     case VariantType::Single: putRaw(out, v.asSingle()); break;
     case VariantType::Double: putRaw(out, v.asDouble()); break;
     case VariantType::Date: putRaw(out, v.asDate().serial); break;
-    case VariantType::Text: out = ucs2(v.asText()); break;
+    case VariantType::Text: {
+        VK_ASSIGN_OR_RETURN(out, encodeBlockText(v.asText(), format));
+        break;
+    }
     case VariantType::Binary: out = v.asBinary(); break;
     case VariantType::Guid: out.assign(v.asGuid().begin(), v.asGuid().end()); break;
     default: return invalidArgument("the property " + toUtf8(p.name) + " has a value that cannot be stored");
@@ -149,14 +165,14 @@ const PropertySet* PropertyBlock::find(std::u16string_view objectName) const
     return nullptr;
 }
 
-Result<PropertyBlock> parsePropertyBlock(std::span<const uint8_t> bytes)
+Result<PropertyBlock> parsePropertyBlock(std::span<const uint8_t> bytes, uint16_t codePage)
 {
     PropertyBlock block;
     if (bytes.empty()) return block;
-    if (bytes.size() >= prop::kMagicSize && std::memcmp(bytes.data(), prop::kMagicJet3, prop::kMagicSize) == 0)
-        return notSupported("the properties are in the Jet 3 form");
-    if (bytes.size() < prop::kMagicSize || std::memcmp(bytes.data(), prop::kMagicJet4, prop::kMagicSize) != 0)
+    const bool jet3 = bytes.size() >= prop::kMagicSize && std::memcmp(bytes.data(), prop::kMagicJet3, prop::kMagicSize) == 0;
+    if (!jet3 && (bytes.size() < prop::kMagicSize || std::memcmp(bytes.data(), prop::kMagicJet4, prop::kMagicSize) != 0))
         return corruption("a property block does not start with its signature");
+    const uint16_t textCodePage = jet3 ? codePage : 0;
     auto damaged = [](const std::string& what) { return corruption("the property block is damaged: " + what); };
 
     std::vector<std::u16string> names;
@@ -173,7 +189,7 @@ Result<PropertyBlock> parsePropertyBlock(std::span<const uint8_t> bytes)
             for (size_t p = 0; p < body.size();) {
                 const uint16_t n = b.u16(p);
                 if (!b.ok() || !b.has(p + 2, n)) return damaged("a property name runs past its chunk");
-                names.push_back(decodeJetText(body.subspan(p + 2, n)));
+                names.push_back(decodeBlockText(body.subspan(p + 2, n), textCodePage));
                 p += 2 + size_t(n);
             }
         } else if (kind == prop::kKindTableValues || kind == prop::kKindColumnValues) {
@@ -182,7 +198,7 @@ Result<PropertyBlock> parsePropertyBlock(std::span<const uint8_t> bytes)
             if (!b.ok() || headerLength > body.size() || size_t(prop::kSetName) + nameLength > headerLength)
                 return damaged("the header of a property set runs past its chunk");
             PropertySet set;
-            set.objectName = decodeJetText(body.subspan(prop::kSetName, nameLength));
+            set.objectName = decodeBlockText(body.subspan(prop::kSetName, nameLength), textCodePage);
             for (size_t p = headerLength; p < body.size();) {
                 const uint16_t entryLength = b.u16(p + prop::kEntryLength);
                 const uint16_t valueLength = b.u16(p + prop::kEntryValueLength);
@@ -195,7 +211,8 @@ Result<PropertyBlock> parsePropertyBlock(std::span<const uint8_t> bytes)
                 property.name = names[nameNumber];
                 property.ddl = b.u8(p + prop::kEntryDdl) != 0;
                 property.typeCode = b.u8(p + prop::kEntryType);
-                property.value = decodeValue(property.typeCode, body.subspan(p + prop::kEntryHeaderSize, valueLength));
+                property.value =
+                    decodeValue(property.typeCode, body.subspan(p + prop::kEntryHeaderSize, valueLength), textCodePage);
                 set.properties.push_back(std::move(property));
                 p += entryLength;
             }
@@ -207,7 +224,7 @@ Result<PropertyBlock> parsePropertyBlock(std::span<const uint8_t> bytes)
     return block;
 }
 
-Result<std::vector<uint8_t>> buildPropertyBlock(const PropertyBlock& block)
+Result<std::vector<uint8_t>> buildPropertyBlock(const PropertyBlock& block, const JetFormat& format)
 {
     std::vector<std::u16string> names;
     std::map<std::u16string, size_t> numbers;
@@ -215,7 +232,8 @@ Result<std::vector<uint8_t>> buildPropertyBlock(const PropertyBlock& block)
         for (const Property& p : s.properties)
             if (numbers.emplace(p.name, names.size()).second) names.push_back(p.name);
 
-    std::vector<uint8_t> out(prop::kMagicJet4, prop::kMagicJet4 + prop::kMagicSize);
+    const uint8_t* magic = format.unicodeText() ? prop::kMagicJet4 : prop::kMagicJet3;
+    std::vector<uint8_t> out(magic, magic + prop::kMagicSize);
     auto chunk = [&](uint16_t kind, const std::vector<uint8_t>& body) {
         putU32(out, prop::kChunkHeaderSize + body.size());
         putU16(out, kind);
@@ -223,19 +241,19 @@ Result<std::vector<uint8_t>> buildPropertyBlock(const PropertyBlock& block)
     };
     std::vector<uint8_t> nameBody;
     for (const std::u16string& n : names) {
-        std::vector<uint8_t> encoded = ucs2(n);
+        VK_ASSIGN_OR_RETURN(std::vector<uint8_t> encoded, encodeBlockText(n, format));
         putU16(nameBody, encoded.size());
         nameBody.insert(nameBody.end(), encoded.begin(), encoded.end());
     }
     chunk(prop::kKindNames, nameBody);
     for (const PropertySet& s : block.sets) {
         std::vector<uint8_t> body;
-        const std::vector<uint8_t> objectName = ucs2(s.objectName);
+        VK_ASSIGN_OR_RETURN(const std::vector<uint8_t> objectName, encodeBlockText(s.objectName, format));
         putU32(body, prop::kSetName + objectName.size());
         putU16(body, objectName.size());
         body.insert(body.end(), objectName.begin(), objectName.end());
         for (const Property& p : s.properties) {
-            VK_ASSIGN_OR_RETURN(std::vector<uint8_t> value, encodeValue(p));
+            VK_ASSIGN_OR_RETURN(std::vector<uint8_t> value, encodeValue(p, format));
             putU16(body, prop::kEntryHeaderSize + value.size());
             body.push_back(p.ddl ? 1 : 0);
             body.push_back(p.typeCode);

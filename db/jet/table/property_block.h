@@ -2,10 +2,13 @@
 // The properties Access keeps for a table and its columns (default value,
 // Required, AllowZeroLength, captions, column widths): one block in the OLE
 // column LvProp of the table's MSysObjects row. The block starts with the
-// magic "MR2\0" (Jet 4) and holds chunks: one chunk of property names, then
-// one chunk per object (the table itself, then columns by name) whose
-// entries refer to the names by number and carry a typed value.
+// magic "MR2\0" (Jet 4) or "KKD\0" (Jet 3) and holds chunks: one chunk of
+// property names, then one chunk per object (the table itself, then columns
+// by name) whose entries refer to the names by number and carry a typed
+// value. Jet 4 writes its names and text in UTF-16, Jet 3 in the file's code
+// page; the chunks are alike.
 
+#include "db/jet/file/jet_format.h"
 #include "db/status.h"
 #include "db/variant.h"
 
@@ -40,14 +43,16 @@ struct PropertyBlock {
 };
 
 // Reads a block. An empty input is an empty block; a Jet 3 block ("KKD\0")
-// is NotSupported; anything that runs past its chunk or names a property
-// that is not in the names chunk is a Corruption.
-Result<PropertyBlock> parsePropertyBlock(std::span<const uint8_t> bytes);
+// has its text in `codePage`; anything that runs past its chunk or names a
+// property that is not in the names chunk is a Corruption.
+Result<PropertyBlock> parsePropertyBlock(std::span<const uint8_t> bytes, uint16_t codePage = 1252);
 
-// The bytes of a Jet 4 block for `block`: the names chunk with every name
-// once, then one chunk per set in order. Values are stored by their Variant
-// type: Boolean, Byte, Integer, Long, Currency, Single, Double, Date, Text
-// (UCS-2, under typeCode Text or Memo), Binary and Guid.
-Result<std::vector<uint8_t>> buildPropertyBlock(const PropertyBlock& block);
+// The bytes of a block for `block` in the format's form: the names chunk
+// with every name once, then one chunk per set in order. Values are stored
+// by their Variant type: Boolean, Byte, Integer, Long, Currency, Single,
+// Double, Date, Text (UCS-2, or the Jet 3 file's code page, under typeCode
+// Text or Memo), Binary and Guid. A name or text the code page cannot hold
+// is InvalidArgument.
+Result<std::vector<uint8_t>> buildPropertyBlock(const PropertyBlock& block, const JetFormat& format = JetFormat::jet4());
 
 }  // namespace varnika::jet

@@ -20,6 +20,84 @@ constexpr size_t kGuidSize = 16;
 
 size_t maskLength(size_t columns) { return (columns + 7) / 8; }
 
+// Jet 3 rows keep each variable offset in one byte. A row longer than 256
+// bytes adds a jump table: entry j names the first offset (the end offset
+// counted last) at or past 256 * (j + 1), and each offset reached adds 256
+// for every entry naming it. The entries lie between the offsets and the
+// variable count, entry 0 nearest the count.
+constexpr size_t kJumpSpan = 256;
+constexpr uint8_t kUnusedJump = 0xFF;  // what Access 97 writes in an entry no offset reaches
+
+size_t jumpEntries(size_t rowLength) { return rowLength == 0 ? 0 : (rowLength - 1) / kJumpSpan; }
+
+Result<RowLayout> parseJet3VarTable(std::span<const uint8_t> row, RowLayout l, size_t fixedArea)
+{
+    ByteReader r(row);
+    if (l.maskOffset < fixedArea + 1) return corruption("a row has no room for its variable-column count");
+    l.varCount = r.u8(l.maskOffset - 1);
+    const size_t jumps = jumpEntries(row.size());
+    const size_t tableBytes = size_t(l.varCount) + 1 + jumps + 1;
+    if (l.maskOffset < fixedArea + tableBytes) return corruption("a row has a variable-offset table larger than itself");
+    const size_t firstOffsetAt = l.maskOffset - 1 - jumps - 1;
+    l.varTableStart = firstOffsetAt - l.varCount;
+    // Readers take the last entry for an unused one when the end offset
+    // lies below its boundary.
+    const size_t used = l.varTableStart / kJumpSpan < jumps ? jumps - 1 : jumps;
+    l.varOffsets.resize(size_t(l.varCount) + 1);
+    size_t consumed = 0;
+    for (size_t i = 0; i <= l.varCount; ++i) {
+        while (consumed < used && r.u8(l.maskOffset - 2 - consumed) == i) ++consumed;
+        const size_t offset = r.u8(firstOffsetAt - i) + consumed * kJumpSpan;
+        if (offset > UINT16_MAX) return corruption("a row has variable-column offsets out of order");
+        l.varOffsets[i] = uint16_t(offset);
+    }
+    return l;
+}
+
+// The bytes after a Jet 3 row's variable data: the end offset and the
+// offsets in reverse, the jump table, the variable count (`offsets` are the
+// var data offsets with the end last; `tail` is the null mask's length).
+Result<std::vector<uint8_t>> jet3VarTable(const std::vector<size_t>& offsets, size_t tail)
+{
+    const size_t varCount = offsets.size() - 1;
+    const size_t end = offsets.back();
+    // The row's length decides how many entries there are, and they are part of it.
+    size_t jumps = 0;
+    for (;;) {
+        const size_t length = end + offsets.size() + jumps + 1 + tail;
+        if (jumpEntries(length) == jumps) break;
+        jumps = jumpEntries(length);
+    }
+    // Readers recognise one unused entry at most (the last).
+    if (jumps > end / kJumpSpan + 1)
+        return invalidArgument("the record has too many fields for an Access 97 row of " + std::to_string(end) + " bytes");
+    std::vector<uint8_t> out;
+    out.reserve(offsets.size() + jumps + 1);
+    for (size_t i = offsets.size(); i-- > 0;) out.push_back(uint8_t(offsets[i] % kJumpSpan));
+    std::vector<uint8_t> entries(jumps, kUnusedJump);
+    for (size_t j = 0; j < jumps; ++j)
+        for (size_t i = 0; i < offsets.size(); ++i)
+            if (offsets[i] >= kJumpSpan * (j + 1)) {
+                entries[j] = uint8_t(i);
+                break;
+            }
+    for (size_t j = jumps; j-- > 0;) out.push_back(entries[j]);
+    out.push_back(uint8_t(varCount));
+    return out;
+}
+
+// Text of a column as stored: UTF-16 (Jet 4) or the column's code page.
+std::u16string decodeColumnText(const ColumnDef& c, std::span<const uint8_t> bytes)
+{
+    return c.singleByteText() ? decodeCodePageText(bytes, c.codePage) : decodeJetText(bytes);
+}
+
+Result<std::vector<uint8_t>> encodeColumnText(const ColumnDef& c, std::u16string_view text, bool allowCompression)
+{
+    if (!c.singleByteText()) return encodeJetText(text, allowCompression);
+    return encodeCodePageText(text, c.codePage);
+}
+
 bool maskBit(std::span<const uint8_t> row, const RowLayout& l, uint16_t number)
 {
     size_t byte = l.maskOffset + number / 8;
@@ -153,12 +231,13 @@ Status encodeFixed(const ColumnDef& c, const Variant& v, uint8_t* p)
 
 Result<RowLayout> parseRowLayout(const TableDef& def, std::span<const uint8_t> row)
 {
+    const JetFormat::Row& f = def.format().row;
     ByteReader r(row);
     RowLayout l;
-    l.columnCount = r.u16(row::kColumnCount);
+    l.columnCount = f.countSize == 1 ? r.u8(row::kColumnCount) : r.u16(row::kColumnCount);
     if (!r.ok() || l.columnCount == 0) return corruption("a row is too short to hold its column count");
     size_t mlen = maskLength(l.columnCount);
-    if (row.size() < row::kFixedArea + mlen) return corruption("a row is too short for its " + std::to_string(l.columnCount) + " columns");
+    if (row.size() < f.fixedArea + mlen) return corruption("a row is too short for its " + std::to_string(l.columnCount) + " columns");
     l.maskOffset = row.size() - mlen;
     if (def.varColumnCount() == 0) {
         l.varTableStart = l.maskOffset;
@@ -166,19 +245,23 @@ Result<RowLayout> parseRowLayout(const TableDef& def, std::span<const uint8_t> r
         l.fixedEnd = l.varTableStart;
         return l;
     }
-    if (l.maskOffset < row::kFixedArea + kWordSize) return corruption("a row has no room for its variable-column count");
-    l.varCount = r.u16(l.maskOffset - kWordSize);
-    size_t tableBytes = kWordSize * (size_t(l.varCount) + 2);
-    if (l.maskOffset < row::kFixedArea + tableBytes) return corruption("a row has a variable-offset table larger than itself");
-    l.varTableStart = l.maskOffset - tableBytes;
-    l.varOffsets.resize(size_t(l.varCount) + 1);
-    for (size_t k = 0; k < l.varCount; ++k) l.varOffsets[k] = r.u16(l.maskOffset - 2 * kWordSize - kWordSize * k);
-    l.varOffsets[l.varCount] = r.u16(l.varTableStart);
+    if (f.offsetSize == 1) {
+        VK_ASSIGN_OR_RETURN(l, parseJet3VarTable(row, std::move(l), f.fixedArea));
+    } else {
+        if (l.maskOffset < f.fixedArea + kWordSize) return corruption("a row has no room for its variable-column count");
+        l.varCount = r.u16(l.maskOffset - kWordSize);
+        size_t tableBytes = kWordSize * (size_t(l.varCount) + 2);
+        if (l.maskOffset < f.fixedArea + tableBytes) return corruption("a row has a variable-offset table larger than itself");
+        l.varTableStart = l.maskOffset - tableBytes;
+        l.varOffsets.resize(size_t(l.varCount) + 1);
+        for (size_t k = 0; k < l.varCount; ++k) l.varOffsets[k] = r.u16(l.maskOffset - 2 * kWordSize - kWordSize * k);
+        l.varOffsets[l.varCount] = r.u16(l.varTableStart);
+    }
     // Only the slots of live columns need to be in order (fieldBytes checks
     // each): Access leaves the slots of deleted columns as they fall, even
     // ending before they start.
     for (uint16_t off : l.varOffsets)
-        if (off < row::kFixedArea || off > l.varTableStart)
+        if (off < f.fixedArea || off > l.varTableStart)
             return corruption("a row has a variable-column offset outside the row");
     l.fixedEnd = l.varOffsets.back();
     for (const ColumnDef& c : def.columns())
@@ -200,7 +283,7 @@ Result<FieldBytes> fieldBytes(const TableDef& def, const RowLayout& l, std::span
         return out;
     }
     if (!maskBit(row, l, c.number)) return out;
-    size_t at = row::kFixedArea + c.fixedOffset;
+    size_t at = def.format().row.fixedArea + c.fixedOffset;
     size_t size = c.fixedWidth();
     if (at + size > l.fixedEnd) return corruption(columnText(c) + " lies outside the row's fixed area");
     out.present = true;
@@ -216,7 +299,7 @@ Result<Variant> decodeColumn(const TableDef& def, const RowLayout& l, std::span<
     VK_ASSIGN_OR_RETURN(FieldBytes f, fieldBytes(def, l, row, columnIndex));
     if (!f.present) return Variant();
     switch (c.type()) {
-    case ColumnType::Text: return Variant::text(decodeJetText(f.bytes));
+    case ColumnType::Text: return Variant::text(decodeColumnText(c, f.bytes));
     case ColumnType::Binary:
     case ColumnType::Unknown0D: return Variant::binary(std::vector<uint8_t>(f.bytes.begin(), f.bytes.end()));
     case ColumnType::Memo:
@@ -235,7 +318,7 @@ Result<Variant> decodeColumn(const TableDef& def, const RowLayout& l, std::span<
             if (!longValues) return notSupported(columnText(c) + " stores its data outside the row");
             VK_ASSIGN_OR_RETURN(data, longValues->readLongValue(f.bytes));
         }
-        if (c.type() == ColumnType::Memo) return Variant::text(decodeJetText(data));
+        if (c.type() == ColumnType::Memo) return Variant::text(decodeColumnText(c, data));
         return Variant::binary(std::move(data));
     }
     default: {
@@ -266,12 +349,18 @@ Result<std::vector<uint8_t>> encodeRow(const TableDef& def, std::span<const Vari
     const auto& columns = def.columns();
     if (values.size() != columns.size())
         return invalidArgument("a row needs " + std::to_string(columns.size()) + " values, not " + std::to_string(values.size()));
+    const JetFormat::Row& f = def.format().row;
     const size_t ncols = def.maxColumns();
     const size_t fixedArea = def.fixedAreaSize();
-    std::vector<uint8_t> out(row::kFixedArea + fixedArea, 0);
+    std::vector<uint8_t> out(f.fixedArea + fixedArea, 0);
     std::vector<uint8_t> mask(maskLength(ncols), 0);
     std::vector<std::vector<uint8_t>> varData(def.varColumnCount());
-    putU16(out.data(), row::kColumnCount, uint16_t(ncols));
+    if (f.countSize == 1) {
+        if (ncols > UINT8_MAX) return invalidArgument("an Access 97 row holds at most 255 columns");
+        putU8(out.data(), row::kColumnCount, uint8_t(ncols));
+    } else {
+        putU16(out.data(), row::kColumnCount, uint16_t(ncols));
+    }
 
     for (size_t i = 0; i < columns.size(); ++i) {
         const ColumnDef& c = columns[i];
@@ -290,20 +379,24 @@ Result<std::vector<uint8_t>> encodeRow(const TableDef& def, std::span<const Vari
             // fixed-length Binary is padded with zeros.
             std::vector<uint8_t> bytes;
             if (c.type() == ColumnType::Text && v.type() == VariantType::Text) {
-                bytes = encodeJetText(v.asText(), false);
-                while (bytes.size() + 2 <= c.fixedWidth()) { bytes.push_back(' '); bytes.push_back(0); }
+                VK_ASSIGN_OR_RETURN(bytes, encodeColumnText(c, v.asText(), false));
+                if (c.singleByteText()) {
+                    while (bytes.size() < c.fixedWidth()) bytes.push_back(' ');
+                } else {
+                    while (bytes.size() + 2 <= c.fixedWidth()) { bytes.push_back(' '); bytes.push_back(0); }
+                }
             } else if (c.type() != ColumnType::Text && v.type() == VariantType::Binary) {
                 bytes = v.asBinary();
             } else {
                 return Status(ErrorCode::TypeMismatch, columnText(c) + " cannot hold a " + variantTypeName(v.type()) + " value");
             }
             if (bytes.size() > c.fixedWidth()) return invalidArgument(columnText(c) + " is too long for its fixed length");
-            std::copy(bytes.begin(), bytes.end(), out.begin() + long(row::kFixedArea + c.fixedOffset));
+            std::copy(bytes.begin(), bytes.end(), out.begin() + long(f.fixedArea + c.fixedOffset));
             setBit();
             continue;
         }
         if (c.isFixed()) {
-            VK_RETURN_IF_ERROR(encodeFixed(c, v, out.data() + row::kFixedArea + c.fixedOffset));
+            VK_RETURN_IF_ERROR(encodeFixed(c, v, out.data() + f.fixedArea + c.fixedOffset));
             setBit();
             continue;
         }
@@ -314,7 +407,7 @@ Result<std::vector<uint8_t>> encodeRow(const TableDef& def, std::span<const Vari
                 return Status(ErrorCode::TypeMismatch, columnText(c) + " cannot hold a " + variantTypeName(v.type()) + " value");
             if (v.asText().size() > size_t(c.displaySize()))
                 return invalidArgument(columnText(c) + " holds at most " + std::to_string(c.displaySize()) + " characters");
-            slot = encodeJetText(v.asText(), c.allowsCompression());
+            VK_ASSIGN_OR_RETURN(slot, encodeColumnText(c, v.asText(), c.allowsCompression()));
             break;
         }
         case ColumnType::Binary:
@@ -342,7 +435,17 @@ Result<std::vector<uint8_t>> encodeRow(const TableDef& def, std::span<const Vari
         setBit();
     }
 
-    if (!varData.empty()) {
+    if (!varData.empty() && f.offsetSize == 1) {
+        std::vector<size_t> offsets;
+        offsets.reserve(varData.size() + 1);
+        for (const auto& d : varData) {
+            offsets.push_back(out.size());
+            out.insert(out.end(), d.begin(), d.end());
+        }
+        offsets.push_back(out.size());
+        VK_ASSIGN_OR_RETURN(std::vector<uint8_t> table, jet3VarTable(offsets, mask.size()));
+        out.insert(out.end(), table.begin(), table.end());
+    } else if (!varData.empty()) {
         std::vector<uint16_t> offsets;
         offsets.reserve(varData.size() + 1);
         for (const auto& d : varData) {
@@ -361,9 +464,9 @@ Result<std::vector<uint8_t>> encodeRow(const TableDef& def, std::span<const Vari
         putU16(out.data(), at, uint16_t(varData.size()));
     }
     out.insert(out.end(), mask.begin(), mask.end());
-    if (out.size() > row::kMaxSize)
+    if (out.size() > f.maxSize)
         return invalidArgument("the record is too large: " + std::to_string(out.size()) + " bytes, at most " +
-                               std::to_string(row::kMaxSize));
+                               std::to_string(f.maxSize));
     return out;
 }
 
@@ -376,9 +479,9 @@ Result<std::vector<uint8_t>> encodeInlineLongValue(std::span<const uint8_t> data
     return out;
 }
 
-std::vector<uint8_t> memoBytes(const ColumnDef& column, std::u16string_view text)
+Result<std::vector<uint8_t>> memoBytes(const ColumnDef& column, std::u16string_view text)
 {
-    return encodeJetText(text, column.allowsCompression());
+    return encodeColumnText(column, text, column.allowsCompression());
 }
 
 }  // namespace varnika::jet

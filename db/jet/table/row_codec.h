@@ -65,7 +65,8 @@ Result<FieldBytes> fieldBytes(const TableDef& def, const RowLayout& layout, std:
 // deleted slots empty), and a mask of (max_cols+7)/8 bytes. `values` is
 // parallel to def.columns(). Each value must have the column's type (or be
 // Null); Text is checked against the column's length and compressed when
-// allowed. A row over 4060 bytes is refused.
+// allowed (Jet 3: encoded in the column's code page, a character it cannot
+// hold refused). A row over 4060 bytes (Jet 3: 2012) is refused.
 Result<std::vector<uint8_t>> encodeRow(const TableDef& def, std::span<const Variant> values);
 
 // `value` as a Numeric column stores it: at the column's scale (rounded
@@ -77,7 +78,9 @@ Result<Decimal> decimalForColumn(const ColumnDef& column, Decimal value);
 // Field bytes of a Memo/OLE value stored inline in the row (at most 64 bytes
 // of data): the 12-byte header followed by the data.
 Result<std::vector<uint8_t>> encodeInlineLongValue(std::span<const uint8_t> data);
-// The bytes a Memo column stores for `text` (compressed per the column's flag).
-std::vector<uint8_t> memoBytes(const ColumnDef& column, std::u16string_view text);
+// The bytes a Memo column stores for `text` (compressed per the column's
+// flag; in its code page for Jet 3, where a character the code page cannot
+// hold is InvalidArgument).
+Result<std::vector<uint8_t>> memoBytes(const ColumnDef& column, std::u16string_view text);
 
 }  // namespace varnika::jet

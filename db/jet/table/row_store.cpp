@@ -31,7 +31,7 @@ Status RowStore::editPage(uint32_t page, const std::function<Status(DataPageEdit
 {
     Pager& pager = m_allocator.pager();
     VK_ASSIGN_OR_RETURN(PageRef bytes, pager.read(page));
-    VK_ASSIGN_OR_RETURN(DataPageEditor editor, DataPageEditor::open(*bytes, page));
+    VK_ASSIGN_OR_RETURN(DataPageEditor editor, DataPageEditor::open(*bytes, page, pager.format()));
     if (editor.owner() != m_table.tdefPage)
         return corruption("data page " + std::to_string(page) + " does not belong to the table at page " +
                           std::to_string(m_table.tdefPage));
@@ -84,9 +84,10 @@ Result<RowPointer> RowStore::addToTable(std::span<const uint8_t> row, uint16_t f
 
 Result<RowPointer> RowStore::insert(std::span<const uint8_t> row)
 {
-    if (row.size() > row::kMaxSize)
+    const size_t largest = m_allocator.pager().format().row.maxSize;
+    if (row.size() > largest)
         return invalidArgument("the record needs " + std::to_string(row.size()) + " bytes; at most " +
-                               std::to_string(row::kMaxSize) + " fit");
+                               std::to_string(largest) + " fit");
     if (row.empty()) return invalidArgument("an empty record cannot be stored");
     return addToTable(row, 0);
 }
@@ -111,9 +112,10 @@ Status RowStore::writeInPlace(RowPointer at, std::span<const uint8_t> row, std::
 
 Status RowStore::update(RowPointer header, std::span<const uint8_t> row, std::optional<size_t> padAt)
 {
-    if (row.size() > row::kMaxSize)
+    const size_t largest = m_allocator.pager().format().row.maxSize;
+    if (row.size() > largest)
         return invalidArgument("the record needs " + std::to_string(row.size()) + " bytes; at most " +
-                               std::to_string(row::kMaxSize) + " fit");
+                               std::to_string(largest) + " fit");
     if (row.size() < datapage::kOverflowPointerSize) return invalidArgument("a record cannot be shorter than 4 bytes");
     VK_ASSIGN_OR_RETURN(Located where, locate(header));
     RowPointer current = where.target ? *where.target : header;
@@ -145,16 +147,17 @@ Status adjustRowCount(Pager& pager, uint32_t tdefPage, int delta)
     // A file copied while it was open may carry a count that differs from
     // its rows; Jet keeps moving it by the rows added and removed, and so do
     // we, keeping it within the range a count can have.
-    const int64_t count = std::clamp<int64_t>(int64_t(r.u32(tdef::kRowCount)) + delta, 0,
-                                              std::numeric_limits<int32_t>::max());
-    putU32(page.data(), tdef::kRowCount, uint32_t(count));
+    const size_t at = pager.format().tdef.rowCount;
+    const int64_t count = std::clamp<int64_t>(int64_t(r.u32(at)) + delta, 0, std::numeric_limits<int32_t>::max());
+    putU32(page.data(), at, uint32_t(count));
     return pager.write(tdefPage, page);
 }
 
 Status addUniqueEntries(Pager& pager, uint32_t tdefPage, size_t realIndex, uint32_t added)
 {
     VK_ASSIGN_OR_RETURN(PageBuffer page, readTdefFirstPage(pager, tdefPage));
-    const size_t at = tdef::kVariablePart + realIndex * tdef::kRealIndexCounterSize + tdef::kRealIndexCounterUnique;
+    const auto& t = pager.format().tdef;
+    const size_t at = t.variablePart + realIndex * t.realIndexCounterSize + tdef::kRealIndexCounterUnique;
     ByteReader r(page.data(), page.size());
     const uint32_t count = r.u32(at);
     if (!r.ok()) return corruption("the table at page " + std::to_string(tdefPage) + " has no counters for its index " + std::to_string(realIndex));
@@ -167,8 +170,9 @@ Status keepAutoNumberAbove(Pager& pager, uint32_t tdefPage, int32_t given)
 {
     VK_ASSIGN_OR_RETURN(PageBuffer page, readTdefFirstPage(pager, tdefPage));
     ByteReader r(page.data(), page.size());
-    if (r.i32(tdef::kAutoNumber) >= given) return Status::ok();
-    putU32(page.data(), tdef::kAutoNumber, uint32_t(given));
+    const size_t counter = pager.format().tdef.autoNumber;
+    if (r.i32(counter) >= given) return Status::ok();
+    putU32(page.data(), counter, uint32_t(given));
     return pager.write(tdefPage, page);
 }
 
@@ -176,11 +180,12 @@ Result<int32_t> takeAutoNumber(Pager& pager, uint32_t tdefPage)
 {
     VK_ASSIGN_OR_RETURN(PageBuffer page, readTdefFirstPage(pager, tdefPage));
     ByteReader r(page.data(), page.size());
-    int32_t last = r.i32(tdef::kAutoNumber);
+    const size_t counter = pager.format().tdef.autoNumber;
+    int32_t last = r.i32(counter);
     if (last == std::numeric_limits<int32_t>::max())
         return Status(ErrorCode::Constraint, "the AutoNumber of the table has reached its largest value");
     int32_t next = last + 1;
-    putU32(page.data(), tdef::kAutoNumber, uint32_t(next));
+    putU32(page.data(), counter, uint32_t(next));
     VK_RETURN_IF_ERROR(pager.write(tdefPage, page));
     return next;
 }

@@ -112,7 +112,7 @@ Result<bool> Table::Scanner::next()
         if (m_pageIndex >= m_pages.size()) return false;
         uint32_t p = m_pages[m_pageIndex++];
         VK_ASSIGN_OR_RETURN(PageRef page, m_table->m_pager->read(p));
-        VK_ASSIGN_OR_RETURN(DataPageView view, DataPageView::parse(page, p));
+        VK_ASSIGN_OR_RETURN(DataPageView view, DataPageView::parse(page, p, m_table->m_pager->format()));
         m_view = std::move(view);
         m_slot = -1;
     }
@@ -190,7 +190,7 @@ Result<std::vector<RowPointer>> Table::rowPointers()
     VK_ASSIGN_OR_RETURN(std::vector<uint32_t> pages, dataPages());
     for (uint32_t p : pages) {
         VK_ASSIGN_OR_RETURN(PageRef page, m_pager->read(p));
-        VK_ASSIGN_OR_RETURN(DataPageView view, DataPageView::parse(page, p));
+        VK_ASSIGN_OR_RETURN(DataPageView view, DataPageView::parse(page, p, m_pager->format()));
         for (int s = 0; s < view.slotCount(); ++s)
             if (view.slot(s).isBaseRow()) out.push_back(RowPointer{p, uint8_t(s)});
     }

@@ -3,6 +3,8 @@
 #include "db/object_name.h"
 
 #include "db/jet/file/bytes.h"
+#include "db/jet/page/text_codec.h"
+#include "db/jet/table/table_def.h"
 #include "db/text.h"
 
 #include <algorithm>
@@ -12,14 +14,21 @@ namespace varnika::jet {
 namespace {
 
 constexpr uint8_t kNonForeignKeyCascade = 0x04;  // what Access writes where no relationship applies
-constexpr uint8_t kIndexFlagAccess2000 = 0x80;
+// Access 97 writes 1 in the two bytes after a column's ordinal.
+constexpr uint16_t kJet3ColumnConstant = 1;
 
-void appendName(std::vector<uint8_t>& out, const std::u16string& name)
+void appendName(std::vector<uint8_t>& out, const std::u16string& name, const JetFormat& f)
 {
     size_t at = out.size();
-    out.resize(at + 2 + name.size() * 2);
-    putU16(out.data(), at, uint16_t(name.size() * 2));
-    for (size_t i = 0; i < name.size(); ++i) putU16(out.data(), at + 2 + 2 * i, name[i]);
+    if (f.unicodeText()) {
+        out.resize(at + 2 + name.size() * 2);
+        putU16(out.data(), at, uint16_t(name.size() * 2));
+        for (size_t i = 0; i < name.size(); ++i) putU16(out.data(), at + 2 + 2 * i, name[i]);
+        return;
+    }
+    std::vector<uint8_t> bytes = encodeName(name, f);
+    out.push_back(uint8_t(bytes.size()));
+    out.insert(out.end(), bytes.begin(), bytes.end());
 }
 
 uint16_t storedLength(const NewColumn& c)
@@ -32,13 +41,16 @@ uint16_t storedLength(const NewColumn& c)
 
 }  // namespace
 
-Status validateNewTable(const NewTable& t)
+Status validateNewTable(const NewTable& t, const JetFormat& format)
 {
     if (t.columns.empty()) return invalidArgument("a table needs at least one column");
     if (t.columns.size() > 255) return invalidArgument("a table can have at most 255 columns");
     for (size_t i = 0; i < t.columns.size(); ++i) {
         const NewColumn& c = t.columns[i];
         if (!isValidObjectName(c.name)) return invalidArgument("\"" + toUtf8(c.name) + "\" is not a valid column name");
+        if (!canStoreName(c.name, format))
+            return invalidArgument("the column name \"" + toUtf8(c.name) + "\" has a character this Access 97 database's code page " +
+                                   std::to_string(format.codePage) + " cannot hold");
         for (size_t k = 0; k < i; ++k)
             if (equalsIgnoreCase(t.columns[k].name, c.name))
                 return invalidArgument("the column name \"" + toUtf8(c.name) + "\" is used twice");
@@ -50,15 +62,19 @@ Status validateNewTable(const NewTable& t)
     for (const NewIndex& ix : t.indexes) {
         if (ix.columns.empty() || ix.columns.size() > tdef::kRealIdxColumnSlots)
             return invalidArgument("an index has 1 to 10 columns");
+        if (!canStoreName(ix.name, format))
+            return invalidArgument("the index name \"" + toUtf8(ix.name) + "\" has a character this Access 97 database's code page " +
+                                   std::to_string(format.codePage) + " cannot hold");
         for (const NewIndexColumn& ic : ix.columns)
             if (ic.column < 0 || size_t(ic.column) >= t.columns.size()) return invalidArgument("an index names a missing column");
     }
     return Status::ok();
 }
 
-Result<std::vector<uint8_t>> buildTableDefinition(const NewTable& t, const NewTableStorage& s)
+Result<std::vector<uint8_t>> buildTableDefinition(const NewTable& t, const NewTableStorage& s, const JetFormat& f)
 {
-    VK_RETURN_IF_ERROR(validateNewTable(t));
+    VK_RETURN_IF_ERROR(validateNewTable(t, f));
+    const auto& td = f.tdef;
     if (s.indexMaps.size() != t.indexes.size() || s.indexRoots.size() != t.indexes.size())
         return invalidArgument("every index needs its usage map and root page");
     size_t lvColumns = size_t(std::count_if(t.columns.begin(), t.columns.end(),
@@ -67,67 +83,71 @@ Result<std::vector<uint8_t>> buildTableDefinition(const NewTable& t, const NewTa
 
     const size_t n = t.columns.size();
     const size_t ni = t.indexes.size();
-    std::vector<uint8_t> b(tdef::kVariablePart, 0);
+    std::vector<uint8_t> b(td.variablePart, 0);
     b[page::kType] = uint8_t(PageType::TableDefinition);
     b[page::kMarker] = page::kMarkerValue;
-    putU32(b.data(), tdef::kConstant, tdef::kConstantValue);
-    b[tdef::kAutoNumberFlag] = 1;
-    b[tdef::kTableType] = t.systemTable ? tdef::kTableTypeSystem : tdef::kTableTypeUser;
+    if (td.constant != kAbsent) putU32(b.data(), td.constant, tdef::kConstantValue);
+    if (td.autoNumberFlag != kAbsent) b[td.autoNumberFlag] = 1;
+    b[td.tableType] = t.systemTable ? tdef::kTableTypeSystem : tdef::kTableTypeUser;
     uint16_t varCount = 0;
     for (const NewColumn& c : t.columns)
         if (isVariableType(c.type)) ++varCount;
-    putU16(b.data(), tdef::kMaxColumns, uint16_t(n));
-    putU16(b.data(), tdef::kVarColumnCount, varCount);
-    putU16(b.data(), tdef::kColumnCount, uint16_t(n));
-    putU32(b.data(), tdef::kIndexCount, uint32_t(ni));
-    putU32(b.data(), tdef::kRealIndexCount, uint32_t(ni));
-    putU32(b.data(), tdef::kOwnedPagesMap, s.ownedPagesMap.toWord());
-    putU32(b.data(), tdef::kFreePagesMap, s.freePagesMap.toWord());
+    putU16(b.data(), td.maxColumns, uint16_t(n));
+    putU16(b.data(), td.varColumnCount, varCount);
+    putU16(b.data(), td.columnCount, uint16_t(n));
+    putU32(b.data(), td.indexCount, uint32_t(ni));
+    putU32(b.data(), td.realIndexCount, uint32_t(ni));
+    putU32(b.data(), td.ownedPagesMap, s.ownedPagesMap.toWord());
+    putU32(b.data(), td.freePagesMap, s.freePagesMap.toWord());
 
-    b.resize(b.size() + ni * tdef::kRealIndexCounterSize, 0);
+    b.resize(b.size() + ni * td.realIndexCounterSize, 0);
 
     uint16_t varIndex = 0;
     uint16_t fixedOffset = 0;
     for (size_t i = 0; i < n; ++i) {
         const NewColumn& c = t.columns[i];
         size_t at = b.size();
-        b.resize(at + tdef::kColumnSize, 0);
+        b.resize(at + td.columnSize, 0);
         uint8_t* d = b.data() + at;
         d[tdef::kColType] = uint8_t(c.type);
-        putU32(d, tdef::kColConstant, tdef::kConstantValue);
-        putU16(d, tdef::kColNumber, uint16_t(i));
-        putU16(d, tdef::kColOrdinal, uint16_t(i));
-        if (c.type == ColumnType::Numeric) {
-            d[tdef::kColTypeSpecific] = c.precision;
-            d[tdef::kColTypeSpecific + 1] = c.scale;
+        if (f.isJet3()) putU16(d, td.colConstant, kJet3ColumnConstant);
+        else putU32(d, td.colConstant, tdef::kConstantValue);
+        putU16(d, td.colNumber, uint16_t(i));
+        putU16(d, td.colOrdinal, uint16_t(i));
+        if (c.type == ColumnType::Numeric && !f.isJet3()) {
+            d[td.colPrecision] = c.precision;
+            d[td.colPrecision + 1] = c.scale;
         } else {
-            putU16(d, tdef::kColTypeSpecific, c.sortLcid);
-            d[tdef::kColSortVersion] = c.sortVersion;
+            putU16(d, td.colSortOrder, c.sortLcid);
+            if (td.colSortVersion != kAbsent) d[td.colSortVersion] = c.sortVersion;
+            if (td.colCodePage != kAbsent) putU16(d, td.colCodePage, f.codePage);
         }
         uint8_t flags = c.flags;
         bool variable = isVariableType(c.type);
         if (!variable) flags |= tdef::kColFlagFixed;
-        d[tdef::kColFlags] = flags;
-        d[tdef::kColExtraFlags] = c.extraFlags;
+        d[td.colFlags] = flags;
+        if (td.colExtraFlags != kAbsent) d[td.colExtraFlags] = c.extraFlags;
         uint16_t len = storedLength(c);
+        // Jet 3 keeps a Text column's length in characters, one byte each.
+        if (c.type == ColumnType::Text && !f.unicodeText()) len = uint16_t(len / 2);
         if (variable) {
-            putU16(d, tdef::kColVarIndex, varIndex++);
+            putU16(d, td.colVarIndex, varIndex++);
         } else if (c.type != ColumnType::Boolean) {
-            putU16(d, tdef::kColFixedOffset, fixedOffset);
+            putU16(d, td.colFixedOffset, fixedOffset);
             fixedOffset = uint16_t(fixedOffset + len);
         }
-        putU16(d, tdef::kColLength, len);
+        putU16(d, td.colLength, len);
     }
-    for (const NewColumn& c : t.columns) appendName(b, c.name);
+    for (const NewColumn& c : t.columns) appendName(b, c.name, f);
 
     for (size_t k = 0; k < ni; ++k) {
         const NewIndex& ix = t.indexes[k];
         size_t at = b.size();
-        b.resize(at + tdef::kRealIndexSize, 0);
+        b.resize(at + td.realIndexSize, 0);
         uint8_t* d = b.data() + at;
-        putU32(d, tdef::kRealIdxConstant, tdef::kRealIdxConstantValue);
+        if (td.realIdxConstant != kAbsent) putU32(d, td.realIdxConstant, tdef::kRealIdxConstantValue);
         for (size_t slot = 0; slot < tdef::kRealIdxColumnSlots; ++slot) {
-            size_t o = tdef::kRealIdxColumns + slot * tdef::kRealIdxColumnSlotSize;
+            size_t o = td.realIdxColumns + slot * tdef::kRealIdxColumnSlotSize;
             if (slot < ix.columns.size()) {
                 putU16(d, o, uint16_t(ix.columns[slot].column));
                 d[o + 2] = ix.columns[slot].ascending ? tdef::kRealIdxAscending : 0;
@@ -135,23 +155,23 @@ Result<std::vector<uint8_t>> buildTableDefinition(const NewTable& t, const NewTa
                 putU16(d, o, tdef::kRealIdxUnusedColumn);
             }
         }
-        putU32(d, tdef::kRealIdxUsageMap, s.indexMaps[k].toWord());
-        putU32(d, tdef::kRealIdxRootPage, s.indexRoots[k]);
-        d[tdef::kRealIdxFlags] = ix.flags | kIndexFlagAccess2000;
+        putU32(d, td.realIdxUsageMap, s.indexMaps[k].toWord());
+        putU32(d, td.realIdxRootPage, s.indexRoots[k]);
+        d[td.realIdxFlags] = ix.flags | f.index.flagsAlwaysSet;
     }
     for (size_t k = 0; k < ni; ++k) {
         size_t at = b.size();
-        b.resize(at + tdef::kLogicalIndexSize, 0);
+        b.resize(at + td.logicalIndexSize, 0);
         uint8_t* d = b.data() + at;
-        putU32(d, tdef::kRealIdxConstant, tdef::kConstantValue);
-        putU32(d, tdef::kLogIdxNumber, uint32_t(k));
-        putU32(d, tdef::kLogIdxRealIndex, uint32_t(k));
-        putU32(d, tdef::kLogIdxRelatedIndex, 0xFFFFFFFF);
-        d[tdef::kLogIdxCascadeUpdates] = kNonForeignKeyCascade;
-        d[tdef::kLogIdxCascadeDeletes] = kNonForeignKeyCascade;
-        d[tdef::kLogIdxType] = t.indexes[k].primaryKey ? tdef::kLogIdxTypePrimaryKey : 0;
+        if (td.logIdxConstant != kAbsent) putU32(d, td.logIdxConstant, tdef::kConstantValue);
+        putU32(d, td.logIdxNumber, uint32_t(k));
+        putU32(d, td.logIdxRealIndex, uint32_t(k));
+        putU32(d, td.logIdxRelatedIndex, 0xFFFFFFFF);
+        d[td.logIdxCascadeUpdates] = kNonForeignKeyCascade;
+        d[td.logIdxCascadeDeletes] = kNonForeignKeyCascade;
+        d[td.logIdxType] = t.indexes[k].primaryKey ? tdef::kLogIdxTypePrimaryKey : 0;
     }
-    for (const NewIndex& ix : t.indexes) appendName(b, ix.name);
+    for (const NewIndex& ix : t.indexes) appendName(b, ix.name, f);
 
     size_t lv = 0;
     for (size_t i = 0; i < n; ++i) {

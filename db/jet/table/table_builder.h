@@ -4,6 +4,7 @@
 // and usage-map rows the table will own; this only lays out the bytes.
 
 #include "db/column_type.h"
+#include "db/jet/file/jet_format.h"
 #include "db/jet/page/page_layout.h"
 #include "db/status.h"
 
@@ -16,7 +17,7 @@ namespace varnika::jet {
 struct NewColumn {
     std::u16string name;
     ColumnType type = ColumnType::Text;
-    uint16_t length = 0;      // bytes: Text 2 × characters, Binary bytes; fixed types are sized by type
+    uint16_t length = 0;      // bytes: Text 2 × characters (Jet 3 stores the characters), Binary bytes; fixed types are sized by type
     uint8_t flags = tdef::kColFlagNullable;  // kColFlagFixed is added for fixed types
     uint8_t extraFlags = 0;   // kColExtraCompressedUnicode for Text/Memo
     uint16_t sortLcid = 0x0409;
@@ -55,11 +56,14 @@ struct NewTableStorage {
     std::vector<std::pair<RowPointer, RowPointer>> longValueMaps;
 };
 
-// Checks names, sizes and index columns; InvalidArgument on a bad table.
-Status validateNewTable(const NewTable& table);
+// Checks names, sizes and index columns; InvalidArgument on a bad table
+// (also a name a Jet 3 file's code page cannot hold).
+Status validateNewTable(const NewTable& table, const JetFormat& format = JetFormat::jet4());
 
-// The definition buffer, starting with the first page's 8 header bytes;
+// The definition buffer, starting with the first page's 8 header bytes, in
+// the layout of `format` (Jet 3 text columns in its code page);
 // TableDef::parse() reads it and TableDef::toPages() lays it out on pages.
-Result<std::vector<uint8_t>> buildTableDefinition(const NewTable& table, const NewTableStorage& storage);
+Result<std::vector<uint8_t>> buildTableDefinition(const NewTable& table, const NewTableStorage& storage,
+                                                  const JetFormat& format = JetFormat::jet4());
 
 }  // namespace varnika::jet

@@ -5,6 +5,7 @@
 // change a few fields and put everything else back exactly as it was.
 
 #include "db/column_type.h"
+#include "db/jet/file/jet_format.h"
 #include "db/jet/page/page_layout.h"
 #include "db/jet/file/pager.h"
 #include "db/status.h"
@@ -25,9 +26,15 @@ struct ColumnDef {
     uint8_t flags = 0;
     uint8_t extraFlags = 0;
     uint16_t fixedOffset = 0;  // within the fixed area (fixed, non-Boolean columns)
-    uint16_t length = 0;       // bytes; Text: 2 x characters
+    uint16_t length = 0;       // bytes; Text: 2 x characters (Jet 3: characters)
+    // Jet 3: the code page its text is stored in; 0 in Jet 4, whose text is UTF-16.
+    uint16_t codePage = 0;
+    uint16_t sortOrderLcid = 0;    // Text and Memo: the column's sort order
+    uint8_t sortOrderVersion = 0;  // (Jet 3 keeps no version: 0)
+    uint8_t numericPrecision = 0;  // Numeric columns
+    uint8_t numericScale = 0;
     std::u16string name;
-    std::array<uint8_t, tdef::kColumnSize> raw{};  // descriptor as stored
+    std::array<uint8_t, tdef::kColumnSize> raw{};  // descriptor as stored (Jet 3: the first 18 bytes)
     std::vector<uint8_t> rawName;                  // name as stored (length word excluded)
 
     ColumnType type() const { return ColumnType(typeCode); }
@@ -39,11 +46,13 @@ struct ColumnDef {
     bool isHyperlink() const { return (flags & tdef::kColFlagHyperlink) != 0; }
     bool allowsCompression() const { return (extraFlags & tdef::kColExtraCompressedUnicode) != 0; }
     // Numeric columns: from the type-specific bytes.
-    uint8_t precision() const { return raw[tdef::kColTypeSpecific]; }
-    uint8_t scale() const { return raw[tdef::kColTypeSpecific + 1]; }
+    uint8_t precision() const { return numericPrecision; }
+    uint8_t scale() const { return numericScale; }
     // Text and Memo: the column's sort order.
-    uint16_t sortLcid() const { return uint16_t(raw[tdef::kColTypeSpecific] | (raw[tdef::kColTypeSpecific + 1] << 8)); }
-    uint8_t sortVersion() const { return raw[tdef::kColSortVersion]; }
+    uint16_t sortLcid() const { return sortOrderLcid; }
+    uint8_t sortVersion() const { return sortOrderVersion; }
+    // Text stored one byte a character in codePage (Jet 3).
+    bool singleByteText() const { return codePage != 0; }
     // Text: maximum characters; Binary: bytes; fixed types: their size.
     int displaySize() const;
     // Bytes in the row's fixed area (fixed columns; fixed-length Text and
@@ -58,8 +67,8 @@ struct RealIndexColumn {
 };
 
 struct RealIndexDef {
-    std::array<uint8_t, tdef::kRealIndexCounterSize> rawCounter{};
-    std::array<uint8_t, tdef::kRealIndexSize> raw{};
+    std::array<uint8_t, tdef::kRealIndexCounterSize> rawCounter{};  // Jet 3: the first 8 bytes
+    std::array<uint8_t, tdef::kRealIndexSize> raw{};                // Jet 3: the first 39 bytes
     std::vector<RealIndexColumn> columns;  // key columns in key order
     RowPointer usageMap;
     uint32_t rootPage = 0;
@@ -72,7 +81,7 @@ struct RealIndexDef {
 };
 
 struct LogicalIndexDef {
-    std::array<uint8_t, tdef::kLogicalIndexSize> raw{};
+    std::array<uint8_t, tdef::kLogicalIndexSize> raw{};  // Jet 3: the first 20 bytes
     uint32_t number = 0;
     uint32_t realIndex = 0;
     uint8_t relationshipRole = 0;
@@ -96,13 +105,14 @@ struct LongValueMapDef {
 
 class TableDef {
 public:
-    // Reads the chain of TDEF pages starting at `firstPage`. With
-    // `structureOnly`, columns of types the engine does not know are kept
-    // (for walking the table's maps, not its rows).
+    // Reads the chain of TDEF pages starting at `firstPage`, in the pager's
+    // format. With `structureOnly`, columns of types the engine does not
+    // know are kept (for walking the table's maps, not its rows).
     static Result<TableDef> read(Pager& pager, uint32_t firstPage, bool structureOnly = false);
     // Parses a concatenated buffer (first page whole, then bytes 8.. of each
     // continuation page). `pages` are the page numbers the buffer came from.
-    static Result<TableDef> parse(std::span<const uint8_t> buffer, std::vector<uint32_t> pages, bool structureOnly = false);
+    static Result<TableDef> parse(std::span<const uint8_t> buffer, std::vector<uint32_t> pages, bool structureOnly = false,
+                                  const JetFormat& format = JetFormat::jet4());
 
     // The concatenated buffer for the current fields, `tdef_len` updated.
     std::vector<uint8_t> serialize() const;
@@ -110,11 +120,14 @@ public:
     // as pagesNeeded(buffer.size())), with the next-page links and the free
     // space fields set. Bytes after the buffer on the last page are zero.
     static Result<std::vector<PageBuffer>> splitIntoPages(std::span<const uint8_t> buffer,
-                                                          const std::vector<uint32_t>& pageNumbers);
-    static size_t pagesNeeded(size_t bufferSize);
+                                                          const std::vector<uint32_t>& pageNumbers,
+                                                          const JetFormat& format = JetFormat::jet4());
+    static size_t pagesNeeded(size_t bufferSize, size_t pageSize = kPageSize);
     // serialize() then splitIntoPages() over pages().
     Result<std::vector<PageBuffer>> toPages() const;
 
+    // The layout the definition was read in (and is written back in).
+    const JetFormat& format() const { return m_format; }
     uint32_t firstPage() const { return m_pages.empty() ? 0 : m_pages.front(); }
     const std::vector<uint32_t>& pages() const { return m_pages; }
 
@@ -155,6 +168,7 @@ public:
     size_t fixedAreaSize() const;
 
 private:
+    JetFormat m_format = JetFormat::jet4();
     std::vector<uint32_t> m_pages;
     std::array<uint8_t, tdef::kVariablePart> m_rawHeader{};
     std::vector<uint8_t> m_trailer;  // bytes after the long-value map list, if any
@@ -172,8 +186,12 @@ private:
     std::vector<LongValueMapDef> m_longValueMaps;
 };
 
-// Column and index names: plain UCS-2, or the FF FE compressed form.
-std::u16string decodeName(std::span<const uint8_t> bytes);
-std::vector<uint8_t> encodeName(std::u16string_view name);
+// Column and index names: plain UCS-2, or the FF FE compressed form (Jet 4);
+// the file's code page (Jet 3).
+std::u16string decodeName(std::span<const uint8_t> bytes, const JetFormat& format = JetFormat::jet4());
+std::vector<uint8_t> encodeName(std::u16string_view name, const JetFormat& format = JetFormat::jet4());
+// Whether a name can be stored in the format (Jet 3: every character in the
+// file's code page).
+bool canStoreName(std::u16string_view name, const JetFormat& format);
 
 }  // namespace varnika::jet

@@ -16,6 +16,7 @@ TableLayout tableLayoutFor(const TableDef& def)
             lv.column = int(i);
             lv.isMemo = c.type() == ColumnType::Memo;
             lv.compressible = c.allowsCompression();
+            lv.codePage = c.codePage;
             if (const LongValueMapDef* maps = def.longValueMapFor(c.number)) lv.maps = {maps->ownedPages, maps->freePages};
             layout.longValueColumns.push_back(lv);
         }
@@ -23,6 +24,7 @@ TableLayout tableLayoutFor(const TableDef& def)
         if (c.isAutoGuid() && c.type() == ColumnType::Guid) layout.guidAutoColumns.push_back(int(i));
     }
     layout.hasIndexes = !def.realIndexes().empty();
+    layout.maxRowSize = def.format().row.maxSize;
     return layout;
 }
 
@@ -56,7 +58,10 @@ Result<EncodedRow> JetRowFormat::encode(const std::vector<Variant>& values,
     EncodedRow out;
     VK_ASSIGN_OR_RETURN(out.bytes, encodeRow(m_def, fields));
     // Filler goes after the variable data (before eod and the offsets), or
-    // before the null mask when the row has no variable part.
+    // before the null mask when the row has no variable part. A Jet 3 row
+    // is not padded: its one-byte offsets and jump table depend on the
+    // row's length, so a shorter row is written as it is.
+    if (m_def.format().row.offsetSize == 1) return out;
     VK_ASSIGN_OR_RETURN(RowLayout layout, parseRowLayout(m_def, out.bytes));
     out.padAt = layout.varCount > 0 ? layout.varTableStart : layout.maskOffset;
     return out;
@@ -65,7 +70,9 @@ Result<EncodedRow> JetRowFormat::encode(const std::vector<Variant>& values,
 Result<Variant> JetRowFormat::readLongValue(int column, std::span<const uint8_t> stored)
 {
     VK_ASSIGN_OR_RETURN(std::vector<uint8_t> data, m_longValues.readLongValue(stored));
-    if (m_def.columns()[size_t(column)].type() == ColumnType::Memo) return Variant::text(decodeJetText(data));
+    const ColumnDef& c = m_def.columns()[size_t(column)];
+    if (c.type() == ColumnType::Memo)
+        return Variant::text(c.singleByteText() ? decodeCodePageText(data, c.codePage) : decodeJetText(data));
     return Variant::binary(std::move(data));
 }
 

@@ -2,6 +2,7 @@
 
 #include "db/jet/file/bytes.h"
 #include "db/jet/page/page_layout.h"
+#include "db/jet/page/text_codec.h"
 
 #include <random>
 #include <string>
@@ -67,6 +68,7 @@ Result<std::vector<uint8_t>> TableWriter::longValueData(const LongValueColumn& c
 {
     if (c.isMemo) {
         if (v.type() != VariantType::Text) return Status(ErrorCode::TypeMismatch, "a Memo field takes text");
+        if (c.codePage) return encodeCodePageText(v.asText(), c.codePage);
         return encodeMemoText(v.asText(), c.compressible);
     }
     if (v.type() != VariantType::Binary) return Status(ErrorCode::TypeMismatch, "an OLE Object field takes binary data");
@@ -91,7 +93,7 @@ Status TableWriter::storeLongValues(LongValueWriter& lv, const std::vector<Varia
     size_t room = 0;
     if (anyToStore) {
         VK_ASSIGN_OR_RETURN(EncodedRow base, m_format.encode(values, placeholders));
-        room = base.bytes.size() < row::kMaxSize ? row::kMaxSize - base.bytes.size() : 0;
+        room = base.bytes.size() < m_layout.maxRowSize ? m_layout.maxRowSize - base.bytes.size() : 0;
     }
 
     for (const LongValueColumn& c : m_layout.longValueColumns) {

@@ -31,6 +31,7 @@ struct LongValueColumn {
     bool isMemo = true;       // Memo: Text values; OLE: Binary values
     bool compressible = false;  // the column allows compressed text
     PageOwners maps;          // from the TDEF's long-value list; empty when absent
+    uint16_t codePage = 0;    // Jet 3 Memo: the code page of its text (0: UTF-16)
 };
 
 struct TableLayout {
@@ -39,6 +40,7 @@ struct TableLayout {
     std::optional<int> autoNumberColumn;  // a Long AutoNumber column
     bool hasIndexes = false;              // any real index
     std::vector<int> guidAutoColumns;     // Replication ID AutoNumber columns
+    size_t maxRowSize = row::kMaxSize;    // the longest row of the format
 };
 
 struct EncodedRow {
