@@ -97,4 +97,8 @@ Result<PageBuffer> encodeIndexPage(const IndexPage& page, const JetFormat& forma
 Result<PageBuffer> encodeIndexPageWithPrefix(const IndexPage& page, size_t prefixLength,
                                              const JetFormat& format = JetFormat::jet4());
 
+// As encodeIndexPage when `prefixLength` is what choosePrefixLength(page.entries,
+// format.maxIndexPrefix()) gave for these entries, which is not checked again.
+Result<PageBuffer> encodeIndexPageWithChosenPrefix(const IndexPage& page, size_t prefixLength, const JetFormat& format);
+
 }  // namespace varnika::jet

@@ -31,7 +31,10 @@ public:
     Result<IndexPage*> load(uint32_t page)
     {
         auto it = m_pages.find(page);
-        if (it != m_pages.end()) return &it->second;
+        if (it != m_pages.end()) {
+            m_prefix.erase(page);  // the caller may change it
+            return &it->second;
+        }
         if (page == 0 || page >= m_pager.pageCount())
             return corruption("an index points at page " + std::to_string(page) + ", outside the file");
         VK_ASSIGN_OR_RETURN(PageRef ref, m_pager.read(page));
@@ -51,9 +54,30 @@ public:
         p.tdefPage = m_tdefPage;
         m_dirty.insert(page);
         m_freed.erase(page);
+        m_prefix.erase(page);
         return m_pages[page] = std::move(p);
     }
-    void dirty(uint32_t page) { m_dirty.insert(page); }
+    void dirty(uint32_t page)
+    {
+        m_dirty.insert(page);
+        m_prefix.erase(page);
+    }
+    // A page already loaded, to read without changing it.
+    const IndexPage& peek(uint32_t page) const { return m_pages.at(page); }
+    // Whether a loaded page's entries take more than a page's room. The
+    // prefix chosen is kept until the page is next handed out or changed,
+    // so that flush() need not choose it again.
+    bool overfull(uint32_t page)
+    {
+        const IndexPage& p = m_pages.at(page);
+        auto it = m_prefix.find(page);
+        if (it == m_prefix.end()) it = m_prefix.emplace(page, choosePrefixLength(p.entries, maxPrefix())).first;
+        size_t total = 0;
+        const size_t pointer = p.isNode() ? kChildSize : 0;
+        for (size_t i = 0; i < p.entries.size(); ++i)
+            total += p.entries[i].bytes.size() + pointer - (i == 0 ? 0 : it->second);
+        return total > room();
+    }
     // Bytes of entry data one page holds.
     size_t room() const { return m_pager.format().index.maxEntryData; }
     size_t maxPrefix() const { return m_pager.format().maxIndexPrefix(); }
@@ -62,6 +86,7 @@ public:
     {
         m_dirty.erase(page);
         m_pages.erase(page);
+        m_prefix.erase(page);
         m_loadedBytes.erase(page);
         m_freed.insert(page);
     }
@@ -71,7 +96,10 @@ public:
         // Encode everything first so that a failure writes nothing.
         std::vector<std::pair<uint32_t, PageBuffer>> out;
         for (uint32_t page : m_dirty) {
-            auto buf = encodeIndexPage(m_pages.at(page), m_pager.format());
+            const IndexPage& p = m_pages.at(page);
+            auto known = m_prefix.find(page);
+            auto buf = known != m_prefix.end() ? encodeIndexPageWithChosenPrefix(p, known->second, m_pager.format())
+                                               : encodeIndexPage(p, m_pager.format());
             if (!buf) return Status(buf.status().code(), pageName(page) + ": " + buf.status().message());
             out.emplace_back(page, *buf);
         }
@@ -94,6 +122,7 @@ public:
             m_pages.clear();
             m_loadedBytes.clear();
         }
+        m_prefix.clear();
         return Status::ok();
     }
 
@@ -105,6 +134,7 @@ private:
     std::map<uint32_t, PageBuffer> m_loadedBytes;  // with a cache: the bytes each page came from
     std::set<uint32_t> m_dirty;
     std::set<uint32_t> m_freed;
+    std::map<uint32_t, size_t> m_prefix;  // prefix lengths chosen by overfull()
 };
 
 struct Step {
@@ -157,8 +187,7 @@ public:
         for (size_t round = 0; round < 4 * kMaxDepth; ++round) {
             std::optional<uint32_t> over;
             for (uint32_t page : m_work.dirtyPages()) {
-                const IndexPage& p = *m_work.load(page).value();
-                if (encodedEntrySize(p.entries, p.isNode(), m_work.maxPrefix()) > m_work.room()) {
+                if (m_work.overfull(page)) {
                     over = page;
                     break;
                 }
@@ -243,8 +272,8 @@ public:
     Status splitIfNeeded(std::vector<Step> path, uint32_t page)
     {
         while (true) {
-            IndexPage* p = m_work.load(page).value();
-            if (encodedEntrySize(p->entries, p->isNode(), m_work.maxPrefix()) <= m_work.room()) return Status::ok();
+            VK_RETURN_IF_ERROR(m_work.load(page).status());
+            if (!m_work.overfull(page)) return Status::ok();
             if (path.empty()) {
                 // The root keeps its page number: move its contents down one level.
                 VK_ASSIGN_OR_RETURN(uint32_t c, m_alloc->allocatePage());
@@ -264,7 +293,6 @@ public:
                 m_work.dirty(page);
                 path.push_back({page, 0});
                 page = c;
-                p = m_work.load(page).value();
             }
             VK_RETURN_IF_ERROR(splitOnce(path, page));
             page = path.back().page;
