@@ -546,9 +546,9 @@ Status IndexTree::insert(std::span<const uint8_t> key, RowId row, bool unique, I
         if (keyWasNew) *keyWasNew = !clash;
         leaf = ops.work().load(leafPage).value();
     }
-    leaf->entries.insert(leaf->entries.begin() + long(pos), entry);
+    const IndexEntry& added = *leaf->entries.insert(leaf->entries.begin() + long(pos), std::move(entry));
     ops.work().dirty(leafPage);
-    if (pos + 1 == leaf->entries.size()) ops.updateParents(path, path.size(), entry.bytes);
+    if (pos + 1 == leaf->entries.size()) ops.updateParents(path, path.size(), added.bytes);
     VK_RETURN_IF_ERROR(ops.splitIfNeeded(path, leafPage));
     VK_RETURN_IF_ERROR(ops.splitOverfull());
     return ops.work().flush();
