@@ -70,6 +70,9 @@ struct IndexPage {
     uint16_t prefixLength = 0;    // as decoded; encodePage chooses its own
     uint16_t freeSpace = 0;       // as decoded
     std::vector<IndexEntry> entries;
+    // prefixLength is what choosePrefixLength gives for these entries (a
+    // page this engine encoded and has not changed since).
+    bool prefixChosen = false;
 
     bool isLeaf() const { return type == indexlayout::kTypeLeaf; }
     bool isNode() const { return type == indexlayout::kTypeNode; }

@@ -20,6 +20,15 @@ std::string pageName(uint32_t page) { return "index page " + std::to_string(page
 
 bool lessBytes(const IndexEntry& a, const std::vector<uint8_t>& b) { return a.bytes < b; }
 
+size_t commonKeyPrefix(const IndexEntry& a, const IndexEntry& b)
+{
+    const auto x = a.key(), y = b.key();
+    const size_t n = std::min(x.size(), y.size());
+    size_t i = 0;
+    while (i < n && x[i] == y[i]) ++i;
+    return i;
+}
+
 // Pages of one operation, decoded once and written back together at the end.
 class WorkSet {
 public:
@@ -62,6 +71,10 @@ public:
         m_dirty.insert(page);
         m_prefix.erase(page);
     }
+    // The prefix choosePrefixLength gives for a page's entries as they are
+    // now, known from an earlier one and the change since.
+    void knowPrefix(uint32_t page, size_t prefix) { m_prefix[page] = prefix; }
+    bool loaded(uint32_t page) const { return m_pages.count(page) != 0; }
     // A page already loaded, to read without changing it.
     const IndexPage& peek(uint32_t page) const { return m_pages.at(page); }
     // Whether a loaded page's entries take more than a page's room. The
@@ -113,6 +126,7 @@ public:
                 p.freeSpace = r.u16(indexlayout::kFreeSpace);
                 const JetFormat::IndexPage& f = m_pager.format().index;
                 p.prefixLength = f.prefixLengthSize == 1 ? r.u8(f.prefixLength) : r.u16(f.prefixLength);
+                p.prefixChosen = true;
                 m_loadedBytes[page] = buf;
             }
             for (auto& [page, bytes] : m_loadedBytes) {
@@ -272,7 +286,7 @@ public:
     Status splitIfNeeded(std::vector<Step> path, uint32_t page)
     {
         while (true) {
-            VK_RETURN_IF_ERROR(m_work.load(page).status());
+            if (!m_work.loaded(page)) VK_RETURN_IF_ERROR(m_work.load(page).status());
             if (!m_work.overfull(page)) return Status::ok();
             if (path.empty()) {
                 // The root keeps its page number: move its contents down one level.
@@ -546,8 +560,13 @@ Status IndexTree::insert(std::span<const uint8_t> key, RowId row, bool unique, I
         if (keyWasNew) *keyWasNew = !clash;
         leaf = ops.work().load(leafPage).value();
     }
+    // An entry after the first lowers a known prefix at most to what it shares with the first.
+    std::optional<size_t> prefix;
+    if (leaf->prefixChosen && pos > 0 && leaf->entries.size() >= 2)
+        prefix = std::min<size_t>(leaf->prefixLength, commonKeyPrefix(leaf->entries.front(), entry));
     const IndexEntry& added = *leaf->entries.insert(leaf->entries.begin() + long(pos), std::move(entry));
     ops.work().dirty(leafPage);
+    if (prefix) ops.work().knowPrefix(leafPage, *prefix);
     if (pos + 1 == leaf->entries.size()) ops.updateParents(path, path.size(), added.bytes);
     VK_RETURN_IF_ERROR(ops.splitIfNeeded(path, leafPage));
     VK_RETURN_IF_ERROR(ops.splitOverfull());
@@ -565,8 +584,15 @@ Status IndexTree::remove(std::span<const uint8_t> key, RowId row, IndexPageAlloc
     if (it == leaf->entries.end() || it->bytes != entry.bytes)
         return notFound("the index has no entry for row " + std::to_string(row.page) + ":" + std::to_string(row.row));
     const bool wasLast = it + 1 == leaf->entries.end();
+    // Without an entry after the first that shares more than the prefix with
+    // the first, the prefix stays what it was.
+    std::optional<size_t> prefix;
+    if (leaf->prefixChosen && it != leaf->entries.begin() && leaf->entries.size() >= 3 &&
+        commonKeyPrefix(leaf->entries.front(), *it) > leaf->prefixLength)
+        prefix = leaf->prefixLength;
     leaf->entries.erase(it);
     ops.work().dirty(leafPage);
+    if (prefix) ops.work().knowPrefix(leafPage, *prefix);
     if (!leaf->entries.empty()) {
         if (wasLast) ops.updateParents(path, path.size(), leaf->entries.back().bytes);
     } else if (!path.empty()) {
