@@ -46,6 +46,10 @@ public:
     virtual Status Delete() = 0;
     virtual Status Close() = 0;
     virtual bool isOpen() const = 0;
+    // Saves the records changed so far, where a record set holds them back
+    // to write several together (a run stopped by its caller calls this
+    // before it reports why).
+    virtual Status Flush() { return Status::ok(); }
 };
 
 }  // namespace varnika

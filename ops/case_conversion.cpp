@@ -6,7 +6,9 @@
 
 namespace varnika {
 
-Status convertRecords(WindowPort& w, RecordSet& records, const RegionalSettings& settings)
+namespace {
+
+Status convertEach(WindowPort& w, RecordSet& records, const RegionalSettings& settings)
 {
     for (;;) {
         VK_ASSIGN_OR_RETURN(bool eof, records.Eof());
@@ -37,6 +39,13 @@ Status convertRecords(WindowPort& w, RecordSet& records, const RegionalSettings&
         if (w.closeRequested()) return Status::ok();
         VK_RETURN_IF_ERROR(records.MoveNext());
     }
+}
+
+}  // namespace
+
+Status convertRecords(WindowPort& w, RecordSet& records, const RegionalSettings& settings)
+{
+    return endWalk(records, convertEach(w, records, settings));
 }
 
 Status ConvertFieldCase(WindowPort& w, DataControl& data)

@@ -4,9 +4,10 @@
 
 namespace varnika {
 
-Status deleteRecords(RecordSet& records, WindowPort* window)
+namespace {
+
+Status deleteEach(RecordSet& records, WindowPort* window)
 {
-    VK_RETURN_IF_ERROR(positionForWalk(records));
     for (;;) {
         VK_ASSIGN_OR_RETURN(bool eof, records.Eof());
         if (eof) return Status::ok();
@@ -14,6 +15,14 @@ Status deleteRecords(RecordSet& records, WindowPort* window)
         if (window) window->recordDeleted();
         VK_RETURN_IF_ERROR(records.MoveNext());
     }
+}
+
+}  // namespace
+
+Status deleteRecords(RecordSet& records, WindowPort* window)
+{
+    VK_RETURN_IF_ERROR(positionForWalk(records));
+    return endWalk(records, deleteEach(records, window));
 }
 
 Status Command3_Click(WindowPort& window, DataControl& data)

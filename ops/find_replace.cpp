@@ -62,7 +62,9 @@ std::u16string counterText(int64_t absolutePosition)
     return std::u16string(kCounterPrefix) + toU16(std::to_string(absolutePosition + 1));
 }
 
-Status walkReplace(WindowPort& w, RecordSet& records, const RegionalSettings& settings)
+namespace {
+
+Status replaceEach(WindowPort& w, RecordSet& records, const RegionalSettings& settings)
 {
     for (;;) {
         VK_ASSIGN_OR_RETURN(bool eof, records.Eof());
@@ -72,6 +74,13 @@ Status walkReplace(WindowPort& w, RecordSet& records, const RegionalSettings& se
         VK_RETURN_IF_ERROR(applyRecordAction(records, readActionInputs(w), settings));
         VK_RETURN_IF_ERROR(records.MoveNext());
     }
+}
+
+}  // namespace
+
+Status walkReplace(WindowPort& w, RecordSet& records, const RegionalSettings& settings)
+{
+    return endWalk(records, replaceEach(w, records, settings));
 }
 
 Status Command1_Click(WindowPort& w, DataControl& data)

@@ -11,4 +11,13 @@ Status positionForWalk(RecordSet& records)
     return Status::ok();
 }
 
+Status endWalk(RecordSet& records, Status result)
+{
+    if (result.isOk() || !records.isOpen()) return result;
+    Status saved = records.Flush();
+    if (saved.isOk()) return result;
+    return Status(result.code(), result.message() + "; the records changed before it could not be saved either: " +
+                                     saved.message());
+}
+
 }  // namespace varnika

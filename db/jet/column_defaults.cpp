@@ -173,12 +173,17 @@ Result<std::optional<Variant>> evaluateDefaultValue(std::u16string_view text, co
     return std::optional<Variant>(std::move(*converted));
 }
 
-Result<std::map<int, Variant>> columnDefaults(Database& db, const Table& table, const std::vector<int>& columns,
-                                              const RegionalSettings& settings)
+Result<std::map<std::u16string, std::u16string>> tableDefaultTexts(Database& db, const Table& table)
+{
+    VK_ASSIGN_OR_RETURN(PropertyBlock block, readTableProperties(db, table.name()));
+    return defaultValueTexts(block);
+}
+
+Result<std::map<int, Variant>> columnDefaultsFrom(const std::map<std::u16string, std::u16string>& texts,
+                                                  const Table& table, const std::vector<int>& columns,
+                                                  const RegionalSettings& settings)
 {
     std::map<int, Variant> out;
-    VK_ASSIGN_OR_RETURN(PropertyBlock block, readTableProperties(db, table.name()));
-    const std::map<std::u16string, std::u16string> texts = defaultValueTexts(block);
     if (texts.empty()) return out;
     const double now = oleDateNow();
     const TableDef& def = table.def();
@@ -192,6 +197,13 @@ Result<std::map<int, Variant>> columnDefaults(Database& db, const Table& table, 
         if (v) out[c] = std::move(*v);
     }
     return out;
+}
+
+Result<std::map<int, Variant>> columnDefaults(Database& db, const Table& table, const std::vector<int>& columns,
+                                              const RegionalSettings& settings)
+{
+    VK_ASSIGN_OR_RETURN(auto texts, tableDefaultTexts(db, table));
+    return columnDefaultsFrom(texts, table, columns, settings);
 }
 
 Status checkDefaultValue(std::u16string_view text, const NewColumn& column, const RegionalSettings& settings)

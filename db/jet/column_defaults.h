@@ -46,6 +46,16 @@ Result<std::optional<Variant>> evaluateDefaultValue(std::u16string_view text, co
 Result<std::map<int, Variant>> columnDefaults(Database& db, const Table& table, const std::vector<int>& columns,
                                               const RegionalSettings& settings);
 
+// The DefaultValue texts of a table's columns as stored in its properties,
+// by column name, for columnDefaultsFrom.
+Result<std::map<std::u16string, std::u16string>> tableDefaultTexts(Database& db, const Table& table);
+
+// As columnDefaults, from texts tableDefaultTexts read before (a run of
+// inserts reads them once and evaluates them for each record).
+Result<std::map<int, Variant>> columnDefaultsFrom(const std::map<std::u16string, std::u16string>& texts,
+                                                  const Table& table, const std::vector<int>& columns,
+                                                  const RegionalSettings& settings);
+
 // Whether `text` can be the default of a new column (CREATE TABLE ...
 // DEFAULT): it is evaluated as an INSERT would evaluate it.
 Status checkDefaultValue(std::u16string_view text, const NewColumn& column, const RegionalSettings& settings);

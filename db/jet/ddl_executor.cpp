@@ -252,6 +252,7 @@ Status DdlExecutor::execute(const DdlStatement& statement)
     return std::visit(
         [this](const auto& s) -> Status {
             using T = std::decay_t<decltype(s)>;
+            if constexpr (!std::is_same_v<T, InsertInto>) m_insertDefaults.reset();
             if constexpr (std::is_same_v<T, CreateTable>) return createTable(s);
             else if constexpr (std::is_same_v<T, CreateIndex>) return createIndex(s);
             else if constexpr (std::is_same_v<T, InsertInto>) return insertInto(s);
@@ -431,7 +432,14 @@ Status DdlExecutor::insertInto(const InsertInto& statement)
     for (int c : def.columnsByNumber())
         if (std::find(targets.begin(), targets.end(), c) == targets.end()) omitted.push_back(c);
     if (!omitted.empty()) {
-        VK_ASSIGN_OR_RETURN(auto defaults, columnDefaults(*m_db, *table, omitted, m_settings));
+        if (!m_insertDefaults || m_defaultsTable != table || m_defaultsGeneration != table->definitionGeneration()) {
+            m_insertDefaults.reset();
+            VK_ASSIGN_OR_RETURN(auto texts, tableDefaultTexts(*m_db, *table));
+            m_insertDefaults = std::move(texts);
+            m_defaultsTable = table;
+            m_defaultsGeneration = table->definitionGeneration();
+        }
+        VK_ASSIGN_OR_RETURN(auto defaults, columnDefaultsFrom(*m_insertDefaults, *table, omitted, m_settings));
         for (auto& [c, v] : defaults) values[size_t(c)] = std::move(v);
     }
     for (size_t i = 0; i < targets.size(); ++i) {

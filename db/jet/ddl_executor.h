@@ -9,6 +9,7 @@
 #include "db/regional_settings.h"
 #include "db/status.h"
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -44,6 +45,11 @@ private:
     std::optional<TableChange> m_insertWriter;
     std::shared_ptr<Table> m_insertTable;
     uint64_t m_insertGeneration = 0;
+    // The default value texts of the table inserted into, read once per run
+    // of inserts (any other statement forgets them).
+    std::optional<std::map<std::u16string, std::u16string>> m_insertDefaults;
+    std::shared_ptr<Table> m_defaultsTable;
+    uint64_t m_defaultsGeneration = 0;
 };
 
 // One statement on `db`.

@@ -153,13 +153,45 @@ Status BasicRecordSet::Close()
 Status TableRecordSet::Close()
 {
     VK_RETURN_IF_ERROR(BasicRecordSet::Close());
+    Status saved = endGroup();
     cancelEdit();
     m_change.reset();
     m_table.reset();
     m_database.reset();
     m_rows = {};
     m_deleted = {};
-    return Status::ok();
+    return saved;
+}
+
+TableRecordSet::~TableRecordSet() { (void)endGroup(); }
+
+Status TableRecordSet::endGroup()
+{
+    if (!m_grouping) return Status::ok();
+    m_grouping = false;
+    return m_database->pager().endGroup();
+}
+
+Status TableRecordSet::Flush()
+{
+    VK_RETURN_IF_ERROR(checkOpen());
+    if (!m_grouping) return Status::ok();
+    return m_database->pager().saveGroup();
+}
+
+Status TableRecordSet::checkNothingLost() const
+{
+    if (!m_change || m_database->pager().unitsLost() == m_unitsLostBefore) return Status::ok();
+    return Status(ErrorCode::IOError, "records changed in this run could not be saved; open the table again to go on");
+}
+
+Status TableRecordSet::savedBefore(Status failure)
+{
+    if (failure.isOk() || !m_grouping) return failure;
+    Status saved = m_database->pager().saveGroup();
+    if (saved.isOk()) return failure;
+    return Status(failure.code(), failure.message() + "; the records changed before it could not be saved either: " +
+                                      saved.message());
 }
 
 TableRecordSet::TableRecordSet(std::shared_ptr<Database> database, std::shared_ptr<Table> table,
@@ -236,6 +268,12 @@ Result<TableChange> TableRecordSet::writer()
     if (!m_change) {
         VK_ASSIGN_OR_RETURN(TableChange change, m_database->changeTable(*m_table));
         m_change = std::move(change);
+        m_unitsLostBefore = m_database->pager().unitsLost();
+    }
+    VK_RETURN_IF_ERROR(checkNothingLost());
+    if (!m_grouping && !m_database->pager().inGroup()) {
+        m_database->pager().beginGroup();
+        m_grouping = true;
     }
     return *m_change;
 }
@@ -274,19 +312,24 @@ Result<Variant> TableRecordSet::currentValue(int index)
             return notFound("there is no field number " + std::to_string(index));
         return (*m_edit)[size_t(m_fieldColumns[size_t(index)])];
     }
-    return BasicRecordSet::currentValue(index);
+    Result<Variant> value = BasicRecordSet::currentValue(index);
+    if (!value.isOk()) return savedBefore(value.status());
+    return value;
 }
 
 Status TableRecordSet::Edit()
 {
     VK_RETURN_IF_ERROR(checkNotDeleted());
-    VK_ASSIGN_OR_RETURN(std::vector<Variant> values, m_table->readRow(m_rows[size_t(position())]));
-    m_edit = std::move(values);
+    Result<std::vector<Variant>> values = m_table->readRow(m_rows[size_t(position())]);
+    if (!values.isOk()) return savedBefore(values.status());
+    m_edit = std::move(values).value();
     m_editChanged = false;
     return Status::ok();
 }
 
-Status TableRecordSet::setFieldValue(int index, const Variant& value)
+Status TableRecordSet::setFieldValue(int index, const Variant& value) { return savedBefore(setEditValue(index, value)); }
+
+Status TableRecordSet::setEditValue(int index, const Variant& value)
 {
     VK_RETURN_IF_ERROR(checkNotDeleted());
     if (!m_edit) return invalidArgument("a field can be set only after Edit");
@@ -314,7 +357,9 @@ Status TableRecordSet::setFieldValue(int index, const Variant& value)
     return Status::ok();
 }
 
-Status TableRecordSet::Update()
+Status TableRecordSet::Update() { return savedBefore(store()); }
+
+Status TableRecordSet::store()
 {
     VK_RETURN_IF_ERROR(checkNotDeleted());
     if (!m_edit) return invalidArgument("Update needs Edit first");
@@ -331,7 +376,9 @@ Status TableRecordSet::Update()
     return change.writer->updateRow(m_rows[size_t(position())], values);
 }
 
-Status TableRecordSet::Delete()
+Status TableRecordSet::Delete() { return savedBefore(remove()); }
+
+Status TableRecordSet::remove()
 {
     VK_RETURN_IF_ERROR(checkNotDeleted());
     cancelEdit();
@@ -365,7 +412,10 @@ Status TableRecordSet::MoveLast(int options)
 Status TableRecordSet::MoveNext()
 {
     cancelEdit();
-    return BasicRecordSet::MoveNext();
+    VK_RETURN_IF_ERROR(BasicRecordSet::MoveNext());
+    // Past the last record the walk is over: what it wrote is committed.
+    if (position() >= recordCount()) return endGroup();
+    return Status::ok();
 }
 
 ValueRecordSet::ValueRecordSet(const std::vector<FieldInfo>& fields, std::vector<std::vector<Variant>> rows)

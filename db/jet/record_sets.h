@@ -85,6 +85,8 @@ class TableRecordSet : public BasicRecordSet {
 public:
     TableRecordSet(std::shared_ptr<Database> database, std::shared_ptr<Table> table, std::vector<RowPointer> rows,
                    RegionalSettings settings = RegionalSettings::turkish());
+    // Saves the records written and not yet committed (see Update).
+    ~TableRecordSet() override;
     static Result<std::unique_ptr<TableRecordSet>> openTable(std::shared_ptr<Database> database, std::u16string_view name);
     Database& database() { return *m_database; }
     Table& table() { return *m_table; }
@@ -96,6 +98,14 @@ public:
     // the field's type into that copy, Update stores it (nothing when no
     // field changed), Delete removes the current record, which stays
     // current (and reads as deleted) until MoveNext.
+    //
+    // The records a walk writes are grouped (Pager::beginGroup): each one is
+    // a unit, all or nothing, and the group reaches the file every 500
+    // records or 8 MB of changed pages (Pager::GroupLimits). Before any call returns a failure, the records written
+    // before it are committed; so are they at Flush, when MoveNext passes
+    // the last record, and at Close. Should they be lost all the same (the
+    // disk fails twice over), every later change is refused.
+    Status Flush() override;
     Result<Variant> currentValue(int index) override;
     Status setFieldValue(int index, const Variant& value) override;
     Status Edit() override;
@@ -114,6 +124,18 @@ protected:
 private:
     Status checkNotDeleted() const;
     void cancelEdit();
+    // Commits the records written so far and returns `failure`, telling
+    // also when they could not be committed.
+    Status savedBefore(Status failure);
+    Status setEditValue(int index, const Variant& value);
+    Status store();
+    Status remove();
+    // Commits the group and ends it.
+    Status endGroup();
+    // Refuses changes once records this one wrote were lost.
+    Status checkNothingLost() const;
+    bool m_grouping = false;
+    size_t m_unitsLostBefore = 0;
 
     std::shared_ptr<Database> m_database;
     std::shared_ptr<Table> m_table;

@@ -133,8 +133,14 @@ protected:
         form->Form_Load();
         form->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
-        form->data().setFileLayer([this](std::unique_ptr<jet::PageFile> f) -> std::unique_ptr<jet::PageFile> {
-            return std::make_unique<SlowFile>(std::move(f), &reads);
+        // Each record is written on its own (runs write records in groups),
+        // so that the slowed writes fall all through the run.
+        form->data().setDatabaseOpener([this](const std::string& path) -> Result<std::shared_ptr<jet::Database>> {
+            auto db = jet::Database::open(path, jet::OpenMode::ReadWrite, [this](std::unique_ptr<jet::PageFile> f) {
+                return std::unique_ptr<jet::PageFile>(std::make_unique<SlowFile>(std::move(f), &reads));
+            });
+            if (db.isOk()) (*db)->pager().setGroupLimits({2048, 1});
+            return db;
         });
     }
     void TearDown() override { form.reset(); }

@@ -177,3 +177,52 @@ TEST(IndexPageFixtures, EveryIndexPageRoundTrips)
     EXPECT_GT(pages, 500u);
     std::printf("[ index pages ] %zu pages; our prefix choice differs from Access's on %zu\n", pages, ownPrefixDiffers);
 }
+
+namespace {
+
+// The prefix rule written out entry by entry: the first entry's common key
+// prefix with each other entry, at most maxPrefix bytes.
+size_t prefixEntryByEntry(const std::vector<IndexEntry>& entries, size_t maxPrefix)
+{
+    if (entries.size() < 2) return 0;
+    size_t p = maxPrefix;
+    const auto first = entries.front().key();
+    for (size_t i = 1; i < entries.size(); ++i) {
+        const auto k = entries[i].key();
+        size_t n = 0;
+        while (n < first.size() && n < k.size() && first[n] == k[n]) ++n;
+        p = std::min(p, n);
+    }
+    return p;
+}
+
+}  // namespace
+
+TEST(IndexPageCodec, PrefixOfRandomPagesMatchesTheRuleEntryByEntry)
+{
+    std::mt19937 rng(15);
+    for (int round = 0; round < 2000; ++round) {
+        // Keys over two byte values and of varied lengths, so that keys are
+        // often prefixes of one another and row pointers repeat key bytes.
+        std::vector<IndexEntry> entries;
+        const size_t n = rng() % 12;
+        for (size_t i = 0; i < n; ++i) {
+            std::vector<uint8_t> key(1 + rng() % 6, 0x7f);
+            for (size_t j = 1; j < key.size(); ++j) key[j] = uint8_t(0x7f + rng() % 2);
+            entries.push_back(entry(key, 0x7f7f00 + rng() % 2, uint8_t(0x7f + rng() % 2)));
+        }
+        if (round % 2 == 0) std::sort(entries.begin(), entries.end(), [](auto& a, auto& b) { return a.bytes < b.bytes; });
+        EXPECT_EQ(choosePrefixLength(entries, 3), prefixEntryByEntry(entries, 3)) << "round " << round;
+        const size_t want = prefixEntryByEntry(entries, SIZE_MAX);
+        ASSERT_EQ(choosePrefixLength(entries), want) << "round " << round;
+        IndexPage page;
+        page.entries = entries;
+        auto chosen = encodeIndexPage(page);
+        auto given = encodeIndexPageWithPrefix(page, want);
+        ASSERT_TRUE(chosen.isOk() && given.isOk());
+        EXPECT_EQ(*chosen, *given);
+        if (want > 0) {
+            EXPECT_FALSE(encodeIndexPageWithPrefix(page, want + 1).isOk());
+        }
+    }
+}

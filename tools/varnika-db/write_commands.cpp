@@ -92,6 +92,9 @@ Outcome runExec(const std::vector<std::string>& args, std::FILE* out)
     // user's settings.
     const RegionalSettings settings = RegionalSettings::unitedStates();
     jet::DdlExecutor executor(db, settings);
+    // The statements are written in groups (Pager::beginGroup): each one
+    // whole, those before a failure saved before it is reported.
+    db->pager().beginGroup();
     std::string line;
     for (size_t number = 1; readLine(stdin, line); ++number) {
         if (isSkipped(line)) continue;
@@ -112,11 +115,15 @@ Outcome runExec(const std::vector<std::string>& args, std::FILE* out)
                                 "be run here" + (word.empty() ? std::string() : ", not " + word));
         }
         if (!s.isOk()) {
+            Status saved = db->pager().endGroup();
             std::fflush(out);
             std::fprintf(stderr, "line %zu: %s\n", number, s.message().c_str());
+            if (!saved.isOk())
+                std::fprintf(stderr, "the statements before it could not be saved: %s\n", saved.message().c_str());
             return Status(s.code(), "");
         }
     }
+    VK_RETURN_IF_ERROR(db->pager().endGroup());
     if (std::ferror(stdin)) return ioError("the statements could not be read from standard input");
     return Status::ok();
 }

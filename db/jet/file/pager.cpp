@@ -54,6 +54,13 @@ Pager::Pager(std::unique_ptr<PageFile> file, size_t cachePages)
 
 Pager::~Pager()
 {
+    // The units a group finished are whole changes: they are kept; a unit
+    // still in hand is not.
+    if (m_group) {
+        undoUnit();
+        (void)commitFinishedUnits(Status::ok(), m_unitsLost);
+        m_group = false;
+    }
     // A last safe point: the file is on the disk as it stands, and the
     // safe-point journal describes nothing to undo, so it need not stay.
     if (m_safePoints && m_dirty.empty()) {
@@ -262,6 +269,10 @@ Status Pager::write(uint32_t page, const PageBuffer& bytes)
         VK_ASSIGN_OR_RETURN(PageRef original, read(page));
         if (auto d = m_dirty.find(page); d == m_dirty.end()) m_originals[page] = original;
     }
+    if (m_group && !m_unitUndo.count(page)) {
+        auto d = m_dirty.find(page);
+        m_unitUndo.emplace(page, d != m_dirty.end() ? d->second : PageRef());
+    }
     if (page == m_pageCount) ++m_pageCount;
     auto copy = std::make_shared<PageBuffer>(bytes);
     // A smaller page keeps the rest of its buffer zero, as it was read.
@@ -297,12 +308,89 @@ Status Pager::restoreOriginals()
     return Status::ok();
 }
 
+void Pager::beginGroup()
+{
+    if (m_group) return;
+    m_group = true;
+    m_unitUndo.clear();
+    m_unitPageCount = m_pageCount;
+    m_groupUnits = 0;
+}
+
+Status Pager::saveGroup()
+{
+    if (!m_group) return Status::ok();
+    if (hasPendingWrites()) return invalidArgument("a change to the database is in hand and not yet finished");
+    return commitFinishedUnits(Status::ok(), m_unitsLost);
+}
+
+Status Pager::endGroup()
+{
+    if (!m_group) return Status::ok();
+    Status s = hasPendingWrites() ? Status::ok() : commitFinishedUnits(Status::ok(), m_unitsLost);
+    m_group = false;
+    m_unitUndo.clear();
+    m_unitPageCount = m_pageCount;
+    return s;
+}
+
+bool Pager::groupDue() const
+{
+    return m_dirty.size() >= m_groupLimits.maxPages || m_groupUnits + 1 >= m_groupLimits.maxUnits;
+}
+
 Status Pager::commit()
 {
+    if (!m_group) return commitDirty(false);
+    if (!groupDue()) {
+        // The unit ends; it reaches the file with the group.
+        m_unitUndo.clear();
+        m_unitPageCount = m_pageCount;
+        ++m_groupUnits;
+        return Status::ok();
+    }
+    // The group is committed with this unit. Should that fail, the file is
+    // as it was before the group, and the unit alone is undone: the units
+    // before it are committed by themselves, as they would have been had
+    // each been committed when it finished.
+    const size_t lostBefore = m_unitsLost;
+    Status s = commitDirty(true);
+    if (s.isOk()) return s;
+    undoUnit();
+    return commitFinishedUnits(s, lostBefore);
+}
+
+Status Pager::commitFinishedUnits(Status failure, size_t lostBefore)
+{
+    Status s = Status::ok();
+    if (!m_dirty.empty()) {
+        s = commitDirty(true);
+        // Once more, for a fault that passes (the file was put back).
+        if (!s.isOk() && !m_dirty.empty()) s = commitDirty(false);
+    }
+    m_groupUnits = 0;
+    const size_t lost = m_unitsLost - lostBefore;
+    if (lost == 0) return failure.isOk() ? s : failure;
+    const std::string what = lost == 1 ? "the change" : "the " + std::to_string(lost) + " changes";
+    if (failure.isOk())
+        return Status(s.code(), s.message() + " (" + what + " finished since the last save " + (lost == 1 ? "was" : "were") + " lost)");
+    return Status(failure.code(), failure.message() + "; " + what + " finished before it could not be saved either" +
+                                      (s.isOk() ? std::string() : ": " + s.message()));
+}
+
+Status Pager::commitDirty(bool keepOnFailure)
+{
     if (m_dirty.empty()) return Status::ok();
-    auto fail = [this](Status s) {
+    // Before the file was touched: the dirty pages are kept when asked.
+    auto refuse = [&](Status s) {
+        if (!keepOnFailure) forgetDirty();
+        return s;
+    };
+    // After: the file is put back first; should that fail, the dirty pages
+    // describe nothing the file can be brought to, and go.
+    auto fail = [&](Status s) {
         Status restored = restoreOriginals();
-        rollback();
+        if (!keepOnFailure || !restored.isOk()) forgetDirty();
         if (!restored.isOk())
             return Status(s.code(), s.message() + "; putting the file back also failed: " + restored.message());
         return s;
@@ -314,10 +402,7 @@ Status Pager::commit()
     const bool onePage = !m_syncOnCommit && m_dirty.size() == 1 && m_pageCount == m_committedPageCount &&
                          m_originals.count(m_dirty.begin()->first);
     if (onePage) {
-        if (Status s = protectForSafePoint(); !s.isOk()) {
-            rollback();
-            return s;
-        }
+        if (Status s = protectForSafePoint(); !s.isOk()) return refuse(s);
         const auto& [page, ref] = *m_dirty.begin();
         Status s = m_file->write(uint64_t(page) * pageSize(), ref->data(), pageSize());
         if (!s.isOk()) return fail(s);
@@ -326,27 +411,18 @@ Status Pager::commit()
     }
     if (!m_journal && !m_journalPath.empty()) {
         auto jf = m_files->openOrCreate(m_journalPath);
-        if (!jf.isOk()) {
-            rollback();
-            return jf.status();
-        }
+        if (!jf.isOk()) return refuse(jf.status());
         std::unique_ptr<PageFile> journalFile = std::move(jf).value();
         if (m_layer) journalFile = m_layer(std::move(journalFile));
         setJournal(std::make_unique<Journal>(std::move(journalFile)));
     }
-    if (Status s = protectForSafePoint(); !s.isOk()) {
-        rollback();
-        return s;
-    }
+    if (Status s = protectForSafePoint(); !s.isOk()) return refuse(s);
     if (m_journal) {
         std::vector<JournalEntry> originals;
         originals.reserve(m_originals.size());
         for (const auto& [page, ref] : m_originals) originals.push_back({page, *ref});
         Status s = m_journal->begin(m_committedPageCount, originals, m_syncOnCommit);
-        if (!s.isOk()) {
-            rollback();
-            return s;
-        }
+        if (!s.isOk()) return refuse(s);
     }
     for (const auto& [page, ref] : m_dirty) {
         Status s = m_file->write(uint64_t(page) * pageSize(), ref->data(), pageSize());
@@ -369,7 +445,10 @@ Status Pager::finishCommit()
     for (const auto& [page, ref] : m_dirty) remember(page, ref);
     m_dirty.clear();
     m_originals.clear();
+    m_unitUndo.clear();
     m_committedPageCount = m_pageCount;
+    m_unitPageCount = m_pageCount;
+    m_groupUnits = 0;
     // A safe point now and then; should one fail, the commit stands, and
     // the next commit tries again.
     if (m_safePoints && (m_safePoints->entries() >= m_safePointMaxPages ||
@@ -381,9 +460,34 @@ Status Pager::finishCommit()
 
 void Pager::rollback()
 {
+    if (m_group) undoUnit();
+    else forgetDirty();
+}
+
+void Pager::undoUnit()
+{
+    for (auto& [page, before] : m_unitUndo) {
+        if (before) {
+            m_dirty[page] = std::move(before);
+        } else {
+            // Not dirty before the unit: neither are its original bytes kept.
+            m_dirty.erase(page);
+            m_originals.erase(page);
+        }
+    }
+    m_unitUndo.clear();
+    m_pageCount = m_unitPageCount;
+}
+
+void Pager::forgetDirty()
+{
+    m_unitsLost += m_groupUnits;
     m_dirty.clear();
     m_originals.clear();
+    m_unitUndo.clear();
     m_pageCount = m_committedPageCount;
+    m_unitPageCount = m_pageCount;
+    m_groupUnits = 0;
 }
 
 }  // namespace varnika::jet

@@ -4,6 +4,11 @@
 // into the file, or rollback() forgets them. One engine operation (an Update,
 // a Delete, an insert, an ALTER TABLE) is one commit, so a failure halfway
 // leaves the file as it was.
+//
+// A run over many records may group its operations (beginGroup): each
+// operation is then a unit that commit() ends and rollback() undoes alone,
+// and the finished units reach the file together in one commit, so that a
+// page changed by many records is journaled and written once.
 
 #include "db/jet/file/file_system.h"
 #include "db/jet/file/jet_format.h"
@@ -95,7 +100,39 @@ public:
     // refused with ErrorCode::Full.
     Result<uint32_t> append(const PageBuffer& bytes);
 
-    bool hasPendingWrites() const { return !m_dirty.empty(); }
+    // Whether a change is in hand: any dirty page, or in a group, a page
+    // written since the last unit ended.
+    bool hasPendingWrites() const { return m_group ? !m_unitUndo.empty() || m_pageCount != m_unitPageCount : !m_dirty.empty(); }
+
+    // Groups the operations from now on. In a group, commit() ends a unit
+    // (one operation): its pages stay in memory with those of the units
+    // before it, and the finished units are committed together, as one
+    // commit, once they hold `maxPages` dirty pages or number `maxUnits`
+    // (a count, not a time, so that a run writes the same whatever the
+    // machine's speed), and at saveGroup() and
+    // endGroup(). rollback() undoes the unit in hand alone, back to the
+    // dirty pages and page count it began with. When the commit() that
+    // takes the group fails, the file is put back, that unit is undone and
+    // the units finished before it are committed alone (tried twice), so
+    // that the failing operation is the only one lost, as without a group;
+    // should that fail too, they are lost as well (unitsLost()). A killed
+    // process loses the finished units not yet committed, each one whole.
+    struct GroupLimits {
+        size_t maxPages = 2048;  // 8 MB
+        size_t maxUnits = 500;
+    };
+    void beginGroup();
+    // The limits of the groups begun from now on.
+    void setGroupLimits(GroupLimits limits) { m_groupLimits = limits; }
+    bool inGroup() const { return m_group; }
+    // Commits the finished units now; the group goes on. A unit in hand
+    // (written, not yet ended) is an InvalidArgument: end or undo it first.
+    Status saveGroup();
+    // saveGroup(), and every commit() stands alone again.
+    Status endGroup();
+    // Finished units a failed group commit dropped, since the pager opened.
+    // (A commit that fails is tried once more before they are dropped.)
+    size_t unitsLost() const { return m_unitsLost; }
     // Journals the original pages, writes every dirty page to the file in
     // page order, then disarms the journal (a change of one existing page is
     // written without the journal: see commit()); syncs at each step when
@@ -103,7 +140,8 @@ public:
     // the commit (from the journal, or from memory without one), the dirty
     // pages are forgotten and the error is returned.
     Status commit();
-    // Forgets every dirty page and every page appended since the last commit.
+    // Forgets every dirty page and every page appended since the last
+    // commit; in a group, only those of the unit in hand.
     void rollback();
 
     void setSyncOnCommit(bool on) { m_syncOnCommit = on; }
@@ -124,6 +162,16 @@ private:
     Status restoreOriginals();
     Status protectForSafePoint();
     Status finishCommit();
+    // Commits every dirty page; on failure the file is put back and the
+    // dirty pages are forgotten, or kept with `keepOnFailure`.
+    Status commitDirty(bool keepOnFailure);
+    // Commits the units a group finished, trying twice; returns `failure`,
+    // or the commit's error, telling how many units were lost since
+    // unitsLost() was `lostBefore`.
+    Status commitFinishedUnits(Status failure, size_t lostBefore);
+    bool groupDue() const;
+    void forgetDirty();
+    void undoUnit();
 
     std::unique_ptr<PageFile> m_file;
     JetFormat m_format;
@@ -135,6 +183,14 @@ private:
     std::map<uint32_t, PageRef> m_dirty;
     std::map<uint32_t, PageRef> m_originals;  // file bytes of dirty pages, before this batch
     std::map<uint32_t, PageRef> m_overlay;    // read-only view of an interrupted commit's originals
+    bool m_group = false;
+    GroupLimits m_groupLimits;
+    // The unit in hand: each page it wrote, with the dirty bytes the page had
+    // before (null: it was not dirty), and the page count it began with.
+    std::unordered_map<uint32_t, PageRef> m_unitUndo;
+    uint32_t m_unitPageCount = 0;
+    size_t m_groupUnits = 0;  // units finished since the group's last commit
+    size_t m_unitsLost = 0;
     std::unique_ptr<Journal> m_journal;
     std::string m_journalPath;  // created at the first commit
     std::unique_ptr<SafePointJournal> m_safePoints;

@@ -3,6 +3,7 @@
 #include "db/jet/file/bytes.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 namespace varnika::jet {
@@ -37,6 +38,12 @@ size_t commonPrefix(std::span<const uint8_t> a, std::span<const uint8_t> b)
     size_t i = 0;
     while (i < n && a[i] == b[i]) ++i;
     return i;
+}
+
+// Whether `b` begins with the first `n` bytes of `a` (commonPrefix(a, b) >= n).
+bool sharesPrefix(std::span<const uint8_t> a, std::span<const uint8_t> b, size_t n)
+{
+    return a.size() >= n && b.size() >= n && (n == 0 || std::memcmp(a.data(), b.data(), n) == 0);
 }
 
 std::string pageText(size_t v) { return std::to_string(v); }
@@ -107,9 +114,15 @@ size_t choosePrefixLength(std::span<const IndexEntry> entries, size_t maxPrefix)
     if (entries.size() < 2) return 0;
     const auto& a = entries.front();
     const auto& b = entries.back();
-    size_t p = std::min(commonPrefix(a.key(), b.key()), maxPrefix);
-    // Keep every stored entry its own byte at least, and hold for unsorted input.
-    for (size_t i = 1; i + 1 < entries.size() && p > 0; ++i) p = std::min(p, commonPrefix(a.key(), entries[i].key()));
+    const auto first = a.key();
+    size_t p = std::min(commonPrefix(first, b.key()), maxPrefix);
+    // The smallest common prefix of the first entry with any other: on a
+    // sorted page each entry between shares the first's and last's, which a
+    // compare of p bytes confirms; a shorter key or unsorted input lowers it.
+    for (size_t i = 1; i + 1 < entries.size() && p > 0; ++i) {
+        const auto k = entries[i].key();
+        if (!sharesPrefix(first, k, p)) p = std::min(p, commonPrefix(first, k));
+    }
     return p;
 }
 
@@ -130,20 +143,21 @@ size_t encodedEntrySize(std::span<const IndexEntry> entries, bool node, size_t m
     return entrySizeWithPrefix(entries, node, choosePrefixLength(entries, maxPrefix));
 }
 
-Result<PageBuffer> encodeIndexPage(const IndexPage& page, const JetFormat& format)
-{
-    return encodeIndexPageWithPrefix(page, choosePrefixLength(page.entries, format.maxIndexPrefix()), format);
-}
+namespace {
 
-Result<PageBuffer> encodeIndexPageWithPrefix(const IndexPage& page, size_t prefix, const JetFormat& format)
+// `shared`: the prefix is the one choosePrefixLength gives, which every entry shares.
+Result<PageBuffer> encodeWith(const IndexPage& page, size_t prefix, const JetFormat& format, bool shared)
 {
     const JetFormat::IndexPage& f = format.index;
     if (page.type != kTypeLeaf && page.type != kTypeNode) return invalidArgument("not an index page type");
     const bool node = page.isNode();
     if (page.entries.size() >= 2) {
-        for (const auto& e : page.entries)
-            if (commonPrefix(page.entries.front().key(), e.key()) < prefix)
-                return invalidArgument("an index entry does not share the page's prefix");
+        if (!shared) {
+            const auto first = page.entries.front().key();
+            for (const auto& e : page.entries)
+                if (!sharesPrefix(first, e.key(), prefix))
+                    return invalidArgument("an index entry does not share the page's prefix");
+        }
     } else {
         prefix = std::min<size_t>(prefix, page.entries.empty() ? 0 : page.entries.front().key().size());
     }
@@ -181,6 +195,23 @@ Result<PageBuffer> encodeIndexPageWithPrefix(const IndexPage& page, size_t prefi
         p[f.bitmap + at / 8] |= uint8_t(1u << (at % 8));
     }
     return buf;
+}
+
+}  // namespace
+
+Result<PageBuffer> encodeIndexPage(const IndexPage& page, const JetFormat& format)
+{
+    return encodeWith(page, choosePrefixLength(page.entries, format.maxIndexPrefix()), format, true);
+}
+
+Result<PageBuffer> encodeIndexPageWithPrefix(const IndexPage& page, size_t prefix, const JetFormat& format)
+{
+    return encodeWith(page, prefix, format, false);
+}
+
+Result<PageBuffer> encodeIndexPageWithChosenPrefix(const IndexPage& page, size_t prefix, const JetFormat& format)
+{
+    return encodeWith(page, prefix, format, true);
 }
 
 }  // namespace varnika::jet

@@ -70,6 +70,9 @@ struct IndexPage {
     uint16_t prefixLength = 0;    // as decoded; encodePage chooses its own
     uint16_t freeSpace = 0;       // as decoded
     std::vector<IndexEntry> entries;
+    // prefixLength is what choosePrefixLength gives for these entries (a
+    // page this engine encoded and has not changed since).
+    bool prefixChosen = false;
 
     bool isLeaf() const { return type == indexlayout::kTypeLeaf; }
     bool isNode() const { return type == indexlayout::kTypeNode; }
@@ -96,5 +99,9 @@ Result<PageBuffer> encodeIndexPage(const IndexPage& page, const JetFormat& forma
 // as another writer chose it). A prefix the entries do not share → InvalidArgument.
 Result<PageBuffer> encodeIndexPageWithPrefix(const IndexPage& page, size_t prefixLength,
                                              const JetFormat& format = JetFormat::jet4());
+
+// As encodeIndexPage when `prefixLength` is what choosePrefixLength(page.entries,
+// format.maxIndexPrefix()) gave for these entries, which is not checked again.
+Result<PageBuffer> encodeIndexPageWithChosenPrefix(const IndexPage& page, size_t prefixLength, const JetFormat& format);
 
 }  // namespace varnika::jet

@@ -20,6 +20,15 @@ std::string pageName(uint32_t page) { return "index page " + std::to_string(page
 
 bool lessBytes(const IndexEntry& a, const std::vector<uint8_t>& b) { return a.bytes < b; }
 
+size_t commonKeyPrefix(const IndexEntry& a, const IndexEntry& b)
+{
+    const auto x = a.key(), y = b.key();
+    const size_t n = std::min(x.size(), y.size());
+    size_t i = 0;
+    while (i < n && x[i] == y[i]) ++i;
+    return i;
+}
+
 // Pages of one operation, decoded once and written back together at the end.
 class WorkSet {
 public:
@@ -31,7 +40,10 @@ public:
     Result<IndexPage*> load(uint32_t page)
     {
         auto it = m_pages.find(page);
-        if (it != m_pages.end()) return &it->second;
+        if (it != m_pages.end()) {
+            m_prefix.erase(page);  // the caller may change it
+            return &it->second;
+        }
         if (page == 0 || page >= m_pager.pageCount())
             return corruption("an index points at page " + std::to_string(page) + ", outside the file");
         VK_ASSIGN_OR_RETURN(PageRef ref, m_pager.read(page));
@@ -51,9 +63,34 @@ public:
         p.tdefPage = m_tdefPage;
         m_dirty.insert(page);
         m_freed.erase(page);
+        m_prefix.erase(page);
         return m_pages[page] = std::move(p);
     }
-    void dirty(uint32_t page) { m_dirty.insert(page); }
+    void dirty(uint32_t page)
+    {
+        m_dirty.insert(page);
+        m_prefix.erase(page);
+    }
+    // The prefix choosePrefixLength gives for a page's entries as they are
+    // now, known from an earlier one and the change since.
+    void knowPrefix(uint32_t page, size_t prefix) { m_prefix[page] = prefix; }
+    bool loaded(uint32_t page) const { return m_pages.count(page) != 0; }
+    // A page already loaded, to read without changing it.
+    const IndexPage& peek(uint32_t page) const { return m_pages.at(page); }
+    // Whether a loaded page's entries take more than a page's room. The
+    // prefix chosen is kept until the page is next handed out or changed,
+    // so that flush() need not choose it again.
+    bool overfull(uint32_t page)
+    {
+        const IndexPage& p = m_pages.at(page);
+        auto it = m_prefix.find(page);
+        if (it == m_prefix.end()) it = m_prefix.emplace(page, choosePrefixLength(p.entries, maxPrefix())).first;
+        size_t total = 0;
+        const size_t pointer = p.isNode() ? kChildSize : 0;
+        for (size_t i = 0; i < p.entries.size(); ++i)
+            total += p.entries[i].bytes.size() + pointer - (i == 0 ? 0 : it->second);
+        return total > room();
+    }
     // Bytes of entry data one page holds.
     size_t room() const { return m_pager.format().index.maxEntryData; }
     size_t maxPrefix() const { return m_pager.format().maxIndexPrefix(); }
@@ -62,6 +99,7 @@ public:
     {
         m_dirty.erase(page);
         m_pages.erase(page);
+        m_prefix.erase(page);
         m_loadedBytes.erase(page);
         m_freed.insert(page);
     }
@@ -71,7 +109,10 @@ public:
         // Encode everything first so that a failure writes nothing.
         std::vector<std::pair<uint32_t, PageBuffer>> out;
         for (uint32_t page : m_dirty) {
-            auto buf = encodeIndexPage(m_pages.at(page), m_pager.format());
+            const IndexPage& p = m_pages.at(page);
+            auto known = m_prefix.find(page);
+            auto buf = known != m_prefix.end() ? encodeIndexPageWithChosenPrefix(p, known->second, m_pager.format())
+                                               : encodeIndexPage(p, m_pager.format());
             if (!buf) return Status(buf.status().code(), pageName(page) + ": " + buf.status().message());
             out.emplace_back(page, *buf);
         }
@@ -85,6 +126,7 @@ public:
                 p.freeSpace = r.u16(indexlayout::kFreeSpace);
                 const JetFormat::IndexPage& f = m_pager.format().index;
                 p.prefixLength = f.prefixLengthSize == 1 ? r.u8(f.prefixLength) : r.u16(f.prefixLength);
+                p.prefixChosen = true;
                 m_loadedBytes[page] = buf;
             }
             for (auto& [page, bytes] : m_loadedBytes) {
@@ -94,6 +136,7 @@ public:
             m_pages.clear();
             m_loadedBytes.clear();
         }
+        m_prefix.clear();
         return Status::ok();
     }
 
@@ -105,6 +148,7 @@ private:
     std::map<uint32_t, PageBuffer> m_loadedBytes;  // with a cache: the bytes each page came from
     std::set<uint32_t> m_dirty;
     std::set<uint32_t> m_freed;
+    std::map<uint32_t, size_t> m_prefix;  // prefix lengths chosen by overfull()
 };
 
 struct Step {
@@ -157,8 +201,7 @@ public:
         for (size_t round = 0; round < 4 * kMaxDepth; ++round) {
             std::optional<uint32_t> over;
             for (uint32_t page : m_work.dirtyPages()) {
-                const IndexPage& p = *m_work.load(page).value();
-                if (encodedEntrySize(p.entries, p.isNode(), m_work.maxPrefix()) > m_work.room()) {
+                if (m_work.overfull(page)) {
                     over = page;
                     break;
                 }
@@ -243,8 +286,8 @@ public:
     Status splitIfNeeded(std::vector<Step> path, uint32_t page)
     {
         while (true) {
-            IndexPage* p = m_work.load(page).value();
-            if (encodedEntrySize(p->entries, p->isNode(), m_work.maxPrefix()) <= m_work.room()) return Status::ok();
+            if (!m_work.loaded(page)) VK_RETURN_IF_ERROR(m_work.load(page).status());
+            if (!m_work.overfull(page)) return Status::ok();
             if (path.empty()) {
                 // The root keeps its page number: move its contents down one level.
                 VK_ASSIGN_OR_RETURN(uint32_t c, m_alloc->allocatePage());
@@ -264,7 +307,6 @@ public:
                 m_work.dirty(page);
                 path.push_back({page, 0});
                 page = c;
-                p = m_work.load(page).value();
             }
             VK_RETURN_IF_ERROR(splitOnce(path, page));
             page = path.back().page;
@@ -518,9 +560,14 @@ Status IndexTree::insert(std::span<const uint8_t> key, RowId row, bool unique, I
         if (keyWasNew) *keyWasNew = !clash;
         leaf = ops.work().load(leafPage).value();
     }
-    leaf->entries.insert(leaf->entries.begin() + long(pos), entry);
+    // An entry after the first lowers a known prefix at most to what it shares with the first.
+    std::optional<size_t> prefix;
+    if (leaf->prefixChosen && pos > 0 && leaf->entries.size() >= 2)
+        prefix = std::min<size_t>(leaf->prefixLength, commonKeyPrefix(leaf->entries.front(), entry));
+    const IndexEntry& added = *leaf->entries.insert(leaf->entries.begin() + long(pos), std::move(entry));
     ops.work().dirty(leafPage);
-    if (pos + 1 == leaf->entries.size()) ops.updateParents(path, path.size(), entry.bytes);
+    if (prefix) ops.work().knowPrefix(leafPage, *prefix);
+    if (pos + 1 == leaf->entries.size()) ops.updateParents(path, path.size(), added.bytes);
     VK_RETURN_IF_ERROR(ops.splitIfNeeded(path, leafPage));
     VK_RETURN_IF_ERROR(ops.splitOverfull());
     return ops.work().flush();
@@ -537,8 +584,15 @@ Status IndexTree::remove(std::span<const uint8_t> key, RowId row, IndexPageAlloc
     if (it == leaf->entries.end() || it->bytes != entry.bytes)
         return notFound("the index has no entry for row " + std::to_string(row.page) + ":" + std::to_string(row.row));
     const bool wasLast = it + 1 == leaf->entries.end();
+    // Without an entry after the first that shares more than the prefix with
+    // the first, the prefix stays what it was.
+    std::optional<size_t> prefix;
+    if (leaf->prefixChosen && it != leaf->entries.begin() && leaf->entries.size() >= 3 &&
+        commonKeyPrefix(leaf->entries.front(), *it) > leaf->prefixLength)
+        prefix = leaf->prefixLength;
     leaf->entries.erase(it);
     ops.work().dirty(leafPage);
+    if (prefix) ops.work().knowPrefix(leafPage, *prefix);
     if (!leaf->entries.empty()) {
         if (wasLast) ops.updateParents(path, path.size(), leaf->entries.back().bytes);
     } else if (!path.empty()) {

@@ -110,7 +110,10 @@ Entry surrogate(char16_t c)
 
 void appendFlipped(std::vector<uint8_t>& out, const uint8_t* p, size_t n, bool flip)
 {
-    for (size_t i = 0; i < n; ++i) out.push_back(flip ? uint8_t(~p[i]) : p[i]);
+    const size_t at = out.size();
+    out.resize(at + n);
+    uint8_t* to = out.data() + at;
+    for (size_t i = 0; i < n; ++i) to[i] = flip ? uint8_t(~p[i]) : p[i];
 }
 
 // Big-endian bytes of a two's complement integer with the sign bit flipped,

@@ -1,0 +1,225 @@
+// Grouped commits: each operation of a run is a unit that rollback() undoes
+// alone, the finished units reach the file together, and neither a kill nor
+// a failed commit ever leaves part of a unit.
+
+#include "db/jet/file/journal.h"
+#include "db/jet/file/pager.h"
+#include "support/fault_file.h"
+
+#include <gtest/gtest.h>
+
+namespace varnika {
+namespace {
+
+using jet::Journal;
+using jet::kPageSize;
+using jet::PageBuffer;
+using jet::Pager;
+using test::FaultFile;
+using test::FaultPlan;
+
+using Bytes = std::shared_ptr<std::vector<uint8_t>>;
+using Image = std::vector<uint8_t>;
+
+PageBuffer filled(uint8_t v)
+{
+    PageBuffer b;
+    b.fill(v);
+    return b;
+}
+
+Image image(std::initializer_list<uint8_t> pages)
+{
+    Image v;
+    for (uint8_t p : pages) v.insert(v.end(), kPageSize, p);
+    return v;
+}
+
+std::unique_ptr<Pager> pagerOver(Bytes db, Bytes journal, std::shared_ptr<FaultPlan> plan)
+{
+    auto pager = std::make_unique<Pager>(std::make_unique<FaultFile>(db, plan), 2);
+    pager->setJournal(std::make_unique<Journal>(std::make_unique<FaultFile>(journal, plan)));
+    return pager;
+}
+
+// What the next open finds: the file with its journal rolled back.
+Image reopened(Bytes db, Bytes journal)
+{
+    auto calm = std::make_shared<FaultPlan>();
+    FaultFile file(db, calm);
+    Journal j(std::make_unique<FaultFile>(journal, calm));
+    EXPECT_TRUE(jet::rollBackPendingJournal(file, j).isOk());
+    return *db;
+}
+
+uint8_t firstByte(Pager& p, uint32_t page)
+{
+    auto r = p.read(page);
+    return r.isOk() ? (**r)[0] : 0;
+}
+
+TEST(PagerGroup, RollbackAmidAGroupUndoesTheUnitInHandAloneAndReadsSeeTheUnitsBefore)
+{
+    auto db = std::make_shared<Image>(image({0xA0, 0xA1, 0xA2, 0xA3}));
+    auto plan = std::make_shared<FaultPlan>();
+    auto p = pagerOver(db, std::make_shared<Image>(), plan);
+    p->setGroupLimits({1000, 1000});
+    p->beginGroup();
+
+    // A finished unit: a page changed and one appended, all in memory.
+    ASSERT_TRUE(p->write(1, filled(0xB1)).isOk());
+    ASSERT_EQ(*p->append(filled(0xB4)), 4u);
+    ASSERT_TRUE(p->commit().isOk());
+    EXPECT_EQ(*db, image({0xA0, 0xA1, 0xA2, 0xA3}));
+    EXPECT_FALSE(p->hasPendingWrites());
+
+    // A unit that changes the same pages again, a clean one, and appends
+    // two more; it is undone.
+    ASSERT_TRUE(p->write(1, filled(0xC1)).isOk());
+    ASSERT_TRUE(p->write(2, filled(0xC2)).isOk());
+    ASSERT_TRUE(p->write(4, filled(0xC4)).isOk());
+    ASSERT_EQ(*p->append(filled(0xC5)), 5u);
+    ASSERT_EQ(*p->append(filled(0xC6)), 6u);
+    EXPECT_TRUE(p->hasPendingWrites());
+    EXPECT_EQ(firstByte(*p, 1), 0xC1);
+    EXPECT_EQ(firstByte(*p, 6), 0xC6);
+    p->rollback();
+    EXPECT_FALSE(p->hasPendingWrites());
+    EXPECT_EQ(p->pageCount(), 5u);
+    EXPECT_EQ(firstByte(*p, 1), 0xB1);
+    EXPECT_EQ(firstByte(*p, 2), 0xA2);
+    EXPECT_EQ(firstByte(*p, 4), 0xB4);
+    EXPECT_FALSE(p->read(5).isOk());
+
+    // The next append takes the place of the undone one.
+    ASSERT_TRUE(p->write(3, filled(0xD3)).isOk());
+    ASSERT_EQ(*p->append(filled(0xD5)), 5u);
+    ASSERT_TRUE(p->commit().isOk());
+    EXPECT_EQ(*db, image({0xA0, 0xA1, 0xA2, 0xA3}));
+    ASSERT_TRUE(p->endGroup().isOk());
+    EXPECT_EQ(*db, image({0xA0, 0xB1, 0xA2, 0xD3, 0xB4, 0xD5}));
+
+    // Out of the group, each commit reaches the file at once.
+    ASSERT_TRUE(p->write(0, filled(0xE0)).isOk());
+    ASSERT_TRUE(p->commit().isOk());
+    EXPECT_EQ((*db)[0], 0xE0);
+}
+
+// Unit k writes k into pages 1 and 2 and appends a page holding k; the
+// group is committed whenever four pages are dirty: after units 2, 4, 6.
+Status unit(Pager& p, uint8_t k)
+{
+    VK_RETURN_IF_ERROR(p.write(1, filled(k)));
+    VK_RETURN_IF_ERROR(p.write(2, filled(k)));
+    VK_RETURN_IF_ERROR(p.append(filled(k)).status());
+    return p.commit();
+}
+
+Image afterUnits(uint8_t k)
+{
+    Image v = image({0xA0, k ? k : uint8_t(0xA1), k ? k : uint8_t(0xA2), 0xA3});
+    for (uint8_t i = 1; i <= k; ++i) v.insert(v.end(), kPageSize, i);
+    return v;
+}
+
+TEST(PagerGroup, AKilledRunLosesOnlyWholeUnitsFinishedSinceTheGroupsLastCommit)
+{
+    const Pager::GroupLimits everyFourPages{4, 1000};
+    long total = 0;
+    {
+        auto plan = std::make_shared<FaultPlan>();
+        auto db = std::make_shared<Image>(afterUnits(0));
+        auto j = std::make_shared<Image>();
+        auto p = pagerOver(db, j, plan);
+        p->setGroupLimits(everyFourPages);
+        p->beginGroup();
+        for (uint8_t k = 1; k <= 5; ++k) {
+            ASSERT_TRUE(unit(*p, k).isOk());
+            // Killed now: the file holds the units up to the last group commit.
+            EXPECT_EQ(reopened(std::make_shared<Image>(*db), std::make_shared<Image>(*j)), afterUnits(uint8_t(k / 2 * 2)))
+                << "after unit " << int(k);
+        }
+        ASSERT_TRUE(unit(*p, 6).isOk());
+        total = plan->writes;
+        ASSERT_TRUE(p->endGroup().isOk());
+        EXPECT_EQ(*db, afterUnits(6));
+    }
+    // Killed at each write of the run: back to a group's commit, never part of one.
+    for (long n = 1; n <= total; ++n) {
+        auto plan = std::make_shared<FaultPlan>();
+        plan->failWriteAt = n;
+        plan->crash = true;
+        auto db = std::make_shared<Image>(afterUnits(0));
+        auto j = std::make_shared<Image>();
+        {
+            auto p = pagerOver(db, j, plan);
+            p->setGroupLimits(everyFourPages);
+        p->beginGroup();
+            for (uint8_t k = 1; k <= 6; ++k)
+                if (!unit(*p, k).isOk()) break;
+        }
+        const Image after = reopened(db, j);
+        EXPECT_TRUE(after == afterUnits(0) || after == afterUnits(2) || after == afterUnits(4) || after == afterUnits(6))
+            << "dying at write " << n;
+    }
+}
+
+TEST(PagerGroup, AFailedGroupCommitLosesTheUnitInHandAloneOrSaysWhatElseWasLost)
+{
+    // Units 1 and 2; unit 2 takes the group to the file, and one of that
+    // commit's writes fails.
+    long writes = 0;
+    {
+        auto plan = std::make_shared<FaultPlan>();
+        auto p = pagerOver(std::make_shared<Image>(afterUnits(0)), std::make_shared<Image>(), plan);
+        p->setGroupLimits({4, 1000});
+        p->beginGroup();
+        ASSERT_TRUE(unit(*p, 1).isOk());
+        ASSERT_TRUE(unit(*p, 2).isOk());
+        writes = plan->writes;
+    }
+    ASSERT_GT(writes, 3);
+    for (long n = 1; n <= writes; ++n) {
+        SCOPED_TRACE("failing write " + std::to_string(n));
+        auto plan = std::make_shared<FaultPlan>();
+        plan->failWriteAt = n;
+        auto db = std::make_shared<Image>(afterUnits(0));
+        auto j = std::make_shared<Image>();
+        auto p = pagerOver(db, j, plan);
+        p->setGroupLimits({4, 1000});
+        p->beginGroup();
+        ASSERT_TRUE(unit(*p, 1).isOk());
+        Status s = unit(*p, 2);
+        ASSERT_FALSE(s.isOk());
+        EXPECT_EQ(s.code(), ErrorCode::IOError);
+        EXPECT_FALSE(p->hasPendingWrites());
+        EXPECT_EQ(p->unitsLost(), 0u);
+        // Unit 1 is in the file; unit 2 is nowhere, and the group goes on.
+        EXPECT_EQ(reopened(std::make_shared<Image>(*db), std::make_shared<Image>(*j)), afterUnits(1));
+        EXPECT_EQ(p->pageCount(), 5u);
+        ASSERT_TRUE(unit(*p, 2).isOk());
+        ASSERT_TRUE(p->endGroup().isOk());
+        EXPECT_EQ(*db, afterUnits(2));
+    }
+
+    // A disk that fails for good: the finished unit is lost too, and said so.
+    auto plan = std::make_shared<FaultPlan>();
+    auto db = std::make_shared<Image>(afterUnits(0));
+    auto p = pagerOver(db, std::make_shared<Image>(), plan);
+    p->setGroupLimits({4, 1000});
+        p->beginGroup();
+    ASSERT_TRUE(unit(*p, 1).isOk());
+    plan->failWriteAt = plan->writes + 1;
+    plan->crash = true;
+    Status s = unit(*p, 2);
+    ASSERT_FALSE(s.isOk());
+    EXPECT_NE(s.message().find("the change finished before it could not be saved either"), std::string::npos)
+        << s.message();
+    EXPECT_EQ(p->unitsLost(), 1u);
+    EXPECT_EQ(p->pageCount(), 4u);
+    EXPECT_FALSE(p->hasPendingWrites());
+    EXPECT_EQ(*db, afterUnits(0));
+}
+
+}  // namespace
+}  // namespace varnika

@@ -1,0 +1,119 @@
+// A run through a record set writes its records in groups. A failure the run
+// reports keeps every record before it, in the file at once, even if the
+// process is killed right after; the failing record is undone alone, amid
+// the group, and the run can go on.
+
+#include "db/jet/check/consistency_check.h"
+#include "db/jet/file/journal.h"
+#include "db/jet/record_sets.h"
+#include "support/ddl_test_support.h"
+#include "support/fault_file.h"
+
+namespace varnika::jet {
+namespace {
+
+using Bytes = std::shared_ptr<std::vector<uint8_t>>;
+constexpr int kRecords = 200;
+
+std::vector<uint8_t> codedTable()
+{
+    ddltest::NewDb t;
+    EXPECT_TRUE(t.run("CREATE TABLE T (Id COUNTER PRIMARY KEY, Kod LONG, Ad TEXT(50))").isOk());
+    EXPECT_TRUE(t.run("CREATE UNIQUE INDEX ixKod ON T (Kod)").isOk());
+    EXPECT_TRUE(t.run("CREATE INDEX ixAd ON T (Ad)").isOk());
+    for (int i = 0; i < kRecords; ++i)
+        EXPECT_TRUE(t.run("INSERT INTO T (Kod, Ad) VALUES (" + std::to_string(i * 10) + ", 'eski " + std::to_string(i) + "')").isOk());
+    t.db.reset();
+    t.executor.reset();
+    return ddltest::fileBytes(t.path);
+}
+
+std::shared_ptr<Database> openOver(Bytes db, Bytes journal)
+{
+    auto plan = std::make_shared<test::FaultPlan>();
+    auto pager = std::make_unique<Pager>(std::make_unique<test::FaultFile>(db, plan), 64);
+    pager->setJournal(std::make_unique<Journal>(std::make_unique<test::FaultFile>(journal, plan)));
+    auto opened = Database::open(std::move(pager));
+    EXPECT_TRUE(opened.isOk()) << opened.status().toString();
+    return opened.isOk() ? *opened : nullptr;
+}
+
+// The Ad of every record, in Kod order of the original rows, as the next
+// open finds the file (its journal rolled back), after a full check.
+std::vector<std::u16string> namesOnReopening(const std::vector<uint8_t>& db, const std::vector<uint8_t>& journal)
+{
+    auto file = std::make_shared<std::vector<uint8_t>>(db);
+    auto calm = std::make_shared<test::FaultPlan>();
+    {
+        test::FaultFile f(file, calm);
+        Journal j(std::make_unique<test::FaultFile>(std::make_shared<std::vector<uint8_t>>(journal), calm));
+        EXPECT_TRUE(rollBackPendingJournal(f, j).isOk());
+    }
+    auto opened = Database::open(std::make_unique<test::FaultFile>(file, calm));
+    EXPECT_TRUE(opened.isOk());
+    if (!opened.isOk()) return {};
+    auto report = checkDatabase(**opened);
+    EXPECT_TRUE(report.isOk());
+    if (report.isOk())
+        for (const std::string& p : report->problems) ADD_FAILURE() << p;
+    std::vector<std::u16string> names(kRecords);
+    auto table = (*opened)->table(u"T");
+    auto rows = (*table)->rowPointers();
+    EXPECT_EQ(rows->size(), size_t(kRecords));
+    for (RowPointer p : *rows) {
+        auto v = (*table)->readRow(p);
+        EXPECT_TRUE(v.isOk());
+        if (v.isOk()) names.at(size_t((*v)[0].asLong() - 1)) = (*v)[2].asText();
+    }
+    return names;
+}
+
+std::u16string name(const char* prefix, int i) { return fromUtf8(prefix + std::to_string(i)); }
+
+TEST(GroupedRun, AFailureMidRunKeepsEveryRecordBeforeItAndUndoesItsOwnRecordAlone)
+{
+    const std::vector<uint8_t> original = codedTable();
+    auto db = std::make_shared<std::vector<uint8_t>>(original);
+    auto journal = std::make_shared<std::vector<uint8_t>>();
+    auto database = openOver(db, journal);
+    ASSERT_TRUE(database);
+    // No group commit falls in the run by itself: only the failure saves.
+    database->pager().setGroupLimits({100000, 100000});
+    auto rs = TableRecordSet::openTable(database, u"T");
+    ASSERT_TRUE(rs.isOk());
+    RecordSet& records = **rs;
+    constexpr int kFailing = 120;
+    auto change = [&](int i, int32_t kod) -> Status {
+        VK_RETURN_IF_ERROR(records.Edit());
+        VK_RETURN_IF_ERROR((*records.Fields(u"Ad"))->SetValue(Variant::text(name("yeni ", i))));
+        VK_RETURN_IF_ERROR((*records.Fields(u"Kod"))->SetValue(Variant::longValue(kod)));
+        return records.Update();
+    };
+    ASSERT_TRUE(records.MoveFirst().isOk());
+    for (int i = 0; i < kFailing; ++i) {
+        ASSERT_TRUE(change(i, i * 10 + 1).isOk()) << i;
+        ASSERT_TRUE(records.MoveNext().isOk());
+    }
+    EXPECT_EQ(*db, original);  // all held in memory so far
+    // Kod 1 is record 0's by now: the unique index refuses it, after the row
+    // and the other index were already written in memory.
+    Status refused = change(kFailing, 1);
+    ASSERT_EQ(refused.code(), ErrorCode::Constraint) << refused.toString();
+
+    // Killed at this instant: every record before the failure is in the file.
+    std::vector<std::u16string> expected(kRecords);
+    for (int i = 0; i < kRecords; ++i) expected[size_t(i)] = name(i < kFailing ? "yeni " : "eski ", i);
+    EXPECT_EQ(namesOnReopening(*db, *journal), expected);
+
+    // The run goes on past the refused record.
+    for (int i = kFailing + 1; i < kRecords; ++i) {
+        ASSERT_TRUE(records.MoveNext().isOk());
+        ASSERT_TRUE(change(i, i * 10 + 1).isOk()) << i;
+        expected[size_t(i)] = name("yeni ", i);
+    }
+    ASSERT_TRUE(records.Close().isOk());
+    EXPECT_EQ(namesOnReopening(*db, *journal), expected);
+}
+
+}  // namespace
+}  // namespace varnika::jet
