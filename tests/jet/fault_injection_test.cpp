@@ -157,8 +157,15 @@ TEST_P(FaultInjection, EveryFailingWriteLeavesASoundFileWithWholeRecords)
     const long totalWrites = calm->writes;
     ASSERT_GT(totalWrites, 40);
 
+    // Every write; the far slower sanitizer build takes every third one,
+    // the two ways of failing on different writes.
+#if defined(__SANITIZE_ADDRESS__)
+    const long stride = 3;
+#else
+    const long stride = 1;
+#endif
     for (bool crash : {false, true}) {
-        for (long n = 1; n <= totalWrites; ++n) {
+        for (long n = crash && stride > 1 ? 2 : 1; n <= totalWrites; n += stride) {
             const std::string when = std::string(crash ? "dying" : "failing") + " at write " + std::to_string(n);
             auto plan = std::make_shared<FaultPlan>();
             plan->failWriteAt = n;
