@@ -40,7 +40,7 @@ CommandResult jcheck(const std::vector<std::string>& args)
     return runCommand(argv);
 }
 
-std::optional<fs::path> jackcessDatabase(const std::string& spec, std::string* error)
+std::optional<fs::path> jackcessDatabase(const std::string& layout, std::string* error)
 {
     fs::path dir;
     if (const char* v = std::getenv("VARNIKA_TEST_CACHE"); v && *v) dir = v;
@@ -48,7 +48,7 @@ std::optional<fs::path> jackcessDatabase(const std::string& spec, std::string* e
     std::error_code ec;
     fs::create_directories(dir, ec);
     std::ostringstream name;
-    name << "jackcess-" << std::hex << std::hash<std::string>{}(spec);
+    name << "jackcess-" << std::hex << std::hash<std::string>{}(layout);
     const fs::path file = dir / (name.str() + ".mdb");
 
     // One maker at a time; the others wait and find the file made.
@@ -59,10 +59,10 @@ std::optional<fs::path> jackcessDatabase(const std::string& spec, std::string* e
     if (fs::exists(file)) {
         made = file;
     } else {
-        const fs::path specFile = dir / (name.str() + ".json");
+        const fs::path layoutFile = dir / (name.str() + ".json");
         const fs::path partial = dir / (name.str() + ".partial.mdb");
-        std::ofstream(specFile) << spec;
-        CommandResult r = jcheck({"make", "-f", specFile.string(), partial.string()});
+        std::ofstream(layoutFile) << layout;
+        CommandResult r = jcheck({"make", "-f", layoutFile.string(), partial.string()});
         if (r.exitCode == 0 && fs::exists(partial)) {
             fs::rename(partial, file, ec);
             if (!ec) made = file;

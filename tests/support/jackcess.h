@@ -25,12 +25,12 @@ std::optional<std::filesystem::path> jcheckPath();
 // Runs jcheck with the arguments.
 CommandResult jcheck(const std::vector<std::string>& args);
 
-// A database that `jcheck make` built from `spec` (JSON). Files are kept in
+// A database that `jcheck make` built from `layout` (its JSON description). Files are kept in
 // a cache folder (VARNIKA_TEST_CACHE, or varnika-test-cache in the system's
-// temporary folder), named by a hash of the spec, so that each is made once
+// temporary folder), named by a hash of the layout, so that each is made once
 // for all test programs of a run; a lock keeps two programs from making the
 // same one. Nothing (and `error` says why) when jcheck fails.
-std::optional<std::filesystem::path> jackcessDatabase(const std::string& spec, std::string* error = nullptr);
+std::optional<std::filesystem::path> jackcessDatabase(const std::string& layout, std::string* error = nullptr);
 
 // The rows of `table` as `jcheck dump` prints them (one JSON object a line,
 // in Jackcess' scan order).

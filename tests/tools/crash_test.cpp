@@ -303,7 +303,7 @@ INSTANTIATE_TEST_SUITE_P(Shards, CrashShard, ::testing::Range(0, kShards));
 TEST(CrashOnJackcessLayout, KilledAtAnyWriteEveryRecordIsEntirelyOldOrEntirelyNew)
 {
     if (!test::jcheckPath()) GTEST_SKIP() << "jcheck (Java, Jackcess) is not available; Jackcess-layout test skipped";
-    std::string spec = R"json({"format":"V2000","tables":[{"name":"Stok","columns":[
+    std::string layout = R"json({"format":"V2000","tables":[{"name":"Stok","columns":[
       {"name":"Id","type":"LONG","autonumber":true},{"name":"Birim","type":"TEXT(100)"},{"name":"Depo","type":"LONG"},
       {"name":"Tarih","type":"DATETIME"},{"name":"Aciklama","type":"MEMO"},{"name":"Alacak","type":"CURRENCY"},
       {"name":"Borc","type":"CURRENCY"},{"name":"Dolgu","type":"TEXT(255)"}],
@@ -313,13 +313,13 @@ TEST(CrashOnJackcessLayout, KilledAtAnyWriteEveryRecordIsEntirelyOldOrEntirelyNe
     const char16_t* units[] = {u"Kutu", u"Metre", u"Kilo", u"\u00c7uval", u"\u0130\u011fne", u"Paket", u"Litre", u"Top", u"Koli"};
     for (int i = 1; i <= kRecords; ++i) {
         std::u16string unit = i % 10 == 3 ? kOldUnit : units[i % 9];
-        spec += (i > 1 ? "," : "") + std::string("[") + std::to_string(i) + ",\"" + toUtf8(unit) + "\"," +
+        layout += (i > 1 ? "," : "") + std::string("[") + std::to_string(i) + ",\"" + toUtf8(unit) + "\"," +
                 std::to_string(i % 7) + ",\"2010-12-31T14:30:05\",\"" + toUtf8(oldNote(i)) + "\"," + std::to_string(i % 500) +
                 ",0,\"" + std::string(150, 'x') + "\"]";
     }
-    spec += "]}]}";
+    layout += "]}]}";
     std::string error;
-    auto made = test::jackcessDatabase(spec, &error);
+    auto made = test::jackcessDatabase(layout, &error);
     ASSERT_TRUE(made) << error;
     test::TempDir dir;
     const fs::path original = test::copyWritable(*made, dir.file("jackcess.mdb"));

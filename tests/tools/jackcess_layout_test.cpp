@@ -24,7 +24,7 @@ std::string tool() { return (test::binaryDir() / "tools" / "varnika-db").string(
 
 // A stock table of 25,000 records: a unique text index, a two-column index,
 // a text index to title-case, a date index, memos.
-const char* const kStokSpec = R"json({"format":"V2000","tables":[{"name":"Stok","columns":[
+const char* const kStokLayout = R"json({"format":"V2000","tables":[{"name":"Stok","columns":[
  {"name":"ID","type":"LONG","autonumber":true},
  {"name":"Kod","type":"TEXT(20)"},
  {"name":"Ad","type":"TEXT(60)"},
@@ -76,7 +76,7 @@ protected:
     {
         if (!test::jcheckPath()) GTEST_SKIP() << "jcheck (Java, Jackcess) is not available; Jackcess-layout test skipped";
         std::string error;
-        auto made = test::jackcessDatabase(kStokSpec, &error);
+        auto made = test::jackcessDatabase(kStokLayout, &error);
         ASSERT_TRUE(made) << error;
         m_file = test::copyWritable(*made, m_dir.file("stok.mdb"));
         m_rows = test::jcheckRows(m_file, "Stok");
@@ -225,7 +225,7 @@ TEST_F(JackcessLayout, ARandomMixtureOfRuns)
 
 // A file past 128 MB (Jackcess' layout, a memo page for each record): the
 // bulk operations grow it further, and Jackcess still finds it sound.
-const char* const kLargeSpec = R"json({"format":"V2000","tables":[{"name":"Belge","columns":[
+const char* const kLargeLayout = R"json({"format":"V2000","tables":[{"name":"Belge","columns":[
  {"name":"ID","type":"LONG","autonumber":true},
  {"name":"Kod","type":"TEXT(20)"},
  {"name":"Birim","type":"TEXT(40)"},
@@ -244,7 +244,7 @@ TEST(JackcessLargeFile, BulkOperationsPast128Megabytes)
 #endif
     VK_REQUIRE_JCHECK(jcheckScript);
     std::string error;
-    auto made = test::jackcessDatabase(kLargeSpec, &error);
+    auto made = test::jackcessDatabase(kLargeLayout, &error);
     ASSERT_TRUE(made) << error;
     test::TempDir dir;
     const fs::path file = test::copyWritable(*made, dir.file("large.mdb"));
