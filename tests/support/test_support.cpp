@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <random>
+#include <sstream>
 #include <sys/wait.h>
 #include <csignal>
 #include <unistd.h>
@@ -122,6 +123,16 @@ std::filesystem::path binaryDir()
 #else
     return std::filesystem::current_path();
 #endif
+}
+
+std::string varnikaDb() { return (binaryDir() / "tools" / "varnika-db").string(); }
+
+std::vector<std::string> splitLines(const std::string& text)
+{
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);) out.push_back(l);
+    return out;
 }
 
 }  // namespace varnika::test

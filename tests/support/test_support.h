@@ -52,5 +52,10 @@ bool haveProgram(const std::string& name);
 
 // The folder of the build (for finding varnika-db).
 std::filesystem::path binaryDir();
+// The varnika-db program of the build.
+std::string varnikaDb();
+
+// A text's lines, without their line ends.
+std::vector<std::string> splitLines(const std::string& text);
 
 }  // namespace varnika::test

@@ -20,16 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string tool() { return (test::binaryDir() / "tools" / "varnika-db").string(); }
-
-std::vector<std::string> lines(const std::string& text)
-{
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string l; std::getline(in, l);) out.push_back(l);
-    return out;
-}
-
 std::vector<fs::path> access97Files(const fs::path& dir)
 {
     std::vector<fs::path> files = test::mdbFilesIn(dir / "jet3");
@@ -118,7 +108,7 @@ protected:
 
     test::CommandResult run(std::vector<std::string> args, const std::string& input = {})
     {
-        args.insert(args.begin(), tool());
+        args.insert(args.begin(), test::varnikaDb());
         return test::runCommand(args, input);
     }
 
@@ -147,7 +137,7 @@ TEST_F(Access97Commands, ReadingCommandsOnEveryTable)
     for (const fs::path& file : access97Files(m_fixtures)) {
         test::CommandResult list = run({"tables", file.string()});
         ASSERT_EQ(list.exitCode, 0) << file << ": " << list.err;
-        std::vector<std::string> ours = lines(list.out), theirs = lines(test::runCommand({"mdb-tables", "-1", file.string()}).out);
+        std::vector<std::string> ours = test::splitLines(list.out), theirs = test::splitLines(test::runCommand({"mdb-tables", "-1", file.string()}).out);
         std::sort(ours.begin(), ours.end());
         std::sort(theirs.begin(), theirs.end());
         EXPECT_EQ(ours, theirs) << file;
@@ -229,7 +219,7 @@ TEST_F(Access97Commands, EveryWritingCommandLeavesASoundFile)
     // Every record of a table.
     r = run({"delete-all", file.string(), "--source", "Table3"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(lines(mdbExport(file, "Table3")).size(), 1u);
+    EXPECT_EQ(test::splitLines(mdbExport(file, "Table3")).size(), 1u);
     expectSound(file, "delete-all");
 
     // Numbers and dates (testV1997's Table1) and statements.
@@ -282,13 +272,13 @@ TEST_F(Access97Commands, ANewAccess97FileTakesTablesRecordsAndIndexes)
                           "#, " + std::to_string(i) + ".25, '" + std::string(size_t(i) * 40, 'n') + "')\n";
         test::CommandResult r = run({"exec", file.string()}, statements);
         ASSERT_EQ(r.exitCode, 0) << sort << ": " << r.err;
-        std::vector<std::string> rows = lines(mdbExport(file, "Kisi"));
+        std::vector<std::string> rows = test::splitLines(mdbExport(file, "Kisi"));
         ASSERT_EQ(rows.size(), 61u) << sort;
         EXPECT_EQ(rows[1].rfind("1,\"" + std::string(names[0]) + " 0\",\"2021-01-01 00:00:00\",0.2500,,3", 0), 0u) << rows[1];
         expectSound(file, std::string("a new file, sort ") + sort);
         r = run({"titlecase", file.string(), "--table", "Kisi", "--field", "AD"});
         ASSERT_EQ(r.exitCode, 0) << r.err;
-        rows = lines(mdbExport(file, "Kisi"));
+        rows = test::splitLines(mdbExport(file, "Kisi"));
         ASSERT_EQ(rows.size(), 61u) << sort;
         for (int i = 0; i < 60; ++i)
             EXPECT_EQ(rows[size_t(i) + 1].rfind(std::to_string(i + 1) + ",\"" + titled[i % 3] + " " + std::to_string(i) + "\"", 0), 0u)

@@ -26,8 +26,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string tool() { return (test::binaryDir() / "tools" / "varnika-db").string(); }
-
 std::string fileBytes(const fs::path& p)
 {
     std::ifstream in(p, std::ios::binary);
@@ -145,7 +143,7 @@ protected:
 
     std::string records(const fs::path& file, const char* table)
     {
-        test::CommandResult r = test::runCommand({tool(), "export", file.string(), table});
+        test::CommandResult r = test::runCommand({test::varnikaDb(), "export", file.string(), table});
         EXPECT_EQ(r.exitCode, 0) << r.err;
         return r.out;
     }
@@ -170,7 +168,7 @@ TEST_F(BulkCommands, EachCommandLeavesTheRecordsTheWindowLeaves)
         const fs::path byCommand = copy("command.mdb");
         const fs::path byWindow = copy("window.mdb");
 
-        std::vector<std::string> argv = {tool(), c.command, byCommand.string()};
+        std::vector<std::string> argv = {test::varnikaDb(), c.command, byCommand.string()};
         argv.insert(argv.end(), c.flags.begin(), c.flags.end());
         test::CommandResult ran = test::runCommand(argv);
         EXPECT_EQ(ran.exitCode, c.exitCode) << ran.err;
@@ -222,7 +220,7 @@ TEST_F(BulkCommands, DryRunCountsWhatTheRunChangesAndWritesNothing)
         const fs::path dry = copy("dry.mdb");
         const std::string bytes = fileBytes(dry);
         const auto filesBefore = std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator());
-        std::vector<std::string> argv = {tool(), c.command, dry.string()};
+        std::vector<std::string> argv = {test::varnikaDb(), c.command, dry.string()};
         argv.insert(argv.end(), c.flags.begin(), c.flags.end());
         argv.insert(argv.end(), {"--dry-run", "--list"});
         test::CommandResult ran = test::runCommand(argv);
@@ -251,7 +249,7 @@ TEST_F(BulkCommands, DryRunCountsWhatTheRunChangesAndWritesNothing)
     }
     // Without --list only the count is printed.
     test::CommandResult quiet = test::runCommand(
-        {tool(), "replace", copy("q.mdb").string(), "--table", "Stok", "--field", "Birim", "--old", "Adet", "--new", "Koli",
+        {test::varnikaDb(), "replace", copy("q.mdb").string(), "--table", "Stok", "--field", "Birim", "--old", "Adet", "--new", "Koli",
          "--dry-run"});
     EXPECT_EQ(quiet.out, "dry run: 12 records would change; nothing was written\n");
 }
@@ -306,7 +304,7 @@ TEST_F(BulkCommands, BadInputChangesNothing)
         std::string line;
         for (const std::string& a : c.args) line += a + " ";
         SCOPED_TRACE(line);
-        std::vector<std::string> argv = {tool()};
+        std::vector<std::string> argv = {test::varnikaDb()};
         argv.insert(argv.end(), c.args.begin(), c.args.end());
         test::CommandResult r = test::runCommand(argv);
         EXPECT_EQ(r.exitCode, c.exitCode);
@@ -326,7 +324,7 @@ TEST_F(BulkCommands, AMissingFileIsReportedAndNothingIsCreated)
     const fs::path missing = dir.file("yok.mdb");
     for (const char* command : {"replace", "titlecase", "delete-all"}) {
         SCOPED_TRACE(command);
-        std::vector<std::string> argv = {tool(), command, missing.string()};
+        std::vector<std::string> argv = {test::varnikaDb(), command, missing.string()};
         if (std::string(command) == "delete-all") argv.insert(argv.end(), {"--source", "Stok"});
         else argv.insert(argv.end(), {"--table", "Stok", "--field", "Birim", "--old", "A", "--new", "B"});
         if (std::string(command) == "titlecase") argv.resize(7);
@@ -341,7 +339,7 @@ TEST_F(BulkCommands, ProgressStaysQuietForAShortRun)
 {
     const fs::path file = copy("kisa.mdb");
     test::CommandResult r =
-        test::runCommand({tool(), "titlecase", file.string(), "--table", "Stok", "--field", "Birim", "--progress"});
+        test::runCommand({test::varnikaDb(), "titlecase", file.string(), "--table", "Stok", "--field", "Birim", "--progress"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.out, "Kayıt : \n");

@@ -49,8 +49,6 @@ struct Scenario {
 
 std::u16string oldNote(int id, const Scenario& s = {}) { return s.notePrefix + fromUtf8(std::to_string(id)); }
 
-std::string tool() { return (test::binaryDir() / "tools" / "varnika-db").string(); }
-
 // Counts the writes through it (to the database and its journal alike) and
 // kills the process at the chosen one, after writing half of it.
 class KillingFile : public jet::PageFile {
@@ -256,7 +254,7 @@ void killAtSampledWrites(const fs::path& original, const test::TempDir& dir, int
             ASSERT_TRUE(db.isOk()) << db.status().toString();
         }
         EXPECT_FALSE(fs::exists(journal));
-        test::CommandResult check = test::runCommand({tool(), "check", file.string()});
+        test::CommandResult check = test::runCommand({test::varnikaDb(), "check", file.string()});
         ASSERT_EQ(check.exitCode, 0) << check.out << check.err;
 
         const std::vector<Record> after = readRecords(file);
@@ -386,7 +384,7 @@ TEST_F(CrashTest, ASecondWriterIsRefusedAndNothingIsLost)
     ASSERT_TRUE(data.Refresh().isOk());
 
     // Another program: varnika-db in its own process.
-    test::CommandResult other = test::runCommand({tool(), "replace", file.string(), "--table", "Stok", "--field",
+    test::CommandResult other = test::runCommand({test::varnikaDb(), "replace", file.string(), "--table", "Stok", "--field",
                                                   "Birim", "--old", "Kutu", "--new", "Koli"});
     EXPECT_EQ(other.exitCode, 1);
     EXPECT_NE(other.err.find("being changed by another program"), std::string::npos) << other.err;
@@ -401,10 +399,10 @@ TEST_F(CrashTest, ASecondWriterIsRefusedAndNothingIsLost)
     ASSERT_TRUE(rs.Fields(u"Birim").value()->SetValue(Variant::text(u"Koli")).isOk());
     ASSERT_TRUE(rs.Update().isOk());
     rs.Close();
-    other = test::runCommand({tool(), "replace", file.string(), "--table", "Stok", "--field", "Birim", "--old",
+    other = test::runCommand({test::varnikaDb(), "replace", file.string(), "--table", "Stok", "--field", "Birim", "--old",
                               "Kutu", "--new", "Koli"});
     EXPECT_EQ(other.exitCode, 0) << other.err;
-    EXPECT_EQ(test::runCommand({tool(), "check", file.string()}).exitCode, 0);
+    EXPECT_EQ(test::runCommand({test::varnikaDb(), "check", file.string()}).exitCode, 0);
     size_t expected = 1, koli = 0;
     for (const Record& r : readRecords(*s_original)) expected += r.unit == u"Koli" || r.unit == u"Kutu";
     for (const Record& r : readRecords(file)) koli += r.unit == u"Koli";

@@ -21,27 +21,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string tool() { return (test::binaryDir() / "tools" / "varnika-db").string(); }
-
 std::string fileBytes(const fs::path& p)
 {
     std::ifstream in(p, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-std::vector<std::string> lines(const std::string& text)
-{
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string l; std::getline(in, l);) out.push_back(l);
-    return out;
-}
-
 // The records of a table as mdb-export prints them, by their first field.
 std::map<std::string, std::string> exported(const fs::path& file, const char* table)
 {
     std::map<std::string, std::string> rows;
-    for (const std::string& l : lines(test::runCommand({"mdb-export", "-H", file.string(), table}).out))
+    for (const std::string& l : test::splitLines(test::runCommand({"mdb-export", "-H", file.string(), table}).out))
         rows[l.substr(0, l.find(','))] = l;
     return rows;
 }
@@ -71,7 +61,7 @@ protected:
         if (!test::haveProgram("mdb-export")) GTEST_SKIP() << "mdbtools not installed";
         original = dir.file("original.mdb");
         // General sort order: Jackcess checks the key bytes of its text indexes too.
-        ASSERT_EQ(test::runCommand({tool(), "create", original.string()}).exitCode, 0);
+        ASSERT_EQ(test::runCommand({test::varnikaDb(), "create", original.string()}).exitCode, 0);
         std::string script = "CREATE TABLE Stok (Id COUNTER PRIMARY KEY, Birim TEXT(20), Miktar LONG NOT NULL, "
                              "Tarih DATETIME, Aciklama MEMO)\n"
                              "CREATE INDEX ixBirim ON Stok (Birim)\n"
@@ -83,7 +73,7 @@ protected:
             script += "INSERT INTO Stok (Birim, Miktar, Tarih, Aciklama) VALUES ('" + std::string(units[i % 5]) + "', " +
                       std::to_string(i % 7) + ", #12/" + std::to_string(i % 9 + 1) + "/2010#, " +
                       (i % 4 == 0 ? std::string("Null") : "'not " + std::to_string(i) + "'") + ")\n";
-        test::CommandResult r = test::runCommand({tool(), "exec", original.string()}, script);
+        test::CommandResult r = test::runCommand({test::varnikaDb(), "exec", original.string()}, script);
         ASSERT_EQ(r.exitCode, 0) << r.err;
     }
     fs::path copy(const std::string& name) { return test::copyWritable(original, dir.file(name)); }
@@ -135,7 +125,7 @@ TEST_F(ExecStatements, UpdateAndDeleteChangeExactlyTheRecordsTheRecordSourceSele
         // UPDATE through the indexed field: mdb-export sees the new value in
         // exactly the selected records and every other record as it was.
         const fs::path updated = copy("u.mdb");
-        test::CommandResult u = test::runCommand({tool(), "exec", updated.string()},
+        test::CommandResult u = test::runCommand({test::varnikaDb(), "exec", updated.string()},
                                                  "UPDATE Stok SET Birim = 'Yeni', Aciklama = 'değişti'" + clause + "\n");
         ASSERT_EQ(u.exitCode, 0) << u.err;
         EXPECT_EQ(u.out, "updated " + count + "\n");
@@ -152,7 +142,7 @@ TEST_F(ExecStatements, UpdateAndDeleteChangeExactlyTheRecordsTheRecordSourceSele
         expectSound(updated, where.empty() || where == conditions[2]);
 
         const fs::path deleted = copy("d.mdb");
-        test::CommandResult d = test::runCommand({tool(), "exec", deleted.string()}, "DELETE FROM Stok" + clause + ";\n");
+        test::CommandResult d = test::runCommand({test::varnikaDb(), "exec", deleted.string()}, "DELETE FROM Stok" + clause + ";\n");
         ASSERT_EQ(d.exitCode, 0) << d.err;
         EXPECT_EQ(d.out, "deleted " + count + "\n");
         const auto left = exported(deleted, "Stok");
@@ -197,7 +187,7 @@ TEST_F(ExecStatements, BadStatementsChangeNothing)
     };
     for (const auto& [statement, message] : cases) {
         SCOPED_TRACE(statement);
-        test::CommandResult r = test::runCommand({tool(), "exec", file.string()}, std::string(statement) + "\n");
+        test::CommandResult r = test::runCommand({test::varnikaDb(), "exec", file.string()}, std::string(statement) + "\n");
         EXPECT_EQ(r.exitCode, 1);
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(r.err.rfind("line 1: ", 0), 0u) << r.err;
@@ -212,7 +202,7 @@ TEST_F(ExecStatements, AUniqueIndexStopsAnUpdateWhereTheWindowWould)
     // second record cannot take the key the first one took, so the run
     // stops there and says what stays changed.
     const fs::path file = copy("unique.mdb");
-    test::CommandResult r = test::runCommand({tool(), "exec", file.string()}, "UPDATE Kodlar SET Kod = 'K9'\n");
+    test::CommandResult r = test::runCommand({test::varnikaDb(), "exec", file.string()}, "UPDATE Kodlar SET Kod = 'K9'\n");
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("the 1 record changed before it stay changed"), std::string::npos) << r.err;
     EXPECT_EQ(exported(file, "Kodlar").at("1"), "1,\"K9\"");
@@ -225,9 +215,9 @@ TEST(ExecInsert, LeftOutFieldsTakeTheirDefaultValues)
     if (!test::haveProgram("mdb-export") || !test::haveProgram("mdb-prop")) GTEST_SKIP() << "mdbtools not installed";
     test::TempDir dir;
     const fs::path file = dir.file("personel.mdb");
-    ASSERT_EQ(test::runCommand({tool(), "create", file.string()}).exitCode, 0);
+    ASSERT_EQ(test::runCommand({test::varnikaDb(), "create", file.string()}).exitCode, 0);
     test::CommandResult r = test::runCommand(
-        {tool(), "exec", file.string()},
+        {test::varnikaDb(), "exec", file.string()},
         "CREATE TABLE Personel (Id COUNTER PRIMARY KEY, Ad TEXT(30) NOT NULL, Unvan TEXT(20) DEFAULT \"Memur\", "
         "Aktif BIT DEFAULT Yes, Maas CURRENCY DEFAULT 0, Giris DATETIME DEFAULT Date(), Kod TEXT(5) DEFAULT 'O''N', "
         "Puan DOUBLE DEFAULT -1.5, Bitis DATETIME DEFAULT #12/31/2030#)\n"
@@ -240,7 +230,7 @@ TEST(ExecInsert, LeftOutFieldsTakeTheirDefaultValues)
     const std::time_t now = std::time(nullptr);
     std::strftime(today, sizeof today, "%Y-%m-%d", std::localtime(&now));
     const std::vector<std::string> rows =
-        lines(test::runCommand({"mdb-export", "-H", "-T", "%Y-%m-%d", file.string(), "Personel"}).out);
+        test::splitLines(test::runCommand({"mdb-export", "-H", "-T", "%Y-%m-%d", file.string(), "Personel"}).out);
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[0], std::string("1,\"Ali\",\"Memur\",1,0.0000,\"") + today + "\",\"O'N\",-1.5,\"2030-12-31\"");
     EXPECT_EQ(rows[1], std::string("2,\"Veli\",\"Şef\",0,0.0000,\"") + today + "\",\"O'N\",-1.5,\"2030-12-31\"");
@@ -264,7 +254,7 @@ TEST(ExecInsert, LeftOutFieldsTakeTheirDefaultValues)
         {"CREATE TABLE B (X LONG DEFAULT)", "expected a default value"},
     };
     for (const auto& [statement, message] : bad) {
-        test::CommandResult b = test::runCommand({tool(), "exec", file.string()}, std::string(statement) + "\n");
+        test::CommandResult b = test::runCommand({test::varnikaDb(), "exec", file.string()}, std::string(statement) + "\n");
         EXPECT_EQ(b.exitCode, 1) << statement;
         EXPECT_NE(b.err.find(message), std::string::npos) << b.err;
         EXPECT_EQ(fileBytes(file), bytes) << statement;
@@ -278,19 +268,19 @@ TEST(ExecInsert, AccessMadeDefaultsFillLeftOutFields)
     test::TempDir dir;
     // customer-register.mdb: sifre "0", durum "No"; testV2000.mdb: "0" on five number fields.
     const fs::path customers = test::copyWritable(fixtures / "turkish" / "customer-register.mdb", dir.file("c.mdb"));
-    test::CommandResult r = test::runCommand({tool(), "exec", customers.string()},
+    test::CommandResult r = test::runCommand({test::varnikaDb(), "exec", customers.string()},
                                              "INSERT INTO tblMusteri (kad, ad) VALUES ('yeni', 'Yeni Kişi')\n");
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    const std::vector<std::string> rows = lines(test::runCommand({"mdb-export", customers.string(), "tblMusteri"}).out);
+    const std::vector<std::string> rows = test::splitLines(test::runCommand({"mdb-export", customers.string(), "tblMusteri"}).out);
     EXPECT_EQ(rows.back(), "\"yeni\",0,\"Yeni Kişi\",,,,0");
 
     const fs::path test2000 = test::copyWritable(fixtures / "jet4" / "testV2000.mdb", dir.file("t.mdb"));
-    r = test::runCommand({tool(), "exec", test2000.string()},
+    r = test::runCommand({test::varnikaDb(), "exec", test2000.string()},
                          "INSERT INTO Table1 (A, I) VALUES ('q', True)\nINSERT INTO Table4 (name) VALUES ('g')\n");
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(lines(test::runCommand({"mdb-export", test2000.string(), "Table1"}).out).back(), "\"q\",,0,0,0,0,,0.0000,1");
+    EXPECT_EQ(test::splitLines(test::runCommand({"mdb-export", test2000.string(), "Table1"}).out).back(), "\"q\",,0,0,0,0,,0.0000,1");
     // GenGUID(): a new GUID in the key field.
-    const std::string guid = lines(test::runCommand({tool(), "export", test2000.string(), "Table4"}).out).back();
+    const std::string guid = test::splitLines(test::runCommand({test::varnikaDb(), "export", test2000.string(), "Table4"}).out).back();
     EXPECT_EQ(guid.size(), std::string("\"g\",\"{00000000-0000-0000-0000-000000000000}\"").size()) << guid;
     expectSound(customers);
     expectSound(test2000);

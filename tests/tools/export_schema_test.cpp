@@ -17,16 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string tool() { return (test::binaryDir() / "tools" / "varnika-db").string(); }
-
-std::vector<std::string> lines(const std::string& text)
-{
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string l; std::getline(in, l);) out.push_back(l);
-    return out;
-}
-
 // Tables mdbtools reads in another order (moved rows in physical order) or
 // misreads (ReservationForm: rows written before a column was added).
 bool mdbtoolsDiffers(const std::string& file, const std::string& table)
@@ -110,7 +100,7 @@ protected:
         if (!test::haveProgram("mdb-export")) GTEST_SKIP() << "mdbtools not installed";
         for (const char* sub : {"jet4", "turkish"})
             for (const auto& f : test::mdbFilesIn(*d / sub))
-                for (const std::string& t : lines(test::runCommand({"mdb-tables", "-1", f.string()}).out))
+                for (const std::string& t : test::splitLines(test::runCommand({"mdb-tables", "-1", f.string()}).out))
                     if (!t.empty()) tables.push_back({f, t});
         ASSERT_GT(tables.size(), 60u);
     }
@@ -130,7 +120,7 @@ TEST_F(AgainstMdbTools, ExportIsByteForByteMdbExportWithTheSameFlags)
     for (const auto& [table, name] : tables) {
         if (mdbtoolsDiffers(table.filename().string(), name)) continue;
         for (const auto& [ours, theirs] : variants) {
-            std::vector<std::string> a = {tool(), "export", table.string(), name};
+            std::vector<std::string> a = {test::varnikaDb(), "export", table.string(), name};
             a.insert(a.end(), ours.begin(), ours.end());
             std::vector<std::string> b = {"mdb-export", "-b", "hex"};
             b.insert(b.end(), theirs.begin(), theirs.end());
@@ -150,10 +140,10 @@ TEST_F(AgainstMdbTools, JsonLinesHoldTheValuesMdbJsonReads)
     size_t values = 0;
     for (const auto& [table, name] : tables) {
         if (mdbtoolsDiffers(table.filename().string(), name)) continue;
-        test::CommandResult ours = test::runCommand({tool(), "export", "--json", "-D", "%d/%m/%Y", table.string(), name});
+        test::CommandResult ours = test::runCommand({test::varnikaDb(), "export", "--json", "-D", "%d/%m/%Y", table.string(), name});
         ASSERT_EQ(ours.exitCode, 0) << ours.err;
         test::CommandResult theirs = test::runCommand({"mdb-json", "-T", "%d/%m/%Y", table.string(), name});
-        const std::vector<std::string> a = lines(ours.out), b = lines(theirs.out);
+        const std::vector<std::string> a = test::splitLines(ours.out), b = test::splitLines(theirs.out);
         ASSERT_EQ(a.size(), b.size()) << table << " " << name;
         for (size_t r = 0; r < a.size(); ++r) {
             auto x = parseJsonObject(a[r]);
@@ -188,41 +178,41 @@ TEST_F(AgainstMdbTools, SchemaRunsOnANewFileAndGivesTheSameShape)
     for (const auto& [file, unused] : files) {
         SCOPED_TRACE(file.string());
         const fs::path made = dir.file(file.filename().string());
-        ASSERT_EQ(test::runCommand({tool(), "create", made.string()}).exitCode, 0);
-        test::CommandResult schema = test::runCommand({tool(), "schema", file.string()});
+        ASSERT_EQ(test::runCommand({test::varnikaDb(), "create", made.string()}).exitCode, 0);
+        test::CommandResult schema = test::runCommand({test::varnikaDb(), "schema", file.string()});
         ASSERT_EQ(schema.exitCode, 0) << schema.err;
-        test::CommandResult ran = test::runCommand({tool(), "exec", made.string()}, schema.out);
+        test::CommandResult ran = test::runCommand({test::varnikaDb(), "exec", made.string()}, schema.out);
         ASSERT_EQ(ran.exitCode, 0) << ran.err << schema.out;
         // Notes (expressions a DEFAULT cannot carry) are comment lines.
         std::string statements;
-        for (const std::string& l : lines(schema.out))
+        for (const std::string& l : test::splitLines(schema.out))
             if (l.rfind("--", 0) != 0) statements += l + "\n";
-        EXPECT_EQ(test::runCommand({tool(), "schema", made.string()}).out, statements);
+        EXPECT_EQ(test::runCommand({test::varnikaDb(), "schema", made.string()}).out, statements);
         EXPECT_EQ(test::runCommand({"mdb-schema", made.string()}).out, test::runCommand({"mdb-schema", file.string()}).out);
     }
     // One table alone, and its records carried over by INSERT statements.
     const fs::path source = files.begin()->first.parent_path() / "testV2000.mdb";
     const fs::path made = dir.file("bir.mdb");
-    ASSERT_EQ(test::runCommand({tool(), "create", made.string()}).exitCode, 0);
-    test::CommandResult one = test::runCommand({tool(), "schema", source.string(), "table1"});
+    ASSERT_EQ(test::runCommand({test::varnikaDb(), "create", made.string()}).exitCode, 0);
+    test::CommandResult one = test::runCommand({test::varnikaDb(), "schema", source.string(), "table1"});
     ASSERT_EQ(one.exitCode, 0) << one.err;
-    EXPECT_EQ(lines(one.out).size(), 2u) << one.out;  // CREATE TABLE, one CREATE INDEX
+    EXPECT_EQ(test::splitLines(one.out).size(), 2u) << one.out;  // CREATE TABLE, one CREATE INDEX
     std::string inserts = one.out;
-    for (const std::string& row : lines(test::runCommand({"mdb-export", "-I", "access",
+    for (const std::string& row : test::splitLines(test::runCommand({"mdb-export", "-I", "access",
                                                          source.string(), "Table1"}).out))
         inserts += row + "\n";
-    test::CommandResult ran = test::runCommand({tool(), "exec", made.string()}, inserts);
+    test::CommandResult ran = test::runCommand({test::varnikaDb(), "exec", made.string()}, inserts);
     ASSERT_EQ(ran.exitCode, 0) << ran.err << inserts;
-    EXPECT_EQ(test::runCommand({tool(), "export", made.string(), "Table1"}).out,
-              test::runCommand({tool(), "export", source.string(), "Table1"}).out);
+    EXPECT_EQ(test::runCommand({test::varnikaDb(), "export", made.string(), "Table1"}).out,
+              test::runCommand({test::varnikaDb(), "export", source.string(), "Table1"}).out);
 }
 
 TEST(VarnikaDbExport, BadFlagsAreUsageFaults)
 {
     test::TempDir dir;
     const std::string file = dir.file("a.mdb").string();
-    ASSERT_EQ(test::runCommand({tool(), "create", file}).exitCode, 0);
-    ASSERT_EQ(test::runCommand({tool(), "exec", file}, "CREATE TABLE T (A TEXT(10), B LONG)\n"
+    ASSERT_EQ(test::runCommand({test::varnikaDb(), "create", file}).exitCode, 0);
+    ASSERT_EQ(test::runCommand({test::varnikaDb(), "exec", file}, "CREATE TABLE T (A TEXT(10), B LONG)\n"
                                                        "INSERT INTO T VALUES ('x,\"y\"', 5)\n").exitCode, 0);
     struct Case { std::vector<std::string> args; const char* message; };
     const Case cases[] = {
@@ -236,7 +226,7 @@ TEST(VarnikaDbExport, BadFlagsAreUsageFaults)
         {{"schema", file, "T", "U"}, "unexpected argument"},
     };
     for (const Case& c : cases) {
-        std::vector<std::string> argv = {tool()};
+        std::vector<std::string> argv = {test::varnikaDb()};
         argv.insert(argv.end(), c.args.begin(), c.args.end());
         test::CommandResult r = test::runCommand(argv);
         EXPECT_EQ(r.exitCode, 2) << c.message;
@@ -245,10 +235,10 @@ TEST(VarnikaDbExport, BadFlagsAreUsageFaults)
         EXPECT_NE(r.err.find("usage: varnika-db " + c.args[0]), std::string::npos) << r.err;
     }
     // The quoting the flags choose, on a value that holds the delimiter and quotes.
-    EXPECT_EQ(test::runCommand({tool(), "export", file, "T"}).out, "A,B\n\"x,\"\"y\"\"\",5\n");
-    EXPECT_EQ(test::runCommand({tool(), "export", "-HQd|", file, "T"}).out, "x,\"y\"|5\n");
-    EXPECT_EQ(test::runCommand({tool(), "export", "--json", file, "T"}).out, "{\"A\":\"x,\\\"y\\\"\",\"B\":5}\n");
-    EXPECT_EQ(test::runCommand({tool(), "schema", file, "U"}).exitCode, 1);
+    EXPECT_EQ(test::runCommand({test::varnikaDb(), "export", file, "T"}).out, "A,B\n\"x,\"\"y\"\"\",5\n");
+    EXPECT_EQ(test::runCommand({test::varnikaDb(), "export", "-HQd|", file, "T"}).out, "x,\"y\"|5\n");
+    EXPECT_EQ(test::runCommand({test::varnikaDb(), "export", "--json", file, "T"}).out, "{\"A\":\"x,\\\"y\\\"\",\"B\":5}\n");
+    EXPECT_EQ(test::runCommand({test::varnikaDb(), "schema", file, "U"}).exitCode, 1);
 }
 
 }  // namespace

@@ -20,8 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string tool() { return (test::binaryDir() / "tools" / "varnika-db").string(); }
-
 // A stock table of 25,000 records: a unique text index, a two-column index,
 // a text index to title-case, a date index, memos.
 const char* const kStokLayout = R"json({"format":"V2000","tables":[{"name":"Stok","columns":[
@@ -86,7 +84,7 @@ protected:
     test::CommandResult run(std::vector<std::string> args, const std::string& input = {})
     {
         args.insert(args.begin() + 1, m_file.string());
-        args.insert(args.begin(), tool());
+        args.insert(args.begin(), test::varnikaDb());
         return test::runCommand(args, input);
     }
 
@@ -95,7 +93,7 @@ protected:
     {
         auto problems = test::jcheckProblems(m_file);
         EXPECT_FALSE(problems) << *problems;
-        auto check = test::runCommand({tool(), "check", m_file.string()});
+        auto check = test::runCommand({test::varnikaDb(), "check", m_file.string()});
         EXPECT_EQ(check.exitCode, 0) << check.out << check.err;
         EXPECT_EQ(sorted(test::jcheckRows(m_file, "Stok")), sorted(expected));
     }
@@ -113,7 +111,7 @@ protected:
 
 TEST_F(JackcessLayout, TheGlobalMapStartsPastPageZero)
 {
-    auto check = test::runCommand({tool(), "check", m_file.string()});
+    auto check = test::runCommand({test::varnikaDb(), "check", m_file.string()});
     ASSERT_EQ(check.exitCode, 0) << check.out << check.err;
     EXPECT_NE(check.out.find("the global page map covers pages"), std::string::npos) << check.out;
 }
@@ -254,7 +252,7 @@ TEST(JackcessLargeFile, BulkOperationsPast128Megabytes)
     ASSERT_EQ(expected.size(), 34000u);
     auto run = [&](std::vector<std::string> args, const std::string& input = {}) {
         args.insert(args.begin() + 1, file.string());
-        args.insert(args.begin(), tool());
+        args.insert(args.begin(), test::varnikaDb());
         return test::runCommand(args, input);
     };
 
@@ -290,7 +288,7 @@ TEST(JackcessLargeFile, BulkOperationsPast128Megabytes)
     EXPECT_GT(fs::file_size(file), k128MB + (uintmax_t(20) << 20));
     auto problems = test::jcheckProblems(file);
     EXPECT_FALSE(problems) << *problems;
-    auto check = test::runCommand({tool(), "check", file.string()});
+    auto check = test::runCommand({test::varnikaDb(), "check", file.string()});
     EXPECT_EQ(check.exitCode, 0) << check.out << check.err;
     EXPECT_EQ(sorted(test::jcheckRows(file, "Belge")), sorted(expected));
 }

@@ -22,8 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string tool() { return (test::binaryDir() / "tools" / "varnika-db").string(); }
-
 std::string fileBytes(const fs::path& p)
 {
     std::ifstream in(p, std::ios::binary);
@@ -63,7 +61,7 @@ size_t lineCount(const std::string& text, const std::string& prefix)
 std::vector<std::string> tablesOf(const fs::path& file)
 {
     std::vector<std::string> out;
-    std::istringstream in(test::runCommand({tool(), "tables", file.string()}).out);
+    std::istringstream in(test::runCommand({test::varnikaDb(), "tables", file.string()}).out);
     for (std::string name; std::getline(in, name);)
         if (!name.empty()) out.push_back(name);
     return out;
@@ -78,7 +76,7 @@ void expectReadAlike(const fs::path& file, bool sound = true)
     const std::vector<std::string> tables = tablesOf(file);
     ASSERT_FALSE(tables.empty()) << file;
     for (const std::string& table : tables) {
-        test::CommandResult ours = test::runCommand({tool(), "export", file.string(), table});
+        test::CommandResult ours = test::runCommand({test::varnikaDb(), "export", file.string(), table});
         ASSERT_EQ(ours.exitCode, 0) << file << " " << table << ": " << ours.err;
         if (test::haveProgram("mdb-export")) {
             test::CommandResult theirs = test::runCommand({"mdb-export", "-T", "%Y-%m-%d %H:%M:%S", file.string(), table});
@@ -86,12 +84,12 @@ void expectReadAlike(const fs::path& file, bool sound = true)
         }
         if (auto j = jcheck()) {
             test::CommandResult dump = test::runCommand({j->string(), "dump", file.string(), table});
-            test::CommandResult json = test::runCommand({tool(), "export", "--json", file.string(), table});
+            test::CommandResult json = test::runCommand({test::varnikaDb(), "export", "--json", file.string(), table});
             EXPECT_EQ(lineCount(json.out, ""), lineCount(dump.out, "{")) << file << " " << table;
         }
     }
     if (!sound) return;
-    test::CommandResult check = test::runCommand({tool(), "check", file.string()});
+    test::CommandResult check = test::runCommand({test::varnikaDb(), "check", file.string()});
     EXPECT_EQ(check.exitCode, 0) << file << ":\n" << check.out << check.err;
     if (auto j = jcheck()) {
         test::CommandResult verify = test::runCommand({j->string(), "verify", file.string()});
@@ -107,7 +105,7 @@ TEST(RealLayouts, TheFilesThatShowThemReadAsTheOtherReadersReadThem)
     // Jackcess lists a moved record at its own slot, as we do.
     if (auto j = jcheck()) {
         test::CommandResult dump = test::runCommand({j->string(), "dump", (fixtures / "odd/stale-moved-rows.mdb").string(), "Books"});
-        test::CommandResult ours = test::runCommand({tool(), "export", "--json", (fixtures / "odd/stale-moved-rows.mdb").string(), "Books"});
+        test::CommandResult ours = test::runCommand({test::varnikaDb(), "export", "--json", (fixtures / "odd/stale-moved-rows.mdb").string(), "Books"});
         std::vector<std::string> theirIds, ourIds;
         static const std::regex id("\"BookID\": ?([0-9]+)");
         for (auto it = std::sregex_iterator(dump.out.begin(), dump.out.end(), id); it != std::sregex_iterator(); ++it)
@@ -142,7 +140,7 @@ TEST(RealLayouts, BulkCommandsOnTheLayouts)
         {numbers, {"titlecase", numbers.string(), "--table", "Olcum", "--field", "Ad"}},
     };
     for (const auto& [file, args] : steps) {
-        std::vector<std::string> argv = {tool()};
+        std::vector<std::string> argv = {test::varnikaDb()};
         argv.insert(argv.end(), args.begin(), args.end());
         test::CommandResult r = test::runCommand(argv);
         ASSERT_EQ(r.exitCode, 0) << args[0] << " " << args[3] << ": " << r.err;
@@ -156,16 +154,16 @@ TEST(RealLayouts, BulkCommandsOnTheLayouts)
                                       "ALTER TABLE Olcum ADD COLUMN Son DOUBLE\n"
                                       "INSERT INTO Olcum (Ad, Fiyat, Son, Miktar) VALUES ('son', 1.5, 2.5, -4)\n";
     for (const auto& [file, script] : {std::pair{moved, movedScript}, std::pair{numbers, numbersScript}}) {
-        test::CommandResult r = test::runCommand({tool(), "exec", file.string()}, script);
+        test::CommandResult r = test::runCommand({test::varnikaDb(), "exec", file.string()}, script);
         ASSERT_EQ(r.exitCode, 0) << file << ": " << r.err;
     }
     expectReadAlike(moved);
     expectReadAlike(numbers);
-    test::CommandResult price = test::runCommand({tool(), "export", numbers.string(), "Olcum"});
+    test::CommandResult price = test::runCommand({test::varnikaDb(), "export", numbers.string(), "Olcum"});
     EXPECT_NE(price.out.find(",20.50,"), std::string::npos) << price.out;
     EXPECT_NE(price.out.find("\"son\",,,-4,,,,,,1.50,2.5"), std::string::npos) << price.out;
 
-    ASSERT_EQ(test::runCommand({tool(), "delete-all", numbers.string(), "--source", "Olcum"}).exitCode, 0);
+    ASSERT_EQ(test::runCommand({test::varnikaDb(), "delete-all", numbers.string(), "--source", "Olcum"}).exitCode, 0);
     expectReadAlike(numbers);
 }
 
@@ -201,7 +199,7 @@ TEST(RealLayouts, DamagedCopies)
             ASSERT_TRUE(m.isOk());
             ASSERT_TRUE(c.damage(*m).isOk()) << c.name;
         }
-        test::CommandResult check = test::runCommand({tool(), "check", file.string()});
+        test::CommandResult check = test::runCommand({test::varnikaDb(), "check", file.string()});
         EXPECT_EQ(check.exitCode, 1) << c.name;
         EXPECT_NE(check.out.find(c.problem), std::string::npos) << c.name << ":\n" << check.out;
 
@@ -209,25 +207,25 @@ TEST(RealLayouts, DamagedCopies)
         if (c.refused) {
             // Over the whole table, and over the records a condition picks
             // (whose reading meets the damage first).
-            test::CommandResult all = test::runCommand({tool(), "titlecase", file.string(), "--table", "Kitap", "--field", "Ad"});
+            test::CommandResult all = test::runCommand({test::varnikaDb(), "titlecase", file.string(), "--table", "Kitap", "--field", "Ad"});
             EXPECT_EQ(all.exitCode, 1) << c.name << ": " << all.out;
             EXPECT_NE(all.err.find("table \"Kitap\" is damaged and is not changed; Access's \"Compact and Repair\" mends it"),
                       std::string::npos)
                 << c.name << ": " << all.err;
-            test::CommandResult some = test::runCommand({tool(), "replace", file.string(), "--table", "Kitap", "--field",
+            test::CommandResult some = test::runCommand({test::varnikaDb(), "replace", file.string(), "--table", "Kitap", "--field",
                                                          "Sayfa", "--old", "130", "--new", "9", "--numeric"});
             EXPECT_EQ(some.exitCode, 1) << c.name << ": " << some.out;
             EXPECT_NE(some.err.find("Kitap"), std::string::npos) << c.name << ": " << some.err;
             EXPECT_EQ(fileBytes(file), before) << c.name;
             continue;
         }
-        test::CommandResult run = test::runCommand({tool(), "replace", file.string(), "--table", "Kitap", "--field",
+        test::CommandResult run = test::runCommand({test::varnikaDb(), "replace", file.string(), "--table", "Kitap", "--field",
                                                     "Sayfa", "--old", "130", "--new", "9", "--numeric"});
         EXPECT_EQ(run.exitCode, 0) << c.name << ": " << run.err;
-        test::CommandResult after = test::runCommand({tool(), "check", file.string()});
+        test::CommandResult after = test::runCommand({test::varnikaDb(), "check", file.string()});
         EXPECT_NE(after.out.find(c.problem), std::string::npos) << c.name << ":\n" << after.out;
         EXPECT_EQ(lineCount(after.out, "problem:"), lineCount(check.out, "problem:")) << c.name << ":\n" << after.out;
-        test::CommandResult rows = test::runCommand({tool(), "export", file.string(), "Kitap"});
+        test::CommandResult rows = test::runCommand({test::varnikaDb(), "export", file.string(), "Kitap"});
         EXPECT_EQ(rows.out.find(",130\n"), std::string::npos) << c.name;
         EXPECT_NE(rows.out.find(",9\n"), std::string::npos) << c.name;
     }
@@ -242,22 +240,22 @@ TEST(RealLayouts, SortOrdersWeDoNotEncode)
     const fs::path file = dir.file("t.mdb");
     ASSERT_TRUE(jet::layouts::makeForeignSortOrder(file.string(), 1058).isOk());
     expectReadAlike(file, false);
-    test::CommandResult check = test::runCommand({tool(), "check", file.string()});
+    test::CommandResult check = test::runCommand({test::varnikaDb(), "check", file.string()});
     EXPECT_EQ(check.exitCode, 0) << check.out << check.err;
     EXPECT_NE(check.out.find("note: Uye index \"ixAd\": its keys were not compared"), std::string::npos) << check.out;
     EXPECT_NE(check.out.find("note: Uye index \"PrimaryKey\": its keys were not compared"), std::string::npos) << check.out;
 
     const std::string before = fileBytes(file);
-    test::CommandResult text = test::runCommand({tool(), "replace", file.string(), "--table", "Uye", "--field", "Ad",
+    test::CommandResult text = test::runCommand({test::varnikaDb(), "replace", file.string(), "--table", "Uye", "--field", "Ad",
                                                  "--old", "Ad 3", "--new", "Ad üç"});
     EXPECT_EQ(text.exitCode, 1);
     EXPECT_NE(text.err.find("table \"Uye\" is not changed"), std::string::npos) << text.err;
     EXPECT_NE(text.err.find("1058"), std::string::npos) << text.err;
     EXPECT_EQ(fileBytes(file), before);
-    test::CommandResult number = test::runCommand({tool(), "replace", file.string(), "--table", "Uye", "--field", "Puan",
+    test::CommandResult number = test::runCommand({test::varnikaDb(), "replace", file.string(), "--table", "Uye", "--field", "Puan",
                                                    "--old", "30", "--new", "31", "--numeric"});
     EXPECT_EQ(number.exitCode, 0) << number.err;
-    EXPECT_NE(test::runCommand({tool(), "export", file.string(), "Uye"}).out.find(",31\n"), std::string::npos);
+    EXPECT_NE(test::runCommand({test::varnikaDb(), "export", file.string(), "Uye"}).out.find(",31\n"), std::string::npos);
 }
 
 }  // namespace

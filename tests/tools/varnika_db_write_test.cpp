@@ -10,20 +10,18 @@
 namespace varnika {
 namespace {
 
-std::string tool() { return (test::binaryDir() / "tools" / "varnika-db").string(); }
-
 TEST(VarnikaDbWrite, CreateThenExecManyInsertsOnOneOpen)
 {
     test::TempDir dir;
     const std::string file = dir.file("yeni.mdb").string();
-    test::CommandResult created = test::runCommand({tool(), "create", file, "--sort", "turkish"});
+    test::CommandResult created = test::runCommand({test::varnikaDb(), "create", file, "--sort", "turkish"});
     ASSERT_EQ(created.exitCode, 0) << created.err;
 
     std::string script = "-- a comment line\n\nCREATE TABLE Satir (Id COUNTER PRIMARY KEY, Ad TEXT(30), Sayi LONG)\r\n"
                          "CREATE INDEX ixAd ON Satir (Ad)\n";
     for (int i = 0; i < 1000; ++i)
         script += "INSERT INTO Satir (Ad, Sayi) VALUES ('Şağ " + std::to_string(i % 37) + "', " + std::to_string(i) + ")\n";
-    test::CommandResult ran = test::runCommand({tool(), "exec", file}, script);
+    test::CommandResult ran = test::runCommand({test::varnikaDb(), "exec", file}, script);
     ASSERT_EQ(ran.exitCode, 0) << ran.err;
 
     auto db = jet::Database::open(file, jet::OpenMode::ReadOnly);
@@ -43,15 +41,15 @@ TEST(VarnikaDbWrite, FailuresNameTheLineAndKeepEarlierStatements)
 {
     test::TempDir dir;
     const std::string file = dir.file("a.mdb").string();
-    ASSERT_EQ(test::runCommand({tool(), "create", file}).exitCode, 0);
-    test::CommandResult again = test::runCommand({tool(), "create", file});
+    ASSERT_EQ(test::runCommand({test::varnikaDb(), "create", file}).exitCode, 0);
+    test::CommandResult again = test::runCommand({test::varnikaDb(), "create", file});
     EXPECT_EQ(again.exitCode, 1);
     EXPECT_NE(again.err.find("already exists"), std::string::npos) << again.err;
-    EXPECT_EQ(test::runCommand({tool(), "create", dir.file("b.mdb").string(), "--sort", "klingon"}).exitCode, 2);
+    EXPECT_EQ(test::runCommand({test::varnikaDb(), "create", dir.file("b.mdb").string(), "--sort", "klingon"}).exitCode, 2);
     EXPECT_FALSE(std::filesystem::exists(dir.file("b.mdb")));
 
     test::CommandResult ran = test::runCommand(
-        {tool(), "exec", file}, "CREATE TABLE T (A LONG)\nINSERT INTO T VALUES (1)\n\nINSERT INTO T VALUES ('x')\nINSERT INTO T VALUES (3)\n");
+        {test::varnikaDb(), "exec", file}, "CREATE TABLE T (A LONG)\nINSERT INTO T VALUES (1)\n\nINSERT INTO T VALUES ('x')\nINSERT INTO T VALUES (3)\n");
     EXPECT_EQ(ran.exitCode, 1);
     EXPECT_EQ(ran.err.rfind("line 4: ", 0), 0u) << ran.err;
     EXPECT_EQ(std::count(ran.err.begin(), ran.err.end(), '\n'), 1) << ran.err;
@@ -61,7 +59,7 @@ TEST(VarnikaDbWrite, FailuresNameTheLineAndKeepEarlierStatements)
     ASSERT_TRUE(table.isOk());
     EXPECT_EQ((*table)->def().rowCount(), 1u);
 
-    EXPECT_EQ(test::runCommand({tool(), "exec", dir.file("missing.mdb").string()}, "CREATE TABLE X (A LONG)\n").exitCode, 1);
+    EXPECT_EQ(test::runCommand({test::varnikaDb(), "exec", dir.file("missing.mdb").string()}, "CREATE TABLE X (A LONG)\n").exitCode, 1);
 }
 
 TEST(VarnikaDbWrite, TheBuildWritesTheSampleDatabase)
