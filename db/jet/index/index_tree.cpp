@@ -48,8 +48,8 @@ public:
             return corruption("an index points at page " + std::to_string(page) + ", outside the file");
         VK_ASSIGN_OR_RETURN(PageRef ref, m_pager.read(page));
         if (m_cache) {
-            m_loadedBytes[page] = *ref;
-            if (std::optional<IndexPage> cached = m_cache->take(page, *ref))
+            m_loadedBytes[page] = ref;
+            if (std::optional<IndexPage> cached = m_cache->take(page, ref))
                 return &m_pages.emplace(page, std::move(*cached)).first->second;
         }
         auto decoded = decodeIndexPage(*ref, m_pager.format());
@@ -127,7 +127,7 @@ public:
                 const JetFormat::IndexPage& f = m_pager.format().index;
                 p.prefixLength = f.prefixLengthSize == 1 ? r.u8(f.prefixLength) : r.u16(f.prefixLength);
                 p.prefixChosen = true;
-                m_loadedBytes[page] = buf;
+                VK_ASSIGN_OR_RETURN(m_loadedBytes[page], m_pager.read(page));
             }
             for (auto& [page, bytes] : m_loadedBytes) {
                 auto it = m_pages.find(page);
@@ -145,7 +145,7 @@ private:
     uint32_t m_tdefPage;
     IndexPageCache* m_cache;
     std::map<uint32_t, IndexPage> m_pages;
-    std::map<uint32_t, PageBuffer> m_loadedBytes;  // with a cache: the bytes each page came from
+    std::map<uint32_t, PageRef> m_loadedBytes;  // with a cache: the bytes each page came from
     std::set<uint32_t> m_dirty;
     std::set<uint32_t> m_freed;
     std::map<uint32_t, size_t> m_prefix;  // prefix lengths chosen by overfull()
@@ -748,20 +748,20 @@ Status IndexTree::rebuild(std::span<const IndexEntry> sorted, IndexPageAllocator
     return Status::ok();
 }
 
-std::optional<IndexPage> IndexPageCache::take(uint32_t page, const PageBuffer& current)
+std::optional<IndexPage> IndexPageCache::take(uint32_t page, const PageRef& current)
 {
     auto it = m_pages.find(page);
     if (it == m_pages.end()) return std::nullopt;
     std::optional<IndexPage> out;
-    if (it->second.bytes == current) out = std::move(it->second.page);
+    if (it->second.bytes == current || *it->second.bytes == *current) out = std::move(it->second.page);
     m_pages.erase(it);
     return out;
 }
 
-void IndexPageCache::put(uint32_t page, const PageBuffer& bytes, IndexPage decoded)
+void IndexPageCache::put(uint32_t page, PageRef bytes, IndexPage decoded)
 {
     if (m_pages.size() >= m_limit && !m_pages.count(page)) m_pages.clear();
-    m_pages[page] = Cached{bytes, std::move(decoded)};
+    m_pages[page] = Cached{std::move(bytes), std::move(decoded)};
 }
 
 }  // namespace varnika::jet

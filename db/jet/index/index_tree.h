@@ -54,18 +54,20 @@ inline size_t maxIndexKeySize(const JetFormat& format) { return maxIndexKeySize(
 // changes does not decode the same root and leaves again and again. An entry
 // is used only while the page's bytes in the Pager are still exactly the
 // bytes it was decoded from (or encoded to): a rollback, another writer or
-// any other change of the page simply makes it miss.
+// any other change of the page simply makes it miss. The Pager never changes
+// a page's buffer in place, so the buffer it was kept with, handed out
+// again, needs no comparing.
 class IndexPageCache {
 public:
     explicit IndexPageCache(size_t limit = 256) : m_limit(limit) {}
     // Takes the decoded page out of the cache when `current` are its bytes.
-    std::optional<IndexPage> take(uint32_t page, const PageBuffer& current);
-    void put(uint32_t page, const PageBuffer& bytes, IndexPage decoded);
+    std::optional<IndexPage> take(uint32_t page, const PageRef& current);
+    void put(uint32_t page, PageRef bytes, IndexPage decoded);
     size_t size() const { return m_pages.size(); }
 
 private:
     struct Cached {
-        PageBuffer bytes;
+        PageRef bytes;
         IndexPage page;
     };
     std::unordered_map<uint32_t, Cached> m_pages;

@@ -57,23 +57,22 @@ Status PageAllocator::noteFreeSpace(uint32_t page, size_t freeBytes, std::option
 Result<std::optional<uint32_t>> PageAllocator::findPageWithRoom(RowPointer owned, std::optional<RowPointer> freeSpace,
                                                                 uint32_t ownerPage, size_t rowLength)
 {
-    VK_ASSIGN_OR_RETURN(UsageMap ownedMap, UsageMap::load(m_pager, owned));
-    std::optional<UsageMap> freeMap;
+    VK_ASSIGN_OR_RETURN(const UsageMap* ownedMap, ownerMap(owned));
+    const UsageMap* freeMap = nullptr;
     if (freeSpace) {
-        VK_ASSIGN_OR_RETURN(UsageMap m, UsageMap::load(m_pager, *freeSpace));
-        freeMap = std::move(m);
+        VK_ASSIGN_OR_RETURN(freeMap, ownerMap(*freeSpace));
     }
     // From the highest page down; with a free-space map, only its pages
     // (fewer than the owned ones) need a look.
     // Pages are looked at from the highest down, and only so many: when
     // none of them has room, a new page is cheaper than a walk over every
     // page of a large table for each row.
-    const UsageMap& candidates = freeMap ? *freeMap : ownedMap;
+    const UsageMap& candidates = freeMap ? *freeMap : *ownedMap;
     size_t examined = 0;
     for (std::optional<uint32_t> next = candidates.previousPage(UINT32_MAX); next && examined < kMaxPagesExamined;
          next = candidates.previousPage(*next)) {
         uint32_t p = *next;
-        if (freeMap && !ownedMap.contains(p)) continue;
+        if (freeMap && !ownedMap->contains(p)) continue;
         ++examined;
         VK_ASSIGN_OR_RETURN(PageRef page, m_pager.read(p));
         ByteReader r(page->data(), page->size());

@@ -7,6 +7,7 @@
 
 #include "db/jet/page/page_layout.h"
 #include "db/jet/file/pager.h"
+#include "db/jet/page/usage_map_cache.h"
 #include "db/jet/page/usage_map_editor.h"
 #include "db/status.h"
 
@@ -54,6 +55,8 @@ public:
     Status noteFreeSpace(uint32_t page, size_t freeBytes, std::optional<RowPointer> freeSpaceMap);
 
     UsageMapEditor& maps() { return m_maps; }
+    // An owner map as it is now, decoded again only after it changed.
+    Result<const UsageMap*> ownerMap(RowPointer where) { return m_decoded.load(m_pager, where); }
     Pager& pager() { return m_pager; }
 
     // MapPageSource: bitmap pages of reference maps are owned by no map but
@@ -63,6 +66,7 @@ public:
 private:
     Pager& m_pager;
     UsageMapEditor m_maps;
+    UsageMapCache m_decoded;
 };
 
 }  // namespace varnika::jet

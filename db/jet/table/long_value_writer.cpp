@@ -145,10 +145,11 @@ Status LongValueWriter::release(std::span<const uint8_t> columnBytes, const Page
     for (RowPointer p : rows) byPage[p.page].push_back(p.row);
 
     Pager& pager = m_allocator.pager();
-    std::optional<UsageMap> owned;
+    // The column's owned pages: marking rows deleted changes only the
+    // free-space map, so one look serves every page.
+    const UsageMap* owned = nullptr;
     if (columnMaps.owned && columnMaps.freeSpace) {
-        VK_ASSIGN_OR_RETURN(UsageMap m, UsageMap::load(pager, *columnMaps.owned));
-        owned = std::move(m);
+        VK_ASSIGN_OR_RETURN(owned, m_allocator.ownerMap(*columnMaps.owned));
     }
     for (auto& [pageNumber, slots] : byPage) {
         VK_ASSIGN_OR_RETURN(PageRef page, pager.read(pageNumber));

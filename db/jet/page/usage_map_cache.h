@@ -1,0 +1,36 @@
+#pragma once
+// Owner maps decoded once and used again while they stay as they were. A
+// writer looks at a table's maps for every row it places or frees; decoding
+// a map each time costs more than the rest of a small insert. A map is used
+// again while every page it was read from is the very buffer the pager
+// hands out for that page: the pager never changes a page's buffer in
+// place, so the same buffer means the same bytes.
+
+#include "db/jet/file/pager.h"
+#include "db/jet/page/usage_map.h"
+#include "db/status.h"
+
+#include <map>
+#include <utility>
+#include <vector>
+
+namespace varnika::jet {
+
+class UsageMapCache {
+public:
+    // UsageMap::load(pager, where) for an owner map, decoded again only when
+    // one of its pages changed. The map stays valid until the next load()
+    // of the same location.
+    Result<const UsageMap*> load(Pager& pager, RowPointer where);
+
+private:
+    struct Entry {
+        UsageMap map;
+        std::vector<std::pair<uint32_t, PageRef>> sources;  // the map's row page and bitmap pages
+        uint32_t pageCount = 0;  // the file's length it was checked against
+    };
+    bool current(Pager& pager, const Entry& e);
+    std::map<std::pair<uint32_t, uint8_t>, Entry> m_maps;
+};
+
+}  // namespace varnika::jet
