@@ -61,32 +61,44 @@ std::u16string fromUtf8(std::string_view s)
 std::string toUtf8(std::u16string_view s)
 {
     std::string out;
-    out.reserve(s.size());
+    appendUtf8(out, s);
+    return out;
+}
+
+void appendUtf8(std::string& out, std::u16string_view s)
+{
+    // Room for the longest form (three bytes a unit; a pair's four bytes
+    // come from two units), written through a pointer and cut to size.
+    const size_t start = out.size();
+    out.resize(start + 3 * s.size());
+    char* p = out.data() + start;
     for (size_t i = 0; i < s.size(); ++i) {
         uint32_t cp = s[i];
+        if (cp < 0x80) {
+            *p++ = char(cp);
+            continue;
+        }
         if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
             cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
             ++i;
         } else if (cp >= 0xD800 && cp <= 0xDFFF) {
             cp = 0xFFFD;
         }
-        if (cp < 0x80) {
-            out.push_back(char(cp));
-        } else if (cp < 0x800) {
-            out.push_back(char(0xC0 | (cp >> 6)));
-            out.push_back(char(0x80 | (cp & 0x3F)));
+        if (cp < 0x800) {
+            *p++ = char(0xC0 | (cp >> 6));
+            *p++ = char(0x80 | (cp & 0x3F));
         } else if (cp < 0x10000) {
-            out.push_back(char(0xE0 | (cp >> 12)));
-            out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(char(0x80 | (cp & 0x3F)));
+            *p++ = char(0xE0 | (cp >> 12));
+            *p++ = char(0x80 | ((cp >> 6) & 0x3F));
+            *p++ = char(0x80 | (cp & 0x3F));
         } else {
-            out.push_back(char(0xF0 | (cp >> 18)));
-            out.push_back(char(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(char(0x80 | (cp & 0x3F)));
+            *p++ = char(0xF0 | (cp >> 18));
+            *p++ = char(0x80 | ((cp >> 12) & 0x3F));
+            *p++ = char(0x80 | ((cp >> 6) & 0x3F));
+            *p++ = char(0x80 | (cp & 0x3F));
         }
     }
-    return out;
+    out.resize(size_t(p - out.data()));
 }
 
 char16_t toUpperChar(char16_t c)

@@ -11,6 +11,8 @@ namespace varnika {
 std::u16string fromUtf8(std::string_view utf8);
 // Lone surrogates become U+FFFD.
 std::string toUtf8(std::u16string_view utf16);
+// toUtf8(utf16) added to the end of `out`.
+void appendUtf8(std::string& out, std::u16string_view utf16);
 
 char16_t toUpperChar(char16_t c);
 char16_t toLowerChar(char16_t c);

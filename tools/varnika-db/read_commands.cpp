@@ -65,11 +65,28 @@ std::string fieldText(const Variant& v, const ExportFormat& f)
     return valueText(v);
 }
 
-std::string csvValue(const Variant& v, ColumnType type, const ExportFormat& f)
+// Adds a field's text to the line being written: text is turned into
+// UTF-8 in place, the quotes doubled where it is quoted.
+void appendCsvValue(std::string& line, const Variant& v, ColumnType type, const ExportFormat& f)
 {
-    if (v.isNull()) return "";
-    std::string text = fieldText(v, f);
-    return f.quote && isQuotedType(type) ? quoted(text) : text;
+    if (v.isNull()) return;
+    const bool quote = f.quote && isQuotedType(type);
+    const size_t start = line.size();
+    if (quote) line += '"';
+    const size_t textStart = line.size();
+    if (v.type() == VariantType::Text) {
+        appendUtf8(line, v.asText());
+    } else {
+        line += fieldText(v, f);
+    }
+    if (!quote) return;
+    if (line.find('"', textStart) != std::string::npos) {
+        const std::string text = line.substr(textStart);
+        line.resize(start);
+        line += quoted(text);
+        return;
+    }
+    line += '"';
 }
 
 std::string jsonValue(const Variant& v, const ExportFormat& f)
@@ -198,7 +215,7 @@ Outcome runExport(const std::vector<std::string>& args, std::FILE* out)
                 line += jsonString(names[k]) + ":" + jsonValue(v, f);
             } else {
                 if (k > 0) line += f.delimiter;
-                line += csvValue(v, def.columns()[size_t(i)].type(), f);
+                appendCsvValue(line, v, def.columns()[size_t(i)].type(), f);
             }
             ++k;
         }

@@ -66,14 +66,40 @@ bool calendarOf(double serial, std::tm& tm)
     return true;
 }
 
+// Writes `v` as `width` digits, zeros in front.
+char* digits(char* p, unsigned v, int width)
+{
+    for (int i = width - 1; i >= 0; --i) {
+        p[i] = char('0' + v % 10);
+        v /= 10;
+    }
+    return p + width;
+}
+
 std::string plainDateText(double serial)
 {
     std::tm tm;
     if (!calendarOf(serial, tm)) return shortest(serial);
+    // 2024-12-31 23:59:59; a year outside 0..9999 keeps its own digits.
+    const long long year = static_cast<long long>(tm.tm_year) + 1900;
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%04lld-%02d-%02d %02d:%02d:%02d", static_cast<long long>(tm.tm_year) + 1900,
-                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
-    return buf;
+    char* p = buf;
+    if (year >= 0 && year <= 9999) {
+        p = digits(p, unsigned(year), 4);
+    } else {
+        p += std::snprintf(buf, sizeof buf, "%04lld", year);
+    }
+    *p++ = '-';
+    p = digits(p, unsigned(tm.tm_mon + 1), 2);
+    *p++ = '-';
+    p = digits(p, unsigned(tm.tm_mday), 2);
+    *p++ = ' ';
+    p = digits(p, unsigned(tm.tm_hour), 2);
+    *p++ = ':';
+    p = digits(p, unsigned(tm.tm_min), 2);
+    *p++ = ':';
+    p = digits(p, unsigned(tm.tm_sec), 2);
+    return std::string(buf, p);
 }
 
 std::string decimalText(const Decimal& dec)
@@ -117,9 +143,12 @@ std::string valueText(const Variant& v)
         int64_t t = v.asCurrency().ticks;
         uint64_t a = t < 0 ? uint64_t(0) - uint64_t(t) : uint64_t(t);
         char buf[48];
-        std::snprintf(buf, sizeof buf, "%s%llu.%04llu", t < 0 ? "-" : "", static_cast<unsigned long long>(a / kCurrencyScale),
-                      static_cast<unsigned long long>(a % kCurrencyScale));
-        return buf;
+        char* p = buf;
+        if (t < 0) *p++ = '-';
+        p = std::to_chars(p, buf + sizeof buf, a / kCurrencyScale).ptr;
+        *p++ = '.';
+        p = digits(p, unsigned(a % kCurrencyScale), 4);
+        return std::string(buf, p);
     }
     case VariantType::Single: return shortest(v.asSingle());
     case VariantType::Double: return shortest(v.asDouble());

@@ -199,6 +199,46 @@ Result<PageBuffer> encodeWith(const IndexPage& page, size_t prefix, const JetFor
 
 }  // namespace
 
+Result<PageBuffer> spliceLeafEntry(const PageBuffer& before, size_t offset, size_t removed,
+                                   std::span<const uint8_t> added, const JetFormat& format)
+{
+    const JetFormat::IndexPage& f = format.index;
+    ByteReader r(before.data(), format.pageSize);
+    const size_t free = r.u16(kFreeSpace);
+    if (r.u8(kType) != kTypeLeaf || free > f.maxEntryData) return corruption("an index leaf to change is not a sound leaf");
+    const size_t used = f.maxEntryData - free;
+    if (offset > used || removed > used - offset) return corruption("an index entry to change lies outside its leaf");
+    const size_t grown = used - removed + added.size();
+    if (grown > f.maxEntryData) return invalidArgument("index entries of " + pageText(grown) + " bytes do not fit on one page");
+
+    PageBuffer out = before;
+    uint8_t* data = out.data() + f.entryData;
+    std::memmove(data + offset + added.size(), before.data() + f.entryData + offset + removed, used - offset - removed);
+    if (!added.empty()) std::memcpy(data + offset, added.data(), added.size());
+    if (grown < used) std::memset(data + grown, 0, used - grown);
+    putU16(out.data(), kFreeSpace, uint16_t(f.maxEntryData - grown));
+
+    // End marks up to `offset` stay; the one of a removed entry goes; those
+    // after it move by the change in length; an added entry gets its own.
+    uint8_t* bitmap = out.data() + f.bitmap;
+    const uint8_t* old = before.data() + f.bitmap;
+    auto marked = [&](size_t at) { return (old[at / 8] >> (at % 8)) & 1; };
+    size_t clear = offset + 1;
+    for (; clear <= used && clear % 8 != 0; ++clear) bitmap[clear / 8] &= uint8_t(~(1u << (clear % 8)));
+    for (; clear <= used; clear += 8) bitmap[clear / 8] = 0;
+    for (size_t at = offset + removed + 1; at <= used; ++at) {
+        if (at % 8 == 0 && at + 8 <= used && old[at / 8] == 0) {
+            at += 7;
+            continue;
+        }
+        if (!marked(at)) continue;
+        const size_t moved = at - removed + added.size();
+        bitmap[moved / 8] |= uint8_t(1u << (moved % 8));
+    }
+    if (!added.empty()) bitmap[(offset + added.size()) / 8] |= uint8_t(1u << ((offset + added.size()) % 8));
+    return out;
+}
+
 Result<PageBuffer> encodeIndexPage(const IndexPage& page, const JetFormat& format)
 {
     return encodeWith(page, choosePrefixLength(page.entries, format.maxIndexPrefix()), format, true);

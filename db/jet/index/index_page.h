@@ -83,6 +83,16 @@ struct IndexPage {
 // pointer, a prefix longer than the first entry) → Corruption.
 Result<IndexPage> decodeIndexPage(std::span<const uint8_t> page, const JetFormat& format = JetFormat::jet4());
 
+// A leaf's bytes after one entry was added or taken out, made from its bytes
+// before: at `offset` into the entry data, `removed` bytes go and `added`
+// (an entry's bytes without the page's prefix) come in, the end marks
+// after them move along and the free space follows. The result is what
+// encoding the changed entries gives, provided the page was encoded that
+// way before, keeps its prefix, and the change is not to its first entry.
+// Offsets or lengths the page's bytes do not hold → Corruption.
+Result<PageBuffer> spliceLeafEntry(const PageBuffer& before, size_t offset, size_t removed,
+                                   std::span<const uint8_t> added, const JetFormat& format);
+
 // The prefix length encodeIndexPage uses: common prefix of the key bytes of
 // the first and the last entry.
 // The prefix is at most `maxPrefix` bytes (what the page format records).

@@ -64,16 +64,26 @@ public:
         m_dirty.insert(page);
         m_freed.erase(page);
         m_prefix.erase(page);
+        m_splices[page] = Splice{};
         return m_pages[page] = std::move(p);
     }
     void dirty(uint32_t page)
     {
         m_dirty.insert(page);
         m_prefix.erase(page);
+        m_splices[page] = Splice{};
     }
-    // The prefix choosePrefixLength gives for a page's entries as they are
-    // now, known from an earlier one and the change since.
-    void knowPrefix(uint32_t page, size_t prefix) { m_prefix[page] = prefix; }
+    // A leaf changed by one entry added at `pos` (not the first) or taken
+    // out from it, its prefix known to be `prefix` or to be chosen when the
+    // page is next measured: flush() may then splice the page's bytes
+    // instead of encoding every entry again.
+    void dirtyBySplice(uint32_t page, size_t pos, size_t removedBytes, std::optional<size_t> prefix)
+    {
+        const bool first = !m_dirty.count(page);
+        dirty(page);
+        if (prefix) m_prefix[page] = *prefix;
+        if (first && (pos > 0 || removedBytes > 0)) m_splices[page] = Splice{true, pos, removedBytes};
+    }
     bool loaded(uint32_t page) const { return m_pages.count(page) != 0; }
     // A page already loaded, to read without changing it.
     const IndexPage& peek(uint32_t page) const { return m_pages.at(page); }
@@ -111,8 +121,10 @@ public:
         for (uint32_t page : m_dirty) {
             const IndexPage& p = m_pages.at(page);
             auto known = m_prefix.find(page);
-            auto buf = known != m_prefix.end() ? encodeIndexPageWithChosenPrefix(p, known->second, m_pager.format())
-                                               : encodeIndexPage(p, m_pager.format());
+            Result<PageBuffer> buf = splice(page, p);
+            if (!buf.isOk() && buf.status().code() == ErrorCode::NotFound)
+                buf = known != m_prefix.end() ? encodeIndexPageWithChosenPrefix(p, known->second, m_pager.format())
+                                              : encodeIndexPage(p, m_pager.format());
             if (!buf) return Status(buf.status().code(), pageName(page) + ": " + buf.status().message());
             out.emplace_back(page, *buf);
         }
@@ -137,10 +149,50 @@ public:
             m_loadedBytes.clear();
         }
         m_prefix.clear();
+        m_splices.clear();
         return Status::ok();
     }
 
 private:
+    struct Splice {
+        bool usable = false;
+        size_t pos = 0;           // the entry added, or the one after the entry taken out
+        size_t removedBytes = 0;  // the entry taken out, whole; 0 for an added entry
+    };
+
+    // The page's new bytes spliced from its bytes in the Pager, when they
+    // are bytes this engine encoded with the prefix the changed entries
+    // take too, and the page's one change was recorded by dirtyBySplice;
+    // NotFound when not.
+    Result<PageBuffer> splice(uint32_t page, const IndexPage& p)
+    {
+        auto it = m_splices.find(page);
+        auto known = m_prefix.find(page);
+        if (it == m_splices.end() || !it->second.usable || !p.isLeaf() || !p.prefixChosen || known == m_prefix.end() ||
+            known->second != p.prefixLength || p.entries.empty())
+            return notFound("no splice");
+        const Splice& s = it->second;
+        const size_t prefix = known->second;
+        if (s.pos > p.entries.size() || (s.removedBytes == 0 && s.pos >= p.entries.size())) return notFound("no splice");
+        size_t offset = 0;
+        for (size_t i = 0; i < s.pos; ++i) offset += p.entries[i].bytes.size() - (i == 0 ? 0 : prefix);
+        VK_ASSIGN_OR_RETURN(PageRef before, m_pager.read(page));
+        if (s.removedBytes > 0 && s.pos == 0) {
+            // The first entry went: the next one, stored without the prefix,
+            // is now stored whole in its place.
+            const std::vector<uint8_t>& next = p.entries.front().bytes;
+            if (s.removedBytes < prefix || next.size() < prefix) return notFound("no splice");
+            return spliceLeafEntry(*before, 0, s.removedBytes + next.size() - prefix, next, m_pager.format());
+        }
+        if (s.removedBytes > 0) {
+            if (s.removedBytes < prefix) return notFound("no splice");
+            return spliceLeafEntry(*before, offset, s.removedBytes - prefix, {}, m_pager.format());
+        }
+        const std::vector<uint8_t>& added = p.entries[s.pos].bytes;
+        if (added.size() < prefix) return notFound("no splice");
+        return spliceLeafEntry(*before, offset, 0, std::span(added).subspan(prefix), m_pager.format());
+    }
+
     Pager& m_pager;
     uint32_t m_tdefPage;
     IndexPageCache* m_cache;
@@ -149,6 +201,7 @@ private:
     std::set<uint32_t> m_dirty;
     std::set<uint32_t> m_freed;
     std::map<uint32_t, size_t> m_prefix;  // prefix lengths chosen by overfull()
+    std::map<uint32_t, Splice> m_splices;
 };
 
 struct Step {
@@ -565,8 +618,7 @@ Status IndexTree::insert(std::span<const uint8_t> key, RowId row, bool unique, I
     if (leaf->prefixChosen && pos > 0 && leaf->entries.size() >= 2)
         prefix = std::min<size_t>(leaf->prefixLength, commonKeyPrefix(leaf->entries.front(), entry));
     const IndexEntry& added = *leaf->entries.insert(leaf->entries.begin() + long(pos), std::move(entry));
-    ops.work().dirty(leafPage);
-    if (prefix) ops.work().knowPrefix(leafPage, *prefix);
+    ops.work().dirtyBySplice(leafPage, pos, 0, prefix);
     if (pos + 1 == leaf->entries.size()) ops.updateParents(path, path.size(), added.bytes);
     VK_RETURN_IF_ERROR(ops.splitIfNeeded(path, leafPage));
     VK_RETURN_IF_ERROR(ops.splitOverfull());
@@ -584,15 +636,22 @@ Status IndexTree::remove(std::span<const uint8_t> key, RowId row, IndexPageAlloc
     if (it == leaf->entries.end() || it->bytes != entry.bytes)
         return notFound("the index has no entry for row " + std::to_string(row.page) + ":" + std::to_string(row.row));
     const bool wasLast = it + 1 == leaf->entries.end();
-    // Without an entry after the first that shares more than the prefix with
-    // the first, the prefix stays what it was.
+    // The prefix is the least any entry after the first shares with the
+    // first (at most the format's limit). Taking out one of those entries
+    // leaves it where it was when the entry shared more than it, or when the
+    // last entry left still shares no more than it.
     std::optional<size_t> prefix;
-    if (leaf->prefixChosen && it != leaf->entries.begin() && leaf->entries.size() >= 3 &&
-        commonKeyPrefix(leaf->entries.front(), *it) > leaf->prefixLength)
-        prefix = leaf->prefixLength;
+    if (leaf->prefixChosen && it != leaf->entries.begin() && leaf->entries.size() >= 3) {
+        const IndexEntry& lastLeft = wasLast ? *(it - 1) : leaf->entries.back();
+        if (commonKeyPrefix(leaf->entries.front(), *it) > leaf->prefixLength ||
+            std::min(commonKeyPrefix(leaf->entries.front(), lastLeft), m_pager.format().maxIndexPrefix()) <=
+                leaf->prefixLength)
+            prefix = leaf->prefixLength;
+    }
+    const size_t pos = size_t(it - leaf->entries.begin());
+    const size_t removedBytes = it->bytes.size();
     leaf->entries.erase(it);
-    ops.work().dirty(leafPage);
-    if (prefix) ops.work().knowPrefix(leafPage, *prefix);
+    ops.work().dirtyBySplice(leafPage, pos, removedBytes, prefix);
     if (!leaf->entries.empty()) {
         if (wasLast) ops.updateParents(path, path.size(), leaf->entries.back().bytes);
     } else if (!path.empty()) {

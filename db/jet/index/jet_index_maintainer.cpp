@@ -113,13 +113,25 @@ Status verifyIndexes(Table& table, const std::vector<size_t>& indexes, uint16_t 
 {
     const TableDef& def = table.def();
     const std::string name = toUtf8(table.name());
-    std::vector<int> readable;  // every column but the long values, which stay unread
-    for (size_t c = 0; c < def.columns().size(); ++c)
-        if (!isLongValueType(def.columns()[c].type())) readable.push_back(int(c));
     std::vector<size_t> counted;  // indexes whose entries are only counted
     if (countOthers)
         for (size_t i = 0; i < def.realIndexes().size(); ++i)
             if (std::find(indexes.begin(), indexes.end(), i) == indexes.end()) counted.push_back(i);
+    // The key columns are decoded; every other column but the long values
+    // (which stay unread) is only checked to be readable.
+    std::vector<int> keyed, checked;
+    for (size_t i = 0; i < def.realIndexes().size(); ++i) {
+        if (std::find(indexes.begin(), indexes.end(), i) == indexes.end() &&
+            std::find(counted.begin(), counted.end(), i) == counted.end())
+            continue;
+        for (const RealIndexColumn& kc : def.realIndexes()[i].columns) {
+            const int col = def.findColumnByNumber(kc.columnNumber);
+            if (col >= 0 && std::find(keyed.begin(), keyed.end(), col) == keyed.end()) keyed.push_back(col);
+        }
+    }
+    for (size_t c = 0; c < def.columns().size(); ++c)
+        if (!isLongValueType(def.columns()[c].type()) && std::find(keyed.begin(), keyed.end(), int(c)) == keyed.end())
+            checked.push_back(int(c));
     std::vector<uint64_t> rowsWithEntry(counted.size(), 0);
     std::vector<EntryDigest> expected(indexes.size());
     VK_ASSIGN_OR_RETURN(Table::Scanner scanner, table.scan());
@@ -127,7 +139,7 @@ Status verifyIndexes(Table& table, const std::vector<size_t>& indexes, uint16_t 
         auto more = scanner.next();
         if (!more.isOk()) return corruption(compactAndRepair(name) + " (" + more.status().message() + ")");
         if (!*more) break;
-        auto values = scanner.values(readable);
+        auto values = scanner.values(keyed, checked);
         if (!values.isOk()) {
             return corruption(compactAndRepair(name) + " (the record at page " + std::to_string(scanner.pointer().page) +
                               " row " + std::to_string(scanner.pointer().row) + " cannot be read: " +

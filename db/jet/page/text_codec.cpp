@@ -42,7 +42,8 @@ std::u16string decodeJetText(std::span<const uint8_t> b)
     // Values of two bytes or fewer are always plain: FF FE alone is the
     // character U+FEFF, not an empty compressed value.
     if (b.size() > 2 && b[0] == kCompressedMark0 && b[1] == kCompressedMark1) {
-        out.reserve(b.size() - 2);
+        out.resize(b.size() - 2);
+        char16_t* p = out.data();
         bool compressed = true;
         size_t i = 2;
         while (i < b.size()) {
@@ -50,18 +51,19 @@ std::u16string decodeJetText(std::span<const uint8_t> b)
                 compressed = !compressed;
                 ++i;
             } else if (compressed) {
-                out.push_back(char16_t(b[i]));
+                *p++ = char16_t(b[i]);
                 ++i;
             } else {
                 if (i + 1 >= b.size()) break;
-                out.push_back(char16_t(b[i] | (b[i + 1] << 8)));
+                *p++ = char16_t(b[i] | (b[i + 1] << 8));
                 i += 2;
             }
         }
+        out.resize(size_t(p - out.data()));
         return out;
     }
-    out.reserve(b.size() / 2);
-    for (size_t i = 0; i + 1 < b.size(); i += 2) out.push_back(char16_t(b[i] | (b[i + 1] << 8)));
+    out.resize(b.size() / 2);
+    for (size_t k = 0; k < out.size(); ++k) out[k] = char16_t(b[2 * k] | (b[2 * k + 1] << 8));
     return out;
 }
 

@@ -334,6 +334,25 @@ Result<Variant> decodeColumn(const TableDef& def, const RowLayout& l, std::span<
     }
 }
 
+Status checkColumn(const TableDef& def, const RowLayout& l, std::span<const uint8_t> row, int columnIndex)
+{
+    const ColumnDef& c = def.columns()[size_t(columnIndex)];
+    if (c.isBoolean()) return Status::ok();
+    VK_ASSIGN_OR_RETURN(FieldBytes f, fieldBytes(def, l, row, columnIndex));
+    if (!f.present) return Status::ok();
+    switch (c.type()) {
+    case ColumnType::Text:
+    case ColumnType::Binary:
+    case ColumnType::Unknown0D:
+    case ColumnType::Memo:
+    case ColumnType::OLE: return Status::ok();
+    default:
+        if (c.isVariable() && f.bytes.size() != size_t(fixedSize(c.type())))
+            return decodeColumn(def, l, row, columnIndex, nullptr).status();
+        return Status::ok();
+    }
+}
+
 Result<std::vector<Variant>> decodeRow(const TableDef& def, std::span<const uint8_t> row, LongValueSource* longValues)
 {
     VK_ASSIGN_OR_RETURN(RowLayout l, parseRowLayout(def, row));

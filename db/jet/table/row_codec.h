@@ -51,6 +51,10 @@ Result<std::vector<Variant>> decodeRow(const TableDef& def, std::span<const uint
 Result<Variant> decodeColumn(const TableDef& def, const RowLayout& layout, std::span<const uint8_t> row,
                              int columnIndex, LongValueSource* longValues);
 
+// Whether decodeColumn would read a column that is not a long value,
+// without making its value: the same refusals, none of the work.
+Status checkColumn(const TableDef& def, const RowLayout& layout, std::span<const uint8_t> row, int columnIndex);
+
 // The raw field bytes of a variable column, or an empty span with
 // present=false when it is null or absent (for writers that keep a field).
 struct FieldBytes {

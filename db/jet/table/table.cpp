@@ -123,13 +123,18 @@ Result<std::vector<Variant>> Table::Scanner::values() { return m_table->decode(m
 namespace {
 
 Result<std::vector<Variant>> decodeColumns(const TableDef& def, std::span<const uint8_t> row,
-                                           const std::vector<int>& columns, LongValueSource& longValues)
+                                           const std::vector<int>& columns, LongValueSource& longValues,
+                                           const std::vector<int>& checked = {})
 {
     std::vector<Variant> out(def.columns().size());
     VK_ASSIGN_OR_RETURN(RowLayout layout, parseRowLayout(def, row));
     for (int c : columns) {
         if (c < 0 || size_t(c) >= out.size()) return invalidArgument("no column " + std::to_string(c) + " to decode");
         VK_ASSIGN_OR_RETURN(out[size_t(c)], decodeColumn(def, layout, row, c, &longValues));
+    }
+    for (int c : checked) {
+        if (c < 0 || size_t(c) >= out.size()) return invalidArgument("no column " + std::to_string(c) + " to check");
+        VK_RETURN_IF_ERROR(checkColumn(def, layout, row, c));
     }
     return out;
 }
@@ -139,6 +144,11 @@ Result<std::vector<Variant>> decodeColumns(const TableDef& def, std::span<const 
 Result<std::vector<Variant>> Table::Scanner::values(const std::vector<int>& columns)
 {
     return decodeColumns(m_table->def(), m_row.bytes(), columns, m_table->longValues());
+}
+
+Result<std::vector<Variant>> Table::Scanner::values(const std::vector<int>& columns, const std::vector<int>& checked)
+{
+    return decodeColumns(m_table->def(), m_row.bytes(), columns, m_table->longValues(), checked);
 }
 
 Result<std::vector<Variant>> Table::readColumns(RowPointer ptr, const std::vector<int>& columns)

@@ -48,6 +48,10 @@ public:
         // Decodes only the columns at `columns` (positions in def().columns());
         // the others are left Null, and their long values are not read.
         Result<std::vector<Variant>> values(const std::vector<int>& columns);
+        // values(columns) that also refuses the row when a column at
+        // `checked` could not be read (as decoding it would), without
+        // making those values.
+        Result<std::vector<Variant>> values(const std::vector<int>& columns, const std::vector<int>& checked);
 
     private:
         friend class Table;
