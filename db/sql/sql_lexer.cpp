@@ -37,6 +37,7 @@ Status syntaxError(SqlText text, std::string what, int position)
 Result<std::vector<SqlToken>> tokenizeSql(std::u16string_view s, SqlText text)
 {
     std::vector<SqlToken> tokens;
+    tokens.reserve(s.size() / 4 + 2);  // about as many as a statement of short words has
     size_t i = 0;
     while (true) {
         while (i < s.size() && isSpace(s[i], text)) ++i;

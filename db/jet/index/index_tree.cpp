@@ -94,6 +94,7 @@ public:
     {
         const IndexPage& p = m_pages.at(page);
         auto it = m_prefix.find(page);
+        if (std::optional<size_t> used = splicedSize(page, p)) return *used > room();
         if (it == m_prefix.end()) it = m_prefix.emplace(page, choosePrefixLength(p.entries, maxPrefix())).first;
         size_t total = 0;
         const size_t pointer = p.isNode() ? kChildSize : 0;
@@ -159,6 +160,21 @@ private:
         size_t pos = 0;           // the entry added, or the one after the entry taken out
         size_t removedBytes = 0;  // the entry taken out, whole; 0 for an added entry
     };
+
+    // The bytes of entry data a page changed by an added entry takes,
+    // known from its bytes before, when flush() will splice it.
+    std::optional<size_t> splicedSize(uint32_t page, const IndexPage& p) const
+    {
+        auto it = m_splices.find(page);
+        auto known = m_prefix.find(page);
+        if (it == m_splices.end() || !it->second.usable || it->second.removedBytes != 0 || !p.isLeaf() ||
+            !p.prefixChosen || known == m_prefix.end() || known->second != p.prefixLength ||
+            it->second.pos == 0 || it->second.pos >= p.entries.size() || p.freeSpace > room())
+            return std::nullopt;
+        const size_t added = p.entries[it->second.pos].bytes.size();
+        if (added < known->second) return std::nullopt;
+        return room() - p.freeSpace + added - known->second;
+    }
 
     // The page's new bytes spliced from its bytes in the Pager, when they
     // are bytes this engine encoded with the prefix the changed entries
