@@ -9,12 +9,12 @@ namespace varnika::jet {
 Result<DataPageView> DataPageView::parse(PageRef page, uint32_t pageNumber, const JetFormat& format)
 {
     ByteReader r(page->data(), format.pageSize);
-    const std::string where = "data page " + std::to_string(pageNumber);
-    if (r.u8(page::kType) != uint8_t(PageType::Data)) return corruption(where + " is not a data page");
+    auto where = [pageNumber] { return "data page " + std::to_string(pageNumber); };
+    if (r.u8(page::kType) != uint8_t(PageType::Data)) return corruption(where() + " is not a data page");
     size_t count = r.u16(format.data.slotCount);
-    if (count > datapage::kMaxSlots) return corruption(where + " claims " + std::to_string(count) + " rows");
+    if (count > datapage::kMaxSlots) return corruption(where() + " claims " + std::to_string(count) + " rows");
     size_t tableEnd = format.data.slotTable + count * datapage::kSlotSize;
-    if (tableEnd > format.pageSize) return corruption(where + " has a slot table past the end of the page");
+    if (tableEnd > format.pageSize) return corruption(where() + " has a slot table past the end of the page");
 
     DataPageView view;
     view.m_page = std::move(page);
@@ -31,7 +31,7 @@ Result<DataPageView> DataPageView::parse(PageRef page, uint32_t pageNumber, cons
             // A deleted slot carries no bytes; Access sometimes leaves its
             // offset stale. Treat it as empty at the previous row's start.
             if (s.isDeleted()) offset = previous;
-            else return corruption(where + " row " + std::to_string(i) + " lies outside the page's row area");
+            else return corruption(where() + " row " + std::to_string(i) + " lies outside the page's row area");
         }
         s.offset = uint16_t(offset);
         s.length = uint16_t(previous - offset);
@@ -78,11 +78,11 @@ Result<RowBytes> readRowAt(Pager& pager, RowPointer ptr)
 
 Result<RowPointer> overflowPointerOf(std::span<const uint8_t> slot, RowPointer header)
 {
-    const std::string where = "row " + std::to_string(header.row) + " of page " + std::to_string(header.page);
-    if (slot.size() < datapage::kOverflowPointerSize) return corruption(where + " has a damaged overflow pointer");
+    auto where = [header] { return "row " + std::to_string(header.row) + " of page " + std::to_string(header.page); };
+    if (slot.size() < datapage::kOverflowPointerSize) return corruption(where() + " has a damaged overflow pointer");
     ByteReader r(slot.first(datapage::kOverflowPointerSize));
     RowPointer target = RowPointer::fromWord(r.u32(0));
-    if (target == header) return corruption("the overflow pointer of " + where + " points at itself");
+    if (target == header) return corruption("the overflow pointer of " + where() + " points at itself");
     return target;
 }
 

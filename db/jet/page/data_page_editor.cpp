@@ -30,16 +30,17 @@ PageBuffer makeDataPage(uint32_t owner, const JetFormat& format)
 
 Status checkDataPage(std::span<const uint8_t> bytes, uint32_t pageNumber, const JetFormat& format)
 {
-    const std::string where = "data page " + std::to_string(pageNumber);
-    if (bytes.size() < format.pageSize) return corruption(where + " is not a whole page");
+    // Named only when something is wrong: a sound page costs no text.
+    auto where = [pageNumber] { return "data page " + std::to_string(pageNumber); };
+    if (bytes.size() < format.pageSize) return corruption(where() + " is not a whole page");
     bytes = bytes.first(format.pageSize);
     ByteReader r(bytes);
-    if (r.u8(page::kType) != uint8_t(PageType::Data)) return corruption(where + " is not a data page");
-    if (r.u8(page::kMarker) != page::kMarkerValue) return corruption(where + " has a wrong marker byte");
+    if (r.u8(page::kType) != uint8_t(PageType::Data)) return corruption(where() + " is not a data page");
+    if (r.u8(page::kMarker) != page::kMarkerValue) return corruption(where() + " has a wrong marker byte");
     size_t count = r.u16(format.data.slotCount);
-    if (count > size_t(datapage::kMaxSlots)) return corruption(where + " claims " + std::to_string(count) + " rows");
+    if (count > size_t(datapage::kMaxSlots)) return corruption(where() + " claims " + std::to_string(count) + " rows");
     size_t tableEnd = format.data.slotTable + count * datapage::kSlotSize;
-    if (tableEnd > format.pageSize) return corruption(where + " has a slot table past the end of the page");
+    if (tableEnd > format.pageSize) return corruption(where() + " has a slot table past the end of the page");
     size_t previous = format.pageSize;
     size_t used = tableEnd;
     for (size_t i = 0; i < count; ++i) {
@@ -58,10 +59,10 @@ Status checkDataPage(std::span<const uint8_t> bytes, uint32_t pageNumber, const 
         used += length;
         previous = offset;
     }
-    if (used > format.pageSize) return corruption(where + " holds more bytes than a page");
+    if (used > format.pageSize) return corruption(where() + " holds more bytes than a page");
     size_t computed = format.pageSize - used;
     if (r.u16(datapage::kFreeSpace) != computed)
-        return corruption(where + " records " + std::to_string(r.u16(datapage::kFreeSpace)) +
+        return corruption(where() + " records " + std::to_string(r.u16(datapage::kFreeSpace)) +
                           " free bytes but its rows leave " + std::to_string(computed));
     return Status::ok();
 }
@@ -78,6 +79,7 @@ Result<DataPageEditor> DataPageEditor::open(const PageBuffer& page, uint32_t pag
     size_t tableEnd = e.slotTableEnd(count);
     size_t previous = format.pageSize;
     bool stale = false;
+    e.m_slots.reserve(count + 1);
     for (size_t i = 0; i < count; ++i) {
         uint16_t word = r.u16(format.data.slotTable + i * datapage::kSlotSize);
         Entry s;

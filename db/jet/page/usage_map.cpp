@@ -12,18 +12,18 @@ namespace varnika::jet {
 Result<UsageMap> UsageMap::load(Pager& pager, RowPointer where, bool ownerMap)
 {
     VK_ASSIGN_OR_RETURN(RowBytes row, readRowAt(pager, where));
-    const std::string what = "the usage map at page " + std::to_string(where.page) + " row " + std::to_string(where.row);
-    if (row.slot.isDeleted()) return corruption(what + " is a deleted row");
+    auto what = [where] { return "the usage map at page " + std::to_string(where.page) + " row " + std::to_string(where.row); };
+    if (row.slot.isDeleted()) return corruption(what() + " is a deleted row");
     ByteReader r(row.bytes());
     UsageMap map;
     map.m_location = where;
     uint8_t kind = r.u8(usagemap::kKind);
-    if (!r.ok()) return corruption(what + " is empty");
+    if (!r.ok()) return corruption(what() + " is empty");
 
     if (kind == usagemap::kKindInline) {
         map.m_inline = true;
         map.m_start = r.u32(usagemap::kInlineStartPage);
-        if (!r.ok()) return corruption(what + " is too short");
+        if (!r.ok()) return corruption(what() + " is too short");
         size_t bitmapBytes = r.size() - usagemap::kInlineBitmap;
         map.resizeBits(bitmapBytes * 8);
         for (size_t i = 0; i < bitmapBytes; ++i)
@@ -43,7 +43,7 @@ Result<UsageMap> UsageMap::load(Pager& pager, RowPointer where, bool ownerMap)
                     ++map.m_unusablePointers;
                     continue;
                 }
-                return corruption(what + " refers to a page past the end of the file");
+                return corruption(what() + " refers to a page past the end of the file");
             }
             VK_ASSIGN_OR_RETURN(PageRef page, pager.read(mapPage));
             if ((*page)[page::kType] != uint8_t(PageType::UsageMap)) {
@@ -51,7 +51,7 @@ Result<UsageMap> UsageMap::load(Pager& pager, RowPointer where, bool ownerMap)
                     ++map.m_unusablePointers;
                     continue;
                 }
-                return corruption(what + " refers to page " + std::to_string(mapPage) + ", which is not a usage-map page");
+                return corruption(what() + " refers to page " + std::to_string(mapPage) + ", which is not a usage-map page");
             }
             map.m_bitmapPages.push_back(mapPage);
             const size_t covered = pager.format().usageMap.pagesPerMapPage;
@@ -68,7 +68,7 @@ Result<UsageMap> UsageMap::load(Pager& pager, RowPointer where, bool ownerMap)
             }
         }
     } else {
-        return corruption(what + " has unknown kind " + std::to_string(kind));
+        return corruption(what() + " has unknown kind " + std::to_string(kind));
     }
 
     if (ownerMap) {
@@ -76,7 +76,7 @@ Result<UsageMap> UsageMap::load(Pager& pager, RowPointer where, bool ownerMap)
         // short or damaged: reading on would show a smaller table.
         const uint32_t limit = pager.pageCount();
         if (std::optional<uint32_t> last = map.previousPage(UINT32_MAX); last && *last >= limit)
-            return corruption("the file is damaged or cut short: " + what + " lists page " + std::to_string(*last) +
+            return corruption("the file is damaged or cut short: " + what() + " lists page " + std::to_string(*last) +
                               ", past the end of the file (" + std::to_string(limit) + " pages)");
     }
     return map;
