@@ -219,21 +219,31 @@ Result<PageBuffer> spliceLeafEntry(const PageBuffer& before, size_t offset, size
     putU16(out.data(), kFreeSpace, uint16_t(f.maxEntryData - grown));
 
     // End marks up to `offset` stay; the one of a removed entry goes; those
-    // after it move by the change in length; an added entry gets its own.
+    // after it move by the change in length, a byte of marks at a time; an
+    // added entry gets its own.
     uint8_t* bitmap = out.data() + f.bitmap;
     const uint8_t* old = before.data() + f.bitmap;
-    auto marked = [&](size_t at) { return (old[at / 8] >> (at % 8)) & 1; };
+    const size_t bitmapBytes = f.bitmapSize;
+    auto oldByte = [&](long k) -> unsigned { return k < 0 || size_t(k) >= bitmapBytes ? 0u : old[k]; };
+    // Eight marks of the old bitmap starting at mark `from` (which may lie
+    // before the first).
+    auto oldMarks = [&](long from) -> uint8_t {
+        const long k = from >= 0 ? from / 8 : -((-from + 7) / 8);
+        const unsigned shift = unsigned(from - 8 * k);
+        return uint8_t(((oldByte(k) | (oldByte(k + 1) << 8)) >> shift) & 0xFF);
+    };
     size_t clear = offset + 1;
     for (; clear <= used && clear % 8 != 0; ++clear) bitmap[clear / 8] &= uint8_t(~(1u << (clear % 8)));
     for (; clear <= used; clear += 8) bitmap[clear / 8] = 0;
-    for (size_t at = offset + removed + 1; at <= used; ++at) {
-        if (at % 8 == 0 && at + 8 <= used && old[at / 8] == 0) {
-            at += 7;
-            continue;
+    const long delta = long(added.size()) - long(removed);
+    const size_t firstMoved = offset + removed + 1;  // old position of the first mark that moves
+    if (firstMoved <= used) {
+        const size_t to = size_t(long(firstMoved) + delta), last = size_t(long(used) + delta);
+        for (size_t b = to / 8; b <= last / 8 && b < bitmapBytes; ++b) {
+            const size_t lo = std::max(to, 8 * b), hi = std::min(last, 8 * b + 7);
+            const unsigned mask = ((1u << (hi - lo + 1)) - 1) << (lo - 8 * b);
+            bitmap[b] |= uint8_t(oldMarks(long(8 * b) - delta) & mask);
         }
-        if (!marked(at)) continue;
-        const size_t moved = at - removed + added.size();
-        bitmap[moved / 8] |= uint8_t(1u << (moved % 8));
     }
     if (!added.empty()) bitmap[(offset + added.size()) / 8] |= uint8_t(1u << ((offset + added.size()) % 8));
     return out;
