@@ -289,3 +289,32 @@ TEST(PageAllocator, AReferenceGlobalMapGetsABitmapPageForTheRangeTheFileGrowsInt
     EXPECT_TRUE(g->contains(count + 2));
     EXPECT_TRUE(g->contains(usagemap::kPagesPerMapPage - 1));
 }
+
+// A map decoded once is used again only while it is what the file holds:
+// after a page is added, after a rollback, after the map became a
+// reference map, it shows the file's map again.
+TEST(PageAllocator, KeptOwnerMapFollowsEveryChange)
+{
+    auto pager = test::makeMemoryDatabase();
+    RowPointer owned = test::addEmptyOwnerMap(*pager, 2);
+    ASSERT_TRUE(pager->commit().isOk());
+    PageAllocator alloc(*pager);
+    auto expectCurrent = [&](const char* when) {
+        auto kept = alloc.ownerMap(owned);
+        ASSERT_TRUE(kept.isOk()) << when << ": " << kept.status().toString();
+        EXPECT_EQ((*kept)->pages(), mapPages(*pager, owned)) << when;
+    };
+    expectCurrent("empty");
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(alloc.allocateDataPage(kTdef, {owned, std::nullopt}).isOk());
+    expectCurrent("after three pages");
+    ASSERT_TRUE(pager->commit().isOk());
+    expectCurrent("after the commit");
+    ASSERT_TRUE(alloc.allocateDataPage(kTdef, {owned, std::nullopt}).isOk());
+    expectCurrent("after a fourth page");
+    pager->rollback();
+    expectCurrent("after the rollback");
+    EXPECT_EQ((*alloc.ownerMap(owned))->count(), 3u);
+    for (int i = 0; i < 1100; ++i) ASSERT_TRUE(alloc.allocateDataPage(kTdef, {owned, std::nullopt}).isOk());
+    expectCurrent("as a reference map");
+    EXPECT_FALSE((*alloc.ownerMap(owned))->isInline());
+}
