@@ -161,19 +161,26 @@ private:
         size_t removedBytes = 0;  // the entry taken out, whole; 0 for an added entry
     };
 
-    // The bytes of entry data a page changed by an added entry takes,
-    // known from its bytes before, when flush() will splice it.
+    // The bytes of entry data a page changed by one entry takes, known
+    // from its bytes before, when flush() will splice it.
     std::optional<size_t> splicedSize(uint32_t page, const IndexPage& p) const
     {
         auto it = m_splices.find(page);
         auto known = m_prefix.find(page);
-        if (it == m_splices.end() || !it->second.usable || it->second.removedBytes != 0 || !p.isLeaf() ||
-            !p.prefixChosen || known == m_prefix.end() || known->second != p.prefixLength ||
-            it->second.pos == 0 || it->second.pos >= p.entries.size() || p.freeSpace > room())
+        if (it == m_splices.end() || !it->second.usable || !p.isLeaf() || !p.prefixChosen ||
+            known == m_prefix.end() || known->second != p.prefixLength || p.freeSpace > room())
             return std::nullopt;
+        const size_t used = room() - p.freeSpace, prefix = known->second;
+        if (it->second.removedBytes != 0) {
+            // Out went the entry's bytes but the prefix, stored or (for the
+            // first entry) now stored whole by the next one.
+            if (it->second.removedBytes < prefix || used < it->second.removedBytes - prefix) return std::nullopt;
+            return used - (it->second.removedBytes - prefix);
+        }
+        if (it->second.pos == 0 || it->second.pos >= p.entries.size()) return std::nullopt;
         const size_t added = p.entries[it->second.pos].bytes.size();
-        if (added < known->second) return std::nullopt;
-        return room() - p.freeSpace + added - known->second;
+        if (added < prefix) return std::nullopt;
+        return used + added - prefix;
     }
 
     // The page's new bytes spliced from its bytes in the Pager, when they
@@ -664,6 +671,13 @@ Status IndexTree::remove(std::span<const uint8_t> key, RowId row, IndexPageAlloc
                 leaf->prefixLength)
             prefix = leaf->prefixLength;
     }
+    // Taking out the first entry: any two entries left share at least what
+    // each shares with the old first, so the new first shares at least the
+    // old prefix with every entry; the last one sharing no more settles it.
+    if (leaf->prefixChosen && it == leaf->entries.begin() && leaf->entries.size() >= 3 &&
+        std::min(commonKeyPrefix(leaf->entries[1], leaf->entries.back()), m_pager.format().maxIndexPrefix()) ==
+            leaf->prefixLength)
+        prefix = leaf->prefixLength;
     const size_t pos = size_t(it - leaf->entries.begin());
     const size_t removedBytes = it->bytes.size();
     leaf->entries.erase(it);
