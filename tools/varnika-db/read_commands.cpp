@@ -71,7 +71,6 @@ void appendCsvValue(std::string& line, const Variant& v, ColumnType type, const 
 {
     if (v.isNull()) return;
     const bool quote = f.quote && isQuotedType(type);
-    const size_t start = line.size();
     if (quote) line += '"';
     const size_t textStart = line.size();
     if (v.type() == VariantType::Text) {
@@ -80,12 +79,7 @@ void appendCsvValue(std::string& line, const Variant& v, ColumnType type, const 
         line += fieldText(v, f);
     }
     if (!quote) return;
-    if (line.find('"', textStart) != std::string::npos) {
-        const std::string text = line.substr(textStart);
-        line.resize(start);
-        line += quoted(text);
-        return;
-    }
+    for (size_t q = line.find('"', textStart); q != std::string::npos; q = line.find('"', q + 2)) line.insert(q, 1, '"');
     line += '"';
 }
 

@@ -109,6 +109,8 @@ Result<IndexPage> decodeIndexPage(std::span<const uint8_t> bytes, const JetForma
     return p;
 }
 
+size_t commonKeyPrefix(const IndexEntry& a, const IndexEntry& b) { return commonPrefix(a.key(), b.key()); }
+
 size_t choosePrefixLength(std::span<const IndexEntry> entries, size_t maxPrefix)
 {
     if (entries.size() < 2) return 0;

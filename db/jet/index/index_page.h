@@ -93,6 +93,9 @@ Result<IndexPage> decodeIndexPage(std::span<const uint8_t> page, const JetFormat
 Result<PageBuffer> spliceLeafEntry(const PageBuffer& before, size_t offset, size_t removed,
                                    std::span<const uint8_t> added, const JetFormat& format);
 
+// How many key bytes (row ids aside) two entries have in common.
+size_t commonKeyPrefix(const IndexEntry& a, const IndexEntry& b);
+
 // The prefix length encodeIndexPage uses: common prefix of the key bytes of
 // the first and the last entry.
 // The prefix is at most `maxPrefix` bytes (what the page format records).

@@ -20,15 +20,6 @@ std::string pageName(uint32_t page) { return "index page " + std::to_string(page
 
 bool lessBytes(const IndexEntry& a, const std::vector<uint8_t>& b) { return a.bytes < b; }
 
-size_t commonKeyPrefix(const IndexEntry& a, const IndexEntry& b)
-{
-    const auto x = a.key(), y = b.key();
-    const size_t n = std::min(x.size(), y.size());
-    size_t i = 0;
-    while (i < n && x[i] == y[i]) ++i;
-    return i;
-}
-
 // Pages of one operation, decoded once and written back together at the end.
 class WorkSet {
 public:
@@ -161,59 +152,60 @@ private:
         size_t removedBytes = 0;  // the entry taken out, whole; 0 for an added entry
     };
 
-    // The bytes of entry data a page changed by one entry takes, known
-    // from its bytes before, when flush() will splice it.
-    std::optional<size_t> splicedSize(uint32_t page, const IndexPage& p) const
-    {
-        auto it = m_splices.find(page);
-        auto known = m_prefix.find(page);
-        if (it == m_splices.end() || !it->second.usable || !p.isLeaf() || !p.prefixChosen ||
-            known == m_prefix.end() || known->second != p.prefixLength || p.freeSpace > room())
-            return std::nullopt;
-        const size_t used = room() - p.freeSpace, prefix = known->second;
-        if (it->second.removedBytes != 0) {
-            // Out went the entry's bytes but the prefix, stored or (for the
-            // first entry) now stored whole by the next one.
-            if (it->second.removedBytes < prefix || used < it->second.removedBytes - prefix) return std::nullopt;
-            return used - (it->second.removedBytes - prefix);
-        }
-        if (it->second.pos == 0 || it->second.pos >= p.entries.size()) return std::nullopt;
-        const size_t added = p.entries[it->second.pos].bytes.size();
-        if (added < prefix) return std::nullopt;
-        return used + added - prefix;
-    }
-
-    // The page's new bytes spliced from its bytes in the Pager, when they
-    // are bytes this engine encoded with the prefix the changed entries
-    // take too, and the page's one change was recorded by dirtyBySplice;
-    // NotFound when not.
-    Result<PageBuffer> splice(uint32_t page, const IndexPage& p)
+    // The page's one change recorded by dirtyBySplice, with the prefix it
+    // keeps, when flush() can splice it: a leaf whose bytes in the Pager
+    // are bytes this engine encoded with that prefix.
+    std::optional<std::pair<Splice, size_t>> pendingSplice(uint32_t page, const IndexPage& p) const
     {
         auto it = m_splices.find(page);
         auto known = m_prefix.find(page);
         if (it == m_splices.end() || !it->second.usable || !p.isLeaf() || !p.prefixChosen || known == m_prefix.end() ||
-            known->second != p.prefixLength || p.entries.empty())
-            return notFound("no splice");
+            known->second != p.prefixLength || p.entries.empty() || p.freeSpace > room())
+            return std::nullopt;
         const Splice& s = it->second;
         const size_t prefix = known->second;
-        if (s.pos > p.entries.size() || (s.removedBytes == 0 && s.pos >= p.entries.size())) return notFound("no splice");
-        size_t offset = 0;
-        for (size_t i = 0; i < s.pos; ++i) offset += p.entries[i].bytes.size() - (i == 0 ? 0 : prefix);
+        if (s.removedBytes > 0) {
+            if (s.removedBytes < prefix || s.pos > p.entries.size()) return std::nullopt;
+        } else if (s.pos == 0 || s.pos >= p.entries.size() || p.entries[s.pos].bytes.size() < prefix) {
+            return std::nullopt;
+        }
+        return std::make_pair(s, prefix);
+    }
+
+    // The bytes of entry data a page changed by one entry takes, known
+    // from its bytes before, when flush() will splice it.
+    std::optional<size_t> splicedSize(uint32_t page, const IndexPage& p) const
+    {
+        const auto pending = pendingSplice(page, p);
+        if (!pending) return std::nullopt;
+        const auto& [s, prefix] = *pending;
+        const size_t used = room() - p.freeSpace;
+        // Out went the entry's bytes but the prefix, stored or (for the
+        // first entry) now stored whole by the next one.
+        if (s.removedBytes == 0) return used + p.entries[s.pos].bytes.size() - prefix;
+        if (used < s.removedBytes - prefix) return std::nullopt;
+        return used - (s.removedBytes - prefix);
+    }
+
+    // The page's new bytes spliced from its bytes in the Pager; NotFound
+    // when it cannot be spliced.
+    Result<PageBuffer> splice(uint32_t page, const IndexPage& p)
+    {
+        const auto pending = pendingSplice(page, p);
+        if (!pending) return notFound("no splice");
+        const auto& [s, prefix] = *pending;
         VK_ASSIGN_OR_RETURN(PageRef before, m_pager.read(page));
         if (s.removedBytes > 0 && s.pos == 0) {
             // The first entry went: the next one, stored without the prefix,
             // is now stored whole in its place.
             const std::vector<uint8_t>& next = p.entries.front().bytes;
-            if (s.removedBytes < prefix || next.size() < prefix) return notFound("no splice");
+            if (next.size() < prefix) return notFound("no splice");
             return spliceLeafEntry(*before, 0, s.removedBytes + next.size() - prefix, next, m_pager.format());
         }
-        if (s.removedBytes > 0) {
-            if (s.removedBytes < prefix) return notFound("no splice");
-            return spliceLeafEntry(*before, offset, s.removedBytes - prefix, {}, m_pager.format());
-        }
-        const std::vector<uint8_t>& added = p.entries[s.pos].bytes;
-        if (added.size() < prefix) return notFound("no splice");
-        return spliceLeafEntry(*before, offset, 0, std::span(added).subspan(prefix), m_pager.format());
+        size_t offset = 0;
+        for (size_t i = 0; i < s.pos; ++i) offset += p.entries[i].bytes.size() - (i == 0 ? 0 : prefix);
+        if (s.removedBytes > 0) return spliceLeafEntry(*before, offset, s.removedBytes - prefix, {}, m_pager.format());
+        return spliceLeafEntry(*before, offset, 0, std::span(p.entries[s.pos].bytes).subspan(prefix), m_pager.format());
     }
 
     Pager& m_pager;
