@@ -155,6 +155,7 @@ Status TableRecordSet::Close()
     VK_RETURN_IF_ERROR(BasicRecordSet::Close());
     Status saved = endGroup();
     cancelEdit();
+    m_loaded.reset();
     m_change.reset();
     m_table.reset();
     m_database.reset();
@@ -225,10 +226,12 @@ Result<RowPointer> TableRecordSet::currentRow() const
 
 Result<std::vector<Variant>> TableRecordSet::loadRecord(int64_t position)
 {
+    m_loaded.reset();
     VK_ASSIGN_OR_RETURN(std::vector<Variant> stored, m_table->readRow(m_rows[size_t(position)]));
     std::vector<Variant> out;
     out.reserve(m_fieldColumns.size());
-    for (int c : m_fieldColumns) out.push_back(std::move(stored[size_t(c)]));
+    for (int c : m_fieldColumns) out.push_back(stored[size_t(c)]);
+    m_loaded = LoadedRecord{position, m_database->pager().changeCount(), std::move(stored)};
     return out;
 }
 
@@ -320,10 +323,18 @@ Result<Variant> TableRecordSet::currentValue(int index)
 Status TableRecordSet::Edit()
 {
     VK_RETURN_IF_ERROR(checkNotDeleted());
+    m_editChanged = false;
+    // The record as just read for its fields: the same bytes, unless the
+    // database changed since.
+    if (m_loaded && m_loaded->position == position() && m_loaded->changeCount == m_database->pager().changeCount()) {
+        m_edit = std::move(m_loaded->values);
+        m_loaded.reset();
+        return Status::ok();
+    }
+    m_loaded.reset();
     Result<std::vector<Variant>> values = m_table->readRow(m_rows[size_t(position())]);
     if (!values.isOk()) return savedBefore(values.status());
     m_edit = std::move(values).value();
-    m_editChanged = false;
     return Status::ok();
 }
 

@@ -145,6 +145,14 @@ private:
     std::vector<bool> m_deleted;                    // per position
     std::optional<std::vector<Variant>> m_edit;     // column-list order
     bool m_editChanged = false;
+    // The whole of the record last read to show a field, kept for an Edit
+    // of the same record while the database is unchanged.
+    struct LoadedRecord {
+        int64_t position = -1;
+        uint64_t changeCount = 0;
+        std::vector<Variant> values;  // column-list order
+    };
+    std::optional<LoadedRecord> m_loaded;
     // The run this record set is part of: what it was prepared for (see
     // Database::prepareRun), and what the record being edited changes.
     Status prepareUpdate();

@@ -115,5 +115,64 @@ TEST(GroupedRun, AFailureMidRunKeepsEveryRecordBeforeItAndUndoesItsOwnRecordAlon
     EXPECT_EQ(namesOnReopening(*db, *journal), expected);
 }
 
+// A record shown (its field read) and then edited is written from what the
+// file holds at the Edit: a change another record set made in between
+// stays, and so does one this record set made to the same record.
+TEST(GroupedRun, EditTakesTheRecordAsTheDatabaseHoldsItThen)
+{
+    auto db = std::make_shared<std::vector<uint8_t>>(codedTable());
+    auto journal = std::make_shared<std::vector<uint8_t>>();
+    auto database = openOver(db, journal);
+    ASSERT_TRUE(database);
+    auto shown = TableRecordSet::openTable(database, u"T");
+    ASSERT_TRUE(shown.isOk());
+    RecordSet& first = **shown;
+    ASSERT_TRUE(first.MoveFirst().isOk());
+    EXPECT_EQ((*first.Fields(u"Ad"))->Value()->asText(), u"eski 0");
+    {
+        auto other = TableRecordSet::openTable(database, u"T");
+        ASSERT_TRUE(other.isOk());
+        RecordSet& second = **other;
+        ASSERT_TRUE(second.MoveFirst().isOk());
+        ASSERT_TRUE(second.Edit().isOk());
+        ASSERT_TRUE((*second.Fields(u"Ad"))->SetValue(Variant::text(u"başkası yazdı")).isOk());
+        ASSERT_TRUE(second.Update().isOk());
+        ASSERT_TRUE(second.Close().isOk());
+    }
+    ASSERT_TRUE(first.Edit().isOk());
+    EXPECT_EQ((*first.Fields(u"Ad"))->Value()->asText(), u"başkası yazdı");
+    ASSERT_TRUE((*first.Fields(u"Kod"))->SetValue(Variant::longValue(7)).isOk());
+    ASSERT_TRUE(first.Update().isOk());
+    // Shown again, then edited again without moving.
+    EXPECT_EQ((*first.Fields(u"Kod"))->Value()->asLong(), 7);
+    ASSERT_TRUE(first.Edit().isOk());
+    EXPECT_EQ((*first.Fields(u"Kod"))->Value()->asLong(), 7);
+    ASSERT_TRUE((*first.Fields(u"Ad"))->SetValue(Variant::text(u"son")).isOk());
+    ASSERT_TRUE(first.Update().isOk());
+    ASSERT_TRUE(first.Close().isOk());
+    database.reset();
+
+    std::vector<std::u16string> expected;
+    for (int i = 0; i < kRecords; ++i) expected.push_back(name("eski ", i));
+    expected[0] = u"son";
+    EXPECT_EQ(namesOnReopening(*db, *journal), expected);
+    auto reopened = Database::open(std::make_unique<test::FaultFile>(db, std::make_shared<test::FaultPlan>()));
+    ASSERT_TRUE(reopened.isOk());
+    auto table = (*reopened)->table(u"T");
+    ASSERT_TRUE(table.isOk());
+    auto rows = (*table)->rowPointers();
+    ASSERT_TRUE(rows.isOk());
+    bool seen = false;
+    for (RowPointer p : *rows) {
+        auto v = (*table)->readRow(p);
+        ASSERT_TRUE(v.isOk());
+        if ((*v)[0].asLong() == 1) {
+            EXPECT_EQ((*v)[1].asLong(), 7);
+            seen = true;
+        }
+    }
+    EXPECT_TRUE(seen);
+}
+
 }  // namespace
 }  // namespace varnika::jet

@@ -185,11 +185,26 @@ TEST(DataPageEditor, CheckDataPageFindsDamage)
         {"short overflow header", datapage::kSlotTable, uint16_t((kPageSize - 2) | datapage::kSlotLookup)},
         {"type", page::kType, uint16_t(PageType::IndexLeaf) | (page::kMarkerValue << 8)},
     };
+    // Reading one row checks the page's whole slot table as the page's
+    // reader does: a row is refused when any slot lies outside the rows.
+    auto pager = test::makeMemoryDatabase();
+    const uint32_t page = pager->pageCount();
+    ASSERT_TRUE(pager->append(e.page()).isOk());
+    for (int row : {0, 1}) {
+        auto read = readRowAt(*pager, RowPointer{page, uint8_t(row)});
+        ASSERT_TRUE(read.isOk()) << read.status().toString();
+        EXPECT_EQ(bytesOf(read->bytes()), rowOf(row == 0 ? 50 : 60, uint8_t(row + 1)));
+    }
+    EXPECT_EQ(readRowAt(*pager, RowPointer{page, 2}).status().code(), ErrorCode::Corruption);
     for (const Case& c : cases) {
         PageBuffer bad = e.page();
         putU16(bad.data(), c.offset, c.value);
         EXPECT_EQ(checkDataPage(bad, 3).code(), ErrorCode::Corruption) << c.what;
         EXPECT_FALSE(DataPageEditor::open(bad, 3).isOk()) << c.what;
+        const bool viewRefuses = !DataPageView::parse(std::make_shared<PageBuffer>(bad), page).isOk();
+        ASSERT_TRUE(pager->write(page, bad).isOk());
+        for (int row : {0, 1})
+            EXPECT_EQ(readRowAt(*pager, RowPointer{page, uint8_t(row)}).isOk(), !viewRefuses) << c.what << ", row " << row;
     }
 }
 

@@ -274,6 +274,7 @@ Status Pager::write(uint32_t page, const PageBuffer& bytes)
         m_unitUndo.emplace(page, d != m_dirty.end() ? d->second : PageRef());
     }
     if (page == m_pageCount) ++m_pageCount;
+    ++m_changes;
     auto copy = std::make_shared<PageBuffer>(bytes);
     // A smaller page keeps the rest of its buffer zero, as it was read.
     std::fill(copy->begin() + long(pageSize()), copy->end(), uint8_t(0));
@@ -466,6 +467,7 @@ void Pager::rollback()
 
 void Pager::undoUnit()
 {
+    ++m_changes;
     for (auto& [page, before] : m_unitUndo) {
         if (before) {
             m_dirty[page] = std::move(before);
@@ -481,6 +483,7 @@ void Pager::undoUnit()
 
 void Pager::forgetDirty()
 {
+    ++m_changes;
     m_unitsLost += m_groupUnits;
     m_dirty.clear();
     m_originals.clear();

@@ -153,6 +153,11 @@ public:
     uint32_t maxPages() const { return m_maxPages; }
     void setMaxPages(uint32_t pages) { m_maxPages = std::min(pages, kMaxPages); }
 
+    // Moves on whenever what read() returns may have changed (a write, a
+    // rollback, a failed commit): bytes read at one count are still the
+    // bytes at the same count.
+    uint64_t changeCount() const { return m_changes; }
+
     // Counters for tests and benchmarks.
     uint64_t fileReads() const { return m_fileReads; }
     uint64_t fileWrites() const { return m_fileWrites; }
@@ -203,6 +208,7 @@ private:
     std::string m_readOnlyReason;
     std::list<uint32_t> m_lru;  // most recent first
     std::unordered_map<uint32_t, std::pair<PageRef, std::list<uint32_t>::iterator>> m_cache;
+    uint64_t m_changes = 0;
     uint64_t m_fileReads = 0;
     uint64_t m_fileWrites = 0;
 };

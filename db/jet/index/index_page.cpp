@@ -227,24 +227,25 @@ Result<PageBuffer> spliceLeafEntry(const PageBuffer& before, size_t offset, size
     const uint8_t* old = before.data() + f.bitmap;
     const size_t bitmapBytes = f.bitmapSize;
     auto oldByte = [&](long k) -> unsigned { return k < 0 || size_t(k) >= bitmapBytes ? 0u : old[k]; };
-    // Eight marks of the old bitmap starting at mark `from` (which may lie
-    // before the first).
-    auto oldMarks = [&](long from) -> uint8_t {
-        const long k = from >= 0 ? from / 8 : -((-from + 7) / 8);
-        const unsigned shift = unsigned(from - 8 * k);
-        return uint8_t(((oldByte(k) | (oldByte(k + 1) << 8)) >> shift) & 0xFF);
-    };
     size_t clear = offset + 1;
     for (; clear <= used && clear % 8 != 0; ++clear) bitmap[clear / 8] &= uint8_t(~(1u << (clear % 8)));
-    for (; clear <= used; clear += 8) bitmap[clear / 8] = 0;
+    if (clear <= used) std::memset(bitmap + clear / 8, 0, used / 8 - clear / 8 + 1);
     const long delta = long(added.size()) - long(removed);
     const size_t firstMoved = offset + removed + 1;  // old position of the first mark that moves
     if (firstMoved <= used) {
+        // The mark at new position p was at p - delta: byte b of the new
+        // bitmap takes eight old marks from byte b + skip on, `shift` bits in.
+        const long back = -delta;
+        const long skip = back >= 0 ? back / 8 : -((-back + 7) / 8);
+        const unsigned shift = unsigned(back - 8 * skip);
         const size_t to = size_t(long(firstMoved) + delta), last = size_t(long(used) + delta);
-        for (size_t b = to / 8; b <= last / 8 && b < bitmapBytes; ++b) {
-            const size_t lo = std::max(to, 8 * b), hi = std::min(last, 8 * b + 7);
-            const unsigned mask = ((1u << (hi - lo + 1)) - 1) << (lo - 8 * b);
-            bitmap[b] |= uint8_t(oldMarks(long(8 * b) - delta) & mask);
+        const size_t firstByte = to / 8, lastByte = std::min(last / 8, bitmapBytes - 1);
+        for (size_t b = firstByte; b <= lastByte; ++b) {
+            const long k = long(b) + skip;
+            unsigned marks = ((oldByte(k) | (oldByte(k + 1) << 8)) >> shift) & 0xFFu;
+            if (b == firstByte) marks &= 0xFFu << (to % 8);
+            if (b == last / 8) marks &= (1u << (last % 8 + 1)) - 1;
+            bitmap[b] |= uint8_t(marks);
         }
     }
     if (!added.empty()) bitmap[(offset + added.size()) / 8] |= uint8_t(1u << ((offset + added.size()) % 8));

@@ -2,28 +2,32 @@
 
 #include "db/jet/file/bytes.h"
 
+#include <optional>
 #include <string>
 
 namespace varnika::jet {
 
-Result<DataPageView> DataPageView::parse(PageRef page, uint32_t pageNumber, const JetFormat& format)
+namespace {
+
+// Checks a data page's header and slot table as DataPageView::parse
+// describes, handing each slot to `take` in order.
+template <typename Take>
+Status walkSlots(const PageBuffer& page, uint32_t pageNumber, const JetFormat& format, Take&& take)
 {
-    ByteReader r(page->data(), format.pageSize);
+    ByteReader r(page.data(), format.pageSize);
     auto where = [pageNumber] { return "data page " + std::to_string(pageNumber); };
     if (r.u8(page::kType) != uint8_t(PageType::Data)) return corruption(where() + " is not a data page");
     size_t count = r.u16(format.data.slotCount);
     if (count > datapage::kMaxSlots) return corruption(where() + " claims " + std::to_string(count) + " rows");
     size_t tableEnd = format.data.slotTable + count * datapage::kSlotSize;
     if (tableEnd > format.pageSize) return corruption(where() + " has a slot table past the end of the page");
-
-    DataPageView view;
-    view.m_page = std::move(page);
-    view.m_pageNumber = pageNumber;
-    view.m_format = &format;
-    view.m_slots.reserve(count);
+    take.count(count);
+    // The whole slot table lies within the page (checked above).
+    const uint8_t* table = page.data() + format.data.slotTable;
     size_t previous = format.pageSize;
     for (size_t i = 0; i < count; ++i) {
-        uint16_t word = r.u16(format.data.slotTable + i * datapage::kSlotSize);
+        const uint8_t* at = table + i * datapage::kSlotSize;
+        const uint16_t word = uint16_t(at[0] | (at[1] << 8));
         Slot s;
         s.flags = word & datapage::kSlotDeleted;
         size_t offset = word & datapage::kSlotOffsetMask;
@@ -35,9 +39,26 @@ Result<DataPageView> DataPageView::parse(PageRef page, uint32_t pageNumber, cons
         }
         s.offset = uint16_t(offset);
         s.length = uint16_t(previous - offset);
-        view.m_slots.push_back(s);
+        take.slot(i, s);
         previous = offset;
     }
+    return Status::ok();
+}
+
+}  // namespace
+
+Result<DataPageView> DataPageView::parse(PageRef page, uint32_t pageNumber, const JetFormat& format)
+{
+    struct Keep {
+        std::vector<Slot>& slots;
+        void count(size_t n) { slots.reserve(n); }
+        void slot(size_t, const Slot& s) { slots.push_back(s); }
+    };
+    DataPageView view;
+    VK_RETURN_IF_ERROR(walkSlots(*page, pageNumber, format, Keep{view.m_slots}));
+    view.m_page = std::move(page);
+    view.m_pageNumber = pageNumber;
+    view.m_format = &format;
     return view;
 }
 
@@ -68,12 +89,24 @@ size_t DataPageView::computedFreeSpace() const
 
 Result<RowBytes> readRowAt(Pager& pager, RowPointer ptr)
 {
+    // The whole slot table is checked, as by DataPageView::parse, but only
+    // the one slot is kept.
+    struct Pick {
+        size_t wanted;
+        std::optional<Slot> found;
+        void count(size_t) {}
+        void slot(size_t i, const Slot& s)
+        {
+            if (i == wanted) found = s;
+        }
+    };
     VK_ASSIGN_OR_RETURN(PageRef page, pager.read(ptr.page));
-    VK_ASSIGN_OR_RETURN(DataPageView view, DataPageView::parse(page, ptr.page, pager.format()));
-    if (ptr.row >= view.slotCount())
+    Pick pick{ptr.row, std::nullopt};
+    VK_RETURN_IF_ERROR(walkSlots(*page, ptr.page, pager.format(), pick));
+    if (!pick.found)
         return corruption("row " + std::to_string(ptr.row) + " of page " + std::to_string(ptr.page) +
                           " does not exist");
-    return RowBytes{view.page(), view.slot(ptr.row)};
+    return RowBytes{std::move(page), *pick.found};
 }
 
 Result<RowPointer> overflowPointerOf(std::span<const uint8_t> slot, RowPointer header)

@@ -113,12 +113,11 @@ Status TableWriter::storeLongValues(LongValueWriter& lv, const std::vector<Varia
     return Status::ok();
 }
 
-Result<std::vector<Variant>> TableWriter::readRow(RowPointer row)
+Result<std::vector<Variant>> TableWriter::readRow(RowPointer row, std::map<int, std::vector<uint8_t>>& stored)
 {
     RowStore store(m_allocator, m_layout.pages);
     VK_ASSIGN_OR_RETURN(std::vector<uint8_t> bytes, store.read(row));
     std::vector<Variant> values;
-    std::map<int, std::vector<uint8_t>> stored;
     VK_RETURN_IF_ERROR(m_format.decode(bytes, values, stored));
     for (auto& [column, b] : stored) {
         if (size_t(column) >= values.size()) return corruption("a long value belongs to a field the record lacks");
@@ -199,15 +198,12 @@ Status TableWriter::deleteRow(RowPointer row)
 {
     VK_RETURN_IF_ERROR(begin());
     Status s = [&]() -> Status {
-        VK_ASSIGN_OR_RETURN(std::vector<Variant> oldValues, readRow(row));
+        std::map<int, std::vector<uint8_t>> oldLong;
+        VK_ASSIGN_OR_RETURN(std::vector<Variant> oldValues, readRow(row, oldLong));
         // Index entries go first, while the row is still there to be found.
         if (m_indexes)
             VK_RETURN_IF_ERROR(m_indexes->apply(m_allocator, {RowChangeKind::Delete, m_layout.pages.tdefPage, row, &oldValues, nullptr}));
         RowStore store(m_allocator, m_layout.pages);
-        VK_ASSIGN_OR_RETURN(std::vector<uint8_t> oldBytes, store.read(row));
-        std::vector<Variant> raw;
-        std::map<int, std::vector<uint8_t>> oldLong;
-        VK_RETURN_IF_ERROR(m_format.decode(oldBytes, raw, oldLong));
         LongValueWriter lv(m_allocator);
         for (const LongValueColumn& c : m_layout.longValueColumns)
             if (auto it = oldLong.find(c.column); it != oldLong.end()) VK_RETURN_IF_ERROR(lv.release(it->second, c.maps));

@@ -82,7 +82,13 @@ public:
     Status deleteRow(RowPointer row);
 
     // Every column's value of the record, long values resolved.
-    Result<std::vector<Variant>> readRow(RowPointer row);
+    Result<std::vector<Variant>> readRow(RowPointer row)
+    {
+        std::map<int, std::vector<uint8_t>> stored;
+        return readRow(row, stored);
+    }
+    // The same; `stored` gets the long values' headers as the row holds them.
+    Result<std::vector<Variant>> readRow(RowPointer row, std::map<int, std::vector<uint8_t>>& stored);
 
 private:
     Status begin();
