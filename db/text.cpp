@@ -25,36 +25,43 @@ char16_t lookup(const CasePair (&table)[N], char16_t c)
 
 std::u16string fromUtf8(std::string_view s)
 {
-    std::u16string out;
-    out.reserve(s.size());
+    // Never more units than bytes: a four-byte sequence makes two, every
+    // other sequence and every bad byte one.
+    std::u16string out(s.size(), u'\0');
+    size_t n = 0;
     size_t i = 0;
     while (i < s.size()) {
         uint8_t b = uint8_t(s[i]);
+        if (b < 0x80) {
+            out[n++] = char16_t(b);
+            ++i;
+            continue;
+        }
         uint32_t cp;
         int extra;
-        if (b < 0x80) { cp = b; extra = 0; }
-        else if ((b & 0xE0) == 0xC0) { cp = b & 0x1F; extra = 1; }
+        if ((b & 0xE0) == 0xC0) { cp = b & 0x1F; extra = 1; }
         else if ((b & 0xF0) == 0xE0) { cp = b & 0x0F; extra = 2; }
         else if ((b & 0xF8) == 0xF0) { cp = b & 0x07; extra = 3; }
-        else { out.push_back(0xFFFD); ++i; continue; }
+        else { out[n++] = 0xFFFD; ++i; continue; }
         bool bad = false;
         for (int k = 1; k <= extra; ++k) {
             if (i + k >= s.size() || (uint8_t(s[i + k]) & 0xC0) != 0x80) { bad = true; break; }
             cp = (cp << 6) | (uint8_t(s[i + k]) & 0x3F);
         }
-        if (bad) { out.push_back(0xFFFD); ++i; continue; }
+        if (bad) { out[n++] = 0xFFFD; ++i; continue; }
         i += extra + 1;
         static const uint32_t minimum[] = {0, 0x80, 0x800, 0x10000};
         if (cp < minimum[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-            out.push_back(0xFFFD);
+            out[n++] = 0xFFFD;
         } else if (cp >= 0x10000) {
             cp -= 0x10000;
-            out.push_back(char16_t(0xD800 + (cp >> 10)));
-            out.push_back(char16_t(0xDC00 + (cp & 0x3FF)));
+            out[n++] = char16_t(0xD800 + (cp >> 10));
+            out[n++] = char16_t(0xDC00 + (cp & 0x3FF));
         } else {
-            out.push_back(char16_t(cp));
+            out[n++] = char16_t(cp);
         }
     }
+    out.resize(n);
     return out;
 }
 

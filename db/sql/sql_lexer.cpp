@@ -67,20 +67,23 @@ Result<std::vector<SqlToken>> tokenizeSql(std::u16string_view s, SqlText text)
             i = close + 1;
         } else if (c == u'\'' || c == u'"') {
             t.kind = SqlTokenKind::String;
-            size_t j = i + 1;
+            size_t j = i + 1, run = j;  // the characters from `run` on are taken as they stand
             bool closed = false;
             while (j < s.size()) {
-                if (s[j] == c) {
-                    if (j + 1 < s.size() && s[j + 1] == c) {  // a doubled quote stands for one
-                        t.text.push_back(c);
-                        j += 2;
-                        continue;
-                    }
-                    closed = true;
+                if (s[j] != c) {
                     ++j;
-                    break;
+                    continue;
                 }
-                t.text.push_back(s[j++]);
+                t.text.append(s.substr(run, j - run));
+                if (j + 1 < s.size() && s[j + 1] == c) {  // a doubled quote stands for one
+                    t.text.push_back(c);
+                    j += 2;
+                    run = j;
+                    continue;
+                }
+                closed = true;
+                ++j;
+                break;
             }
             if (!closed) return syntaxError(text, "the text that starts here has no closing quote", t.position);
             i = j;

@@ -123,8 +123,19 @@ TEST(DdlStatement, CreateIndexAndInsert)
     EXPECT_EQ(i.values[4], Variant::boolean(true));
     EXPECT_TRUE(i.values[5].isNull());
 
+    // Doubled quotes anywhere in the text, the other quote kept as it is.
+    auto quoted = parseDdlStatement(u"INSERT INTO Stok (a, b, c, d) VALUES ('''Çay''', '', '''''', \"a''b\"\"c\")");
+    ASSERT_TRUE(quoted.isOk()) << quoted.status().toString();
+    const auto& q = std::get<InsertInto>(*quoted).values;
+    ASSERT_EQ(q.size(), 4u);
+    EXPECT_EQ(q[0], Variant::text(u"'Çay'"));
+    EXPECT_EQ(q[1], Variant::text(u""));
+    EXPECT_EQ(q[2], Variant::text(u"''"));
+    EXPECT_EQ(q[3], Variant::text(u"a''b\"c"));
+
     EXPECT_FALSE(parseDdlStatement(u"INSERT INTO Stok (a, b) VALUES (1)").isOk());
     EXPECT_FALSE(parseDdlStatement(u"INSERT INTO Stok VALUES ('unterminated)").isOk());
+    EXPECT_FALSE(parseDdlStatement(u"INSERT INTO Stok VALUES ('ends in a doubled quote'')").isOk());
 }
 
 }  // namespace

@@ -81,9 +81,11 @@ Result<std::optional<uint32_t>> PageAllocator::findPageWithRoom(RowPointer owned
         // so a page it shows too full for the row is passed over unopened.
         if (r.u16(datapage::kFreeSpace) < rowLength + datapage::kSlotSize) continue;
         // A page that breaks the data-page rules is not written to; the
-        // row goes to another page or a new one instead.
-        auto editor = DataPageEditor::open(*page, p, m_pager.format());
-        if (editor && editor->canAddRow(rowLength)) return std::optional<uint32_t>(p);
+        // row goes to another page or a new one instead. On a sound page
+        // the recorded free space is the computed one: only the slot count
+        // is left to ask.
+        if (!checkDataPage(*page, p, m_pager.format()).isOk()) continue;
+        if (r.u16(m_pager.format().data.slotCount) < size_t(datapage::kMaxSlots)) return std::optional<uint32_t>(p);
     }
     return std::optional<uint32_t>();
 }

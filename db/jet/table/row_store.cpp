@@ -17,12 +17,13 @@ std::string rowName(RowPointer p)
     return "row " + std::to_string(p.row) + " of page " + std::to_string(p.page);
 }
 
-Result<PageBuffer> readTdefFirstPage(Pager& pager, uint32_t tdefPage)
+// The page as read, for a counter to be read from it or changed in a copy.
+Result<PageRef> readTdefFirstPage(Pager& pager, uint32_t tdefPage)
 {
     VK_ASSIGN_OR_RETURN(PageRef page, pager.read(tdefPage));
     if ((*page)[page::kType] != uint8_t(PageType::TableDefinition))
         return corruption("page " + std::to_string(tdefPage) + " is not a table definition");
-    return PageBuffer(*page);
+    return page;
 }
 
 }  // namespace
@@ -142,7 +143,8 @@ Status RowStore::remove(RowPointer header)
 
 Status adjustRowCount(Pager& pager, uint32_t tdefPage, int delta)
 {
-    VK_ASSIGN_OR_RETURN(PageBuffer page, readTdefFirstPage(pager, tdefPage));
+    VK_ASSIGN_OR_RETURN(PageRef read, readTdefFirstPage(pager, tdefPage));
+    PageBuffer page = *read;
     ByteReader r(page.data(), page.size());
     // A file copied while it was open may carry a count that differs from
     // its rows; Jet keeps moving it by the rows added and removed, and so do
@@ -155,7 +157,8 @@ Status adjustRowCount(Pager& pager, uint32_t tdefPage, int delta)
 
 Status addUniqueEntries(Pager& pager, uint32_t tdefPage, size_t realIndex, uint32_t added)
 {
-    VK_ASSIGN_OR_RETURN(PageBuffer page, readTdefFirstPage(pager, tdefPage));
+    VK_ASSIGN_OR_RETURN(PageRef read, readTdefFirstPage(pager, tdefPage));
+    PageBuffer page = *read;
     const auto& t = pager.format().tdef;
     const size_t at = t.variablePart + realIndex * t.realIndexCounterSize + tdef::kRealIndexCounterUnique;
     ByteReader r(page.data(), page.size());
@@ -168,17 +171,19 @@ Status addUniqueEntries(Pager& pager, uint32_t tdefPage, size_t realIndex, uint3
 
 Status keepAutoNumberAbove(Pager& pager, uint32_t tdefPage, int32_t given)
 {
-    VK_ASSIGN_OR_RETURN(PageBuffer page, readTdefFirstPage(pager, tdefPage));
-    ByteReader r(page.data(), page.size());
+    VK_ASSIGN_OR_RETURN(PageRef read, readTdefFirstPage(pager, tdefPage));
+    ByteReader r(read->data(), read->size());
     const size_t counter = pager.format().tdef.autoNumber;
     if (r.i32(counter) >= given) return Status::ok();
+    PageBuffer page = *read;
     putU32(page.data(), counter, uint32_t(given));
     return pager.write(tdefPage, page);
 }
 
 Result<int32_t> takeAutoNumber(Pager& pager, uint32_t tdefPage)
 {
-    VK_ASSIGN_OR_RETURN(PageBuffer page, readTdefFirstPage(pager, tdefPage));
+    VK_ASSIGN_OR_RETURN(PageRef read, readTdefFirstPage(pager, tdefPage));
+    PageBuffer page = *read;
     ByteReader r(page.data(), page.size());
     const size_t counter = pager.format().tdef.autoNumber;
     int32_t last = r.i32(counter);
