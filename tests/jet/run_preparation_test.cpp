@@ -135,6 +135,45 @@ TEST(RunPreparation, AnIndexMissingAnEntryRefusesTheRunNamingTheTableAndTheRepai
     EXPECT_EQ(fileBytes(t.path), before);
 }
 
+// The Birim index holds every key as often as its records make it, but two
+// records of different units have each other's entries: the run is refused
+// all the same, and the file keeps every byte.
+TEST(RunPreparation, AnIndexPairingKeysWithTheWrongRecordsRefusesTheRun)
+{
+    ddltest::NewDb t;
+    fillStok(t);
+    {
+        auto table = t.db->table(u"Stok");
+        ASSERT_TRUE(table.isOk());
+        const TableDef& def = (**table).def();
+        const RealIndexDef* birim = nullptr;
+        for (const RealIndexDef& ix : def.realIndexes())
+            if (ix.columns.size() == 1 && def.findColumnByNumber(ix.columns[0].columnNumber) == def.findColumn(u"Birim")) birim = &ix;
+        ASSERT_NE(birim, nullptr);
+        std::vector<IndexKeyEntry> entries;
+        auto scanner = (**table).scan();
+        ASSERT_TRUE(scanner.isOk());
+        while (*scanner->next()) {
+            auto e = indexEntryFor(def, *birim, *scanner->values(), t.db->header().sortLcid, t.db->header().sortVersion);
+            (*e)->row = scanner->pointer();
+            entries.push_back(**e);
+        }
+        // Records 120 and 121: one Kutu, one Adet.
+        ASSERT_NE(entries[120].key, entries[121].key);
+        std::swap(entries[120].row, entries[121].row);
+        PageAllocator allocator(t.db->pager());
+        ASSERT_TRUE(rebuildIndex(allocator, def.firstPage(), *birim, entries).isOk());
+        ASSERT_TRUE(t.db->pager().commit().isOk());
+    }
+    t.db.reset();
+    t.executor.reset();
+    const auto before = fileBytes(t.path);
+    Status s = replaceAll(t.path, u"Koli");
+    EXPECT_FALSE(s.isOk());
+    EXPECT_NE(s.message().find("\"Stok\""), std::string::npos) << s.message();
+    EXPECT_EQ(fileBytes(t.path), before);
+}
+
 TEST(DamagedFiles, AFileCutShortIsDamagedWhenATableOpensNeverASmallerTable)
 {
     VK_REQUIRE_FIXTURES(dir);

@@ -7,6 +7,7 @@
 #include "db/text.h"
 
 #include <algorithm>
+#include <unordered_map>
 
 namespace varnika::jet {
 
@@ -94,6 +95,9 @@ Result<std::vector<std::vector<uint8_t>>> expectedIndexEntries(Table& table, con
 
 namespace {
 
+// The most text values whose keys one check keeps.
+constexpr size_t kKeyMemoEntries = 4096;
+
 std::string compactAndRepair(const std::string& table)
 {
     return "table \"" + table + "\" is damaged and is not changed; Access's \"Compact and Repair\" mends it";
@@ -134,6 +138,20 @@ Status verifyIndexes(Table& table, const std::vector<size_t>& indexes, uint16_t 
             checked.push_back(int(c));
     std::vector<uint64_t> rowsWithEntry(counted.size(), 0);
     std::vector<EntryDigest> expected(indexes.size());
+    // An index of one text column (a unit, a branch, a customer) meets the
+    // same few values over many records: each value's key is made once.
+    struct KeyMemo {
+        int column = -1;
+        std::unordered_map<std::u16string, std::optional<IndexKeyEntry>> keys;
+    };
+    std::vector<KeyMemo> memos(indexes.size());
+    for (size_t i = 0; i < indexes.size(); ++i) {
+        const RealIndexDef& index = def.realIndexes()[indexes[i]];
+        if (index.columns.size() != 1) continue;
+        const int col = def.findColumnByNumber(index.columns.front().columnNumber);
+        if (col >= 0 && isTextType(def.columns()[size_t(col)].type())) memos[i].column = col;
+    }
+    std::vector<uint8_t> entry;
     VK_ASSIGN_OR_RETURN(Table::Scanner scanner, table.scan());
     for (;;) {
         auto more = scanner.next();
@@ -146,11 +164,26 @@ Status verifyIndexes(Table& table, const std::vector<size_t>& indexes, uint16_t 
                               values.status().message() + ")");
         }
         for (size_t i = 0; i < indexes.size(); ++i) {
-            auto e = indexEntryFor(def, def.realIndexes()[indexes[i]], *values, lcid, version);
-            if (!e.isOk()) return Status(e.status().code(), "table \"" + name + "\" is not changed: " + e.status().message());
-            if (!*e) continue;
-            (*e)->row = scanner.pointer();
-            expected[i].add(leafEntryBytes(**e));
+            KeyMemo& memo = memos[i];
+            const Variant* text = nullptr;
+            if (memo.column >= 0 && size_t(memo.column) < values->size() &&
+                (*values)[size_t(memo.column)].type() == VariantType::Text)
+                text = &(*values)[size_t(memo.column)];
+            const std::optional<IndexKeyEntry>* made = nullptr;
+            std::optional<IndexKeyEntry> fresh;
+            if (auto hit = text ? memo.keys.find(text->asText()) : memo.keys.end(); hit != memo.keys.end()) {
+                made = &hit->second;
+            } else {
+                auto e = indexEntryFor(def, def.realIndexes()[indexes[i]], *values, lcid, version);
+                if (!e.isOk()) return Status(e.status().code(), "table \"" + name + "\" is not changed: " + e.status().message());
+                if (text && memo.keys.size() < kKeyMemoEntries) made = &memo.keys.emplace(text->asText(), std::move(*e)).first->second;
+                else made = &(fresh = std::move(*e));
+            }
+            if (!*made) continue;
+            const RowPointer row = scanner.pointer();
+            entry.assign((*made)->key.begin(), (*made)->key.end());
+            entry.insert(entry.end(), {uint8_t(row.page >> 16), uint8_t(row.page >> 8), uint8_t(row.page), row.row});
+            expected[i].add(entry);
         }
         for (size_t i = 0; i < counted.size(); ++i)
             rowsWithEntry[i] += indexHoldsRow(def, def.realIndexes()[counted[i]], *values);
