@@ -3,6 +3,7 @@
 #include "db/jet/file/bytes.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 namespace varnika::jet {
@@ -161,8 +162,43 @@ void DataPageEditor::writeSlotTable()
     putU16(m_page.data(), datapage::kFreeSpace, uint16_t(freeSpace()));
 }
 
+bool DataPageEditor::shiftInPlace(int slot, std::span<const uint8_t> replacement, uint16_t newFlags)
+{
+    // Only a page already laid out as rebuild() lays it out: no bytes kept
+    // by deleted slots, overflow headers of their pointer alone, nothing but
+    // zeros outside the rows. Its other rows then only move.
+    if (slot < 0 || size_t(slot) >= m_slots.size()) return false;
+    for (size_t i = 0; i < m_slots.size(); ++i) {
+        if (int(i) == slot) continue;
+        const Entry& s = m_slots[i];
+        if (s.flags == datapage::kSlotDeleted && s.length != 0) return false;
+        if (s.flags == datapage::kSlotLookup && s.length != datapage::kOverflowPointerSize) return false;
+    }
+    const size_t tableEnd = slotTableEnd(m_slots.size());
+    const size_t lowest = m_slots.back().offset;
+    if (lowest < tableEnd || m_format->pageSize > m_page.size()) return false;
+    static constexpr PageBuffer kZeros{};
+    auto zero = [](const uint8_t* from, const uint8_t* to) { return std::memcmp(from, kZeros.data(), size_t(to - from)) == 0; };
+    if (!zero(m_page.data() + tableEnd, m_page.data() + lowest) || !zero(m_page.data() + m_format->pageSize, m_page.data() + m_page.size()))
+        return false;
+    Entry& changed = m_slots[size_t(slot)];
+    const size_t end = size_t(changed.offset) + changed.length;
+    const long delta = long(changed.length) - long(replacement.size());  // what the rows after it move up by
+    if (long(lowest) + delta < long(tableEnd)) return false;
+    std::memmove(m_page.data() + long(lowest) + delta, m_page.data() + lowest, changed.offset - lowest);
+    if (delta > 0) std::memset(m_page.data() + lowest, 0, size_t(delta));
+    std::copy(replacement.begin(), replacement.end(), m_page.begin() + long(end - replacement.size()));
+    changed.offset = uint16_t(end - replacement.size());
+    changed.length = uint16_t(replacement.size());
+    changed.flags = newFlags;
+    for (size_t i = size_t(slot) + 1; i < m_slots.size(); ++i) m_slots[i].offset = uint16_t(long(m_slots[i].offset) + delta);
+    writeSlotTable();
+    return true;
+}
+
 void DataPageEditor::rebuild(int slot, std::span<const uint8_t> replacement, uint16_t newFlags)
 {
+    if (shiftInPlace(slot, replacement, newFlags)) return;
     std::vector<std::vector<uint8_t>> rows(m_slots.size());
     for (size_t i = 0; i < m_slots.size(); ++i) {
         Entry& s = m_slots[i];

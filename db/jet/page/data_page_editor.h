@@ -92,6 +92,10 @@ private:
     // Lays every row out again from the end of the page; `replacement`
     // (when slot >= 0) supplies the new bytes of that slot.
     void rebuild(int slot, std::span<const uint8_t> replacement, uint16_t newFlags);
+    // rebuild() of a page already compact: the rows after `slot` move by
+    // its change in length, the others stay. False (nothing changed) when
+    // the page is not compact.
+    bool shiftInPlace(int slot, std::span<const uint8_t> replacement, uint16_t newFlags);
     void writeSlotTable();
 
     PageBuffer m_page{};
