@@ -240,12 +240,28 @@ Result<PageBuffer> spliceLeafEntry(const PageBuffer& before, size_t offset, size
         const unsigned shift = unsigned(back - 8 * skip);
         const size_t to = size_t(long(firstMoved) + delta), last = size_t(long(used) + delta);
         const size_t firstByte = to / 8, lastByte = std::min(last / 8, bitmapBytes - 1);
-        for (size_t b = firstByte; b <= lastByte; ++b) {
+        auto marksAt = [&](size_t b) -> unsigned {
             const long k = long(b) + skip;
-            unsigned marks = ((oldByte(k) | (oldByte(k + 1) << 8)) >> shift) & 0xFFu;
-            if (b == firstByte) marks &= 0xFFu << (to % 8);
-            if (b == last / 8) marks &= (1u << (last % 8 + 1)) - 1;
-            bitmap[b] |= uint8_t(marks);
+            if (k >= 0 && size_t(k) + 1 < bitmapBytes) return unsigned((old[k] | (old[k + 1] << 8)) >> shift) & 0xFFu;
+            return ((oldByte(k) | (oldByte(k + 1) << 8)) >> shift) & 0xFFu;
+        };
+        auto lastMask = [&](size_t b) { return b == last / 8 ? (1u << (last % 8 + 1)) - 1 : 0xFFu; };
+        if (firstByte <= lastByte) {
+            bitmap[firstByte] |= uint8_t(marksAt(firstByte) & (0xFFu << (to % 8)) & lastMask(firstByte));
+            // The bytes between take eight marks each; in the middle, both
+            // old bytes they come from lie in the bitmap.
+            const size_t innerEnd = lastByte == last / 8 ? lastByte : lastByte + 1;
+            const long inner = long(firstByte) + 1;
+            const size_t fastBegin = size_t(std::clamp<long>(-skip, std::min(inner, long(innerEnd)), long(innerEnd)));
+            const size_t fastEnd = size_t(std::clamp<long>(long(bitmapBytes) - 1 - skip, long(fastBegin), long(innerEnd)));
+            size_t b = firstByte + 1;
+            for (; b < fastBegin; ++b) bitmap[b] |= uint8_t(marksAt(b));
+            for (; b < fastEnd; ++b) {
+                const uint8_t* from = old + long(b) + skip;
+                bitmap[b] |= uint8_t((from[0] | (from[1] << 8)) >> shift);
+            }
+            for (; b < innerEnd; ++b) bitmap[b] |= uint8_t(marksAt(b));
+            if (lastByte > firstByte && lastByte == last / 8) bitmap[lastByte] |= uint8_t(marksAt(lastByte) & lastMask(lastByte));
         }
     }
     if (!added.empty()) bitmap[(offset + added.size()) / 8] |= uint8_t(1u << ((offset + added.size()) % 8));
