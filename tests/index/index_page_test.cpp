@@ -261,6 +261,12 @@ TEST(IndexPageCodec, SplicedLeafEqualsEncodedLeaf)
                 for (size_t i = 0; i < pos; ++i) at += p.entries[i].bytes.size() - (i == 0 ? 0 : prefix);
                 return at;
             };
+            // The end marks tell where each entry starts.
+            EXPECT_FALSE(leafEntryStart(*before, 0, *format));
+            for (size_t n = 1; n < page.entries.size(); ++n)
+                EXPECT_EQ(leafEntryStart(*before, n, *format), offsetOf(page, n)) << "entry " << n << " round " << round;
+            EXPECT_EQ(leafEntryStart(*before, page.entries.size(), *format), offsetOf(page, page.entries.size()));
+            EXPECT_FALSE(leafEntryStart(*before, page.entries.size() + 1, *format));
 
             // Take out the entry at pos (the first one too).
             IndexPage less = page;

@@ -3,6 +3,7 @@
 #include "db/jet/file/bytes.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <string>
 
@@ -266,6 +267,30 @@ Result<PageBuffer> spliceLeafEntry(const PageBuffer& before, size_t offset, size
     }
     if (!added.empty()) bitmap[(offset + added.size()) / 8] |= uint8_t(1u << ((offset + added.size()) % 8));
     return out;
+}
+
+std::optional<size_t> leafEntryStart(const PageBuffer& page, size_t n, const JetFormat& format)
+{
+    const JetFormat::IndexPage& f = format.index;
+    if (n == 0 || f.bitmap + f.bitmapSize > format.pageSize) return std::nullopt;
+    const uint8_t* marks = page.data() + f.bitmap;
+    size_t seen = 0, at = 0;
+    // Eight bytes of marks at a time while the n-th lies further on.
+    for (; at + 8 <= f.bitmapSize; at += 8) {
+        uint64_t word;
+        std::memcpy(&word, marks + at, sizeof word);
+        const size_t count = size_t(std::popcount(word));
+        if (seen + count >= n) break;
+        seen += count;
+    }
+    for (; at < f.bitmapSize; ++at) {
+        unsigned bits = marks[at];
+        while (bits) {
+            if (++seen == n) return 8 * at + size_t(std::countr_zero(bits));
+            bits &= bits - 1;
+        }
+    }
+    return std::nullopt;
 }
 
 Result<PageBuffer> encodeIndexPage(const IndexPage& page, const JetFormat& format)

@@ -13,6 +13,7 @@
 #include "db/status.h"
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -92,6 +93,11 @@ Result<IndexPage> decodeIndexPage(std::span<const uint8_t> page, const JetFormat
 // Offsets or lengths the page's bytes do not hold → Corruption.
 Result<PageBuffer> spliceLeafEntry(const PageBuffer& before, size_t offset, size_t removed,
                                    std::span<const uint8_t> added, const JetFormat& format);
+
+// Where entry `n` (counting from 0) of a leaf starts in its entry data:
+// where the end mark of entry n - 1 lies, found from the marks alone.
+// Nothing when n is 0 or the leaf has fewer marks.
+std::optional<size_t> leafEntryStart(const PageBuffer& page, size_t n, const JetFormat& format);
 
 // How many key bytes (row ids aside) two entries have in common.
 size_t commonKeyPrefix(const IndexEntry& a, const IndexEntry& b);

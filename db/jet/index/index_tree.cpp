@@ -202,8 +202,10 @@ private:
             if (next.size() < prefix) return notFound("no splice");
             return spliceLeafEntry(*before, 0, s.removedBytes + next.size() - prefix, next, m_pager.format());
         }
-        size_t offset = 0;
-        for (size_t i = 0; i < s.pos; ++i) offset += p.entries[i].bytes.size() - (i == 0 ? 0 : prefix);
+        // The entry data before the change is that of the page's bytes.
+        std::optional<size_t> start = leafEntryStart(*before, s.pos, m_pager.format());
+        if (!start) return notFound("no splice");
+        const size_t offset = *start;
         if (s.removedBytes > 0) return spliceLeafEntry(*before, offset, s.removedBytes - prefix, {}, m_pager.format());
         return spliceLeafEntry(*before, offset, 0, std::span(p.entries[s.pos].bytes).subspan(prefix), m_pager.format());
     }
