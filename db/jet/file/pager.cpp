@@ -263,6 +263,18 @@ Status Pager::checkWritable() const
 Status Pager::write(uint32_t page, const PageBuffer& bytes)
 {
     if (!isWritable()) return checkWritable();
+    return keep(page, std::make_shared<PageBuffer>(bytes));
+}
+
+Status Pager::write(uint32_t page, std::unique_ptr<PageBuffer> bytes)
+{
+    if (!bytes) return invalidArgument("no bytes to write to page " + std::to_string(page));
+    if (!isWritable()) return checkWritable();
+    return keep(page, std::shared_ptr<PageBuffer>(std::move(bytes)));
+}
+
+Status Pager::keep(uint32_t page, std::shared_ptr<PageBuffer> bytes)
+{
     if (page > m_pageCount) return invalidArgument("page " + std::to_string(page) + " is past the end of the file");
     if (page < m_committedPageCount && !m_originals.count(page)) {
         // Keep the file's bytes for the journal and for restoring after a failure.
@@ -275,10 +287,9 @@ Status Pager::write(uint32_t page, const PageBuffer& bytes)
     }
     if (page == m_pageCount) ++m_pageCount;
     ++m_changes;
-    auto copy = std::make_shared<PageBuffer>(bytes);
     // A smaller page keeps the rest of its buffer zero, as it was read.
-    std::fill(copy->begin() + long(pageSize()), copy->end(), uint8_t(0));
-    m_dirty[page] = std::move(copy);
+    std::fill(bytes->begin() + long(pageSize()), bytes->end(), uint8_t(0));
+    m_dirty[page] = std::move(bytes);
     if (auto it = m_cache.find(page); it != m_cache.end()) {
         m_lru.erase(it->second.second);
         m_cache.erase(it);

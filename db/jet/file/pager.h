@@ -96,6 +96,8 @@ public:
 
     // Replaces a page's bytes. `page` may equal pageCount() to append.
     Status write(uint32_t page, const PageBuffer& bytes);
+    // The same with bytes the pager takes over, sparing a copy.
+    Status write(uint32_t page, std::unique_ptr<PageBuffer> bytes);
     // Appends a page and returns its number. Past maxPages() the append is
     // refused with ErrorCode::Full.
     Result<uint32_t> append(const PageBuffer& bytes);
@@ -167,6 +169,8 @@ private:
     Status restoreOriginals();
     Status protectForSafePoint();
     Status finishCommit();
+    // write() once the bytes are the pager's own.
+    Status keep(uint32_t page, std::shared_ptr<PageBuffer> bytes);
     // Commits every dirty page; on failure the file is put back and the
     // dirty pages are forgotten, or kept with `keepOnFailure`.
     Status commitDirty(bool keepOnFailure);

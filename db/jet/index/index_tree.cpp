@@ -109,7 +109,7 @@ public:
     Status flush()
     {
         // Encode everything first so that a failure writes nothing.
-        std::vector<std::pair<uint32_t, PageBuffer>> out;
+        std::vector<std::pair<uint32_t, std::unique_ptr<PageBuffer>>> out;
         for (uint32_t page : m_dirty) {
             const IndexPage& p = m_pages.at(page);
             auto known = m_prefix.find(page);
@@ -118,20 +118,21 @@ public:
                 buf = known != m_prefix.end() ? encodeIndexPageWithChosenPrefix(p, known->second, m_pager.format())
                                               : encodeIndexPage(p, m_pager.format());
             if (!buf) return Status(buf.status().code(), pageName(page) + ": " + buf.status().message());
-            out.emplace_back(page, *buf);
+            out.emplace_back(page, std::make_unique<PageBuffer>(*buf));
         }
-        for (auto& [page, buf] : out) VK_RETURN_IF_ERROR(m_pager.write(page, buf));
+        for (auto& [page, buf] : out) VK_RETURN_IF_ERROR(m_pager.write(page, std::move(buf)));
         m_dirty.clear();
         if (m_cache) {
             // Every page goes back with the bytes the Pager now holds for it.
-            for (auto& [page, buf] : out) {
+            for (auto& [page, unused] : out) {
                 IndexPage& p = m_pages.at(page);
-                ByteReader r(buf.data(), buf.size());
+                VK_ASSIGN_OR_RETURN(PageRef now, m_pager.read(page));
+                ByteReader r(now->data(), now->size());
                 p.freeSpace = r.u16(indexlayout::kFreeSpace);
                 const JetFormat::IndexPage& f = m_pager.format().index;
                 p.prefixLength = f.prefixLengthSize == 1 ? r.u8(f.prefixLength) : r.u16(f.prefixLength);
                 p.prefixChosen = true;
-                VK_ASSIGN_OR_RETURN(m_loadedBytes[page], m_pager.read(page));
+                m_loadedBytes[page] = std::move(now);
             }
             for (auto& [page, bytes] : m_loadedBytes) {
                 auto it = m_pages.find(page);

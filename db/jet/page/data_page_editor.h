@@ -11,6 +11,7 @@
 #include "db/status.h"
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -29,6 +30,35 @@ PageBuffer makeDataPage(uint32_t owner, const JetFormat& format = JetFormat::jet
 // Corruption naming the page and slot.
 Status checkDataPage(std::span<const uint8_t> page, uint32_t pageNumber, const JetFormat& format = JetFormat::jet4());
 
+// The page an editor changes, held on the heap: an editor handed back from
+// open() moves without copying the page's bytes.
+class EditedPage {
+public:
+    EditedPage() : m_bytes(std::make_unique<PageBuffer>()) {}
+    EditedPage(const EditedPage& other) : m_bytes(std::make_unique<PageBuffer>(other.bytes())) {}
+    EditedPage(EditedPage&&) noexcept = default;
+    EditedPage& operator=(const EditedPage& other) { return *this = other.bytes(); }
+    EditedPage& operator=(EditedPage&&) noexcept = default;
+    EditedPage& operator=(const PageBuffer& bytes)
+    {
+        if (m_bytes) *m_bytes = bytes;
+        else m_bytes = std::make_unique<PageBuffer>(bytes);
+        return *this;
+    }
+
+    const PageBuffer& bytes() const { return *m_bytes; }
+    std::unique_ptr<PageBuffer> release() { return std::move(m_bytes); }
+    uint8_t* data() { return m_bytes->data(); }
+    const uint8_t* data() const { return m_bytes->data(); }
+    static constexpr size_t size() { return kPageSize; }
+    PageBuffer::iterator begin() { return m_bytes->begin(); }
+    PageBuffer::iterator end() { return m_bytes->end(); }
+    uint8_t& operator[](size_t i) { return (*m_bytes)[i]; }
+
+private:
+    std::unique_ptr<PageBuffer> m_bytes;
+};
+
 class DataPageEditor {
 public:
     // Copies and parses `page`; a page that fails checkDataPage() is refused.
@@ -37,7 +67,9 @@ public:
     // An editor over a fresh page from makeDataPage(owner).
     static DataPageEditor create(uint32_t pageNumber, uint32_t owner, const JetFormat& format = JetFormat::jet4());
 
-    const PageBuffer& page() const { return m_page; }
+    const PageBuffer& page() const { return m_page.bytes(); }
+    // Hands the page's bytes over (to Pager::write); the editor is spent.
+    std::unique_ptr<PageBuffer> takePage() && { return m_page.release(); }
     uint32_t pageNumber() const { return m_pageNumber; }
     uint32_t owner() const;
     int slotCount() const { return int(m_slots.size()); }
@@ -98,7 +130,7 @@ private:
     bool shiftInPlace(int slot, std::span<const uint8_t> replacement, uint16_t newFlags);
     void writeSlotTable();
 
-    PageBuffer m_page{};
+    EditedPage m_page;
     uint32_t m_pageNumber = 0;
     const JetFormat* m_format = &JetFormat::jet4();
     std::vector<Entry> m_slots;

@@ -51,9 +51,10 @@ Result<RowPointer> LongValueWriter::addRow(std::span<const uint8_t> row, const P
     VK_ASSIGN_OR_RETURN(PageRef page, pager.read(*target));
     VK_ASSIGN_OR_RETURN(DataPageEditor editor, DataPageEditor::open(*page, *target, pager.format()));
     VK_ASSIGN_OR_RETURN(int slot, editor.addRow(row));
-    VK_RETURN_IF_ERROR(pager.write(*target, editor.page()));
-    if (columnMaps.owned && editor.freeSpace() < PageAllocator::kNearlyFullBytes)
-        VK_RETURN_IF_ERROR(m_allocator.noteFreeSpace(*target, editor.freeSpace(), columnMaps.freeSpace));
+    const size_t freeAfter = editor.freeSpace();
+    VK_RETURN_IF_ERROR(pager.write(*target, std::move(editor).takePage()));
+    if (columnMaps.owned && freeAfter < PageAllocator::kNearlyFullBytes)
+        VK_RETURN_IF_ERROR(m_allocator.noteFreeSpace(*target, freeAfter, columnMaps.freeSpace));
     return RowPointer{*target, uint8_t(slot)};
 }
 

@@ -38,12 +38,13 @@ Status RowStore::editPage(uint32_t page, const std::function<Status(DataPageEdit
                           std::to_string(m_table.tdefPage));
     size_t freeBefore = editor.freeSpace();
     VK_RETURN_IF_ERROR(change(editor));
-    VK_RETURN_IF_ERROR(pager.write(page, editor.page()));
+    const size_t freeAfter = editor.freeSpace();
+    VK_RETURN_IF_ERROR(pager.write(page, std::move(editor).takePage()));
     // Only a change across the threshold touches the free-space map.
     bool wasFull = freeBefore < PageAllocator::kNearlyFullBytes;
-    bool isFull = editor.freeSpace() < PageAllocator::kNearlyFullBytes;
+    bool isFull = freeAfter < PageAllocator::kNearlyFullBytes;
     if (wasFull == isFull) return Status::ok();
-    return m_allocator.noteFreeSpace(page, editor.freeSpace(), m_table.freeSpaceMap);
+    return m_allocator.noteFreeSpace(page, freeAfter, m_table.freeSpaceMap);
 }
 
 Result<RowStore::Located> RowStore::locate(RowPointer header)
