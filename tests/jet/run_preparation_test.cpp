@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <sys/stat.h>
 
 namespace varnika::jet {
@@ -86,32 +88,38 @@ TEST(RunPreparation, ARunThatWouldPassTheFilesLargestSizeIsRefusedAtItsFirstReco
     EXPECT_TRUE(replaceAll(t.path, std::u16string(199, u'Y'), [](Database& db) { db.pager().setMaxPages(db.pager().pageCount() + 50); }).isOk());
 }
 
+// Writes the Birim index of `t`'s Stok table again from the entries its
+// records make, changed by `damage` first.
+void rewriteBirimIndex(ddltest::NewDb& t, const std::function<void(std::vector<IndexKeyEntry>&)>& damage)
+{
+    auto table = t.db->table(u"Stok");
+    ASSERT_TRUE(table.isOk());
+    const TableDef& def = (**table).def();
+    const RealIndexDef* birim = nullptr;
+    for (const RealIndexDef& ix : def.realIndexes())
+        if (ix.columns.size() == 1 && def.findColumnByNumber(ix.columns[0].columnNumber) == def.findColumn(u"Birim")) birim = &ix;
+    ASSERT_NE(birim, nullptr);
+    std::vector<IndexKeyEntry> entries;
+    auto scanner = (**table).scan();
+    ASSERT_TRUE(scanner.isOk());
+    while (*scanner->next()) {
+        auto e = indexEntryFor(def, *birim, *scanner->values(), t.db->header().sortLcid, t.db->header().sortVersion);
+        (*e)->row = scanner->pointer();
+        entries.push_back(**e);
+    }
+    damage(entries);
+    PageAllocator allocator(t.db->pager());
+    ASSERT_TRUE(rebuildIndex(allocator, def.firstPage(), *birim, entries).isOk());
+    ASSERT_TRUE(t.db->pager().commit().isOk());
+}
+
 TEST(RunPreparation, AnIndexMissingAnEntryRefusesTheRunNamingTheTableAndTheRepair)
 {
     ddltest::NewDb t;
     fillStok(t);
-    {
-        // The Birim index loses the entry of one record it does not select.
-        auto table = t.db->table(u"Stok");
-        ASSERT_TRUE(table.isOk());
-        const TableDef& def = (**table).def();
-        const RealIndexDef* birim = nullptr;
-        for (const RealIndexDef& ix : def.realIndexes())
-            if (ix.columns.size() == 1 && def.findColumnByNumber(ix.columns[0].columnNumber) == def.findColumn(u"Birim")) birim = &ix;
-        ASSERT_NE(birim, nullptr);
-        std::vector<IndexKeyEntry> entries;
-        auto scanner = (**table).scan();
-        ASSERT_TRUE(scanner.isOk());
-        while (*scanner->next()) {
-            auto e = indexEntryFor(def, *birim, *scanner->values(), t.db->header().sortLcid, t.db->header().sortVersion);
-            (*e)->row = scanner->pointer();
-            entries.push_back(**e);
-        }
-        entries.erase(entries.begin() + 10);
-        PageAllocator allocator(t.db->pager());
-        ASSERT_TRUE(rebuildIndex(allocator, def.firstPage(), *birim, entries).isOk());
-        ASSERT_TRUE(t.db->pager().commit().isOk());
-    }
+    // The Birim index loses the entry of one record it does not select.
+    rewriteBirimIndex(t, [](std::vector<IndexKeyEntry>& entries) { entries.erase(entries.begin() + 10); });
+    ASSERT_FALSE(HasFatalFailure());
     t.db.reset();
     t.executor.reset();
     const auto before = fileBytes(t.path);
@@ -142,29 +150,12 @@ TEST(RunPreparation, AnIndexPairingKeysWithTheWrongRecordsRefusesTheRun)
 {
     ddltest::NewDb t;
     fillStok(t);
-    {
-        auto table = t.db->table(u"Stok");
-        ASSERT_TRUE(table.isOk());
-        const TableDef& def = (**table).def();
-        const RealIndexDef* birim = nullptr;
-        for (const RealIndexDef& ix : def.realIndexes())
-            if (ix.columns.size() == 1 && def.findColumnByNumber(ix.columns[0].columnNumber) == def.findColumn(u"Birim")) birim = &ix;
-        ASSERT_NE(birim, nullptr);
-        std::vector<IndexKeyEntry> entries;
-        auto scanner = (**table).scan();
-        ASSERT_TRUE(scanner.isOk());
-        while (*scanner->next()) {
-            auto e = indexEntryFor(def, *birim, *scanner->values(), t.db->header().sortLcid, t.db->header().sortVersion);
-            (*e)->row = scanner->pointer();
-            entries.push_back(**e);
-        }
-        // Records 120 and 121: one Kutu, one Adet.
+    // Records 120 and 121: one Kutu, one Adet.
+    rewriteBirimIndex(t, [](std::vector<IndexKeyEntry>& entries) {
         ASSERT_NE(entries[120].key, entries[121].key);
         std::swap(entries[120].row, entries[121].row);
-        PageAllocator allocator(t.db->pager());
-        ASSERT_TRUE(rebuildIndex(allocator, def.firstPage(), *birim, entries).isOk());
-        ASSERT_TRUE(t.db->pager().commit().isOk());
-    }
+    });
+    ASSERT_FALSE(HasFatalFailure());
     t.db.reset();
     t.executor.reset();
     const auto before = fileBytes(t.path);

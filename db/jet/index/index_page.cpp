@@ -243,7 +243,6 @@ Result<PageBuffer> spliceLeafEntry(const PageBuffer& before, size_t offset, size
         const size_t firstByte = to / 8, lastByte = std::min(last / 8, bitmapBytes - 1);
         auto marksAt = [&](size_t b) -> unsigned {
             const long k = long(b) + skip;
-            if (k >= 0 && size_t(k) + 1 < bitmapBytes) return unsigned((old[k] | (old[k + 1] << 8)) >> shift) & 0xFFu;
             return ((oldByte(k) | (oldByte(k + 1) << 8)) >> shift) & 0xFFu;
         };
         auto lastMask = [&](size_t b) { return b == last / 8 ? (1u << (last % 8 + 1)) - 1 : 0xFFu; };
