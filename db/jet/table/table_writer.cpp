@@ -79,19 +79,25 @@ Status TableWriter::storeLongValues(LongValueWriter& lv, const std::vector<Varia
                                     const std::map<int, std::vector<uint8_t>>& kept,
                                     std::map<int, std::vector<uint8_t>>& bytes)
 {
-    // Learn the row's size with every present long value as a bare header;
-    // inline data may then use what is left up to the row limit.
-    std::map<int, std::vector<uint8_t>> placeholders;
-    bool anyToStore = false;
+    // The data of each value to store, made first: the room left in the row
+    // matters only to a value short enough to be stored in it.
+    std::map<int, std::vector<uint8_t>> data;
+    bool couldBeInline = false;
     for (const LongValueColumn& c : m_layout.longValueColumns) {
         if (size_t(c.column) >= values.size()) return invalidArgument("a record needs a value for every field");
-        const bool keep = kept.count(c.column) != 0;
-        if (keep || !values[size_t(c.column)].isNull()) placeholders[c.column] = placeholderHeader();
-        anyToStore = anyToStore || (!keep && !values[size_t(c.column)].isNull());
+        const Variant& v = values[size_t(c.column)];
+        if (kept.count(c.column) || v.isNull()) continue;
+        VK_ASSIGN_OR_RETURN(std::vector<uint8_t> d, longValueData(c, v));
+        couldBeInline = couldBeInline || d.size() <= longvalue::kMaxInline;
+        data[c.column] = std::move(d);
     }
-    // The room is needed only by a value to be stored.
+    // Learn the row's size with every present long value as a bare header;
+    // inline data may then use what is left up to the row limit.
     size_t room = 0;
-    if (anyToStore) {
+    if (couldBeInline) {
+        std::map<int, std::vector<uint8_t>> placeholders;
+        for (const LongValueColumn& c : m_layout.longValueColumns)
+            if (kept.count(c.column) || !values[size_t(c.column)].isNull()) placeholders[c.column] = placeholderHeader();
         VK_ASSIGN_OR_RETURN(EncodedRow base, m_format.encode(values, placeholders));
         room = base.bytes.size() < m_layout.maxRowSize ? m_layout.maxRowSize - base.bytes.size() : 0;
     }
@@ -103,10 +109,9 @@ Status TableWriter::storeLongValues(LongValueWriter& lv, const std::vector<Varia
             room -= std::min(room, extra);
             continue;
         }
-        const Variant& v = values[size_t(c.column)];
-        if (v.isNull()) continue;
-        VK_ASSIGN_OR_RETURN(std::vector<uint8_t> data, longValueData(c, v));
-        VK_ASSIGN_OR_RETURN(std::vector<uint8_t> stored, lv.write(data, c.maps, room));
+        auto d = data.find(c.column);
+        if (d == data.end()) continue;
+        VK_ASSIGN_OR_RETURN(std::vector<uint8_t> stored, lv.write(d->second, c.maps, room));
         room -= std::min(room, stored.size() - longvalue::kHeaderSize);
         bytes[c.column] = std::move(stored);
     }
