@@ -3,6 +3,7 @@
 #include "db/sql/sql_lexer.h"
 #include "db/text.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace varnika::jet {
@@ -164,6 +165,7 @@ private:
     Result<std::vector<IndexColumnSpec>> columnList(bool withOrder)
     {
         std::vector<IndexColumnSpec> cols;
+        cols.reserve(8);
         VK_RETURN_IF_ERROR(expectPunct(u'('));
         do {
             IndexColumnSpec ic;
@@ -250,10 +252,14 @@ private:
         bool negative = false;
         if (punct(u'-')) negative = true;
         else punct(u'+');
-        const SqlToken t = peek();
+        SqlToken& t = m_t[m_p];
         if (t.kind == SqlTokenKind::Number) {
             ++m_p;
-            std::string s = (negative ? "-" : "") + toUtf8(t.text);
+            // A number token is ASCII digits, a point and an exponent.
+            std::string s;
+            s.reserve(t.text.size() + 1);
+            if (negative) s.push_back('-');
+            for (char16_t c : t.text) s.push_back(char(c));
             bool integral = s.find_first_of(".eE") == std::string::npos;
             if (integral) {
                 char* endp = nullptr;
@@ -263,14 +269,15 @@ private:
             return Variant::doubleValue(std::strtod(s.c_str(), nullptr));
         }
         if (negative) return fail("expected a number after '-'");
+        // The token is passed: its text is not needed again.
         if (t.kind == SqlTokenKind::String) {
             ++m_p;
-            return Variant::text(t.text);
+            return Variant::text(std::move(t.text));
         }
         if (t.kind == SqlTokenKind::Date) {
             ++m_p;
             isDate = true;
-            return Variant::text(t.text);
+            return Variant::text(std::move(t.text));
         }
         if (t.kind == SqlTokenKind::Word) {
             if (equalsIgnoreCase(t.text, u"NULL")) { ++m_p; return Variant(); }
@@ -287,10 +294,13 @@ private:
         VK_ASSIGN_OR_RETURN(in.table, name("a table name"));
         if (isSymbol(peek(), u'(')) {
             VK_ASSIGN_OR_RETURN(auto cols, columnList(false));
+            in.columns.reserve(cols.size());
             for (auto& c : cols) in.columns.push_back(std::move(c.name));
         }
         VK_RETURN_IF_ERROR(expectWord(u"VALUES"));
         VK_RETURN_IF_ERROR(expectPunct(u'('));
+        in.values.reserve(std::max<size_t>(in.columns.size(), 8));
+        in.dateLiteral.reserve(in.values.capacity());
         do {
             bool isDate = false;
             VK_ASSIGN_OR_RETURN(Variant v, literal(isDate));
