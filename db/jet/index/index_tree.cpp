@@ -4,7 +4,9 @@
 
 
 #include <algorithm>
+#include <array>
 #include <map>
+#include <memory_resource>
 #include <set>
 #include <string>
 
@@ -27,6 +29,9 @@ public:
         : m_pager(pager), m_tdefPage(tdefPage), m_cache(cache)
     {
     }
+    // The sets below take their nodes from this object's own memory.
+    WorkSet(const WorkSet&) = delete;
+    WorkSet& operator=(const WorkSet&) = delete;
 
     Result<IndexPage*> load(uint32_t page)
     {
@@ -96,7 +101,7 @@ public:
     // Bytes of entry data one page holds.
     size_t room() const { return m_pager.format().index.maxEntryData; }
     size_t maxPrefix() const { return m_pager.format().maxIndexPrefix(); }
-    const std::set<uint32_t>& dirtyPages() const { return m_dirty; }
+    const std::pmr::set<uint32_t>& dirtyPages() const { return m_dirty; }
     void forget(uint32_t page)
     {
         m_dirty.erase(page);
@@ -105,7 +110,7 @@ public:
         m_loadedBytes.erase(page);
         m_freed.insert(page);
     }
-    const std::set<uint32_t>& freed() const { return m_freed; }
+    const std::pmr::set<uint32_t>& freed() const { return m_freed; }
     Status flush()
     {
         // Encode everything first so that a failure writes nothing.
@@ -214,12 +219,17 @@ private:
     Pager& m_pager;
     uint32_t m_tdefPage;
     IndexPageCache* m_cache;
-    std::map<uint32_t, IndexPage> m_pages;
-    std::map<uint32_t, PageRef> m_loadedBytes;  // with a cache: the bytes each page came from
-    std::set<uint32_t> m_dirty;
-    std::set<uint32_t> m_freed;
-    std::map<uint32_t, size_t> m_prefix;  // prefix lengths chosen by overfull()
-    std::map<uint32_t, Splice> m_splices;
+    // One change touches a few pages: the nodes of the maps and sets of a
+    // work set come from a buffer of its own, freed with it, instead of
+    // one allocation each.
+    std::array<std::byte, 2048> m_arena;
+    std::pmr::monotonic_buffer_resource m_memory{m_arena.data(), m_arena.size()};
+    std::pmr::map<uint32_t, IndexPage> m_pages{&m_memory};
+    std::pmr::map<uint32_t, PageRef> m_loadedBytes{&m_memory};  // with a cache: the bytes each page came from
+    std::pmr::set<uint32_t> m_dirty{&m_memory};
+    std::pmr::set<uint32_t> m_freed{&m_memory};
+    std::pmr::map<uint32_t, size_t> m_prefix{&m_memory};  // prefix lengths chosen by overfull()
+    std::pmr::map<uint32_t, Splice> m_splices{&m_memory};
 };
 
 struct Step {
@@ -835,17 +845,21 @@ Status IndexTree::rebuild(std::span<const IndexEntry> sorted, IndexPageAllocator
 std::optional<IndexPage> IndexPageCache::take(uint32_t page, const PageRef& current)
 {
     auto it = m_pages.find(page);
-    if (it == m_pages.end()) return std::nullopt;
+    if (it == m_pages.end() || !it->second.bytes) return std::nullopt;
     std::optional<IndexPage> out;
     if (it->second.bytes == current || *it->second.bytes == *current) out = std::move(it->second.page);
-    m_pages.erase(it);
+    // The entry stays, empty, for the page to come back to.
+    it->second.bytes.reset();
+    it->second.page = IndexPage();
     return out;
 }
 
 void IndexPageCache::put(uint32_t page, PageRef bytes, IndexPage decoded)
 {
     if (m_pages.size() >= m_limit && !m_pages.count(page)) m_pages.clear();
-    m_pages[page] = Cached{std::move(bytes), std::move(decoded)};
+    Cached& c = m_pages[page];
+    c.bytes = std::move(bytes);
+    c.page = std::move(decoded);
 }
 
 }  // namespace varnika::jet
