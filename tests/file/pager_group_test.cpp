@@ -105,6 +105,55 @@ TEST(PagerGroup, RollbackAmidAGroupUndoesTheUnitInHandAloneAndReadsSeeTheUnitsBe
     EXPECT_EQ((*db)[0], 0xE0);
 }
 
+// A page changed in place is changed as a write would change it: bytes a
+// reader still holds, a unit finished before, and the file before a
+// rollback all keep what they had.
+TEST(PagerGroup, ChangingAPageInPlaceLeavesEveryEarlierStateOfItAsItWas)
+{
+    auto db = std::make_shared<Image>(image({0xA0, 0xA1, 0xA2}));
+    auto plan = std::make_shared<FaultPlan>();
+    auto p = pagerOver(db, std::make_shared<Image>(), plan);
+    auto setFirst = [&](uint32_t page, uint8_t v) {
+        auto bytes = p->writable(page);
+        ASSERT_TRUE(bytes.isOk());
+        (**bytes)[0] = v;
+    };
+
+    // Outside a group: a reader's bytes stay; the change is rolled back.
+    auto held = p->read(1);
+    ASSERT_TRUE(held.isOk());
+    const uint64_t before = p->changeCount();
+    setFirst(1, 0xB1);
+    EXPECT_GT(p->changeCount(), before);
+    EXPECT_EQ((**held)[0], 0xA1);
+    EXPECT_EQ(firstByte(*p, 1), 0xB1);
+    auto heldDirty = p->read(1);
+    ASSERT_TRUE(heldDirty.isOk());
+    setFirst(1, 0xC1);
+    EXPECT_EQ((**heldDirty)[0], 0xB1);
+    heldDirty = p->read(0);
+    setFirst(1, 0xD1);  // the pager's own dirty copy now
+    EXPECT_EQ(firstByte(*p, 1), 0xD1);
+    p->rollback();
+    EXPECT_EQ(firstByte(*p, 1), 0xA1);
+
+    // In a group: a later unit's change in place is undone alone.
+    p->setGroupLimits({1000, 1000});
+    p->beginGroup();
+    setFirst(2, 0xB2);
+    setFirst(2, 0xC2);
+    ASSERT_TRUE(p->commit().isOk());
+    setFirst(2, 0xD2);
+    setFirst(2, 0xE2);
+    EXPECT_EQ(firstByte(*p, 2), 0xE2);
+    p->rollback();
+    EXPECT_EQ(firstByte(*p, 2), 0xC2);
+    ASSERT_TRUE(p->endGroup().isOk());
+    Image expected = image({0xA0, 0xA1, 0xA2});
+    expected[2 * kPageSize] = 0xC2;
+    EXPECT_EQ(*db, expected);
+}
+
 // Unit k writes k into pages 1 and 2 and appends a page holding k; the
 // group is committed whenever four pages are dirty: after units 2, 4, 6.
 Status unit(Pager& p, uint8_t k)

@@ -273,6 +273,23 @@ Status Pager::write(uint32_t page, std::unique_ptr<PageBuffer> bytes)
     return keep(page, std::shared_ptr<PageBuffer>(std::move(bytes)));
 }
 
+Result<PageBuffer*> Pager::writable(uint32_t page)
+{
+    if (!isWritable()) return checkWritable();
+    if (auto d = m_dirty.find(page); d != m_dirty.end() && d->second.use_count() == 1 &&
+                                     (!m_group || m_unitUndo.count(page))) {
+        ++m_changes;
+        // Every dirty page is a buffer the pager made or was given to keep.
+        return const_cast<PageBuffer*>(d->second.get());
+    }
+    VK_ASSIGN_OR_RETURN(PageRef current, read(page));
+    auto copy = std::make_shared<PageBuffer>(*current);
+    PageBuffer* bytes = copy.get();
+    current.reset();
+    VK_RETURN_IF_ERROR(keep(page, std::move(copy)));
+    return bytes;
+}
+
 Status Pager::keep(uint32_t page, std::shared_ptr<PageBuffer> bytes)
 {
     if (page > m_pageCount) return invalidArgument("page " + std::to_string(page) + " is past the end of the file");

@@ -98,6 +98,12 @@ public:
     Status write(uint32_t page, const PageBuffer& bytes);
     // The same with bytes the pager takes over, sparing a copy.
     Status write(uint32_t page, std::unique_ptr<PageBuffer> bytes);
+    // The page's bytes to change in place, as a write of them would: the
+    // pager's own dirty copy when nothing else holds it and, in a group, the
+    // unit in hand wrote it already (its bytes before the unit are kept
+    // apart); otherwise a new dirty copy of the page. The bytes stay the
+    // pager's; the pointer is good until the next call to the pager.
+    Result<PageBuffer*> writable(uint32_t page);
     // Appends a page and returns its number. Past maxPages() the append is
     // refused with ErrorCode::Full.
     Result<uint32_t> append(const PageBuffer& bytes);

@@ -144,30 +144,31 @@ Status RowStore::remove(RowPointer header)
 
 Status adjustRowCount(Pager& pager, uint32_t tdefPage, int delta)
 {
-    VK_ASSIGN_OR_RETURN(PageRef read, readTdefFirstPage(pager, tdefPage));
-    PageBuffer page = *read;
-    ByteReader r(page.data(), page.size());
+    VK_RETURN_IF_ERROR(readTdefFirstPage(pager, tdefPage).status());
+    VK_ASSIGN_OR_RETURN(PageBuffer * page, pager.writable(tdefPage));
+    ByteReader r(page->data(), page->size());
     // A file copied while it was open may carry a count that differs from
     // its rows; Jet keeps moving it by the rows added and removed, and so do
     // we, keeping it within the range a count can have.
     const size_t at = pager.format().tdef.rowCount;
     const int64_t count = std::clamp<int64_t>(int64_t(r.u32(at)) + delta, 0, std::numeric_limits<int32_t>::max());
-    putU32(page.data(), at, uint32_t(count));
-    return pager.write(tdefPage, page);
+    putU32(page->data(), at, uint32_t(count));
+    return Status::ok();
 }
 
 Status addUniqueEntries(Pager& pager, uint32_t tdefPage, size_t realIndex, uint32_t added)
 {
     VK_ASSIGN_OR_RETURN(PageRef read, readTdefFirstPage(pager, tdefPage));
-    PageBuffer page = *read;
     const auto& t = pager.format().tdef;
     const size_t at = t.variablePart + realIndex * t.realIndexCounterSize + tdef::kRealIndexCounterUnique;
-    ByteReader r(page.data(), page.size());
+    ByteReader r(read->data(), read->size());
     const uint32_t count = r.u32(at);
     if (!r.ok()) return corruption("the table at page " + std::to_string(tdefPage) + " has no counters for its index " + std::to_string(realIndex));
+    read.reset();
+    VK_ASSIGN_OR_RETURN(PageBuffer * page, pager.writable(tdefPage));
     // A statistic: it stops at its largest value rather than wrapping.
-    putU32(page.data(), at, count > UINT32_MAX - added ? UINT32_MAX : count + added);
-    return pager.write(tdefPage, page);
+    putU32(page->data(), at, count > UINT32_MAX - added ? UINT32_MAX : count + added);
+    return Status::ok();
 }
 
 Status keepAutoNumberAbove(Pager& pager, uint32_t tdefPage, int32_t given)
@@ -176,23 +177,24 @@ Status keepAutoNumberAbove(Pager& pager, uint32_t tdefPage, int32_t given)
     ByteReader r(read->data(), read->size());
     const size_t counter = pager.format().tdef.autoNumber;
     if (r.i32(counter) >= given) return Status::ok();
-    PageBuffer page = *read;
-    putU32(page.data(), counter, uint32_t(given));
-    return pager.write(tdefPage, page);
+    read.reset();
+    VK_ASSIGN_OR_RETURN(PageBuffer * page, pager.writable(tdefPage));
+    putU32(page->data(), counter, uint32_t(given));
+    return Status::ok();
 }
 
 Result<int32_t> takeAutoNumber(Pager& pager, uint32_t tdefPage)
 {
     VK_ASSIGN_OR_RETURN(PageRef read, readTdefFirstPage(pager, tdefPage));
-    PageBuffer page = *read;
-    ByteReader r(page.data(), page.size());
+    ByteReader r(read->data(), read->size());
     const size_t counter = pager.format().tdef.autoNumber;
     int32_t last = r.i32(counter);
     if (last == std::numeric_limits<int32_t>::max())
         return Status(ErrorCode::Constraint, "the AutoNumber of the table has reached its largest value");
     int32_t next = last + 1;
-    putU32(page.data(), counter, uint32_t(next));
-    VK_RETURN_IF_ERROR(pager.write(tdefPage, page));
+    read.reset();
+    VK_ASSIGN_OR_RETURN(PageBuffer * page, pager.writable(tdefPage));
+    putU32(page->data(), counter, uint32_t(next));
     return next;
 }
 
