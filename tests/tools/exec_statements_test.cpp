@@ -196,6 +196,36 @@ TEST_F(ExecStatements, BadStatementsChangeNothing)
     }
 }
 
+// Lines end in a line feed, a carriage return and line feed, or the end of
+// the input; a zero byte in a line is refused, never taken for its end.
+TEST_F(ExecStatements, LinesAreReadWholeWhateverEndsThem)
+{
+    const fs::path file = copy("lines.mdb");
+    std::string script = "INSERT INTO Kodlar (Kod) VALUES ('K3')\r\n\r\n-- a comment\r\n"
+                         "INSERT INTO Kodlar (Kod) VALUES ('xxxxxxxxxx')\n"
+                         "INSERT INTO Kodlar (Kod) VALUES ('K4')";
+    test::CommandResult r = test::runCommand({test::varnikaDb(), "exec", file.string()}, script);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    auto rows = test::runCommand({"mdb-export", "-H", file.string(), "Kodlar"}).out;
+    for (const char* kod : {"K3", "xxxxxxxxxx", "K4"}) EXPECT_NE(rows.find(kod), std::string::npos) << kod;
+
+    const std::string bytes = fileBytes(file);
+    std::string zero = "DELETE FROM Kodlar WHERE Kod = 'K3'";
+    zero.push_back('\0');
+    zero += " OR Kod <> 'K3'\n";
+    r = test::runCommand({test::varnikaDb(), "exec", file.string()}, zero);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err.rfind("line 1: ", 0), 0u) << r.err;
+    EXPECT_EQ(fileBytes(file), bytes);
+
+    // A statement longer than any buffer a line is read through.
+    std::string longText(3000, 'y');
+    r = test::runCommand({test::varnikaDb(), "exec", file.string()},
+                         "INSERT INTO Stok (Birim, Miktar, Aciklama) VALUES ('uzun', 1, '" + longText + "')\n");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(test::runCommand({"mdb-export", "-H", file.string(), "Stok"}).out.find(longText), std::string::npos);
+}
+
 TEST_F(ExecStatements, AUniqueIndexStopsAnUpdateWhereTheWindowWould)
 {
     // Records are written one at a time, as the window writes them: the

@@ -9,6 +9,8 @@
 #include "tools/varnika-db/options.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <stdio.h>
 
 namespace varnika::tool {
 
@@ -18,20 +20,31 @@ constexpr uint16_t kGeneralSortLcid = 0x0409;
 constexpr uint16_t kTurkishSortLcid = 0x041F;
 constexpr uint16_t kTurkishCodePage = 1254;
 
-// One line of `in` without its line break; false at the end.
-bool readLine(std::FILE* in, std::string& line)
-{
-    line.clear();
-    int c;
-    bool any = false;
-    while ((c = std::fgetc(in)) != EOF) {
-        any = true;
-        if (c == '\n') break;
-        line.push_back(char(c));
+// The lines of a stream, one at a time, without their line breaks.
+class LineReader {
+public:
+    explicit LineReader(std::FILE* in) : m_in(in) {}
+    ~LineReader() { std::free(m_buffer); }
+    LineReader(const LineReader&) = delete;
+    LineReader& operator=(const LineReader&) = delete;
+
+    // False at the end. getline keeps every byte of the line, a zero byte
+    // too, which the statement's reader then refuses.
+    bool next(std::string& line)
+    {
+        const ssize_t n = ::getline(&m_buffer, &m_capacity, m_in);
+        if (n < 0) return false;
+        line.assign(m_buffer, size_t(n));
+        if (!line.empty() && line.back() == '\n') line.pop_back();
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        return true;
     }
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    return any;
-}
+
+private:
+    std::FILE* m_in;
+    char* m_buffer = nullptr;
+    size_t m_capacity = 0;
+};
 
 bool isSkipped(const std::string& line)
 {
@@ -96,7 +109,8 @@ Outcome runExec(const std::vector<std::string>& args, std::FILE* out)
     // whole, those before a failure saved before it is reported.
     db->pager().beginGroup();
     std::string line;
-    for (size_t number = 1; readLine(stdin, line); ++number) {
+    LineReader lines(stdin);
+    for (size_t number = 1; lines.next(line); ++number) {
         if (isSkipped(line)) continue;
         const std::string word = firstWord(line);
         Status s;
