@@ -268,6 +268,22 @@ Result<PageBuffer> spliceLeafEntry(const PageBuffer& before, size_t offset, size
     return out;
 }
 
+namespace {
+
+// The set bits of a word. The baseline x86-64 processor has no instruction
+// for it, and std::popcount becomes a library call costing more than this.
+constexpr size_t bitCount(uint64_t x)
+{
+    x = x - ((x >> 1) & 0x5555555555555555ULL);
+    x = (x & 0x3333333333333333ULL) + ((x >> 2) & 0x3333333333333333ULL);
+    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0FULL;
+    return size_t((x * 0x0101010101010101ULL) >> 56);
+}
+static_assert(bitCount(0) == 0 && bitCount(~0ULL) == 64 && bitCount(0x8000000000000001ULL) == 2 &&
+              bitCount(0x0123456789ABCDEFULL) == 32);
+
+}  // namespace
+
 std::optional<size_t> leafEntryStart(const PageBuffer& page, size_t n, const JetFormat& format)
 {
     const JetFormat::IndexPage& f = format.index;
@@ -278,7 +294,7 @@ std::optional<size_t> leafEntryStart(const PageBuffer& page, size_t n, const Jet
     for (; at + 8 <= f.bitmapSize; at += 8) {
         uint64_t word;
         std::memcpy(&word, marks + at, sizeof word);
-        const size_t count = size_t(std::popcount(word));
+        const size_t count = bitCount(word);
         if (seen + count >= n) break;
         seen += count;
     }
