@@ -173,6 +173,16 @@ TEST(PageAllocator, FindPageWithRoomWalksFromTheTop)
     EXPECT_EQ(*found, std::nullopt);
     found = alloc.findPageWithRoom(owned, freeMap, kTdef, 60);
     EXPECT_EQ(*found, std::optional<uint32_t>(low));
+
+    // The page chosen opens without a second check only while its bytes
+    // are the ones checked: bytes written since are checked again.
+    EXPECT_TRUE(alloc.openDataPage(low).isOk());
+    found = alloc.findPageWithRoom(owned, freeMap, kTdef, 60);
+    ASSERT_EQ(*found, std::optional<uint32_t>(low));
+    PageBuffer damaged = **pager->read(low);
+    damaged[datapage::kFreeSpace] ^= 0x10;  // no longer what the rows leave
+    ASSERT_TRUE(pager->write(low, damaged).isOk());
+    EXPECT_EQ(alloc.openDataPage(low).status().code(), ErrorCode::Corruption);
 }
 
 TEST(PageAllocator, WhenPageOneHasNoRoomTheGlobalWindowMovesForward)

@@ -71,6 +71,11 @@ Status checkDataPage(std::span<const uint8_t> bytes, uint32_t pageNumber, const 
 Result<DataPageEditor> DataPageEditor::open(const PageBuffer& page, uint32_t pageNumber, const JetFormat& format)
 {
     VK_RETURN_IF_ERROR(checkDataPage(page, pageNumber, format));
+    return openAccepted(page, pageNumber, format);
+}
+
+Result<DataPageEditor> DataPageEditor::openAccepted(const PageBuffer& page, uint32_t pageNumber, const JetFormat& format)
+{
     DataPageEditor e;
     e.m_page = page;
     e.m_pageNumber = pageNumber;

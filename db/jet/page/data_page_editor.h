@@ -64,6 +64,10 @@ public:
     // Copies and parses `page`; a page that fails checkDataPage() is refused.
     static Result<DataPageEditor> open(const PageBuffer& page, uint32_t pageNumber,
                                        const JetFormat& format = JetFormat::jet4());
+    // The same for bytes checkDataPage() has accepted as they are now: they
+    // are not checked again.
+    static Result<DataPageEditor> openAccepted(const PageBuffer& page, uint32_t pageNumber,
+                                               const JetFormat& format = JetFormat::jet4());
     // An editor over a fresh page from makeDataPage(owner).
     static DataPageEditor create(uint32_t pageNumber, uint32_t owner, const JetFormat& format = JetFormat::jet4());
 

@@ -85,9 +85,22 @@ Result<std::optional<uint32_t>> PageAllocator::findPageWithRoom(RowPointer owned
         // the recorded free space is the computed one: only the slot count
         // is left to ask.
         if (!checkDataPage(*page, p, m_pager.format()).isOk()) continue;
-        if (r.u16(m_pager.format().data.slotCount) < size_t(datapage::kMaxSlots)) return std::optional<uint32_t>(p);
+        if (r.u16(m_pager.format().data.slotCount) < size_t(datapage::kMaxSlots)) {
+            m_chosenBytes = page;
+            m_chosenPage = p;
+            return std::optional<uint32_t>(p);
+        }
     }
     return std::optional<uint32_t>();
+}
+
+Result<DataPageEditor> PageAllocator::openDataPage(uint32_t page)
+{
+    VK_ASSIGN_OR_RETURN(PageRef bytes, m_pager.read(page));
+    const bool checked = m_chosenBytes && bytes == m_chosenBytes && page == m_chosenPage;
+    m_chosenBytes.reset();
+    if (checked) return DataPageEditor::openAccepted(*bytes, page, m_pager.format());
+    return DataPageEditor::open(*bytes, page, m_pager.format());
 }
 
 }  // namespace varnika::jet

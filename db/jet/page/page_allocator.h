@@ -7,6 +7,7 @@
 
 #include "db/jet/page/page_layout.h"
 #include "db/jet/file/pager.h"
+#include "db/jet/page/data_page_editor.h"
 #include "db/jet/page/usage_map_cache.h"
 #include "db/jet/page/usage_map_editor.h"
 #include "db/status.h"
@@ -58,6 +59,10 @@ public:
     // An owner map as it is now, decoded again only after it changed.
     Result<const UsageMap*> ownerMap(RowPointer where) { return m_decoded.load(m_pager, where); }
     Pager& pager() { return m_pager; }
+    // An editor over a data page (DataPageEditor::open). The page
+    // findPageWithRoom has just chosen, its bytes unchanged since, is not
+    // checked a second time.
+    Result<DataPageEditor> openDataPage(uint32_t page);
 
     // MapPageSource: bitmap pages of reference maps are owned by no map but
     // the global one.
@@ -67,6 +72,10 @@ private:
     Pager& m_pager;
     UsageMapEditor m_maps;
     UsageMapCache m_decoded;
+    // The bytes findPageWithRoom last checked and chose: held, so that they
+    // cannot change or give their memory to other bytes meanwhile.
+    PageRef m_chosenBytes;
+    uint32_t m_chosenPage = 0;
 };
 
 }  // namespace varnika::jet

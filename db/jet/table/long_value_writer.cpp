@@ -48,8 +48,7 @@ Result<RowPointer> LongValueWriter::addRow(std::span<const uint8_t> row, const P
         target = added;
         if (!columnMaps.owned) m_unownedPage = added;
     }
-    VK_ASSIGN_OR_RETURN(PageRef page, pager.read(*target));
-    VK_ASSIGN_OR_RETURN(DataPageEditor editor, DataPageEditor::open(*page, *target, pager.format()));
+    VK_ASSIGN_OR_RETURN(DataPageEditor editor, m_allocator.openDataPage(*target));
     VK_ASSIGN_OR_RETURN(int slot, editor.addRow(row));
     const size_t freeAfter = editor.freeSpace();
     VK_RETURN_IF_ERROR(pager.write(*target, std::move(editor).takePage()));

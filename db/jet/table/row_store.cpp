@@ -31,8 +31,7 @@ Result<PageRef> readTdefFirstPage(Pager& pager, uint32_t tdefPage)
 Status RowStore::editPage(uint32_t page, const std::function<Status(DataPageEditor&)>& change)
 {
     Pager& pager = m_allocator.pager();
-    VK_ASSIGN_OR_RETURN(PageRef bytes, pager.read(page));
-    VK_ASSIGN_OR_RETURN(DataPageEditor editor, DataPageEditor::open(*bytes, page, pager.format()));
+    VK_ASSIGN_OR_RETURN(DataPageEditor editor, m_allocator.openDataPage(page));
     if (editor.owner() != m_table.tdefPage)
         return corruption("data page " + std::to_string(page) + " does not belong to the table at page " +
                           std::to_string(m_table.tdefPage));
