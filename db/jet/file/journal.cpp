@@ -4,6 +4,7 @@
 #include "db/jet/file/journal_checksum.h"
 
 #include <cstring>
+#include <memory>
 
 namespace varnika::jet {
 namespace {
@@ -25,16 +26,29 @@ std::string journalPathFor(const std::string& databasePath) { return databasePat
 
 Status Journal::begin(uint32_t originalPageCount, const std::vector<JournalEntry>& originals, bool durable)
 {
+    std::vector<Original> pages;
+    pages.reserve(originals.size());
+    for (const JournalEntry& e : originals) pages.push_back({e.page, &e.original});
+    return begin(originalPageCount, pages, durable);
+}
+
+Status Journal::begin(uint32_t originalPageCount, std::span<const Original> originals, bool durable)
+{
     // Header and entries in one buffer. Without syncing, one write does:
     // a write cut short leaves a checksum that does not match, so the
     // journal is ignored, and the database has not been touched yet.
     const size_t entryBytes = entrySize(m_pageSize);
-    std::vector<uint8_t> bytes(kHeaderSize + originals.size() * entryBytes, 0);
+    // Every byte of the entries is written below: only the header starts
+    // as zeros.
+    const size_t total = kHeaderSize + originals.size() * entryBytes;
+    std::unique_ptr<uint8_t[]> buffer(new uint8_t[total]);
+    std::span<uint8_t> bytes(buffer.get(), total);
+    std::memset(bytes.data(), 0, kHeaderSize);
     uint8_t* body = bytes.data() + kHeaderSize;
     for (size_t i = 0; i < originals.size(); ++i) {
         uint8_t* e = body + i * entryBytes;
         putU32(e, 0, originals[i].page);
-        std::memcpy(e + kEntryPageNumber, originals[i].original.data(), m_pageSize);
+        std::memcpy(e + kEntryPageNumber, originals[i].bytes->data(), m_pageSize);
     }
     uint8_t* header = bytes.data();
     std::memcpy(header + kHdrMagic, kMagic, sizeof kMagic);

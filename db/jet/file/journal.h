@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <span>
 #include <memory>
 #include <vector>
 
@@ -39,6 +40,12 @@ public:
     // Records the original pages and the database's size in pages before a
     // commit. With `durable` the journal reaches the disk before returning.
     Status begin(uint32_t originalPageCount, const std::vector<JournalEntry>& originals, bool durable);
+    // The same from the original pages' bytes where they are held.
+    struct Original {
+        uint32_t page;
+        const PageBuffer* bytes;
+    };
+    Status begin(uint32_t originalPageCount, std::span<const Original> originals, bool durable);
     // Marks the commit finished: the journal no longer describes a rollback.
     Status finish(bool durable);
     // True while the journal describes a commit that has not finished.

@@ -447,9 +447,9 @@ Status Pager::commitDirty(bool keepOnFailure)
     }
     if (Status s = protectForSafePoint(); !s.isOk()) return refuse(s);
     if (m_journal) {
-        std::vector<JournalEntry> originals;
+        std::vector<Journal::Original> originals;
         originals.reserve(m_originals.size());
-        for (const auto& [page, ref] : m_originals) originals.push_back({page, *ref});
+        for (const auto& [page, ref] : m_originals) originals.push_back({page, ref.get()});
         Status s = m_journal->begin(m_committedPageCount, originals, m_syncOnCommit);
         if (!s.isOk()) return refuse(s);
     }

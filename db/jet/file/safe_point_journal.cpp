@@ -4,6 +4,8 @@
 #include "db/jet/file/journal_checksum.h"
 
 #include <cstring>
+#include <memory>
+#include <span>
 #include <random>
 #include <vector>
 
@@ -68,7 +70,12 @@ Status SafePointJournal::start(uint32_t pageCount)
 
 Status SafePointJournal::add(uint32_t page, const PageBuffer& original)
 {
-    std::vector<uint8_t> entry(entrySize(m_pageSize), 0);
+    // Every byte is set below: the page number, four zeros, the checksum
+    // and the page.
+    const size_t size = entrySize(m_pageSize);
+    std::unique_ptr<uint8_t[]> buffer(new uint8_t[size]);
+    std::span<uint8_t> entry(buffer.get(), size);
+    std::memset(entry.data(), 0, kEntryData);
     putU32(entry.data(), kEntryPage, page);
     putU64(entry.data(), kEntryChecksum, entryChecksum(m_epoch, page, original.data(), m_pageSize));
     std::memcpy(entry.data() + kEntryData, original.data(), m_pageSize);
