@@ -10,7 +10,10 @@
 #include "db/jet/index/jet_index_maintainer.h"
 #include "db/jet/page/page_allocator.h"
 #include "db/jet/record_sets.h"
+#include "db/jet/table/row_codec.h"
 #include "db/jet/table/table.h"
+#include "db/jet/file/bytes.h"
+#include "db/jet/page/data_page.h"
 #include "db/text.h"
 #include "support/ddl_test_support.h"
 
@@ -162,6 +165,54 @@ TEST(RunPreparation, AnIndexPairingKeysWithTheWrongRecordsRefusesTheRun)
     Status s = replaceAll(t.path, u"Koli");
     EXPECT_FALSE(s.isOk());
     EXPECT_NE(s.message().find("\"Stok\""), std::string::npos) << s.message();
+    EXPECT_EQ(fileBytes(t.path), before);
+}
+
+// A record the run does not select, whose unit cannot be read (its text
+// ends before it starts): the unit's index is only counted by a run on the
+// Depo field, but the record is read all the same, and the run is refused.
+TEST(RunPreparation, ARecordThatCannotBeReadRefusesARunThatDoesNotSelectIt)
+{
+    ddltest::NewDb t;
+    fillStok(t);
+    {
+        auto table = t.db->table(u"Stok");
+        ASSERT_TRUE(table.isOk());
+        const TableDef& def = (**table).def();
+        auto scanner = (**table).scan();
+        ASSERT_TRUE(scanner.isOk());
+        std::optional<RowPointer> victim;
+        while (!victim && *scanner->next())
+            if ((*scanner->values())[size_t(def.findColumn(u"Depo"))].asLong() == 4) victim = scanner->pointer();
+        ASSERT_TRUE(victim);
+        auto row = readRowAt(t.db->pager(), *victim);
+        ASSERT_TRUE(row.isOk());
+        auto layout = parseRowLayout(def, row->bytes());
+        ASSERT_TRUE(layout.isOk());
+        ASSERT_EQ(layout->varCount, 1);
+        PageBuffer page = *row->page;
+        // The end of the variable data, one byte before Birim starts.
+        putU16(page.data(), row->slot.offset + layout->varTableStart, uint16_t(layout->varOffsets[0] - 1));
+        ASSERT_TRUE(t.db->pager().write(victim->page, page).isOk());
+        ASSERT_TRUE(t.db->pager().commit().isOk());
+    }
+    t.db.reset();
+    t.executor.reset();
+    const auto before = fileBytes(t.path);
+
+    DataControl data;
+    data.SetDatabaseName(fromUtf8(t.path.string()));
+    data.SetRecordSource(u"Select * From Stok where Depo=3");
+    ASSERT_TRUE(data.Refresh().isOk());
+    RecordSet& rs = *data.Recordset();
+    ASSERT_FALSE(rs.Eof().value());
+    ASSERT_TRUE(rs.Edit().isOk());
+    ASSERT_TRUE(rs.Fields(u"Depo").value()->SetValue(Variant::longValue(30)).isOk());
+    Status s = rs.Update();
+    EXPECT_EQ(s.code(), ErrorCode::Corruption) << s.toString();
+    EXPECT_NE(s.message().find("cannot be read"), std::string::npos) << s.message();
+    EXPECT_NE(s.message().find("Compact and Repair"), std::string::npos) << s.message();
+    (void)rs.Close();
     EXPECT_EQ(fileBytes(t.path), before);
 }
 

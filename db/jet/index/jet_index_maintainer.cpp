@@ -121,72 +121,130 @@ Status verifyIndexes(Table& table, const std::vector<size_t>& indexes, uint16_t 
     if (countOthers)
         for (size_t i = 0; i < def.realIndexes().size(); ++i)
             if (std::find(indexes.begin(), indexes.end(), i) == indexes.end()) counted.push_back(i);
-    // The key columns are decoded; every other column but the long values
-    // (which stay unread) is only checked to be readable.
+    // The key columns of the indexes compared are decoded, and the long
+    // values of the indexes counted; every other column but the long values
+    // (which stay unread) is only checked to be readable, as decoding it
+    // would: an index counted needs no more of its key columns than
+    // whether they are null.
     std::vector<int> keyed, checked;
-    for (size_t i = 0; i < def.realIndexes().size(); ++i) {
-        if (std::find(indexes.begin(), indexes.end(), i) == indexes.end() &&
-            std::find(counted.begin(), counted.end(), i) == counted.end())
-            continue;
+    auto addOnce = [](std::vector<int>& to, int col) {
+        if (col >= 0 && std::find(to.begin(), to.end(), col) == to.end()) to.push_back(col);
+    };
+    for (size_t i : indexes)
+        for (const RealIndexColumn& kc : def.realIndexes()[i].columns) addOnce(keyed, def.findColumnByNumber(kc.columnNumber));
+    for (size_t i : counted)
         for (const RealIndexColumn& kc : def.realIndexes()[i].columns) {
             const int col = def.findColumnByNumber(kc.columnNumber);
-            if (col >= 0 && std::find(keyed.begin(), keyed.end(), col) == keyed.end()) keyed.push_back(col);
+            if (col >= 0 && isLongValueType(def.columns()[size_t(col)].type())) addOnce(keyed, col);
         }
-    }
     for (size_t c = 0; c < def.columns().size(); ++c)
         if (!isLongValueType(def.columns()[c].type()) && std::find(keyed.begin(), keyed.end(), int(c)) == keyed.end())
             checked.push_back(int(c));
     std::vector<uint64_t> rowsWithEntry(counted.size(), 0);
     std::vector<EntryDigest> expected(indexes.size());
     // An index of one text column (a unit, a branch, a customer) meets the
-    // same few values over many records: each value's key is made once.
+    // same few values over many records: the key of each stored form of a
+    // value is made once, without decoding the value again.
     struct KeyMemo {
         int column = -1;
-        std::unordered_map<std::u16string, std::optional<IndexKeyEntry>> keys;
+        std::unordered_map<std::string, std::optional<IndexKeyEntry>> keys;
     };
     std::vector<KeyMemo> memos(indexes.size());
+    std::vector<char> memoOnly(def.columns().size(), 0);  // key columns only memos need
     for (size_t i = 0; i < indexes.size(); ++i) {
         const RealIndexDef& index = def.realIndexes()[indexes[i]];
         if (index.columns.size() != 1) continue;
         const int col = def.findColumnByNumber(index.columns.front().columnNumber);
-        if (col >= 0 && isTextType(def.columns()[size_t(col)].type())) memos[i].column = col;
+        if (col >= 0 && def.columns()[size_t(col)].type() == ColumnType::Text) memos[i].column = col;
     }
+    for (int col : keyed) {
+        bool needed = false;
+        for (size_t i = 0; i < indexes.size(); ++i) {
+            if (memos[i].column == col) continue;
+            for (const RealIndexColumn& kc : def.realIndexes()[indexes[i]].columns)
+                needed = needed || def.findColumnByNumber(kc.columnNumber) == col;
+        }
+        for (size_t i : counted)
+            for (const RealIndexColumn& kc : def.realIndexes()[i].columns)
+                needed = needed || def.findColumnByNumber(kc.columnNumber) == col;
+        memoOnly[size_t(col)] = !needed;
+    }
+    std::vector<Variant> values(def.columns().size());
+    std::string stored;
     std::vector<uint8_t> entry;
     VK_ASSIGN_OR_RETURN(Table::Scanner scanner, table.scan());
     for (;;) {
         auto more = scanner.next();
         if (!more.isOk()) return corruption(compactAndRepair(name) + " (" + more.status().message() + ")");
         if (!*more) break;
-        auto values = scanner.values(keyed, checked);
-        if (!values.isOk()) {
+        const std::span<const uint8_t> row = scanner.row().bytes();
+        auto unreadable = [&](const Status& s) {
             return corruption(compactAndRepair(name) + " (the record at page " + std::to_string(scanner.pointer().page) +
-                              " row " + std::to_string(scanner.pointer().row) + " cannot be read: " +
-                              values.status().message() + ")");
+                              " row " + std::to_string(scanner.pointer().row) + " cannot be read: " + s.message() + ")");
+        };
+        auto layout = parseRowLayout(def, row);
+        if (!layout.isOk()) return unreadable(layout.status());
+        for (int col : checked)
+            if (Status s = checkColumn(def, *layout, row, col); !s.isOk()) return unreadable(s);
+        for (int col : keyed) {
+            if (memoOnly[size_t(col)]) continue;
+            auto v = decodeColumn(def, *layout, row, col, &table.longValues());
+            if (!v.isOk()) return unreadable(v.status());
+            values[size_t(col)] = std::move(*v);
         }
         for (size_t i = 0; i < indexes.size(); ++i) {
             KeyMemo& memo = memos[i];
-            const Variant* text = nullptr;
-            if (memo.column >= 0 && size_t(memo.column) < values->size() &&
-                (*values)[size_t(memo.column)].type() == VariantType::Text)
-                text = &(*values)[size_t(memo.column)];
             const std::optional<IndexKeyEntry>* made = nullptr;
             std::optional<IndexKeyEntry> fresh;
-            if (auto hit = text ? memo.keys.find(text->asText()) : memo.keys.end(); hit != memo.keys.end()) {
-                made = &hit->second;
-            } else {
-                auto e = indexEntryFor(def, def.realIndexes()[indexes[i]], *values, lcid, version);
+            bool remember = false;
+            if (memo.column >= 0) {
+                auto f = fieldBytes(def, *layout, row, memo.column);
+                if (!f.isOk()) return unreadable(f.status());
+                // A null field is told from any stored text by its first byte.
+                stored.assign(1, f->present ? '\1' : '\0');
+                stored.append(f->bytes.begin(), f->bytes.end());
+                if (auto hit = memo.keys.find(stored); hit != memo.keys.end()) made = &hit->second;
+                else remember = memo.keys.size() < kKeyMemoEntries;
+                if (!made) {
+                    auto v = decodeColumn(def, *layout, row, memo.column, &table.longValues());
+                    if (!v.isOk()) return unreadable(v.status());
+                    values[size_t(memo.column)] = std::move(*v);
+                }
+            }
+            if (!made) {
+                auto e = indexEntryFor(def, def.realIndexes()[indexes[i]], values, lcid, version);
                 if (!e.isOk()) return Status(e.status().code(), "table \"" + name + "\" is not changed: " + e.status().message());
-                if (text && memo.keys.size() < kKeyMemoEntries) made = &memo.keys.emplace(text->asText(), std::move(*e)).first->second;
+                if (remember) made = &memo.keys.emplace(stored, std::move(*e)).first->second;
                 else made = &(fresh = std::move(*e));
             }
             if (!*made) continue;
-            const RowPointer row = scanner.pointer();
+            const RowPointer at = scanner.pointer();
             entry.assign((*made)->key.begin(), (*made)->key.end());
-            entry.insert(entry.end(), {uint8_t(row.page >> 16), uint8_t(row.page >> 8), uint8_t(row.page), row.row});
+            entry.insert(entry.end(), {uint8_t(at.page >> 16), uint8_t(at.page >> 8), uint8_t(at.page), at.row});
             expected[i].add(entry);
         }
-        for (size_t i = 0; i < counted.size(); ++i)
-            rowsWithEntry[i] += indexHoldsRow(def, def.realIndexes()[counted[i]], *values);
+        for (size_t i = 0; i < counted.size(); ++i) {
+            // An entry for every row, but where the index leaves out rows
+            // whose key columns are all null.
+            const RealIndexDef& index = def.realIndexes()[counted[i]];
+            bool holds = !index.ignoresNulls();
+            for (const RealIndexColumn& kc : index.columns) {
+                if (holds) break;
+                const int col = def.findColumnByNumber(kc.columnNumber);
+                if (col < 0 || def.columns()[size_t(col)].isBoolean()) {
+                    holds = true;
+                    continue;
+                }
+                if (isLongValueType(def.columns()[size_t(col)].type())) {
+                    holds = !values[size_t(col)].isNull();  // decoded above: an empty old-style value is null
+                    continue;
+                }
+                auto f = fieldBytes(def, *layout, row, col);
+                if (!f.isOk()) return unreadable(f.status());
+                holds = f->present;
+            }
+            rowsWithEntry[i] += holds;
+        }
     }
     for (size_t i = 0; i < counted.size(); ++i) {
         uint64_t stored = 0;
