@@ -99,6 +99,29 @@ TEST(IndexBuilder, BuildsOrderedLinkedTreesOfAnySizeAtTheSameRoot)
             got.insert(got.end(), d.entries.begin(), d.entries.end());
         }
         EXPECT_EQ(got, std::vector<std::vector<uint8_t>>(expected.begin(), expected.end())) << count;
+        // The walk over the leaves reads the same entries, and stops where the
+        // visitor says so, with its own error.
+        auto read = readIndexEntries(pager, ix.rootPage);
+        ASSERT_TRUE(read.isOk()) << read.status().toString();
+        EXPECT_EQ(*read, got) << count;
+        if (count == 20000) {
+            size_t seen = 0;
+            Status stop = forEachIndexEntry(pager, ix.rootPage, [&](std::span<const uint8_t>) {
+                return ++seen == 500 ? Status(ErrorCode::NotFound, "enough") : Status::ok();
+            });
+            EXPECT_EQ(stop.code(), ErrorCode::NotFound);
+            EXPECT_EQ(stop.message(), "enough");
+            EXPECT_EQ(seen, 500u);
+            // A leaf whose bitmap marks an entry past the page's end.
+            const PageBuffer original = **pager.read(leaves[3]);
+            PageBuffer damaged = original;
+            damaged[indexlayout::kBitmap + indexlayout::kBitmapSize - 1] |= 0x80;
+            ASSERT_TRUE(pager.write(leaves[3], damaged).isOk());
+            Status bad = forEachIndexEntry(pager, ix.rootPage, [](std::span<const uint8_t>) { return Status::ok(); });
+            EXPECT_EQ(bad.code(), ErrorCode::Corruption);
+            EXPECT_NE(bad.message().find("index page " + std::to_string(leaves[3])), std::string::npos) << bad.message();
+            ASSERT_TRUE(pager.write(leaves[3], original).isOk());
+        }
         auto map = UsageMap::load(pager, ix.usageMap);
         ASSERT_TRUE(map.isOk());
         EXPECT_TRUE(map->contains(ix.rootPage));

@@ -43,12 +43,24 @@ Status forEachIndexEntry(Pager& pager, uint32_t rootPage, const std::function<St
         if (p.isLeaf()) break;
         number = firstChild(p);
     }
+    // The leaves are walked without keeping their entries.
+    IndexPage leaf;
     for (uint32_t steps = 0; number != 0; ++steps) {
         if (steps > limit) return corruption("the leaves of the index at page " + std::to_string(rootPage) + " loop");
-        VK_ASSIGN_OR_RETURN(IndexPage p, load(number));
-        if (!p.isLeaf()) return corruption("the leaf chain of an index reaches a node page");
-        for (const IndexEntry& e : p.entries) VK_RETURN_IF_ERROR(visit(e.bytes));
-        number = p.next;
+        if (number >= limit) return corruption("an index of the page at " + std::to_string(rootPage) + " points outside the file");
+        VK_ASSIGN_OR_RETURN(PageRef ref, pager.read(number));
+        const std::span<const uint8_t> bytes(ref->data(), ref->size());
+        // A node met on the chain is refused before any of its entries is visited.
+        if (bytes[indexlayout::kType] == indexlayout::kTypeNode)
+            return corruption("the leaf chain of an index reaches a node page");
+        Status stopped = Status::ok();  // the visitor's own error, passed on as it is
+        Status walked = walkIndexPage(bytes, pager.format(), leaf, [&](std::span<const uint8_t> entry, uint32_t) {
+            stopped = visit(entry);
+            return stopped;
+        });
+        VK_RETURN_IF_ERROR(stopped);
+        if (!walked.isOk()) return corruption("index page " + std::to_string(number) + ": " + walked.message());
+        number = leaf.next;
     }
     return Status::ok();
 }

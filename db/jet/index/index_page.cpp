@@ -51,13 +51,14 @@ std::string pageText(size_t v) { return std::to_string(v); }
 
 }  // namespace
 
-Result<IndexPage> decodeIndexPage(std::span<const uint8_t> bytes, const JetFormat& format)
+Status walkIndexPage(std::span<const uint8_t> bytes, const JetFormat& format, IndexPage& p,
+                     const std::function<Status(std::span<const uint8_t> entry, uint32_t child)>& visit)
 {
     const JetFormat::IndexPage& f = format.index;
     if (bytes.size() < format.pageSize || bytes.size() > kPageSize)
         return corruption("an index page is " + pageText(bytes.size()) + " bytes long");
     ByteReader r(bytes.first(format.pageSize));
-    IndexPage p;
+    p = IndexPage();
     p.type = r.u8(kType);
     if (p.type != kTypeLeaf && p.type != kTypeNode)
         return corruption("page type " + pageText(p.type) + " is not an index page");
@@ -73,8 +74,9 @@ Result<IndexPage> decodeIndexPage(std::span<const uint8_t> bytes, const JetForma
     const size_t pointerSize = kRowIdSize + (p.isNode() ? kChildSize : 0);
 
     size_t start = 0;
+    bool any = false;
     std::span<const uint8_t> first;
-    p.entries.reserve(64);
+    std::vector<uint8_t> whole;  // an entry with the shared prefix put back
     for (size_t k = 1; k <= f.maxEntryData; ++k) {
         const uint8_t bits = r.u8(f.bitmap + k / 8);
         if (bits == 0) {
@@ -84,29 +86,49 @@ Result<IndexPage> decodeIndexPage(std::span<const uint8_t> bytes, const JetForma
         if (!(bits & (1u << (k % 8)))) continue;
         std::span<const uint8_t> stored = r.bytes(f.entryData + start, k - start);
         if (!r.ok()) return corruption("an index entry lies outside its page");
-        const size_t prefix = p.entries.empty() ? 0 : p.prefixLength;
+        const size_t prefix = any ? p.prefixLength : 0;
         // The shared prefix lies within the key bytes, so every stored part
         // holds its whole row pointer (and the first entry the prefix too).
-        if (stored.size() < pointerSize + (p.entries.empty() ? size_t(p.prefixLength) : 0) ||
-            prefix + stored.size() < pointerSize + 1)
+        if (stored.size() < pointerSize + (any ? 0 : size_t(p.prefixLength)) || prefix + stored.size() < pointerSize + 1)
             return corruption("an index entry of " + pageText(stored.size()) +
                               " bytes is shorter than its row pointer and shared prefix");
-        IndexEntry e;
-        e.bytes.reserve(prefix + stored.size());
-        e.bytes.assign(first.begin(), first.begin() + long(prefix));
-        e.bytes.insert(e.bytes.end(), stored.begin(), stored.end() - long(p.isNode() ? kChildSize : 0));
+        uint32_t child = 0;
         if (p.isNode()) {
             ByteReader cr(stored);
-            e.child = cr.u32be(stored.size() - kChildSize);
+            child = cr.u32be(stored.size() - kChildSize);
         }
-        if (p.entries.empty()) first = stored;
-        p.entries.push_back(std::move(e));
+        const std::span<const uint8_t> own = stored.first(stored.size() - (p.isNode() ? kChildSize : 0));
+        if (prefix == 0) {
+            VK_RETURN_IF_ERROR(visit(own, child));
+        } else {
+            whole.assign(first.begin(), first.begin() + long(prefix));
+            whole.insert(whole.end(), own.begin(), own.end());
+            VK_RETURN_IF_ERROR(visit(whole, child));
+        }
+        if (!any) first = stored;
+        any = true;
         start = k;
     }
     if (!r.ok()) return corruption("an index page is truncated");
     // Bits past the data area (the bitmap has 3624 bits for 3616 bytes).
     for (size_t k = f.maxEntryData + 1; k < f.bitmapSize * 8; ++k)
         if (r.u8(f.bitmap + k / 8) & (1u << (k % 8))) return corruption("an index page bitmap marks an entry past the page end");
+    return Status::ok();
+}
+
+Result<IndexPage> decodeIndexPage(std::span<const uint8_t> bytes, const JetFormat& format)
+{
+    IndexPage p;
+    std::vector<IndexEntry> entries;
+    entries.reserve(64);
+    VK_RETURN_IF_ERROR(walkIndexPage(bytes, format, p, [&](std::span<const uint8_t> entry, uint32_t child) {
+        IndexEntry e;
+        e.bytes.assign(entry.begin(), entry.end());
+        e.child = child;
+        entries.push_back(std::move(e));
+        return Status::ok();
+    }));
+    p.entries = std::move(entries);
     return p;
 }
 

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -83,6 +84,14 @@ struct IndexPage {
 // holds (wrong type, bitmap past the data, an entry shorter than its row
 // pointer, a prefix longer than the first entry) → Corruption.
 Result<IndexPage> decodeIndexPage(std::span<const uint8_t> page, const JetFormat& format = JetFormat::jet4());
+
+// The same reading without keeping the entries: `header` takes the page's
+// header fields (its entries left empty), and `visit` each entry in order,
+// as decodeIndexPage would hold it (the shared prefix put back, a node's
+// child pointer apart); the bytes are good until it returns. The same
+// refusals; an error from `visit` ends the walk.
+Status walkIndexPage(std::span<const uint8_t> page, const JetFormat& format, IndexPage& header,
+                     const std::function<Status(std::span<const uint8_t> entry, uint32_t child)>& visit);
 
 // A leaf's bytes after one entry was added or taken out, made from its bytes
 // before: at `offset` into the entry data, `removed` bytes go and `added`
