@@ -21,10 +21,16 @@ const char* errorCodeName(ErrorCode code)
     return "Unknown";
 }
 
+const std::string& Status::message() const
+{
+    static const std::string none;
+    return m_rep ? m_rep->message : none;
+}
+
 std::string Status::toString() const
 {
     if (isOk()) return "OK";
-    return std::string(errorCodeName(m_code)) + ": " + m_message;
+    return std::string(errorCodeName(code())) + ": " + message();
 }
 
 }  // namespace varnika

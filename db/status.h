@@ -4,6 +4,7 @@
 // user can read (what went wrong, in plain words).
 
 #include <cassert>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -30,20 +31,36 @@ const char* errorCodeName(ErrorCode code);
 class [[nodiscard]] Status {
 public:
     Status() = default;
-    Status(ErrorCode code, std::string message) : m_code(code), m_message(std::move(message)) {}
+    Status(ErrorCode code, std::string message)
+    {
+        if (code != ErrorCode::Ok || !message.empty()) m_rep = std::make_unique<Rep>(Rep{code, std::move(message)});
+    }
+    Status(const Status& other) : m_rep(other.m_rep ? std::make_unique<Rep>(*other.m_rep) : nullptr) {}
+    Status(Status&&) noexcept = default;
+    Status& operator=(const Status& other)
+    {
+        if (this != &other) m_rep = other.m_rep ? std::make_unique<Rep>(*other.m_rep) : nullptr;
+        return *this;
+    }
+    Status& operator=(Status&&) noexcept = default;
 
     static Status ok() { return Status(); }
 
-    bool isOk() const { return m_code == ErrorCode::Ok; }
+    bool isOk() const { return code() == ErrorCode::Ok; }
     explicit operator bool() const { return isOk(); }
-    ErrorCode code() const { return m_code; }
-    const std::string& message() const { return m_message; }
+    ErrorCode code() const { return m_rep ? m_rep->code : ErrorCode::Ok; }
+    const std::string& message() const;
     // "Corruption: the page map points past the end of the file"
     std::string toString() const;
 
 private:
-    ErrorCode m_code = ErrorCode::Ok;
-    std::string m_message;
+    // Success, by far the most common, is no more than a null pointer:
+    // made, moved and dropped at no cost.
+    struct Rep {
+        ErrorCode code;
+        std::string message;
+    };
+    std::unique_ptr<Rep> m_rep;
 };
 
 inline Status corruption(std::string m) { return Status(ErrorCode::Corruption, std::move(m)); }
