@@ -109,6 +109,31 @@ Result<RowBytes> readRowAt(Pager& pager, RowPointer ptr)
     return RowBytes{std::move(page), *pick.found};
 }
 
+Result<RowBytes> SlotTableMemo::read(Pager& pager, RowPointer ptr)
+{
+    VK_ASSIGN_OR_RETURN(PageRef page, pager.read(ptr.page));
+    Entry* entry = nullptr;
+    for (Entry& e : m_entries)
+        if (e.bytes == page && e.page == ptr.page) entry = &e;
+    if (!entry) {
+        struct Keep {
+            std::vector<Slot>& slots;
+            void count(size_t n) { slots.resize(n); }
+            void slot(size_t i, const Slot& s) { slots[i] = s; }
+        };
+        entry = &m_entries[m_next];
+        m_next = (m_next + 1) % kPages;
+        entry->bytes.reset();
+        entry->slotTable.clear();
+        VK_RETURN_IF_ERROR(walkSlots(*page, ptr.page, pager.format(), Keep{entry->slotTable}));
+        entry->page = ptr.page;
+        entry->bytes = page;
+    }
+    if (ptr.row >= entry->slotTable.size())
+        return corruption("row " + std::to_string(ptr.row) + " of page " + std::to_string(ptr.page) + " does not exist");
+    return RowBytes{std::move(page), entry->slotTable[ptr.row]};
+}
+
 Result<RowPointer> overflowPointerOf(std::span<const uint8_t> slot, RowPointer header)
 {
     auto where = [header] { return "row " + std::to_string(header.row) + " of page " + std::to_string(header.page); };

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <span>
+#include <array>
 #include <vector>
 
 namespace varnika::jet {
@@ -58,6 +59,27 @@ struct RowBytes {
 
 // Reads the row `ptr` points at. A missing page or slot is a Corruption.
 Result<RowBytes> readRowAt(Pager& pager, RowPointer ptr);
+
+// The slot tables of the last few data pages read, as readRowAt checks
+// them, kept with the very bytes they were checked in: a row of a page
+// whose bytes are unchanged since is found without walking its slot table
+// again. (A page's bytes are never changed in place while held, so equal
+// references mean equal bytes.)
+class SlotTableMemo {
+public:
+    // readRowAt(pager, ptr), with the same refusals.
+    Result<RowBytes> read(Pager& pager, RowPointer ptr);
+
+private:
+    struct Entry {
+        uint32_t page = 0;
+        PageRef bytes;
+        std::vector<Slot> slotTable;
+    };
+    static constexpr size_t kPages = 4;
+    std::array<Entry, kPages> m_entries;
+    size_t m_next = 0;
+};
 
 // The place a moved row's header slot (`slot`, of the row at `header`)
 // points at: its first 4 bytes. Access often leaves the slot its old length,

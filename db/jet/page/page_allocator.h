@@ -7,6 +7,7 @@
 
 #include "db/jet/page/page_layout.h"
 #include "db/jet/file/pager.h"
+#include "db/jet/page/data_page.h"
 #include "db/jet/page/data_page_editor.h"
 #include "db/jet/page/usage_map_cache.h"
 #include "db/jet/page/usage_map_editor.h"
@@ -59,6 +60,8 @@ public:
     // An owner map as it is now, decoded again only after it changed.
     Result<const UsageMap*> ownerMap(RowPointer where) { return m_decoded.load(m_pager, where); }
     Pager& pager() { return m_pager; }
+    // The slot tables of the data pages whose rows were read last.
+    SlotTableMemo& slotTables() { return m_slotTables; }
     // An editor over a data page (DataPageEditor::open). The page
     // findPageWithRoom has just chosen, its bytes unchanged since, is not
     // checked a second time.
@@ -72,6 +75,7 @@ private:
     Pager& m_pager;
     UsageMapEditor m_maps;
     UsageMapCache m_decoded;
+    SlotTableMemo m_slotTables;
     // The bytes findPageWithRoom last checked and chose: held, so that they
     // cannot change or give their memory to other bytes meanwhile.
     PageRef m_chosenBytes;

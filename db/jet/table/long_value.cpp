@@ -21,9 +21,9 @@ Result<LongValueHeader> LongValueHeader::parse(std::span<const uint8_t> field)
 
 namespace {
 
-Result<RowBytes> readLvalRow(Pager& pager, RowPointer ptr)
+Result<RowBytes> readLvalRow(Pager& pager, SlotTableMemo& slotTables, RowPointer ptr)
 {
-    VK_ASSIGN_OR_RETURN(RowBytes row, readRowAt(pager, ptr));
+    VK_ASSIGN_OR_RETURN(RowBytes row, slotTables.read(pager, ptr));
     ByteReader r(row.page->data(), row.page->size());
     if (r.u32(datapage::kOwner) != datapage::kLongValueOwner)
         return corruption("a long value points at page " + std::to_string(ptr.page) + ", which is not a long-value page");
@@ -46,7 +46,7 @@ Result<std::vector<uint8_t>> LongValueReader::readLongValue(std::span<const uint
     if (uint64_t(h.length) > uint64_t(m_pager.pageCount()) * m_pager.pageSize())
         return corruption("a long value claims more bytes than the file holds");
     if (h.kind == longvalue::kKindSingleRow) {
-        VK_ASSIGN_OR_RETURN(RowBytes row, readLvalRow(m_pager, h.first));
+        VK_ASSIGN_OR_RETURN(RowBytes row, readLvalRow(m_pager, m_slotTables, h.first));
         auto bytes = row.bytes();
         if (bytes.size() < h.length) return corruption("a long value is shorter than its header says");
         return std::vector<uint8_t>(bytes.begin(), bytes.begin() + long(h.length));
@@ -58,7 +58,7 @@ Result<std::vector<uint8_t>> LongValueReader::readLongValue(std::span<const uint
     RowPointer ptr = h.first;
     while (out.size() < h.length) {
         if (!seen.insert(ptr.toWord()).second) return corruption("a long-value chain loops");
-        VK_ASSIGN_OR_RETURN(RowBytes row, readLvalRow(m_pager, ptr));
+        VK_ASSIGN_OR_RETURN(RowBytes row, readLvalRow(m_pager, m_slotTables, ptr));
         ByteReader piece(row.bytes());
         uint32_t next = piece.u32(0);
         if (!piece.ok()) return corruption("a long-value piece is too short for its link");

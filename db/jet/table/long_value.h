@@ -3,6 +3,7 @@
 // LVAL rows, each starting with the pointer to the next.
 
 #include "db/jet/file/pager.h"
+#include "db/jet/page/data_page.h"
 #include "db/jet/table/row_codec.h"
 #include "db/status.h"
 
@@ -29,6 +30,7 @@ public:
 
 private:
     Pager& m_pager;
+    SlotTableMemo m_slotTables;
 };
 
 }  // namespace varnika::jet

@@ -49,7 +49,7 @@ Status RowStore::editPage(uint32_t page, const std::function<Status(DataPageEdit
 Result<RowStore::Located> RowStore::locate(RowPointer header)
 {
     Pager& pager = m_allocator.pager();
-    VK_ASSIGN_OR_RETURN(RowBytes row, readRowAt(pager, header));
+    VK_ASSIGN_OR_RETURN(RowBytes row, m_allocator.slotTables().read(pager, header));
     ByteReader pr(row.page->data(), row.page->size());
     if (pr.u32(datapage::kOwner) != m_table.tdefPage) return notFound(rowName(header) + " is not a row of this table");
     Located where;
@@ -58,7 +58,7 @@ Result<RowStore::Located> RowStore::locate(RowPointer header)
     if (row.slot.flags != datapage::kSlotLookup) return notFound(rowName(header) + " is deleted or not a base row");
 
     VK_ASSIGN_OR_RETURN(RowPointer target, overflowPointerOf(row.bytes(), header));
-    VK_ASSIGN_OR_RETURN(RowBytes moved, readRowAt(pager, target));
+    VK_ASSIGN_OR_RETURN(RowBytes moved, m_allocator.slotTables().read(pager, target));
     ByteReader tr(moved.page->data(), moved.page->size());
     if (moved.slot.flags != datapage::kSlotNotBaseRow || tr.u32(datapage::kOwner) != m_table.tdefPage)
         return corruption(rowName(header) + " points at " + rowName(target) + ", which is not a moved row of this table");
@@ -96,7 +96,7 @@ Result<RowPointer> RowStore::insert(std::span<const uint8_t> row)
 Result<std::vector<uint8_t>> RowStore::read(RowPointer header)
 {
     VK_ASSIGN_OR_RETURN(Located where, locate(header));
-    VK_ASSIGN_OR_RETURN(RowBytes row, readRowAt(m_allocator.pager(), where.target ? *where.target : header));
+    VK_ASSIGN_OR_RETURN(RowBytes row, m_allocator.slotTables().read(m_allocator.pager(), where.target ? *where.target : header));
     auto b = row.bytes();
     return std::vector<uint8_t>(b.begin(), b.end());
 }

@@ -160,7 +160,7 @@ Result<std::vector<Variant>> Table::readColumns(RowPointer ptr, const std::vecto
 Result<RowBytes> Table::followOverflow(const RowBytes& header, RowPointer ptr)
 {
     VK_ASSIGN_OR_RETURN(RowPointer target, overflowPointerOf(header.bytes(), ptr));
-    VK_ASSIGN_OR_RETURN(RowBytes row, readRowAt(*m_pager, target));
+    VK_ASSIGN_OR_RETURN(RowBytes row, m_slotTables.read(*m_pager, target));
     ByteReader owner(row.page->data(), row.page->size());
     if (!row.slot.isOverflowTarget() || owner.u32(datapage::kOwner) != m_def.firstPage())
         return corruption("table \"" + toUtf8(m_name) + "\": the overflow pointer of row " + std::to_string(ptr.row) +
@@ -170,7 +170,7 @@ Result<RowBytes> Table::followOverflow(const RowBytes& header, RowPointer ptr)
 
 Result<RowBytes> Table::rowBytes(RowPointer ptr)
 {
-    VK_ASSIGN_OR_RETURN(RowBytes header, readRowAt(*m_pager, ptr));
+    VK_ASSIGN_OR_RETURN(RowBytes header, m_slotTables.read(*m_pager, ptr));
     ByteReader owner(header.page->data(), header.page->size());
     if (owner.u32(datapage::kOwner) != m_def.firstPage())
         return corruption("page " + std::to_string(ptr.page) + " does not belong to table \"" + toUtf8(m_name) + "\"");

@@ -94,6 +94,7 @@ private:
     uint64_t m_generation = 0;
     std::u16string m_name;
     LongValueReader m_longValues;
+    SlotTableMemo m_slotTables;
 };
 
 }  // namespace varnika::jet
