@@ -13,7 +13,7 @@ namespace {
 #include "db/jet/index/sort_tables_data.inc"
 #include "db/jet/index/sort_tables_97.inc"
 
-constexpr uint8_t kFlagAscending = 0x7F;
+constexpr uint8_t kFlagAscending = kAscendingKeyFlag;
 constexpr uint8_t kFlagAscendingNull = 0x00;
 constexpr uint8_t kFlagDescending = 0x80;
 constexpr uint8_t kFlagDescendingNull = 0xFF;

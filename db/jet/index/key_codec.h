@@ -20,6 +20,9 @@ namespace varnika::jet {
 // characters Access-made files show (the rest is refused).
 enum class TextCollation { GeneralLegacy, General, Turkish, General97, Turkish97 };
 
+// The flag byte that begins the key of a present value in ascending order.
+constexpr uint8_t kAscendingKeyFlag = 0x7F;
+
 // The collation of a sort order as a column descriptor stores it (LCID and
 // version): 1033/0 General Legacy, 1033/1 General, 1055/0 Turkish; in a
 // Jet 3 file (`format`) 1033 General 97 with code page 1252, 1055 Turkish
