@@ -183,6 +183,10 @@ TEST(IndexSeek, TextPrefixesAreTheKeysPrimaryBytes)
     ASSERT_TRUE(kilic);
     EXPECT_EQ(kilic->size(), 4u);
     EXPECT_EQ(prefixes(u"ölçü", TextCollation::General97), std::nullopt);
+    // Turkish letters whose keys were never seen in a file Access made.
+    EXPECT_EQ(prefixes(u"Dağ", TextCollation::Turkish), std::nullopt);
+    EXPECT_EQ(prefixes(u"İzmir", TextCollation::Turkish), std::nullopt);
+    EXPECT_TRUE(prefixes(u"İzmir", TextCollation::GeneralLegacy));
 }
 
 }  // namespace

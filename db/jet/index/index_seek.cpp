@@ -32,6 +32,12 @@ std::optional<std::vector<std::vector<uint8_t>>> textSeekPrefixes(std::u16string
     if (collation != TextCollation::GeneralLegacy && collation != TextCollation::General &&
         collation != TextCollation::Turkish)
         return std::nullopt;
+    // Under the Turkish order the keys of ğ, İ and the ĳ ligature were
+    // measured on another engine, never on a file Access made: a text
+    // holding one is not sought, lest a key made otherwise be missed.
+    if (collation == TextCollation::Turkish &&
+        text.find_first_of(u"\u011E\u011F\u0130\u0132\u0133") != std::u16string_view::npos)
+        return std::nullopt;
     // A character's primary bytes, told apart from those of an "a" after it
     // (a text's trailing blanks have none).
     const auto a = primaryBytes(u"a", collation);
