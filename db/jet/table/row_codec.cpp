@@ -363,7 +363,26 @@ Result<std::vector<Variant>> decodeRow(const TableDef& def, std::span<const uint
     return values;
 }
 
+namespace {
+Result<std::vector<uint8_t>> encodeRowWith(const TableDef& def, std::span<const Variant> values,
+                                           const std::map<int, std::vector<uint8_t>>* longValueBytes);
+}  // namespace
+
 Result<std::vector<uint8_t>> encodeRow(const TableDef& def, std::span<const Variant> values)
+{
+    return encodeRowWith(def, values, nullptr);
+}
+
+Result<std::vector<uint8_t>> encodeRow(const TableDef& def, std::span<const Variant> values,
+                                       const std::map<int, std::vector<uint8_t>>& longValueBytes)
+{
+    return encodeRowWith(def, values, &longValueBytes);
+}
+
+namespace {
+
+Result<std::vector<uint8_t>> encodeRowWith(const TableDef& def, std::span<const Variant> values,
+                                           const std::map<int, std::vector<uint8_t>>* longValueBytes)
 {
     const auto& columns = def.columns();
     if (values.size() != columns.size())
@@ -385,6 +404,14 @@ Result<std::vector<uint8_t>> encodeRow(const TableDef& def, std::span<const Vari
         const ColumnDef& c = columns[i];
         const Variant& v = values[i];
         auto setBit = [&] { mask[c.number / 8] |= uint8_t(1u << (c.number % 8)); };
+        if (longValueBytes && isLongValueType(c.type()) && !c.isFixed()) {
+            auto it = longValueBytes->find(int(i));
+            if (it == longValueBytes->end()) continue;
+            if (it->second.size() < longvalue::kHeaderSize) return invalidArgument(columnText(c) + " needs its long-value field bytes");
+            varData[c.varIndex] = it->second;
+            setBit();
+            continue;
+        }
         if (c.isBoolean()) {
             if (v.isNull()) continue;
             if (v.type() != VariantType::Boolean)
@@ -488,6 +515,8 @@ Result<std::vector<uint8_t>> encodeRow(const TableDef& def, std::span<const Vari
                                std::to_string(f.maxSize));
     return out;
 }
+
+}  // namespace
 
 Result<std::vector<uint8_t>> encodeInlineLongValue(std::span<const uint8_t> data)
 {

@@ -16,6 +16,7 @@
 #include "db/variant.h"
 
 #include <cstdint>
+#include <map>
 #include <span>
 #include <vector>
 
@@ -72,6 +73,10 @@ Result<FieldBytes> fieldBytes(const TableDef& def, const RowLayout& layout, std:
 // allowed (Jet 3: encoded in the column's code page, a character it cannot
 // hold refused). A row over 4060 bytes (Jet 3: 2012) is refused.
 Result<std::vector<uint8_t>> encodeRow(const TableDef& def, std::span<const Variant> values);
+// The same with the field bytes of the Memo and OLE columns taken from
+// `longValueBytes` (a column not there is Null) instead of from `values`.
+Result<std::vector<uint8_t>> encodeRow(const TableDef& def, std::span<const Variant> values,
+                                       const std::map<int, std::vector<uint8_t>>& longValueBytes);
 
 // `value` as a Numeric column stores it: at the column's scale (rounded
 // half away from zero when it has more places), refused (InvalidArgument)

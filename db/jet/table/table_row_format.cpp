@@ -49,14 +49,8 @@ Status JetRowFormat::decode(std::span<const uint8_t> row, std::vector<Variant>& 
 Result<EncodedRow> JetRowFormat::encode(const std::vector<Variant>& values,
                                         const std::map<int, std::vector<uint8_t>>& longValueBytes)
 {
-    std::vector<Variant> fields = values;
-    for (size_t i = 0; i < fields.size() && i < m_def.columns().size(); ++i) {
-        if (!isLongValueType(m_def.columns()[i].type())) continue;
-        auto it = longValueBytes.find(int(i));
-        fields[i] = it == longValueBytes.end() ? Variant() : Variant::binary(it->second);
-    }
     EncodedRow out;
-    VK_ASSIGN_OR_RETURN(out.bytes, encodeRow(m_def, fields));
+    VK_ASSIGN_OR_RETURN(out.bytes, encodeRow(m_def, values, longValueBytes));
     // Filler goes after the variable data (before eod and the offsets), or
     // before the null mask when the row has no variable part. A Jet 3 row
     // is not padded: its one-byte offsets and jump table depend on the
