@@ -247,6 +247,7 @@ void TableRecordSet::cancelEdit()
     m_edit.reset();
     m_editChanged = false;
     m_editColumns.clear();
+    m_editOriginals.clear();
     m_editGrowth = 0;
 }
 
@@ -326,7 +327,9 @@ Status TableRecordSet::Edit()
     m_editChanged = false;
     // The record as just read for its fields: the same bytes, unless the
     // database changed since.
-    if (m_loaded && m_loaded->position == position() && m_loaded->changeCount == m_database->pager().changeCount()) {
+    m_editOriginals.clear();
+    m_editReadAt = m_database->pager().changeCount();
+    if (m_loaded && m_loaded->position == position() && m_loaded->changeCount == m_editReadAt) {
         m_edit = std::move(m_loaded->values);
         m_loaded.reset();
         return Status::ok();
@@ -360,8 +363,10 @@ Status TableRecordSet::setEditValue(int index, const Variant& value)
     if (converted != (*m_edit)[col]) {
         const size_t was = storedSizeOf((*m_edit)[col]), is = storedSizeOf(converted);
         m_editGrowth += is > was ? is - was : 0;
-        if (std::find(m_editColumns.begin(), m_editColumns.end(), int(col)) == m_editColumns.end())
+        if (std::find(m_editColumns.begin(), m_editColumns.end(), int(col)) == m_editColumns.end()) {
             m_editColumns.push_back(int(col));
+            m_editOriginals.emplace_back(int(col), (*m_edit)[col]);
+        }
         (*m_edit)[col] = std::move(converted);
         m_editChanged = true;
     }
@@ -380,11 +385,19 @@ Status TableRecordSet::store()
     }
     Status prepared = prepareUpdate();
     std::vector<Variant> values = std::move(*m_edit);
+    std::vector<std::pair<int, Variant>> originals = std::move(m_editOriginals);
+    const uint64_t readAt = m_editReadAt;
     cancelEdit();
     VK_RETURN_IF_ERROR(prepared);
     invalidateCurrent();
     VK_ASSIGN_OR_RETURN(TableChange change, writer());
-    return change.writer->updateRow(m_rows[size_t(position())], values);
+    // Unchanged since the record was read: the writer need not read it again.
+    std::optional<std::vector<Variant>> stored;
+    if (m_database->pager().changeCount() == readAt) {
+        stored = values;
+        for (auto& [col, v] : originals) (*stored)[size_t(col)] = std::move(v);
+    }
+    return change.writer->updateRow(m_rows[size_t(position())], values, stored ? &*stored : nullptr);
 }
 
 Status TableRecordSet::Delete() { return savedBefore(remove()); }

@@ -159,6 +159,11 @@ private:
     Result<TableChange> writer();
     std::optional<TableChange> m_change;
     std::vector<int> m_editColumns;       // columns the edit changed
+    // The stored values of those columns, and the change count the record
+    // was read at: while the database is unchanged since, the record as
+    // stored is the edit with these put back.
+    std::vector<std::pair<int, Variant>> m_editOriginals;
+    uint64_t m_editReadAt = 0;
     size_t m_editGrowth = 0;              // bytes the edit may add
     std::vector<int> m_preparedColumns;   // changed columns already prepared for
     bool m_deletePrepared = false;

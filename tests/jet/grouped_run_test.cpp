@@ -118,6 +118,54 @@ TEST(GroupedRun, AFailureMidRunKeepsEveryRecordBeforeItAndUndoesItsOwnRecordAlon
 // A record shown (its field read) and then edited is written from what the
 // file holds at the Edit: a change another record set made in between
 // stays, and so does one this record set made to the same record.
+// A record changed by another record set between this one's Edit and its
+// Update: the Update writes what this record set holds, and keeps the
+// indexes and long values right for the record as the file held it then,
+// not as it was read at the Edit.
+TEST(GroupedRun, AnUpdateAfterAnotherChangedTheRecordKeepsIndexesAndLongValuesRight)
+{
+    ddltest::NewDb t;
+    ASSERT_TRUE(t.run("CREATE TABLE N (Id COUNTER PRIMARY KEY, Kod LONG, Ad TEXT(50), Notlar MEMO)").isOk());
+    ASSERT_TRUE(t.run("CREATE INDEX ixAd ON N (Ad)").isOk());
+    const std::string memo(120, 'm');
+    for (int i = 0; i < 20; ++i)
+        ASSERT_TRUE(t.run("INSERT INTO N (Kod, Ad, Notlar) VALUES (" + std::to_string(i) + ", 'ad " + std::to_string(i) +
+                          "', '" + memo + "')")
+                        .isOk());
+    auto shown = TableRecordSet::openTable(t.db, u"N");
+    ASSERT_TRUE(shown.isOk());
+    RecordSet& first = **shown;
+    ASSERT_TRUE(first.MoveFirst().isOk());
+    ASSERT_TRUE(first.Edit().isOk());
+    {
+        auto other = TableRecordSet::openTable(t.db, u"N");
+        ASSERT_TRUE(other.isOk());
+        RecordSet& second = **other;
+        ASSERT_TRUE(second.MoveFirst().isOk());
+        ASSERT_TRUE(second.Edit().isOk());
+        ASSERT_TRUE((*second.Fields(u"Ad"))->SetValue(Variant::text(u"başkası")).isOk());
+        ASSERT_TRUE((*second.Fields(u"Notlar"))->SetValue(Variant::text(std::u16string(150, u'x'))).isOk());
+        ASSERT_TRUE(second.Update().isOk());
+        ASSERT_TRUE(second.Close().isOk());
+    }
+    ASSERT_TRUE((*first.Fields(u"Kod"))->SetValue(Variant::longValue(77)).isOk());
+    ASSERT_TRUE(first.Update().isOk());
+    ASSERT_TRUE(first.Close().isOk());
+
+    auto report = checkDatabase(*t.db);
+    ASSERT_TRUE(report.isOk());
+    for (const std::string& p : report->problems) ADD_FAILURE() << p;
+    auto table = t.db->table(u"N");
+    ASSERT_TRUE(table.isOk());
+    auto rows = (*table)->rowPointers();
+    ASSERT_TRUE(rows.isOk());
+    auto record = (*table)->readRow(rows->front());
+    ASSERT_TRUE(record.isOk());
+    EXPECT_EQ((*record)[1].asLong(), 77);
+    EXPECT_EQ((*record)[2].asText(), u"ad 0");
+    EXPECT_EQ((*record)[3].asText(), fromUtf8(memo));
+}
+
 TEST(GroupedRun, EditTakesTheRecordAsTheDatabaseHoldsItThen)
 {
     auto db = std::make_shared<std::vector<uint8_t>>(codedTable());

@@ -46,6 +46,22 @@ Status JetRowFormat::decode(std::span<const uint8_t> row, std::vector<Variant>& 
     return Status::ok();
 }
 
+Status JetRowFormat::longValueFields(std::span<const uint8_t> row, std::map<int, std::vector<uint8_t>>& longValueBytes)
+{
+    VK_ASSIGN_OR_RETURN(RowLayout layout, parseRowLayout(m_def, row));
+    const auto& columns = m_def.columns();
+    longValueBytes.clear();
+    for (size_t i = 0; i < columns.size(); ++i) {
+        if (isLongValueType(columns[i].type())) {
+            VK_ASSIGN_OR_RETURN(FieldBytes field, fieldBytes(m_def, layout, row, int(i)));
+            if (field.present) longValueBytes[int(i)] = {field.bytes.begin(), field.bytes.end()};
+        } else {
+            VK_RETURN_IF_ERROR(checkColumn(m_def, layout, row, int(i)));
+        }
+    }
+    return Status::ok();
+}
+
 Result<EncodedRow> JetRowFormat::encode(const std::vector<Variant>& values,
                                         const std::map<int, std::vector<uint8_t>>& longValueBytes)
 {

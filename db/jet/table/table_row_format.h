@@ -23,6 +23,7 @@ public:
     Result<EncodedRow> encode(const std::vector<Variant>& values,
                               const std::map<int, std::vector<uint8_t>>& longValueBytes) override;
     Result<Variant> readLongValue(int column, std::span<const uint8_t> stored) override;
+    Status longValueFields(std::span<const uint8_t> row, std::map<int, std::vector<uint8_t>>& longValueBytes) override;
 
 private:
     const TableDef& m_def;

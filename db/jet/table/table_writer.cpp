@@ -165,7 +165,7 @@ Result<RowPointer> TableWriter::insertRow(std::vector<Variant> values)
     return placed;
 }
 
-Status TableWriter::updateRow(RowPointer row, const std::vector<Variant>& values)
+Status TableWriter::updateRow(RowPointer row, const std::vector<Variant>& values, const std::vector<Variant>* stored)
 {
     VK_RETURN_IF_ERROR(begin());
     Status s = [&]() -> Status {
@@ -173,7 +173,13 @@ Status TableWriter::updateRow(RowPointer row, const std::vector<Variant>& values
         VK_ASSIGN_OR_RETURN(std::vector<uint8_t> oldBytes, store.read(row));
         std::vector<Variant> oldValues;
         std::map<int, std::vector<uint8_t>> oldLong;
-        VK_RETURN_IF_ERROR(m_format.decode(oldBytes, oldValues, oldLong));
+        const bool known = stored && stored->size() == values.size();
+        if (known) {
+            oldValues = *stored;
+            VK_RETURN_IF_ERROR(m_format.longValueFields(oldBytes, oldLong));
+        } else {
+            VK_RETURN_IF_ERROR(m_format.decode(oldBytes, oldValues, oldLong));
+        }
         if (values.size() != oldValues.size()) return invalidArgument("a record needs a value for every field");
 
         // Unchanged long values keep their stored rows; changed ones are
@@ -184,7 +190,9 @@ Status TableWriter::updateRow(RowPointer row, const std::vector<Variant>& values
         for (const LongValueColumn& c : m_layout.longValueColumns) {
             auto it = oldLong.find(c.column);
             if (it == oldLong.end()) continue;
-            VK_ASSIGN_OR_RETURN(oldValues[size_t(c.column)], m_format.readLongValue(c.column, it->second));
+            if (!known) {
+                VK_ASSIGN_OR_RETURN(oldValues[size_t(c.column)], m_format.readLongValue(c.column, it->second));
+            }
             if (oldValues[size_t(c.column)] == values[size_t(c.column)]) kept[c.column] = it->second;
             else VK_RETURN_IF_ERROR(lv.release(it->second, c.maps));
         }

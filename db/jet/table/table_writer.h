@@ -64,6 +64,13 @@ public:
                                       const std::map<int, std::vector<uint8_t>>& longValueBytes) = 0;
     // Resolves a stored long value to its Variant (Text or Binary).
     virtual Result<Variant> readLongValue(int column, std::span<const uint8_t> stored) = 0;
+    // The stored bytes of the long-value columns alone, as decode() gives
+    // them, the row checked as decode() checks it.
+    virtual Status longValueFields(std::span<const uint8_t> row, std::map<int, std::vector<uint8_t>>& longValueBytes)
+    {
+        std::vector<Variant> values;
+        return decode(row, values, longValueBytes);
+    }
 };
 
 class TableWriter {
@@ -77,7 +84,10 @@ public:
     Result<RowPointer> insertRow(std::vector<Variant> values);
     // Replaces the record whose header slot is `row` with `values` (all
     // columns). The header slot stays, whether the row fits in place or moves.
-    Status updateRow(RowPointer row, const std::vector<Variant>& values);
+    // `stored`, when given, are the record's values as the file holds them
+    // now (long values resolved), known to the caller: they are not read
+    // and decoded again.
+    Status updateRow(RowPointer row, const std::vector<Variant>& values, const std::vector<Variant>* stored = nullptr);
     // Deletes the record, its moved bytes and its long values.
     Status deleteRow(RowPointer row);
 
