@@ -114,6 +114,17 @@ char16_t toUpperChar(char16_t c)
     return lookup(kUpperPairs, c);
 }
 
+std::u16string charsWithUpper(char16_t upper)
+{
+    std::u16string out;
+    if (toUpperChar(upper) == upper) out.push_back(upper);
+    // Below 0x80 only a-z have other capitals; the table holds the rest.
+    if (upper >= 'A' && upper <= 'Z') out.push_back(char16_t(upper + 32));
+    for (const CasePair& p : kUpperPairs)
+        if (p.to == upper && p.from >= 0x80) out.push_back(p.from);
+    return out;
+}
+
 char16_t toLowerChar(char16_t c)
 {
     if (c < 0x80) return (c >= 'A' && c <= 'Z') ? char16_t(c + 32) : c;

@@ -16,6 +16,9 @@ void appendUtf8(std::string& out, std::u16string_view utf16);
 
 char16_t toUpperChar(char16_t c);
 char16_t toLowerChar(char16_t c);
+// Every character whose toUpperChar is `upper`, `upper` itself among them
+// when it is its own capital.
+std::u16string charsWithUpper(char16_t upper);
 std::u16string toUpper(std::u16string_view s);
 std::u16string toLower(std::u16string_view s);
 

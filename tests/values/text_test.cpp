@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace varnika {
 namespace {
 
@@ -30,6 +32,19 @@ TEST(Text, CaseMappingIsLanguageIndependent)
     EXPECT_EQ(toUpperChar(u'ß'), u'ß');  // expands in full mapping: left alone
     EXPECT_TRUE(equalsIgnoreCase(u"Alacak", u"aLACAK"));
     EXPECT_FALSE(equalsIgnoreCase(u"Alacak", u"Alacaks"));
+}
+
+// The characters a capital stands for, against every character there is.
+TEST(Text, CharsWithUpperAreExactlyThoseThatUppercaseToIt)
+{
+    std::vector<std::u16string> expected(0x10000);
+    for (uint32_t c = 0; c <= 0xFFFF; ++c) expected[toUpperChar(char16_t(c))].push_back(char16_t(c));
+    for (uint32_t u = 0; u <= 0xFFFF; ++u) {
+        std::u16string got = charsWithUpper(char16_t(u));
+        std::sort(got.begin(), got.end());
+        ASSERT_EQ(got, expected[u]) << std::hex << u;
+    }
+    EXPECT_EQ(charsWithUpper(u'I').size(), 3u);  // I, i and the dotless ı
 }
 
 TEST(ConnectionString, SplitsPairsAndKeepsValuesAsWritten)

@@ -54,13 +54,12 @@ std::optional<std::vector<std::vector<uint8_t>>> textSeekPrefixes(std::u16string
     // other cases), and their primary bytes.
     std::map<char16_t, std::set<std::vector<uint8_t>>> byUpper;
     for (char16_t c : text) byUpper.emplace(toUpperChar(c), std::set<std::vector<uint8_t>>());
-    for (uint32_t c = 0; c <= 0xFFFF; ++c) {
-        auto it = byUpper.find(toUpperChar(char16_t(c)));
-        if (it == byUpper.end()) continue;
-        auto p = primaryOf(char16_t(c));
-        if (!p) return std::nullopt;
-        it->second.insert(std::move(*p));
-    }
+    for (auto& [upper, primaries] : byUpper)
+        for (char16_t c : charsWithUpper(upper)) {
+            auto p = primaryOf(c);
+            if (!p) return std::nullopt;
+            primaries.insert(std::move(*p));
+        }
     // The key uses the first 255 characters, less trailing blanks.
     std::u16string_view keyed = text.substr(0, std::min<size_t>(text.size(), 255));
     while (!keyed.empty() && keyed.back() == u' ') keyed.remove_suffix(1);
@@ -112,6 +111,10 @@ Result<std::optional<std::vector<RowPointer>>> seekEqualRows(Table& table, int c
     }
     default: return none;
     }
+    const bool indexed = std::any_of(def.realIndexes().begin(), def.realIndexes().end(), [&](const RealIndexDef& ix) {
+        return !ix.columns.empty() && ix.columns[0].columnNumber == c.number;
+    });
+    if (!indexed) return none;
     std::optional<std::vector<std::vector<uint8_t>>> textPrefixes;
     if (c.type() == ColumnType::Text) {
         auto collation = collationFor(c.sortLcid(), c.sortVersion(), def.format());
