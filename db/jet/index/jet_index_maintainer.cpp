@@ -121,25 +121,6 @@ Status verifyIndexes(Table& table, const std::vector<size_t>& indexes, uint16_t 
     if (countOthers)
         for (size_t i = 0; i < def.realIndexes().size(); ++i)
             if (std::find(indexes.begin(), indexes.end(), i) == indexes.end()) counted.push_back(i);
-    // The key columns of the indexes compared are decoded, and the long
-    // values of the indexes counted; every other column but the long values
-    // (which stay unread) is only checked to be readable, as decoding it
-    // would: an index counted needs no more of its key columns than
-    // whether they are null.
-    std::vector<int> keyed, checked;
-    auto addOnce = [](std::vector<int>& to, int col) {
-        if (col >= 0 && std::find(to.begin(), to.end(), col) == to.end()) to.push_back(col);
-    };
-    for (size_t i : indexes)
-        for (const RealIndexColumn& kc : def.realIndexes()[i].columns) addOnce(keyed, def.findColumnByNumber(kc.columnNumber));
-    for (size_t i : counted)
-        for (const RealIndexColumn& kc : def.realIndexes()[i].columns) {
-            const int col = def.findColumnByNumber(kc.columnNumber);
-            if (col >= 0 && isLongValueType(def.columns()[size_t(col)].type())) addOnce(keyed, col);
-        }
-    for (size_t c = 0; c < def.columns().size(); ++c)
-        if (!isLongValueType(def.columns()[c].type()) && std::find(keyed.begin(), keyed.end(), int(c)) == keyed.end())
-            checked.push_back(int(c));
     std::vector<uint64_t> rowsWithEntry(counted.size(), 0);
     std::vector<EntryDigest> expected(indexes.size());
     // An index of one text column (a unit, a branch, a customer) meets the
@@ -150,25 +131,38 @@ Status verifyIndexes(Table& table, const std::vector<size_t>& indexes, uint16_t 
         std::unordered_map<std::string, std::optional<IndexKeyEntry>> keys;
     };
     std::vector<KeyMemo> memos(indexes.size());
-    std::vector<char> memoOnly(def.columns().size(), 0);  // key columns only memos need
     for (size_t i = 0; i < indexes.size(); ++i) {
         const RealIndexDef& index = def.realIndexes()[indexes[i]];
         if (index.columns.size() != 1) continue;
         const int col = def.findColumnByNumber(index.columns.front().columnNumber);
         if (col >= 0 && def.columns()[size_t(col)].type() == ColumnType::Text) memos[i].column = col;
     }
-    for (int col : keyed) {
-        bool needed = false;
-        for (size_t i = 0; i < indexes.size(); ++i) {
-            if (memos[i].column == col) continue;
+    // Decoded for every row: the key columns of the other indexes compared,
+    // and the long values of the indexes counted. A memo's column is read
+    // as stored bytes for every row and decoded only for a value not met
+    // before. Every other column but the long values (which stay unread) is
+    // only checked to be readable, as decoding it would: an index counted
+    // needs no more of its key columns than whether they are null.
+    std::vector<int> decoded, checked;
+    auto addOnce = [](std::vector<int>& to, int col) {
+        if (col >= 0 && std::find(to.begin(), to.end(), col) == to.end()) to.push_back(col);
+    };
+    for (size_t i = 0; i < indexes.size(); ++i)
+        if (memos[i].column < 0)
             for (const RealIndexColumn& kc : def.realIndexes()[indexes[i]].columns)
-                needed = needed || def.findColumnByNumber(kc.columnNumber) == col;
+                addOnce(decoded, def.findColumnByNumber(kc.columnNumber));
+    for (size_t i : counted)
+        for (const RealIndexColumn& kc : def.realIndexes()[i].columns) {
+            const int col = def.findColumnByNumber(kc.columnNumber);
+            if (col >= 0 && isLongValueType(def.columns()[size_t(col)].type())) addOnce(decoded, col);
         }
-        for (size_t i : counted)
-            for (const RealIndexColumn& kc : def.realIndexes()[i].columns)
-                needed = needed || def.findColumnByNumber(kc.columnNumber) == col;
-        memoOnly[size_t(col)] = !needed;
-    }
+    auto memoColumn = [&](int c) {
+        return std::any_of(memos.begin(), memos.end(), [c](const KeyMemo& m) { return m.column == c; });
+    };
+    for (size_t c = 0; c < def.columns().size(); ++c)
+        if (!isLongValueType(def.columns()[c].type()) && !memoColumn(int(c)) &&
+            std::find(decoded.begin(), decoded.end(), int(c)) == decoded.end())
+            checked.push_back(int(c));
     std::vector<Variant> values(def.columns().size());
     std::string stored;
     std::vector<uint8_t> entry;
@@ -186,8 +180,7 @@ Status verifyIndexes(Table& table, const std::vector<size_t>& indexes, uint16_t 
         if (!layout.isOk()) return unreadable(layout.status());
         for (int col : checked)
             if (Status s = checkColumn(def, *layout, row, col); !s.isOk()) return unreadable(s);
-        for (int col : keyed) {
-            if (memoOnly[size_t(col)]) continue;
+        for (int col : decoded) {
             auto v = decodeColumn(def, *layout, row, col, &table.longValues());
             if (!v.isOk()) return unreadable(v.status());
             values[size_t(col)] = std::move(*v);
