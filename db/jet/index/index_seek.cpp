@@ -53,12 +53,14 @@ std::optional<std::vector<std::vector<uint8_t>>> textSeekPrefixes(std::u16string
     // The characters that a condition takes for each of the text's (its
     // other cases), and their primary bytes.
     std::map<char16_t, std::set<std::vector<uint8_t>>> byUpper;
+    std::map<char16_t, std::vector<uint8_t>> byChar;
     for (char16_t c : text) byUpper.emplace(toUpperChar(c), std::set<std::vector<uint8_t>>());
     for (auto& [upper, primaries] : byUpper)
         for (char16_t c : charsWithUpper(upper)) {
             auto p = primaryOf(c);
             if (!p) return std::nullopt;
-            primaries.insert(std::move(*p));
+            primaries.insert(*p);
+            byChar.emplace(c, std::move(*p));
         }
     // The key uses the first 255 characters, less trailing blanks.
     std::u16string_view keyed = text.substr(0, std::min<size_t>(text.size(), 255));
@@ -76,9 +78,8 @@ std::optional<std::vector<std::vector<uint8_t>>> textSeekPrefixes(std::u16string
                 longer.back().insert(longer.back().end(), o.begin(), o.end());
             }
         primaries = std::move(longer);
-        auto mine = primaryOf(c);
-        if (!mine) return std::nullopt;
-        own.insert(own.end(), mine->begin(), mine->end());
+        const std::vector<uint8_t>& mine = byChar.at(c);  // c is among the characters of its capital
+        own.insert(own.end(), mine.begin(), mine.end());
     }
     // The text's own key must begin as its characters make it.
     if (primaryBytes(text, collation) != std::optional<std::vector<uint8_t>>(own)) return std::nullopt;

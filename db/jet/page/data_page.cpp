@@ -45,17 +45,19 @@ Status walkSlots(const PageBuffer& page, uint32_t pageNumber, const JetFormat& f
     return Status::ok();
 }
 
+// Keeps every slot walkSlots hands over.
+struct KeepSlots {
+    std::vector<Slot>& slots;
+    void count(size_t n) { slots.resize(n); }
+    void slot(size_t i, const Slot& s) { slots[i] = s; }
+};
+
 }  // namespace
 
 Result<DataPageView> DataPageView::parse(PageRef page, uint32_t pageNumber, const JetFormat& format)
 {
-    struct Keep {
-        std::vector<Slot>& slots;
-        void count(size_t n) { slots.reserve(n); }
-        void slot(size_t, const Slot& s) { slots.push_back(s); }
-    };
     DataPageView view;
-    VK_RETURN_IF_ERROR(walkSlots(*page, pageNumber, format, Keep{view.m_slots}));
+    VK_RETURN_IF_ERROR(walkSlots(*page, pageNumber, format, KeepSlots{view.m_slots}));
     view.m_page = std::move(page);
     view.m_pageNumber = pageNumber;
     view.m_format = &format;
@@ -116,16 +118,11 @@ Result<RowBytes> SlotTableMemo::read(Pager& pager, RowPointer ptr)
     for (Entry& e : m_entries)
         if (e.bytes == page && e.page == ptr.page) entry = &e;
     if (!entry) {
-        struct Keep {
-            std::vector<Slot>& slots;
-            void count(size_t n) { slots.resize(n); }
-            void slot(size_t i, const Slot& s) { slots[i] = s; }
-        };
         entry = &m_entries[m_next];
         m_next = (m_next + 1) % kPages;
         entry->bytes.reset();
         entry->slotTable.clear();
-        VK_RETURN_IF_ERROR(walkSlots(*page, ptr.page, pager.format(), Keep{entry->slotTable}));
+        VK_RETURN_IF_ERROR(walkSlots(*page, ptr.page, pager.format(), KeepSlots{entry->slotTable}));
         entry->page = ptr.page;
         entry->bytes = page;
     }
