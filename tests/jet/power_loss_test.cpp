@@ -44,6 +44,7 @@ public:
             m_disk->off = true;
             return ioError("the power has failed");
         }
+        if (++m_writes == failWriteAt) return ioError("the disk refused the write");
         if (offset + length > m_seen.size()) m_seen.resize(offset + length);
         std::copy_n(data, length, m_seen.begin() + long(offset));
         m_pending.push_back({offset, std::vector<uint8_t>(data, data + length), false, 0});
@@ -52,6 +53,7 @@ public:
     Status sync() override
     {
         if (m_disk->off) return ioError("the power has failed");
+        if (++m_syncs == failSyncAt) return ioError("the disk refused the sync");
         m_durable = m_seen;
         m_pending.clear();
         return Status::ok();
@@ -69,6 +71,12 @@ public:
     uint64_t size() const override { return m_seen.size(); }
     bool isWritable() const override { return true; }
     const std::string& path() const override { return m_path; }
+
+    // This file's own write and sync to fail (1-based), the power staying on.
+    long failWriteAt = -1;
+    long failSyncAt = -1;
+    const std::vector<uint8_t>& seen() const { return m_seen; }
+    const std::vector<uint8_t>& durable() const { return m_durable; }
 
     // What the disk holds after the power failed: some of the writes since
     // the last sync, in a random order, one perhaps only half.
@@ -102,6 +110,8 @@ private:
     std::vector<uint8_t> m_seen, m_durable;
     std::vector<Pending> m_pending;
     std::shared_ptr<Disk> m_disk;
+    long m_writes = 0;
+    long m_syncs = 0;
     std::string m_path;
 };
 
@@ -207,6 +217,46 @@ TEST(PowerLoss, TheFileComesBackWholeAtOneOfItsChanges)
 TEST(PowerLoss, AnAccess97FileComesBackWholeAtOneOfItsChanges)
 {
     cutThePowerDuringTheRun(buildStok(JetVersion::Jet3), westernTexts(), 2, 2);
+}
+
+// A commit refused because the safe-point journal could not be written or
+// synced leaves the page unchanged in the file; the next change of that
+// page must still find its safe-point bytes on the disk before the file is
+// written. The worst cut is checked: every write to the database reached
+// the disk, none of the journal's since its last sync.
+TEST(PowerLoss, AChangeAfterAFailedSafePointJournalStillComesBack)
+{
+    for (const bool failTheSync : {true, false}) {
+        SCOPED_TRACE(failTheSync ? "the journal's sync fails" : "the journal's write fails");
+        auto disk = std::make_shared<Disk>();
+        std::vector<uint8_t> original(3 * kPageSize);
+        for (size_t page = 0; page < 3; ++page)
+            std::fill_n(original.begin() + long(page * kPageSize), kPageSize, uint8_t(0xA0 + page));
+        auto dbFile = std::make_unique<CachedFile>(original, disk);
+        auto spFile = std::make_unique<CachedFile>(std::vector<uint8_t>(), disk);
+        CachedFile* db = dbFile.get();
+        CachedFile* sp = spFile.get();
+        // The journal's first write and sync are its header's.
+        (failTheSync ? sp->failSyncAt : sp->failWriteAt) = 2;
+        Pager pager(std::move(dbFile), 8);
+        pager.setSafePointJournal(std::make_unique<SafePointJournal>(std::move(spFile), "boot-1"));
+        pager.setSafePointInterval(1e9, 1000);
+
+        PageBuffer changed;
+        changed.fill(0xB1);
+        ASSERT_TRUE(pager.write(1, changed).isOk());
+        ASSERT_FALSE(pager.commit().isOk());
+        EXPECT_EQ(db->seen(), original);
+        changed.fill(0xC1);
+        ASSERT_TRUE(pager.write(1, changed).isOk());
+        ASSERT_TRUE(pager.commit().isOk());
+
+        CachedFile dbAfter(db->seen(), disk), spAfter(sp->durable(), disk);
+        auto restored = rollBackAfterPowerLoss(dbAfter, spAfter, "boot-2");
+        ASSERT_TRUE(restored.isOk()) << restored.status().toString();
+        EXPECT_TRUE(*restored);
+        EXPECT_EQ(dbAfter.seen(), original);
+    }
 }
 
 TEST(PowerLoss, WithoutSafePointsTheSameCutsBreakTheFile)

@@ -205,7 +205,9 @@ void killAtSampledWrites(const fs::path& original, const test::TempDir& dir, int
     Status ran;
     const long total = runReplace(whole, -1, &ran, scenario);
     ASSERT_TRUE(ran.isOk()) << ran.toString();
-    ASSERT_GT(total, 2 * long(toChange));
+    // A run long enough to sample: more writes than records changed (the
+    // safe-point journal's entries go out together, one write a commit).
+    ASSERT_GT(total, long(toChange)) << total;
     for (const Record& r : readRecords(whole)) ASSERT_NE(r.unit, kOldUnit);
 
     // Kill points spread over the whole run, and a run of consecutive ones

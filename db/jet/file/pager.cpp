@@ -111,11 +111,9 @@ Status Pager::protectForSafePoint()
     }
     if (!m_safePoints) return Status::ok();
     if (!m_safePoints->started()) VK_RETURN_IF_ERROR(takeSafePoint());
-    bool added = false;
     for (const auto& [page, ref] : m_originals) {
         if (!m_safePoints->needs(page)) continue;
         VK_RETURN_IF_ERROR(m_safePoints->add(page, *ref));
-        added = true;
         // A run over a table changes the pages after this one next: they go
         // along now, which spares a sync for each of them later.
         for (uint32_t next = page + 1; next < page + kSafePointPagesAhead; ++next) {
@@ -124,7 +122,9 @@ Status Pager::protectForSafePoint()
             VK_RETURN_IF_ERROR(m_safePoints->add(next, *committed));
         }
     }
-    return added ? m_safePoints->sync() : Status::ok();
+    // Also when nothing was added now: entries written for a commit that
+    // failed may not be on the disk yet.
+    return m_safePoints->sync();
 }
 
 Result<std::unique_ptr<Pager>> Pager::open(const std::string& path, OpenMode mode, size_t cachePages,

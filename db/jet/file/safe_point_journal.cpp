@@ -26,6 +26,10 @@ constexpr size_t kEntryData = 16;
 
 size_t entrySize(size_t pageSize) { return kEntryData + pageSize; }
 
+// Entries gathered before they are written: a few hundred kilobytes, so
+// that a commit's journal goes out in a handful of writes.
+constexpr size_t kMaxPendingBytes = 256 * 1024;
+
 uint64_t entryChecksum(uint64_t epoch, uint32_t page, const uint8_t* data, size_t pageSize)
 {
     return journalChecksum(kJournalChecksumStart ^ (epoch * 0x9e3779b97f4a7c15ULL) ^ page, data, pageSize);
@@ -61,6 +65,9 @@ Status SafePointJournal::start(uint32_t pageCount)
     ++m_epoch;
     m_started = false;
     m_protected.clear();
+    m_pending.clear();
+    m_pendingPages.clear();
+    m_unsynced = false;
     VK_RETURN_IF_ERROR(writeHeader(m_epoch, pageCount));
     m_pageCount = pageCount;
     m_end = kHeaderSize;
@@ -73,15 +80,43 @@ Status SafePointJournal::add(uint32_t page, const PageBuffer& original)
     // Every byte is set below: the page number, four zeros, the checksum
     // and the page.
     const size_t size = entrySize(m_pageSize);
-    std::unique_ptr<uint8_t[]> buffer(new uint8_t[size]);
-    std::span<uint8_t> entry(buffer.get(), size);
-    std::memset(entry.data(), 0, kEntryData);
-    putU32(entry.data(), kEntryPage, page);
-    putU64(entry.data(), kEntryChecksum, entryChecksum(m_epoch, page, original.data(), m_pageSize));
-    std::memcpy(entry.data() + kEntryData, original.data(), m_pageSize);
-    VK_RETURN_IF_ERROR(m_file->write(m_end, entry.data(), entry.size()));
-    m_end += entry.size();
+    const size_t at = m_pending.size();
+    m_pending.resize(at + size);
+    uint8_t* entry = m_pending.data() + at;
+    std::memset(entry, 0, kEntryData);
+    putU32(entry, kEntryPage, page);
+    putU64(entry, kEntryChecksum, entryChecksum(m_epoch, page, original.data(), m_pageSize));
+    std::memcpy(entry + kEntryData, original.data(), m_pageSize);
+    m_pendingPages.push_back(page);
     m_protected.insert(page);
+    return m_pending.size() >= kMaxPendingBytes ? writePending() : Status::ok();
+}
+
+Status SafePointJournal::writePending()
+{
+    if (m_pending.empty()) return Status::ok();
+    Status s = m_file->write(m_end, m_pending.data(), m_pending.size());
+    if (s.isOk()) {
+        m_end += m_pending.size();
+        m_unsynced = true;
+    } else {
+        // Part of the entries may be in the file, past m_end: the next
+        // entries are written over them. Each holds its page as it was at
+        // the safe point, so one left behind a later entry says nothing
+        // untrue either.
+        for (uint32_t page : m_pendingPages) m_protected.erase(page);
+    }
+    m_pending.clear();
+    m_pendingPages.clear();
+    return s;
+}
+
+Status SafePointJournal::sync()
+{
+    VK_RETURN_IF_ERROR(writePending());
+    if (!m_unsynced) return Status::ok();
+    VK_RETURN_IF_ERROR(m_file->sync());
+    m_unsynced = false;
     return Status::ok();
 }
 

@@ -29,6 +29,7 @@
 #include <memory>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 namespace varnika::jet {
 
@@ -47,15 +48,23 @@ public:
     // Whether `page` needs its bytes journaled before it is first changed.
     bool needs(uint32_t page) const { return m_started && page < m_pageCount && !m_protected.count(page); }
     // Appends the bytes `page` had at the safe point (not yet synced).
+    // Entries are gathered in memory and written together, by sync() or
+    // once enough of them are waiting.
     Status add(uint32_t page, const PageBuffer& original);
-    // Forces what was added to the disk.
-    Status sync() { return m_file->sync(); }
+    // Writes what was added and forces every entry written since the last
+    // sync to the disk; nothing to do when there is none. On a failed
+    // write, the pages whose entries may not have reached the file count
+    // as not journaled: they are added again before they are first
+    // changed. After a failed sync the next sync tries again.
+    Status sync();
     size_t entries() const { return m_protected.size(); }
 
     PageFile& file() { return *m_file; }
 
 private:
     Status writeHeader(uint64_t epoch, uint32_t pageCount);
+    // Writes the gathered entries at m_end in one write.
+    Status writePending();
 
     std::unique_ptr<PageFile> m_file;
     std::string m_bootId;
@@ -65,6 +74,9 @@ private:
     uint32_t m_pageCount = 0;
     uint64_t m_end = 0;  // where the next entry goes
     std::unordered_set<uint32_t> m_protected;
+    std::vector<uint8_t> m_pending;         // entries added but not yet written
+    std::vector<uint32_t> m_pendingPages;   // their pages
+    bool m_unsynced = false;                // entries written since the last sync
 };
 
 // The safe-point journal's path for a database path.
