@@ -227,6 +227,14 @@ Result<PageBuffer> encodeWith(const IndexPage& page, size_t prefix, const JetFor
 Result<PageBuffer> spliceLeafEntry(const PageBuffer& before, size_t offset, size_t removed,
                                    std::span<const uint8_t> added, const JetFormat& format)
 {
+    PageBuffer out;
+    VK_RETURN_IF_ERROR(spliceLeafEntry(before, offset, removed, added, format, out));
+    return out;
+}
+
+Status spliceLeafEntry(const PageBuffer& before, size_t offset, size_t removed, std::span<const uint8_t> added,
+                       const JetFormat& format, PageBuffer& out)
+{
     const JetFormat::IndexPage& f = format.index;
     ByteReader r(before.data(), format.pageSize);
     const size_t free = r.u16(kFreeSpace);
@@ -236,7 +244,7 @@ Result<PageBuffer> spliceLeafEntry(const PageBuffer& before, size_t offset, size
     const size_t grown = used - removed + added.size();
     if (grown > f.maxEntryData) return invalidArgument("index entries of " + pageText(grown) + " bytes do not fit on one page");
 
-    PageBuffer out = before;
+    out = before;
     uint8_t* data = out.data() + f.entryData;
     std::memmove(data + offset + added.size(), before.data() + f.entryData + offset + removed, used - offset - removed);
     if (!added.empty()) std::memcpy(data + offset, added.data(), added.size());
@@ -287,7 +295,7 @@ Result<PageBuffer> spliceLeafEntry(const PageBuffer& before, size_t offset, size
         }
     }
     if (!added.empty()) bitmap[(offset + added.size()) / 8] |= uint8_t(1u << ((offset + added.size()) % 8));
-    return out;
+    return Status::ok();
 }
 
 namespace {

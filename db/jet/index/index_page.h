@@ -102,6 +102,10 @@ Status walkIndexPage(std::span<const uint8_t> page, const JetFormat& format, Ind
 // Offsets or lengths the page's bytes do not hold → Corruption.
 Result<PageBuffer> spliceLeafEntry(const PageBuffer& before, size_t offset, size_t removed,
                                    std::span<const uint8_t> added, const JetFormat& format);
+// The same into `out` (not `before`), for a caller that holds the page on
+// the heap; on failure `out` is left unspecified.
+Status spliceLeafEntry(const PageBuffer& before, size_t offset, size_t removed, std::span<const uint8_t> added,
+                       const JetFormat& format, PageBuffer& out);
 
 // Where entry `n` (counting from 0) of a leaf starts in its entry data:
 // where the end mark of entry n - 1 lies, found from the marks alone.

@@ -118,12 +118,17 @@ public:
         for (uint32_t page : m_dirty) {
             const IndexPage& p = m_pages.at(page);
             auto known = m_prefix.find(page);
-            Result<PageBuffer> buf = splice(page, p);
-            if (!buf.isOk() && buf.status().code() == ErrorCode::NotFound)
-                buf = known != m_prefix.end() ? encodeIndexPageWithChosenPrefix(p, known->second, m_pager.format())
-                                              : encodeIndexPage(p, m_pager.format());
-            if (!buf) return Status(buf.status().code(), pageName(page) + ": " + buf.status().message());
-            out.emplace_back(page, std::make_unique<PageBuffer>(*buf));
+            auto buf = std::make_unique<PageBuffer>();
+            Status s = splice(page, p, *buf);
+            if (s.code() == ErrorCode::NotFound) {
+                Result<PageBuffer> encoded = known != m_prefix.end()
+                                                 ? encodeIndexPageWithChosenPrefix(p, known->second, m_pager.format())
+                                                 : encodeIndexPage(p, m_pager.format());
+                s = encoded.status();
+                if (encoded) *buf = *encoded;
+            }
+            if (!s.isOk()) return Status(s.code(), pageName(page) + ": " + s.message());
+            out.emplace_back(page, std::move(buf));
         }
         for (auto& [page, buf] : out) VK_RETURN_IF_ERROR(m_pager.write(page, std::move(buf)));
         m_dirty.clear();
@@ -195,7 +200,9 @@ private:
 
     // The page's new bytes spliced from its bytes in the Pager; NotFound
     // when it cannot be spliced.
-    Result<PageBuffer> splice(uint32_t page, const IndexPage& p)
+    // The page's bytes after its one change, into `out`; NotFound when it
+    // is to be encoded whole instead.
+    Status splice(uint32_t page, const IndexPage& p, PageBuffer& out)
     {
         const auto pending = pendingSplice(page, p);
         if (!pending) return notFound("no splice");
@@ -206,14 +213,14 @@ private:
             // is now stored whole in its place.
             const std::vector<uint8_t>& next = p.entries.front().bytes;
             if (next.size() < prefix) return notFound("no splice");
-            return spliceLeafEntry(*before, 0, s.removedBytes + next.size() - prefix, next, m_pager.format());
+            return spliceLeafEntry(*before, 0, s.removedBytes + next.size() - prefix, next, m_pager.format(), out);
         }
         // The entry data before the change is that of the page's bytes.
         std::optional<size_t> start = leafEntryStart(*before, s.pos, m_pager.format());
         if (!start) return notFound("no splice");
         const size_t offset = *start;
-        if (s.removedBytes > 0) return spliceLeafEntry(*before, offset, s.removedBytes - prefix, {}, m_pager.format());
-        return spliceLeafEntry(*before, offset, 0, std::span(p.entries[s.pos].bytes).subspan(prefix), m_pager.format());
+        if (s.removedBytes > 0) return spliceLeafEntry(*before, offset, s.removedBytes - prefix, {}, m_pager.format(), out);
+        return spliceLeafEntry(*before, offset, 0, std::span(p.entries[s.pos].bytes).subspan(prefix), m_pager.format(), out);
     }
 
     Pager& m_pager;
