@@ -114,6 +114,44 @@ TEST(PageAllocator, OwnerMapGrowsThenBecomesAReferenceMap)
     EXPECT_TRUE(UsageMap::load(*pager, kGlobal, false)->contains(pages[1050]));
 }
 
+// A reference map reads every bit of each of its bitmap pages: the first
+// and last of a page, across its 64-bit words, and in its last bytes; the
+// second page starts at a page number that is not a multiple of 64.
+TEST(PageAllocator, AReferenceMapReadsEveryBitOfItsBitmapPages)
+{
+    auto pager = test::makeMemoryDatabase();
+    RowPointer owned = test::addEmptyOwnerMap(*pager, 2);
+    PageAllocator alloc(*pager);
+    for (int i = 0; i < 1100; ++i) ASSERT_TRUE(alloc.allocateDataPage(kTdef, {owned, std::nullopt}).isOk());
+    ASSERT_TRUE(alloc.maps().setBit(owned, usagemap::kPagesPerMapPage + 5).isOk());
+    auto before = UsageMap::load(*pager, owned, false);
+    ASSERT_TRUE(before.isOk()) << before.status().toString();
+    ASSERT_FALSE(before->isInline());
+    ASSERT_EQ(before->bitmapPages().size(), 2u);
+
+    const size_t bitmapBytes = kPageSize - usagemap::kMapPageBitmap;
+    const std::vector<size_t> bits = {0, 7, 8, 63, 64, 65, 127, 2000 * 8 + 3, (bitmapBytes - 5) * 8 + 1,
+                                      (bitmapBytes - 4) * 8, (bitmapBytes - 2) * 8 + 6, bitmapBytes * 8 - 1};
+    std::vector<uint32_t> want;
+    for (size_t j = 0; j < 2; ++j) {
+        const uint32_t mapPage = before->bitmapPages()[j];
+        PageBuffer bytes = **pager->read(mapPage);
+        std::fill(bytes.begin() + usagemap::kMapPageBitmap, bytes.end(), 0);
+        for (size_t bit : bits) {
+            bytes[usagemap::kMapPageBitmap + bit / 8] |= uint8_t(1u << (bit % 8));
+            want.push_back(uint32_t(j * usagemap::kPagesPerMapPage + bit));
+        }
+        ASSERT_TRUE(pager->write(mapPage, bytes).isOk());
+    }
+    auto m = UsageMap::load(*pager, owned, false);
+    ASSERT_TRUE(m.isOk()) << m.status().toString();
+    EXPECT_EQ(m->pages(), want);
+    EXPECT_EQ(m->count(), want.size());
+    for (uint32_t p : want) EXPECT_TRUE(m->contains(p)) << p;
+    EXPECT_FALSE(m->contains(1));
+    EXPECT_FALSE(m->contains(usagemap::kPagesPerMapPage + 5));
+}
+
 TEST(PageAllocator, InlineMapMovesItsStartWhenTheBitsFit)
 {
     auto pager = test::makeMemoryDatabase();

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 #include <string>
 
 namespace varnika::jet {
@@ -60,12 +61,24 @@ Result<UsageMap> UsageMap::load(Pager& pager, RowPointer where, bool ownerMap)
             // Each map page covers a whole number of bytes' worth of pages
             // starting at a multiple of 8, so a byte never straddles two words.
             static_assert(usagemap::kPagesPerMapPage % 8 == 0);  // and so for 2 KB pages
-            for (size_t i = 0; i < pager.pageSize() - usagemap::kMapPageBitmap; ++i) {
-                uint8_t b = (*page)[usagemap::kMapPageBitmap + i];
-                if (!b) continue;
+            const uint8_t* bits = page->data() + usagemap::kMapPageBitmap;
+            const size_t bitmapBytes = pager.pageSize() - usagemap::kMapPageBitmap;
+            auto addByte = [&](size_t i, uint8_t b) {
                 const size_t first = base + i * 8;
                 map.m_words[first / 64] |= uint64_t(b) << (first % 64);
+            };
+            // Most of a map is zero: eight bytes are looked at together,
+            // and only those holding a set bit are taken one by one.
+            size_t i = 0;
+            for (; i + 8 <= bitmapBytes; i += 8) {
+                uint64_t eight;
+                std::memcpy(&eight, bits + i, sizeof eight);
+                if (eight == 0) continue;
+                for (size_t k = i; k < i + 8; ++k)
+                    if (bits[k]) addByte(k, bits[k]);
             }
+            for (; i < bitmapBytes; ++i)
+                if (bits[i]) addByte(i, bits[i]);
         }
     } else {
         return corruption(what() + " has unknown kind " + std::to_string(kind));

@@ -178,11 +178,11 @@ Status UsageMapEditor::changeReferenceBit(RowPointer map, std::vector<uint8_t> r
     VK_ASSIGN_OR_RETURN(PageRef current, m_pager.read(mapPage));
     if ((*current)[page::kType] != uint8_t(PageType::UsageMap))
         return corruption(mapName(map) + " refers to page " + std::to_string(mapPage) + ", which is not a usage-map page");
-    PageBuffer copy = *current;
-    size_t bit = page % perMapPage;
-    if (bitAt(copy.data() + usagemap::kMapPageBitmap, bit) == value) return Status::ok();
-    putBit(copy.data() + usagemap::kMapPageBitmap, bit, value);
-    return m_pager.write(mapPage, copy);
+    const size_t bit = page % perMapPage;
+    if (bitAt(current->data() + usagemap::kMapPageBitmap, bit) == value) return Status::ok();
+    auto copy = std::make_unique<PageBuffer>(*current);
+    putBit(copy->data() + usagemap::kMapPageBitmap, bit, value);
+    return m_pager.write(mapPage, std::move(copy));
 }
 
 Status UsageMapEditor::changeGlobalBit(uint32_t page, bool free)
