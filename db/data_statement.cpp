@@ -28,7 +28,10 @@ std::u16string_view firstWord(std::u16string_view text)
 
 class StatementParser {
 public:
-    StatementParser(std::u16string_view text, std::vector<SqlToken> tokens) : m_text(text), m_tokens(std::move(tokens)) {}
+    StatementParser(std::u16string_view text, SqlTokens tokens) : m_text(text), m_source(std::move(tokens)) {}
+    // The token list is viewed through a member: not to be copied.
+    StatementParser(const StatementParser&) = delete;
+    StatementParser& operator=(const StatementParser&) = delete;
 
     Result<DataStatement> statement()
     {
@@ -69,7 +72,7 @@ private:
         const SqlToken& t = peek();
         if (t.kind != SqlTokenKind::Word && t.kind != SqlTokenKind::Bracketed) return fail(std::string(what) + " expected");
         ++m_pos;
-        return t.text;
+        return std::u16string(t.text);
     }
 
     // A constant, with its sign.
@@ -96,9 +99,9 @@ private:
         }
         if (negative) return fail("a number after the sign");
         if (t.kind == SqlTokenKind::String) {
-            a.value = Variant::text(t.text);
+            a.value = Variant::text(std::u16string(t.text));
         } else if (t.kind == SqlTokenKind::Date) {
-            a.value = Variant::text(t.text);
+            a.value = Variant::text(std::u16string(t.text));
             a.dateLiteral = true;
         } else if (atWord(u"NULL")) {
             a.value = Variant();
@@ -175,7 +178,8 @@ private:
     }
 
     std::u16string_view m_text;
-    std::vector<SqlToken> m_tokens;
+    SqlTokens m_source;
+    const std::vector<SqlToken>& m_tokens = m_source.list;
     size_t m_pos = 0;
 };
 
@@ -228,7 +232,7 @@ bool isDataStatement(std::u16string_view text)
 Result<DataStatement> parseDataStatement(std::u16string_view text)
 {
     if (text.size() > kMaxRecordSourceLength) return invalidArgument("the statement is too long");
-    VK_ASSIGN_OR_RETURN(std::vector<SqlToken> tokens, tokenizeSql(text));
+    VK_ASSIGN_OR_RETURN(SqlTokens tokens, tokenizeSql(text));
     StatementParser parser(text, std::move(tokens));
     return parser.statement();
 }

@@ -16,7 +16,10 @@ bool isSymbol(const SqlToken& t, char16_t c)
 
 class Parser {
 public:
-    explicit Parser(std::vector<SqlToken> t) : m_t(std::move(t)) {}
+    explicit Parser(SqlTokens t) : m_tokens(std::move(t)) {}
+    // The token list is viewed through a member: not to be copied.
+    Parser(const Parser&) = delete;
+    Parser& operator=(const Parser&) = delete;
 
     Result<DdlStatement> statement()
     {
@@ -84,7 +87,7 @@ private:
         if (t.kind == SqlTokenKind::Word && t.text[0] >= u'0' && t.text[0] <= u'9') return fail(std::string("expected ") + what);
         if (!isValidObjectName(t.text)) return fail(std::string("\"") + toUtf8(t.text) + "\" is not a valid name");
         ++m_p;
-        return t.text;
+        return std::u16string(t.text);
     }
 
     Result<int> sizeClause()
@@ -106,7 +109,7 @@ private:
         ColumnSpec c;
         VK_ASSIGN_OR_RETURN(c.name, name("a column name"));
         if (peek().kind != SqlTokenKind::Word) return fail("expected a column type");
-        std::u16string typeWord = peek().text;
+        std::u16string typeWord(peek().text);
         ++m_p;
         if (equalsIgnoreCase(typeWord, u"Date") && punct(u'/')) {
             if (!word(u"Time")) return fail("expected Date/Time");
@@ -143,7 +146,7 @@ private:
                 if (t.kind == SqlTokenKind::Number) text += t.text;
                 else if (t.kind == SqlTokenKind::Word && text.empty() && m_p + 2 < m_t.size() &&
                          isSymbol(m_t[m_p + 1], u'(') && isSymbol(m_t[m_p + 2], u')')) {
-                    text = t.text + u"()";  // a function without arguments: Date(), Now(), GenGUID()
+                    text = std::u16string(t.text) + u"()";  // a function without arguments: Date(), Now(), GenGUID()
                     m_p += 2;
                 } else if (t.kind == SqlTokenKind::Word) text += t.text;
                 else if (t.kind == SqlTokenKind::String) {
@@ -151,7 +154,7 @@ private:
                     for (char16_t ch : t.text) text += ch == u'\'' ? std::u16string(u"''") : std::u16string(1, ch);
                     text += u"'";
                 }
-                else if (t.kind == SqlTokenKind::Date) text = u"#" + t.text + u"#";
+                else if (t.kind == SqlTokenKind::Date) text = u"#" + std::u16string(t.text) + u"#";
                 else return fail("expected a default value");
                 ++m_p;
                 c.defaultText = text;
@@ -252,7 +255,7 @@ private:
         bool negative = false;
         if (punct(u'-')) negative = true;
         else punct(u'+');
-        SqlToken& t = m_t[m_p];
+        const SqlToken& t = m_t[m_p];
         if (t.kind == SqlTokenKind::Number) {
             ++m_p;
             // A number token is ASCII digits, a point and an exponent.
@@ -269,15 +272,14 @@ private:
             return Variant::doubleValue(std::strtod(s.c_str(), nullptr));
         }
         if (negative) return fail("expected a number after '-'");
-        // The token is passed: its text is not needed again.
         if (t.kind == SqlTokenKind::String) {
             ++m_p;
-            return Variant::text(std::move(t.text));
+            return Variant::text(std::u16string(t.text));
         }
         if (t.kind == SqlTokenKind::Date) {
             ++m_p;
             isDate = true;
-            return Variant::text(std::move(t.text));
+            return Variant::text(std::u16string(t.text));
         }
         if (t.kind == SqlTokenKind::Word) {
             if (equalsIgnoreCase(t.text, u"NULL")) { ++m_p; return Variant(); }
@@ -315,7 +317,8 @@ private:
         return DdlStatement(std::move(in));
     }
 
-    std::vector<SqlToken> m_t;
+    SqlTokens m_tokens;
+    const std::vector<SqlToken>& m_t = m_tokens.list;
     size_t m_p = 0;
 };
 
@@ -367,7 +370,7 @@ std::optional<TypeWord> lookupTypeWord(std::u16string_view w)
 
 Result<DdlStatement> parseDdlStatement(std::u16string_view text)
 {
-    VK_ASSIGN_OR_RETURN(std::vector<SqlToken> tokens, tokenizeSql(text, SqlText::DdlStatement));
+    VK_ASSIGN_OR_RETURN(SqlTokens tokens, tokenizeSql(text, SqlText::DdlStatement));
     Parser p(std::move(tokens));
     return p.statement();
 }

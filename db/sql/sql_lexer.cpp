@@ -25,6 +25,17 @@ bool isWordChar(char16_t c)
     return isWordStart(c) || isDigit(c);
 }
 
+bool isSymbolChar(char16_t c)
+{
+    switch (c) {
+    case u'=': case u'<': case u'>': case u'+': case u'-': case u'*': case u'/': case u'\\':
+    case u'^': case u'&': case u'(': case u')': case u',': case u'.': case u';':
+        return true;
+    default:
+        return false;
+    }
+}
+
 Status syntaxError(SqlText text, std::string what, int position)
 {
     if (text == SqlText::DdlStatement)
@@ -34,9 +45,10 @@ Status syntaxError(SqlText text, std::string what, int position)
 
 }  // namespace
 
-Result<std::vector<SqlToken>> tokenizeSql(std::u16string_view s, SqlText text)
+Result<SqlTokens> tokenizeSql(std::u16string_view s, SqlText text)
 {
-    std::vector<SqlToken> tokens;
+    SqlTokens out;
+    std::vector<SqlToken>& tokens = out.list;
     tokens.reserve(s.size() / 4 + 2);  // about as many as a statement of short words has
     size_t i = 0;
     while (true) {
@@ -45,41 +57,49 @@ Result<std::vector<SqlToken>> tokenizeSql(std::u16string_view s, SqlText text)
         t.position = static_cast<int>(i);
         if (i >= s.size()) {
             t.kind = SqlTokenKind::End;
-            tokens.push_back(std::move(t));
-            return tokens;
+            tokens.push_back(t);
+            return out;
         }
         const char16_t c = s[i];
         if (isWordStart(c)) {
             size_t j = i;
             while (j < s.size() && isWordChar(s[j])) ++j;
             t.kind = SqlTokenKind::Word;
-            t.text.assign(s.substr(i, j - i));
+            t.text = s.substr(i, j - i);
             i = j;
         } else if (c == u'[') {
             const size_t close = s.find(u']', i + 1);
             if (close == std::u16string_view::npos)
                 return syntaxError(text, "the bracket that opens a name is not closed", t.position);
             t.kind = SqlTokenKind::Bracketed;
-            t.text.assign(s.substr(i + 1, close - i - 1));
+            t.text = s.substr(i + 1, close - i - 1);
             if (t.text.empty()) return syntaxError(text, "empty name in brackets", t.position);
-            if (t.text.find(u'[') != std::u16string::npos)
+            if (t.text.find(u'[') != std::u16string_view::npos)
                 return syntaxError(text, "a bracket inside a bracketed name", t.position);
             i = close + 1;
         } else if (c == u'\'' || c == u'"') {
             t.kind = SqlTokenKind::String;
             size_t j = i + 1, run = j;  // the characters from `run` on are taken as they stand
             bool closed = false;
+            std::u16string* undone = nullptr;  // made at the first doubled quote
             while (j < s.size()) {
                 if (s[j] != c) {
                     ++j;
                     continue;
                 }
-                t.text.append(s.substr(run, j - run));
                 if (j + 1 < s.size() && s[j + 1] == c) {  // a doubled quote stands for one
-                    t.text.push_back(c);
+                    if (!undone) undone = &out.undone.emplace_front();
+                    undone->append(s.substr(run, j - run));
+                    undone->push_back(c);
                     j += 2;
                     run = j;
                     continue;
+                }
+                if (undone) {
+                    undone->append(s.substr(run, j - run));
+                    t.text = *undone;
+                } else {
+                    t.text = s.substr(run, j - run);
                 }
                 closed = true;
                 ++j;
@@ -92,7 +112,7 @@ Result<std::vector<SqlToken>> tokenizeSql(std::u16string_view s, SqlText text)
             if (close == std::u16string_view::npos)
                 return syntaxError(text, "the date that starts here has no closing #", t.position);
             t.kind = SqlTokenKind::Date;
-            t.text.assign(s.substr(i + 1, close - i - 1));
+            t.text = s.substr(i + 1, close - i - 1);
             i = close + 1;
         } else if (isDigit(c) || (c == u'.' && i + 1 < s.size() && isDigit(s[i + 1]))) {
             size_t j = i;
@@ -111,22 +131,22 @@ Result<std::vector<SqlToken>> tokenizeSql(std::u16string_view s, SqlText text)
             }
             if (j < s.size() && isWordChar(s[j])) return syntaxError(text, "a number runs into a name", t.position);
             t.kind = SqlTokenKind::Number;
-            t.text.assign(s.substr(i, j - i));
+            t.text = s.substr(i, j - i);
             i = j;
         } else {
             t.kind = SqlTokenKind::Symbol;
             const char16_t next = i + 1 < s.size() ? s[i + 1] : 0;
             if ((c == u'<' && (next == u'>' || next == u'=')) || (c == u'>' && next == u'=')) {
-                t.text.assign(s.substr(i, 2));
+                t.text = s.substr(i, 2);
                 i += 2;
-            } else if (std::u16string_view(u"=<>+-*/\\^&(),.;").find(c) != std::u16string_view::npos) {
-                t.text.assign(1, c);
+            } else if (isSymbolChar(c)) {
+                t.text = s.substr(i, 1);
                 ++i;
             } else {
                 return syntaxError(text, std::string("unexpected character \"").append(toUtf8(s.substr(i, 1))) + "\"", t.position);
             }
         }
-        tokens.push_back(std::move(t));
+        tokens.push_back(t);
     }
 }
 

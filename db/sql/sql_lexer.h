@@ -5,6 +5,7 @@
 
 #include "db/status.h"
 
+#include <forward_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,8 +24,18 @@ enum class SqlTokenKind : uint8_t {
 
 struct SqlToken {
     SqlTokenKind kind = SqlTokenKind::End;
-    std::u16string text;  // name, literal text, number digits or symbol
-    int position = 0;     // offset in the source
+    // Name, literal text, number digits or symbol: a view into the source,
+    // or, for a text whose doubled quotes were undone, into the list's own
+    // copy. Valid while both the source and the token list live.
+    std::u16string_view text;
+    int position = 0;  // offset in the source
+};
+
+struct SqlTokens {
+    std::vector<SqlToken> list;
+    // The texts that differ from the source (moving the list keeps them
+    // where they are, and the views on them valid).
+    std::forward_list<std::u16string> undone;
 };
 
 // What is being split. A record source (and the UPDATE and DELETE
@@ -38,6 +49,6 @@ enum class SqlText : uint8_t { RecordSource, DdlStatement };
 // Fails with InvalidArgument on a quote, bracket or # that is not closed,
 // on an empty or nested [name], and on a character that has no place in a
 // statement; the message gives the place.
-Result<std::vector<SqlToken>> tokenizeSql(std::u16string_view source, SqlText text = SqlText::RecordSource);
+Result<SqlTokens> tokenizeSql(std::u16string_view source, SqlText text = SqlText::RecordSource);
 
 }  // namespace varnika

@@ -34,7 +34,10 @@ constexpr std::u16string_view kReserved[] = {
 
 class Parser {
 public:
-    explicit Parser(std::vector<SqlToken> tokens) : m_tokens(std::move(tokens)) {}
+    explicit Parser(SqlTokens tokens) : m_source(std::move(tokens)) {}
+    // The token list is viewed through a member: not to be copied.
+    Parser(const Parser&) = delete;
+    Parser& operator=(const Parser&) = delete;
 
     Result<RecordSourceQuery> statement();
     Result<SqlExpression> conditionOnly();
@@ -102,7 +105,8 @@ private:
     }
     void leave() { --m_nesting; }
 
-    std::vector<SqlToken> m_tokens;
+    SqlTokens m_source;
+    const std::vector<SqlToken>& m_tokens = m_source.list;
     size_t m_pos = 0;
     int m_nesting = 0;
     SqlExpression m_expr;
@@ -376,7 +380,7 @@ int Parser::primary()
     case SqlTokenKind::String: {
         ++m_pos;
         const int n = makeNode(SqlOp::Literal, t.position, {});
-        if (n >= 0) m_expr.nodes[static_cast<size_t>(n)].literal = Variant::text(t.text);
+        if (n >= 0) m_expr.nodes[static_cast<size_t>(n)].literal = Variant::text(std::u16string(t.text));
         return n;
     }
     case SqlTokenKind::Number: {
@@ -453,7 +457,7 @@ int Parser::primary()
             return n;
         }
         std::u16string qualifier;
-        std::u16string name = t.text;
+        std::u16string name(t.text);
         if (atSymbol(u".")) {
             ++m_pos;
             const SqlToken& col = peek();
@@ -575,7 +579,7 @@ Result<RecordSourceQuery> parseRecordSource(std::u16string_view source)
         ++wordEnd;
     const std::u16string_view first = text.substr(0, wordEnd);
     if (equalsIgnoreCase(first, u"SELECT")) {
-        VK_ASSIGN_OR_RETURN(std::vector<SqlToken> tokens, tokenizeSql(text));
+        VK_ASSIGN_OR_RETURN(SqlTokens tokens, tokenizeSql(text));
         Parser parser(std::move(tokens));
         return parser.statement();
     }
@@ -599,7 +603,7 @@ Result<RecordSourceQuery> parseRecordSource(std::u16string_view source)
 Result<SqlExpression> parseSqlCondition(std::u16string_view condition)
 {
     if (condition.size() > kMaxRecordSourceLength) return invalidArgument("the condition is too long");
-    VK_ASSIGN_OR_RETURN(std::vector<SqlToken> tokens, tokenizeSql(condition));
+    VK_ASSIGN_OR_RETURN(SqlTokens tokens, tokenizeSql(condition));
     Parser parser(std::move(tokens));
     return parser.conditionOnly();
 }

@@ -35,6 +35,7 @@ const ConditionCase kCases[] = {
     {"Birim=''", ""},
     {"Aciklama=''", "5"},
     {"Aciklama='O''Neil paketi'", "4"},
+    {"Aciklama='a''b' OR Aciklama='O''Neil ' & 'paketi' OR Aciklama=\"''\"", "4"},
     {"Aciklama=\"O'Neil paketi\"", "4"},
     // Null
     {"Aciklama IS NULL", "3"},
