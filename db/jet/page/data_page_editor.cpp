@@ -253,8 +253,12 @@ Result<int> DataPageEditor::addRow(std::span<const uint8_t> bytes, uint16_t flag
     s.flags = flags;
     std::copy(bytes.begin(), bytes.end(), m_page.begin() + s.offset);
     m_slots.push_back(s);
-    writeSlotTable();
-    return int(m_slots.size() - 1);
+    // The slot table on the page is the editor's but for the new slot.
+    const size_t slot = m_slots.size() - 1;
+    putU16(m_page.data(), m_format->data.slotCount, uint16_t(m_slots.size()));
+    putU16(m_page.data(), m_format->data.slotTable + slot * datapage::kSlotSize, uint16_t(s.offset | s.flags));
+    putU16(m_page.data(), datapage::kFreeSpace, uint16_t(freeSpace()));
+    return int(slot);
 }
 
 Status DataPageEditor::replaceRow(int slot, std::span<const uint8_t> bytes)

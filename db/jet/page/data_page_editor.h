@@ -34,10 +34,17 @@ Status checkDataPage(std::span<const uint8_t> page, uint32_t pageNumber, const J
 // open() moves without copying the page's bytes.
 class EditedPage {
 public:
-    EditedPage() : m_bytes(std::make_unique<PageBuffer>()) {}
-    EditedPage(const EditedPage& other) : m_bytes(std::make_unique<PageBuffer>(other.bytes())) {}
+    // Empty until bytes are assigned: every editor is made from a page.
+    EditedPage() = default;
+    EditedPage(const EditedPage& other)
+        : m_bytes(other.m_bytes ? std::make_unique<PageBuffer>(*other.m_bytes) : nullptr) {}
     EditedPage(EditedPage&&) noexcept = default;
-    EditedPage& operator=(const EditedPage& other) { return *this = other.bytes(); }
+    EditedPage& operator=(const EditedPage& other)
+    {
+        if (!other.m_bytes) m_bytes.reset();
+        else *this = *other.m_bytes;
+        return *this;
+    }
     EditedPage& operator=(EditedPage&&) noexcept = default;
     EditedPage& operator=(const PageBuffer& bytes)
     {
