@@ -273,6 +273,13 @@ Status Pager::write(uint32_t page, std::unique_ptr<PageBuffer> bytes)
     return keep(page, std::shared_ptr<PageBuffer>(std::move(bytes)));
 }
 
+Status Pager::write(uint32_t page, std::shared_ptr<PageBuffer> bytes)
+{
+    if (!bytes) return invalidArgument("no bytes to write to page " + std::to_string(page));
+    if (!isWritable()) return checkWritable();
+    return keep(page, std::move(bytes));
+}
+
 Result<PageBuffer*> Pager::writable(uint32_t page)
 {
     if (!isWritable()) return checkWritable();

@@ -114,11 +114,12 @@ public:
     Status flush()
     {
         // Encode everything first so that a failure writes nothing.
-        std::vector<std::pair<uint32_t, std::unique_ptr<PageBuffer>>> out;
+        std::vector<std::pair<uint32_t, std::shared_ptr<PageBuffer>>> out;
         for (uint32_t page : m_dirty) {
             const IndexPage& p = m_pages.at(page);
             auto known = m_prefix.find(page);
-            auto buf = std::make_unique<PageBuffer>();
+            // Every byte is set below, by the splice or the encoding.
+            auto buf = std::make_shared_for_overwrite<PageBuffer>();
             Status s = splice(page, p, *buf);
             if (s.code() == ErrorCode::NotFound) {
                 Result<PageBuffer> encoded = known != m_prefix.end()
