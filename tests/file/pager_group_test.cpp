@@ -105,6 +105,41 @@ TEST(PagerGroup, RollbackAmidAGroupUndoesTheUnitInHandAloneAndReadsSeeTheUnitsBe
     EXPECT_EQ((*db)[0], 0xE0);
 }
 
+// A unit may write many pages (an index built, a long value): each goes
+// back to what it was before the unit, however often the unit wrote it, and
+// the next unit's pages are told apart from the last one's.
+TEST(PagerGroup, AUnitOfManyPagesIsUndoneWhole)
+{
+    Image start;
+    for (uint8_t i = 0; i < 40; ++i) start.insert(start.end(), kPageSize, i);
+    auto db = std::make_shared<Image>(start);
+    auto plan = std::make_shared<FaultPlan>();
+    auto p = pagerOver(db, std::make_shared<Image>(), plan);
+    p->setGroupLimits({1000, 1000});
+    p->beginGroup();
+    for (uint32_t page = 1; page <= 30; ++page) ASSERT_TRUE(p->write(page, filled(0xB0)).isOk());
+    ASSERT_TRUE(p->commit().isOk());
+
+    for (uint32_t page = 1; page <= 35; ++page) ASSERT_TRUE(p->write(page, filled(0xC0)).isOk());
+    ASSERT_TRUE(p->write(20, filled(0xC1)).isOk());
+    ASSERT_TRUE(p->write(3, filled(0xC1)).isOk());
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(p->append(filled(0xC2)).isOk());
+    p->rollback();
+    EXPECT_EQ(p->pageCount(), 40u);
+    for (uint32_t page = 1; page < 40; ++page) EXPECT_EQ(firstByte(*p, page), page <= 30 ? 0xB0 : page) << page;
+
+    // A second long unit over other pages, then a short one: undone alike.
+    for (uint32_t page = 10; page < 40; ++page) ASSERT_TRUE(p->write(page, filled(0xD0)).isOk());
+    p->rollback();
+    ASSERT_TRUE(p->write(35, filled(0xE0)).isOk());
+    ASSERT_TRUE(p->write(2, filled(0xE0)).isOk());
+    p->rollback();
+    for (uint32_t page = 1; page < 40; ++page) EXPECT_EQ(firstByte(*p, page), page <= 30 ? 0xB0 : page) << page;
+    ASSERT_TRUE(p->endGroup().isOk());
+    EXPECT_EQ((*db)[30 * kPageSize], 0xB0);
+    EXPECT_EQ((*db)[31 * kPageSize], 31);
+}
+
 // A page changed in place is changed as a write would change it: bytes a
 // reader still holds, a unit finished before, and the file before a
 // rollback all keep what they had.

@@ -284,7 +284,7 @@ Result<PageBuffer*> Pager::writable(uint32_t page)
 {
     if (!isWritable()) return checkWritable();
     if (auto d = m_dirty.find(page); d != m_dirty.end() && d->second.use_count() == 1 &&
-                                     (!m_group || m_unitUndo.count(page))) {
+                                     (!m_group || m_unitUndo.contains(page))) {
         ++m_changes;
         // Every dirty page is a buffer the pager made or was given to keep.
         return const_cast<PageBuffer*>(d->second.get());
@@ -305,9 +305,9 @@ Status Pager::keep(uint32_t page, std::shared_ptr<PageBuffer> bytes)
         VK_ASSIGN_OR_RETURN(PageRef original, read(page));
         if (auto d = m_dirty.find(page); d == m_dirty.end()) m_originals[page] = original;
     }
-    if (m_group && !m_unitUndo.count(page)) {
+    if (m_group && !m_unitUndo.contains(page)) {
         auto d = m_dirty.find(page);
-        m_unitUndo.emplace(page, d != m_dirty.end() ? d->second : PageRef());
+        m_unitUndo.add(page, d != m_dirty.end() ? d->second : PageRef());
     }
     if (page == m_pageCount) ++m_pageCount;
     ++m_changes;

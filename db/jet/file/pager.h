@@ -14,6 +14,7 @@
 #include "db/jet/file/jet_format.h"
 #include "db/jet/file/page_buffer.h"
 #include "db/jet/file/page_file.h"
+#include "db/jet/file/unit_undo.h"
 #include "db/status.h"
 
 #include <algorithm>
@@ -205,7 +206,7 @@ private:
     GroupLimits m_groupLimits;
     // The unit in hand: each page it wrote, with the dirty bytes the page had
     // before (null: it was not dirty), and the page count it began with.
-    std::unordered_map<uint32_t, PageRef> m_unitUndo;
+    UnitUndo m_unitUndo;
     uint32_t m_unitPageCount = 0;
     size_t m_groupUnits = 0;  // units finished since the group's last commit
     size_t m_unitsLost = 0;

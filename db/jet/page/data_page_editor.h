@@ -31,13 +31,14 @@ PageBuffer makeDataPage(uint32_t owner, const JetFormat& format = JetFormat::jet
 Status checkDataPage(std::span<const uint8_t> page, uint32_t pageNumber, const JetFormat& format = JetFormat::jet4());
 
 // The page an editor changes, held on the heap: an editor handed back from
-// open() moves without copying the page's bytes.
+// open() moves without copying the page's bytes, and the pager takes them
+// over as they are (one allocation, with their count of holders).
 class EditedPage {
 public:
     // Empty until bytes are assigned: every editor is made from a page.
     EditedPage() = default;
     EditedPage(const EditedPage& other)
-        : m_bytes(other.m_bytes ? std::make_unique<PageBuffer>(*other.m_bytes) : nullptr) {}
+        : m_bytes(other.m_bytes ? std::make_shared<PageBuffer>(*other.m_bytes) : nullptr) {}
     EditedPage(EditedPage&&) noexcept = default;
     EditedPage& operator=(const EditedPage& other)
     {
@@ -49,12 +50,12 @@ public:
     EditedPage& operator=(const PageBuffer& bytes)
     {
         if (m_bytes) *m_bytes = bytes;
-        else m_bytes = std::make_unique<PageBuffer>(bytes);
+        else m_bytes = std::make_shared<PageBuffer>(bytes);
         return *this;
     }
 
     const PageBuffer& bytes() const { return *m_bytes; }
-    std::unique_ptr<PageBuffer> release() { return std::move(m_bytes); }
+    std::shared_ptr<PageBuffer> release() { return std::move(m_bytes); }
     uint8_t* data() { return m_bytes->data(); }
     const uint8_t* data() const { return m_bytes->data(); }
     static constexpr size_t size() { return kPageSize; }
@@ -63,7 +64,7 @@ public:
     uint8_t& operator[](size_t i) { return (*m_bytes)[i]; }
 
 private:
-    std::unique_ptr<PageBuffer> m_bytes;
+    std::shared_ptr<PageBuffer> m_bytes;  // held by nothing else until released
 };
 
 class DataPageEditor {
@@ -80,7 +81,7 @@ public:
 
     const PageBuffer& page() const { return m_page.bytes(); }
     // Hands the page's bytes over (to Pager::write); the editor is spent.
-    std::unique_ptr<PageBuffer> takePage() && { return m_page.release(); }
+    std::shared_ptr<PageBuffer> takePage() && { return m_page.release(); }
     uint32_t pageNumber() const { return m_pageNumber; }
     uint32_t owner() const;
     int slotCount() const { return int(m_slots.size()); }
