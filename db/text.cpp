@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 namespace varnika {
 namespace {
@@ -31,6 +32,16 @@ std::u16string fromUtf8(std::string_view s)
     size_t n = 0;
     size_t i = 0;
     while (i < s.size()) {
+        // Eight ASCII bytes at a time: most text is mostly ASCII.
+        while (i + 8 <= s.size()) {
+            uint64_t eight;
+            std::memcpy(&eight, s.data() + i, sizeof eight);
+            if (eight & 0x8080808080808080ULL) break;
+            for (size_t k = 0; k < 8; ++k) out[n + k] = char16_t(uint8_t(s[i + k]));
+            n += 8;
+            i += 8;
+        }
+        if (i >= s.size()) break;
         uint8_t b = uint8_t(s[i]);
         if (b < 0x80) {
             out[n++] = char16_t(b);

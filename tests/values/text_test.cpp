@@ -25,6 +25,35 @@ TEST(Text, MalformedUtf8BecomesReplacementCharacters)
     EXPECT_EQ(toUtf8(u"\xD800x"), "\xEF\xBF\xBDx");   // lone surrogate
 }
 
+// Runs of ASCII of every length, with a letter of two, three or four bytes
+// or a bad byte at every place among them: each comes out where it stands.
+TEST(Text, Utf8AmidRunsOfAsciiOfEveryLength)
+{
+    const std::pair<std::string, std::u16string> odd[] = {
+        {"\xC4\xB1", u"\u0131"}, {"\xE2\x82\xAC", u"\u20AC"}, {"\xF0\x9F\x98\x80", u"\U0001F600"}, {"\xFF", u"\uFFFD"}};
+    for (const auto& [bytes, unit] : odd) {
+        for (size_t length = 0; length <= 20; ++length) {
+            for (size_t at = 0; at <= length; ++at) {
+                std::string s;
+                std::u16string want;
+                for (size_t i = 0; i < length; ++i) {
+                    if (i == at) {
+                        s += bytes;
+                        want += unit;
+                    }
+                    s += char('a' + i % 26);
+                    want += char16_t(u'a' + i % 26);
+                }
+                if (at == length) {
+                    s += bytes;
+                    want += unit;
+                }
+                ASSERT_EQ(fromUtf8(s), want) << "length " << length << ", at " << at;
+            }
+        }
+    }
+}
+
 TEST(Text, CaseMappingIsLanguageIndependent)
 {
     EXPECT_EQ(toUpper(u"istanbul ışık"), u"ISTANBUL IŞIK");
