@@ -199,10 +199,8 @@ private:
         return used - (s.removedBytes - prefix);
     }
 
-    // The page's new bytes spliced from its bytes in the Pager; NotFound
-    // when it cannot be spliced.
-    // The page's bytes after its one change, into `out`; NotFound when it
-    // is to be encoded whole instead.
+    // The page's new bytes spliced from its bytes in the Pager, into `out`;
+    // NotFound when it cannot be spliced (it is then encoded whole).
     Status splice(uint32_t page, const IndexPage& p, PageBuffer& out)
     {
         const auto pending = pendingSplice(page, p);
