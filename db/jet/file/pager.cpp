@@ -266,13 +266,6 @@ Status Pager::write(uint32_t page, const PageBuffer& bytes)
     return keep(page, std::make_shared<PageBuffer>(bytes));
 }
 
-Status Pager::write(uint32_t page, std::unique_ptr<PageBuffer> bytes)
-{
-    if (!bytes) return invalidArgument("no bytes to write to page " + std::to_string(page));
-    if (!isWritable()) return checkWritable();
-    return keep(page, std::shared_ptr<PageBuffer>(std::move(bytes)));
-}
-
 Status Pager::write(uint32_t page, std::shared_ptr<PageBuffer> bytes)
 {
     if (!bytes) return invalidArgument("no bytes to write to page " + std::to_string(page));

@@ -97,10 +97,9 @@ public:
 
     // Replaces a page's bytes. `page` may equal pageCount() to append.
     Status write(uint32_t page, const PageBuffer& bytes);
-    // The same with bytes the pager takes over, sparing a copy.
-    Status write(uint32_t page, std::unique_ptr<PageBuffer> bytes);
-    // And with bytes made shared by the caller (one allocation with their
-    // count); a caller that keeps a reference to them must not change them.
+    // The same with bytes the pager takes over, sparing a copy (made with
+    // std::make_shared: one allocation with their count); a caller that
+    // keeps a reference to them must not change them.
     Status write(uint32_t page, std::shared_ptr<PageBuffer> bytes);
     // The page's bytes to change in place, as a write of them would: the
     // pager's own dirty copy when nothing else holds it and, in a group, the

@@ -180,7 +180,7 @@ Status UsageMapEditor::changeReferenceBit(RowPointer map, std::vector<uint8_t> r
         return corruption(mapName(map) + " refers to page " + std::to_string(mapPage) + ", which is not a usage-map page");
     const size_t bit = page % perMapPage;
     if (bitAt(current->data() + usagemap::kMapPageBitmap, bit) == value) return Status::ok();
-    auto copy = std::make_unique<PageBuffer>(*current);
+    auto copy = std::make_shared<PageBuffer>(*current);
     putBit(copy->data() + usagemap::kMapPageBitmap, bit, value);
     return m_pager.write(mapPage, std::move(copy));
 }
