@@ -23,11 +23,11 @@ Result<std::vector<RowPointer>> selectRows(Table& table, const RecordSourceQuery
     std::vector<std::vector<Variant>> kept;  // for ORDER BY only
     // Only the columns the condition and the order read are decoded.
     const std::vector<int> needed = bound.referencedColumns();
-    auto consider = [&](RowPointer row, std::vector<Variant> values) -> Status {
+    auto consider = [&](RowPointer row, const std::vector<Variant>& values) -> Status {
         VK_ASSIGN_OR_RETURN(Tri match, bound.matches(values));
         if (match != Tri::True) return Status::ok();
         rows.push_back(row);
-        if (bound.hasOrder()) kept.push_back(std::move(values));
+        if (bound.hasOrder()) kept.push_back(values);
         return Status::ok();
     };
     // An equality the condition cannot do without narrows it through an
@@ -39,15 +39,16 @@ Result<std::vector<RowPointer>> selectRows(Table& table, const RecordSourceQuery
     if (sought) {
         for (RowPointer row : *sought) {
             VK_ASSIGN_OR_RETURN(std::vector<Variant> values, table.readColumns(row, needed));
-            VK_RETURN_IF_ERROR(consider(row, std::move(values)));
+            VK_RETURN_IF_ERROR(consider(row, values));
         }
     } else {
         VK_ASSIGN_OR_RETURN(Table::Scanner scanner, table.scan());
+        std::vector<Variant> values;
         for (;;) {
             VK_ASSIGN_OR_RETURN(bool more, scanner.next());
             if (!more) break;
-            VK_ASSIGN_OR_RETURN(std::vector<Variant> values, scanner.values(needed));
-            VK_RETURN_IF_ERROR(consider(scanner.pointer(), std::move(values)));
+            VK_RETURN_IF_ERROR(scanner.valuesInto(needed, values));
+            VK_RETURN_IF_ERROR(consider(scanner.pointer(), values));
         }
     }
     if (bound.hasOrder()) {

@@ -2,6 +2,7 @@
 
 #include "db/jet/file/bytes.h"
 #include "db/jet/page/data_page.h"
+#include "db/text.h"
 #include "db/jet/file/page_file.h"
 #include "support/test_support.h"
 
@@ -114,19 +115,22 @@ TEST(RowCodecFixtures, EncodeRoundTripsEveryRow)
 struct TableShape {
     bool numbersVariable = false;  // numbers, dates and GUIDs stored as variable-length values
     bool reservedFirstVarSlot = false;  // a deleted column's slot before every live variable column
+    size_t extraTexts = 0;  // text columns after the one of every type
 };
 
 // A table built in memory: one column of every type.
 TableDef everyTypeTable(TableShape shape = {})
 {
     struct Col { ColumnType type; uint16_t length; uint8_t flags; };
-    const std::vector<Col> cols = {
+    const std::vector<Col> base = {
         {ColumnType::Boolean, 1, 0x03},  {ColumnType::Byte, 1, 0x03},     {ColumnType::Integer, 2, 0x03},
         {ColumnType::Long, 4, 0x03},     {ColumnType::Currency, 8, 0x03}, {ColumnType::Single, 4, 0x03},
         {ColumnType::Double, 8, 0x03},   {ColumnType::DateTime, 8, 0x03}, {ColumnType::Guid, 16, 0x03},
         {ColumnType::Numeric, 17, 0x03}, {ColumnType::Text, 20, 0x02},    {ColumnType::Binary, 8, 0x02},
         {ColumnType::Memo, 0, 0x02},     {ColumnType::OLE, 0, 0x02},
     };
+    std::vector<Col> cols = base;
+    cols.insert(cols.end(), shape.extraTexts, Col{ColumnType::Text, 10, 0x02});
     std::vector<uint8_t> buf(tdef::kVariablePart, 0);
     uint16_t fixedOffset = 0, varIndex = shape.reservedFirstVarSlot ? 1 : 0;
     std::vector<uint8_t> descriptors, names;
@@ -150,7 +154,7 @@ TableDef everyTypeTable(TableShape shape = {})
         }
         putU16(d.data(), tdef::kColLength, cols[i].length);
         descriptors.insert(descriptors.end(), d.begin(), d.end());
-        std::u16string name = u"c" + std::u16string(1, char16_t(u'a' + i));
+        std::u16string name = u"c" + std::u16string(1, char16_t(u'a' + i % 26)) + (i < 26 ? u"" : u"x" + std::u16string(1, char16_t(u'a' + i / 26)));
         names.push_back(uint8_t(name.size() * 2));
         names.push_back(0);
         for (char16_t ch : name) { names.push_back(uint8_t(ch)); names.push_back(0); }
@@ -208,6 +212,37 @@ TEST(RowCodec, EncodesAndDecodesEveryType)
     ASSERT_TRUE(back.isOk());
     EXPECT_EQ((*back)[0], Variant::boolean(false));
     for (size_t i = 1; i < back->size(); ++i) EXPECT_TRUE((*back)[i].isNull()) << i;
+}
+
+TEST(RowCodec, RowsOfManyVariableColumns)
+{
+    // Around the number of offsets a parsed row holds in place, and far past it.
+    for (size_t extra : {size_t(26), size_t(27), size_t(28), size_t(80)}) {
+        TableDef def = everyTypeTable({.extraTexts = extra});
+        std::vector<Variant> values(def.columns().size());
+        for (size_t c = 14; c < values.size(); ++c)
+            if (c % 7 != 3) values[c] = Variant::text(u"v" + toU16(std::to_string(c)));
+        auto row = encodeRow(def, values);
+        ASSERT_TRUE(row.isOk()) << row.status().toString();
+        auto back = decodeRow(def, *row, nullptr);
+        ASSERT_TRUE(back.isOk()) << extra << ": " << back.status().toString();
+        values[0] = Variant::boolean(false);
+        EXPECT_EQ(*back, values) << extra;
+
+        // A layout kept and copied reads the same fields.
+        auto layout = parseRowLayout(def, *row);
+        ASSERT_TRUE(layout.isOk());
+        EXPECT_EQ(layout->varOffsets.size(), size_t(def.varColumnCount()) + 1) << extra;
+        const RowLayout copy = *layout;
+        RowLayout moved = std::move(*layout);
+        for (size_t c = 14; c < values.size(); ++c) {
+            auto a = decodeColumn(def, copy, *row, int(c), nullptr);
+            auto b = decodeColumn(def, moved, *row, int(c), nullptr);
+            ASSERT_TRUE(a.isOk() && b.isOk()) << extra << " column " << c;
+            EXPECT_EQ(*a, values[c]) << extra << " column " << c;
+            EXPECT_EQ(*b, values[c]) << extra << " column " << c;
+        }
+    }
 }
 
 TEST(RowCodec, RefusesValuesThatDoNotFit)

@@ -241,7 +241,8 @@ Result<RowLayout> parseRowLayout(const TableDef& def, std::span<const uint8_t> r
     l.maskOffset = row.size() - mlen;
     if (def.varColumnCount() == 0) {
         l.varTableStart = l.maskOffset;
-        l.varOffsets.push_back(uint16_t(l.maskOffset));
+        l.varOffsets.resize(1);
+        l.varOffsets[0] = uint16_t(l.maskOffset);
         l.fixedEnd = l.varTableStart;
         return l;
     }

@@ -15,6 +15,7 @@
 #include "db/status.h"
 #include "db/variant.h"
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <span>
@@ -31,13 +32,42 @@ public:
 };
 
 // Where the parts of a stored row are; computed once per row.
+// The variable-column offsets of a row. A row is parsed for every record a
+// run reads, and most tables have few variable columns: up to kInline
+// offsets are held in place, more on the heap.
+class VarOffsets {
+public:
+    static constexpr size_t kInline = 32;
+
+    void resize(size_t n)
+    {
+        if (n > kInline) m_heap.assign(n, 0);
+        else m_heap.clear();
+        m_size = n;
+    }
+    size_t size() const { return m_size; }
+    uint16_t& operator[](size_t i) { return data()[i]; }
+    uint16_t operator[](size_t i) const { return data()[i]; }
+    uint16_t back() const { return data()[m_size - 1]; }
+    const uint16_t* begin() const { return data(); }
+    const uint16_t* end() const { return data() + m_size; }
+
+private:
+    uint16_t* data() { return m_size > kInline ? m_heap.data() : m_inline.data(); }
+    const uint16_t* data() const { return m_size > kInline ? m_heap.data() : m_inline.data(); }
+
+    size_t m_size = 0;
+    std::array<uint16_t, kInline> m_inline{};
+    std::vector<uint16_t> m_heap;
+};
+
 struct RowLayout {
     uint16_t columnCount = 0;  // ncols the row was written with
     uint16_t varCount = 0;     // nvar of the row (0 when the table had no variable columns)
     size_t maskOffset = 0;
     size_t varTableStart = 0;  // first byte of eod/var offsets; end of the var data
     size_t fixedEnd = 0;       // where the fixed area ends: the first live variable column's data
-    std::vector<uint16_t> varOffsets;  // varCount + 1 entries, the last is eod
+    VarOffsets varOffsets;     // varCount + 1 entries, the last is eod
 };
 
 // Checks the framing of a row (count, mask, variable-offset table).

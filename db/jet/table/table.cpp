@@ -122,11 +122,10 @@ Result<std::vector<Variant>> Table::Scanner::values() { return m_table->decode(m
 
 namespace {
 
-Result<std::vector<Variant>> decodeColumns(const TableDef& def, std::span<const uint8_t> row,
-                                           const std::vector<int>& columns, LongValueSource& longValues,
-                                           const std::vector<int>& checked = {})
+Status decodeColumnsInto(const TableDef& def, std::span<const uint8_t> row, const std::vector<int>& columns,
+                         LongValueSource& longValues, const std::vector<int>& checked, std::vector<Variant>& out)
 {
-    std::vector<Variant> out(def.columns().size());
+    out.assign(def.columns().size(), Variant());
     VK_ASSIGN_OR_RETURN(RowLayout layout, parseRowLayout(def, row));
     for (int c : columns) {
         if (c < 0 || size_t(c) >= out.size()) return invalidArgument("no column " + std::to_string(c) + " to decode");
@@ -136,6 +135,15 @@ Result<std::vector<Variant>> decodeColumns(const TableDef& def, std::span<const 
         if (c < 0 || size_t(c) >= out.size()) return invalidArgument("no column " + std::to_string(c) + " to check");
         VK_RETURN_IF_ERROR(checkColumn(def, layout, row, c));
     }
+    return Status::ok();
+}
+
+Result<std::vector<Variant>> decodeColumns(const TableDef& def, std::span<const uint8_t> row,
+                                           const std::vector<int>& columns, LongValueSource& longValues,
+                                           const std::vector<int>& checked = {})
+{
+    std::vector<Variant> out;
+    VK_RETURN_IF_ERROR(decodeColumnsInto(def, row, columns, longValues, checked, out));
     return out;
 }
 
@@ -149,6 +157,11 @@ Result<std::vector<Variant>> Table::Scanner::values(const std::vector<int>& colu
 Result<std::vector<Variant>> Table::Scanner::values(const std::vector<int>& columns, const std::vector<int>& checked)
 {
     return decodeColumns(m_table->def(), m_row.bytes(), columns, m_table->longValues(), checked);
+}
+
+Status Table::Scanner::valuesInto(const std::vector<int>& columns, std::vector<Variant>& out)
+{
+    return decodeColumnsInto(m_table->def(), m_row.bytes(), columns, m_table->longValues(), {}, out);
 }
 
 Result<std::vector<Variant>> Table::readColumns(RowPointer ptr, const std::vector<int>& columns)

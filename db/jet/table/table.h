@@ -52,6 +52,8 @@ public:
         // `checked` could not be read (as decoding it would), without
         // making those values.
         Result<std::vector<Variant>> values(const std::vector<int>& columns, const std::vector<int>& checked);
+        // values(columns) into `out`, whose room is kept from row to row.
+        Status valuesInto(const std::vector<int>& columns, std::vector<Variant>& out);
 
     private:
         friend class Table;
