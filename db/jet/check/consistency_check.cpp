@@ -1,6 +1,7 @@
 #include "db/jet/check/consistency_check.h"
 
 #include "db/jet/index/entry_digest.h"
+#include "db/jet/index/index_entry_walk.h"
 #include "db/jet/index/index_builder.h"
 #include "db/jet/check/index_check.h"
 #include "db/jet/index/jet_index_maintainer.h"
@@ -96,7 +97,7 @@ void compareRowsWithIndexes(Database& db, Table& table, const std::string& name,
         const std::string what = name + " index " + indexName(def, i);
         if (!c.treeSound) continue;
         EntryDigest stored, storedRows;
-        Status walked = forEachIndexEntry(db.pager(), indexes[i].rootPage, [&](std::span<const uint8_t> entry) {
+        Status walked = forEachIndexEntryWith(db.pager(), indexes[i].rootPage, [&](std::span<const uint8_t> entry) {
             stored.add(entry);
             if (entry.size() >= indexlayout::kRowIdSize) storedRows.add(entry.last(indexlayout::kRowIdSize));
             return Status::ok();

@@ -1,6 +1,7 @@
 #include "db/jet/index/jet_index_maintainer.h"
 
 #include "db/jet/index/entry_digest.h"
+#include "db/jet/index/index_entry_walk.h"
 #include "db/jet/index/index_tree.h"
 #include "db/jet/table/row_codec.h"
 #include "db/jet/table/row_store.h"
@@ -241,7 +242,7 @@ Status verifyIndexes(Table& table, const std::vector<size_t>& indexes, uint16_t 
     }
     for (size_t i = 0; i < counted.size(); ++i) {
         uint64_t stored = 0;
-        Status walked = forEachIndexEntry(table.pager(), def.realIndexes()[counted[i]].rootPage, [&](std::span<const uint8_t>) {
+        Status walked = forEachIndexEntryWith(table.pager(), def.realIndexes()[counted[i]].rootPage, [&](std::span<const uint8_t>) {
             ++stored;
             return Status::ok();
         });
@@ -253,7 +254,7 @@ Status verifyIndexes(Table& table, const std::vector<size_t>& indexes, uint16_t 
     for (size_t i = 0; i < indexes.size(); ++i) {
         const RealIndexDef& index = def.realIndexes()[indexes[i]];
         EntryDigest stored;
-        Status walked = forEachIndexEntry(table.pager(), index.rootPage, [&](std::span<const uint8_t> entry) {
+        Status walked = forEachIndexEntryWith(table.pager(), index.rootPage, [&](std::span<const uint8_t> entry) {
             stored.add(entry);
             return Status::ok();
         });
@@ -295,7 +296,7 @@ Status JetIndexMaintainer::verify(const RealIndexDef& index, const RowChange& ch
         expected.add(leafEntryBytes(*e));
     }
     EntryDigest stored;
-    VK_RETURN_IF_ERROR(forEachIndexEntry(m_table.pager(), index.rootPage, [&](std::span<const uint8_t> entry) {
+    VK_RETURN_IF_ERROR(forEachIndexEntryWith(m_table.pager(), index.rootPage, [&](std::span<const uint8_t> entry) {
         stored.add(entry);
         return Status::ok();
     }));
