@@ -23,7 +23,8 @@ namespace {
 namespace fs = std::filesystem;
 
 // A stock table of 25,000 records: a unique text index, a two-column index,
-// a text index to title-case, a date index, memos.
+// a text index to title-case, a date index, a date index that leaves out
+// the records where the date is null, memos.
 const char* const kStokLayout = R"json({"format":"V2000","tables":[{"name":"Stok","columns":[
  {"name":"ID","type":"LONG","autonumber":true},
  {"name":"Kod","type":"TEXT(20)"},
@@ -35,7 +36,8 @@ const char* const kStokLayout = R"json({"format":"V2000","tables":[{"name":"Stok
  {"name":"Fiyat","type":"CURRENCY"},
  {"name":"Notlar","type":"MEMO"}],
  "indexes":[{"name":"PrimaryKey","columns":["ID"],"primary":true},{"name":"Kod","columns":["Kod"],"unique":true},
-            {"name":"Birim","columns":["Birim","Miktar DESC"]},{"name":"Ad","columns":["Ad"]},{"name":"Tarih","columns":["Tarih"]}],
+            {"name":"Birim","columns":["Birim","Miktar DESC"]},{"name":"Ad","columns":["Ad"]},{"name":"Tarih","columns":["Tarih"]},
+            {"name":"Zaman","columns":["Zaman"],"ignoreNulls":true}],
  "generate":{"count":25000,"seed":11,"columns":{"ID":{"seq":1},"Kod":{"format":"K{n}"},"Ad":{"format":"ürün {n} açıklaması"},
    "Birim":{"choice":["Adet","Kutu","Kg","Metre","Paket"]},"Miktar":{"choice":[1,2,3,5,8]},
    "Tarih":{"choice":["2010-12-31","2011-01-15","2012-05-05"]},

@@ -30,29 +30,48 @@ Result<TextCollation> columnCollation(const ColumnDef& column, uint16_t database
     return c;
 }
 
-Result<std::optional<IndexKeyEntry>> indexEntryFor(const TableDef& def, const RealIndexDef& index,
-                                                const std::vector<Variant>& values, uint16_t lcid, uint8_t version)
+namespace {
+
+// The key of `values` appended to `key`; whether every key column is Null.
+Result<bool> appendKeyColumns(std::vector<uint8_t>& key, const TableDef& def, const RealIndexDef& index,
+                              const std::vector<Variant>& values, uint16_t lcid, uint8_t version)
 {
-    IndexKeyEntry e;
-    e.allNull = true;
+    bool allNull = true;
     for (const RealIndexColumn& kc : index.columns) {
         int col = def.findColumnByNumber(kc.columnNumber);
         if (col < 0 || size_t(col) >= values.size())
             return corruption("an index names column number " + std::to_string(kc.columnNumber) + ", which the table lacks");
         const ColumnDef& c = def.columns()[size_t(col)];
         const Variant& v = values[size_t(col)];
-        if (!v.isNull() || c.isBoolean()) e.allNull = false;
+        if (!v.isNull() || c.isBoolean()) allNull = false;
         TextCollation collation = TextCollation::GeneralLegacy;
         if (isTextType(c.type())) {
             VK_ASSIGN_OR_RETURN(collation, columnCollation(c, lcid, version, def.format()));
         }
         if (c.type() == ColumnType::Numeric && v.type() == VariantType::Decimal) {
             VK_ASSIGN_OR_RETURN(Decimal stored, decimalForColumn(c, v.asDecimal()));
-            VK_RETURN_IF_ERROR(appendColumnKey(e.key, Variant::decimal(stored), c.type(), kc.ascending, collation));
+            VK_RETURN_IF_ERROR(appendColumnKey(key, Variant::decimal(stored), c.type(), kc.ascending, collation));
             continue;
         }
-        VK_RETURN_IF_ERROR(appendColumnKey(e.key, v, c.type(), kc.ascending, collation));
+        VK_RETURN_IF_ERROR(appendColumnKey(key, v, c.type(), kc.ascending, collation));
     }
+    return allNull;
+}
+
+}  // namespace
+
+Result<bool> appendIndexKey(std::vector<uint8_t>& key, const TableDef& def, const RealIndexDef& index,
+                            const std::vector<Variant>& values, uint16_t lcid, uint8_t version)
+{
+    VK_ASSIGN_OR_RETURN(bool allNull, appendKeyColumns(key, def, index, values, lcid, version));
+    return !(allNull && index.ignoresNulls());
+}
+
+Result<std::optional<IndexKeyEntry>> indexEntryFor(const TableDef& def, const RealIndexDef& index,
+                                                const std::vector<Variant>& values, uint16_t lcid, uint8_t version)
+{
+    IndexKeyEntry e;
+    VK_ASSIGN_OR_RETURN(e.allNull, appendKeyColumns(e.key, def, index, values, lcid, version));
     if (e.allNull && index.ignoresNulls()) return std::optional<IndexKeyEntry>();
     return std::optional<IndexKeyEntry>(std::move(e));
 }
@@ -205,6 +224,18 @@ Status verifyIndexes(Table& table, const std::vector<size_t>& indexes, uint16_t 
                     values[size_t(memo.column)] = std::move(*v);
                 }
             }
+            const RowPointer at = scanner.pointer();
+            if (memo.column < 0) {
+                // A key made for this row alone, in the entry's own buffer.
+                entry.clear();
+                auto held = appendIndexKey(entry, def, def.realIndexes()[indexes[i]], values, lcid, version);
+                if (!held.isOk())
+                    return Status(held.status().code(), "table \"" + name + "\" is not changed: " + held.status().message());
+                if (!*held) continue;
+                entry.insert(entry.end(), {uint8_t(at.page >> 16), uint8_t(at.page >> 8), uint8_t(at.page), at.row});
+                expected[i].add(entry);
+                continue;
+            }
             if (!made) {
                 auto e = indexEntryFor(def, def.realIndexes()[indexes[i]], values, lcid, version);
                 if (!e.isOk()) return Status(e.status().code(), "table \"" + name + "\" is not changed: " + e.status().message());
@@ -212,7 +243,6 @@ Status verifyIndexes(Table& table, const std::vector<size_t>& indexes, uint16_t 
                 else made = &(fresh = std::move(*e));
             }
             if (!*made) continue;
-            const RowPointer at = scanner.pointer();
             entry.assign((*made)->key.begin(), (*made)->key.end());
             entry.insert(entry.end(), {uint8_t(at.page >> 16), uint8_t(at.page >> 8), uint8_t(at.page), at.row});
             expected[i].add(entry);

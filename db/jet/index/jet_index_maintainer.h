@@ -29,6 +29,11 @@ Result<std::optional<IndexKeyEntry>> indexEntryFor(const TableDef& def, const Re
                                                 const std::vector<Variant>& values, uint16_t databaseLcid,
                                                 uint8_t databaseVersion);
 
+// indexEntryFor into `key` (appended to): whether the row has an entry, and
+// its key when it has. A caller making keys for many rows keeps one buffer.
+Result<bool> appendIndexKey(std::vector<uint8_t>& key, const TableDef& def, const RealIndexDef& index,
+                            const std::vector<Variant>& values, uint16_t databaseLcid, uint8_t databaseVersion);
+
 // Whether the index holds an entry for a row with `values`: every row but
 // those whose key columns are all Null in an index that leaves them out.
 // Needs no key encoding, so it holds for indexes under any sort order.
