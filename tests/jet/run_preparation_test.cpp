@@ -216,6 +216,45 @@ TEST(RunPreparation, ARecordThatCannotBeReadRefusesARunThatDoesNotSelectIt)
     EXPECT_EQ(fileBytes(t.path), before);
 }
 
+// A record the run does not select, whose variable data starts inside its
+// fixed area, over half of Id: a run on Birim reads neither Id nor Depo, and
+// is refused all the same.
+TEST(RunPreparation, ARecordWhoseFixedFieldsOverlapItsTextRefusesTheRun)
+{
+    ddltest::NewDb t;
+    fillStok(t);
+    {
+        auto table = t.db->table(u"Stok");
+        ASSERT_TRUE(table.isOk());
+        const TableDef& def = (**table).def();
+        auto scanner = (**table).scan();
+        ASSERT_TRUE(scanner.isOk());
+        std::optional<RowPointer> victim;
+        while (!victim && *scanner->next())
+            if ((*scanner->values())[size_t(def.findColumn(u"Birim"))].asText() == u"Kutu") victim = scanner->pointer();
+        ASSERT_TRUE(victim);
+        auto row = readRowAt(t.db->pager(), *victim);
+        ASSERT_TRUE(row.isOk());
+        auto layout = parseRowLayout(def, row->bytes());
+        ASSERT_TRUE(layout.isOk());
+        ASSERT_EQ(layout->varCount, 1);
+        PageBuffer page = *row->page;
+        // Birim's offset, the first after the count, going backwards.
+        const size_t birimOffset = layout->maskOffset - 4;
+        putU16(page.data(), row->slot.offset + birimOffset, uint16_t(def.format().row.fixedArea + 2));
+        ASSERT_TRUE(t.db->pager().write(victim->page, page).isOk());
+        ASSERT_TRUE(t.db->pager().commit().isOk());
+    }
+    t.db.reset();
+    t.executor.reset();
+    const auto before = fileBytes(t.path);
+    Status s = replaceAll(t.path, u"Koli");
+    EXPECT_EQ(s.code(), ErrorCode::Corruption) << s.toString();
+    EXPECT_NE(s.message().find("cannot be read"), std::string::npos) << s.message();
+    EXPECT_NE(s.message().find("fixed area"), std::string::npos) << s.message();
+    EXPECT_EQ(fileBytes(t.path), before);
+}
+
 TEST(DamagedFiles, AFileCutShortIsDamagedWhenATableOpensNeverASmallerTable)
 {
     VK_REQUIRE_FIXTURES(dir);

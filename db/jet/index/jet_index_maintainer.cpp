@@ -179,10 +179,22 @@ Status verifyIndexes(Table& table, const std::vector<size_t>& indexes, uint16_t 
     auto memoColumn = [&](int c) {
         return std::any_of(memos.begin(), memos.end(), [c](const KeyMemo& m) { return m.column == c; });
     };
-    for (size_t c = 0; c < def.columns().size(); ++c)
-        if (!isLongValueType(def.columns()[c].type()) && !memoColumn(int(c)) &&
-            std::find(decoded.begin(), decoded.end(), int(c)) == decoded.end())
+    // A fixed column can only fail by reaching past the row's fixed area:
+    // when the area reaches past every one of them, none is checked alone.
+    std::vector<int> checkedFixed;
+    size_t fixedReach = 0;
+    for (size_t c = 0; c < def.columns().size(); ++c) {
+        const ColumnDef& column = def.columns()[c];
+        if (isLongValueType(column.type()) || memoColumn(int(c)) ||
+            std::find(decoded.begin(), decoded.end(), int(c)) != decoded.end() || column.isBoolean())
+            continue;
+        if (column.isVariable()) {
             checked.push_back(int(c));
+        } else {
+            checkedFixed.push_back(int(c));
+            fixedReach = std::max(fixedReach, def.format().row.fixedArea + column.fixedOffset + column.fixedWidth());
+        }
+    }
     std::vector<Variant> values(def.columns().size());
     std::string stored;
     std::vector<uint8_t> entry;
@@ -200,6 +212,9 @@ Status verifyIndexes(Table& table, const std::vector<size_t>& indexes, uint16_t 
         if (!layout.isOk()) return unreadable(layout.status());
         for (int col : checked)
             if (Status s = checkColumn(def, *layout, row, col); !s.isOk()) return unreadable(s);
+        if (layout->fixedEnd < fixedReach)
+            for (int col : checkedFixed)
+                if (Status s = checkColumn(def, *layout, row, col); !s.isOk()) return unreadable(s);
         for (int col : decoded) {
             auto v = decodeColumn(def, *layout, row, col, &table.longValues());
             if (!v.isOk()) return unreadable(v.status());
