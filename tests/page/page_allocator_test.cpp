@@ -223,6 +223,57 @@ TEST(PageAllocator, FindPageWithRoomWalksFromTheTop)
     EXPECT_EQ(alloc.openDataPage(low).status().code(), ErrorCode::Corruption);
 }
 
+// A page an editor handed over reopens with that editor's slots while its
+// bytes are the page's; bytes written some other way since, or the page put
+// back by a rollback, are read and checked afresh.
+TEST(PageAllocator, AnEditedPageReopensOnlyWhileItsBytesAreThePages)
+{
+    auto pager = test::makeMemoryDatabase();
+    RowPointer owned = test::addEmptyOwnerMap(*pager, 2);
+    PageAllocator alloc(*pager);
+    std::vector<uint32_t> pages;
+    for (int i = 0; i < 6; ++i) pages.push_back(*alloc.allocateDataPage(kTdef, {owned, std::nullopt}));
+    ASSERT_TRUE(pager->commit().isOk());
+    auto addRow = [&](uint32_t page, uint8_t fill) -> Result<int> {
+        VK_ASSIGN_OR_RETURN(DataPageEditor e, alloc.openDataPage(page));
+        VK_ASSIGN_OR_RETURN(int slot, e.addRow(std::vector<uint8_t>(40, fill)));
+        VK_RETURN_IF_ERROR(alloc.writeDataPage(std::move(e)));
+        return slot;
+    };
+    // More pages in turn than are remembered, each edited again.
+    for (int round = 0; round < 3; ++round)
+        for (uint32_t p : pages) ASSERT_EQ(*addRow(p, uint8_t(p)), round);
+    ASSERT_TRUE(pager->commit().isOk());
+
+    // Another writer adds a row behind the allocator's back: the next
+    // editor sees it.
+    const uint32_t p = pages.back();
+    ASSERT_EQ(*addRow(p, 1), 3);
+    auto other = DataPageEditor::open(**pager->read(p), p);
+    ASSERT_TRUE(other.isOk());
+    ASSERT_EQ(*other->addRow(std::vector<uint8_t>(30, 2)), 4);
+    ASSERT_TRUE(pager->write(p, other->page()).isOk());
+    ASSERT_EQ(*addRow(p, 3), 5);
+    auto row = readRowAt(*pager, RowPointer{p, 4});
+    ASSERT_TRUE(row.isOk());
+    EXPECT_EQ(row->slot.length, 30u);
+
+    // A rollback puts the committed page back: the rows added since are gone.
+    ASSERT_TRUE(pager->commit().isOk());
+    ASSERT_EQ(*addRow(p, 4), 6);
+    pager->rollback();
+    auto editor = alloc.openDataPage(p);
+    ASSERT_TRUE(editor.isOk());
+    EXPECT_EQ(editor->slotCount(), 6);
+
+    // Damage written since is refused, not passed over as known bytes.
+    ASSERT_EQ(*addRow(p, 5), 6);
+    PageBuffer damaged = **pager->read(p);
+    damaged[datapage::kFreeSpace] ^= 0x10;
+    ASSERT_TRUE(pager->write(p, damaged).isOk());
+    EXPECT_EQ(alloc.openDataPage(p).status().code(), ErrorCode::Corruption);
+}
+
 TEST(PageAllocator, WhenPageOneHasNoRoomTheGlobalWindowMovesForward)
 {
     auto pager = test::makeMemoryDatabase();

@@ -106,6 +106,16 @@ Result<DataPageEditor> DataPageEditor::openAccepted(const PageBuffer& page, uint
     return e;
 }
 
+DataPageEditor DataPageEditor::reopen(const PageBuffer& page, uint32_t pageNumber, Slots slots, const JetFormat& format)
+{
+    DataPageEditor e;
+    e.m_page = page;
+    e.m_pageNumber = pageNumber;
+    e.m_format = &format;
+    e.m_slots = std::move(slots);
+    return e;
+}
+
 DataPageEditor DataPageEditor::create(uint32_t pageNumber, uint32_t owner, const JetFormat& format)
 {
     DataPageEditor e;

@@ -79,9 +79,26 @@ public:
     // An editor over a fresh page from makeDataPage(owner).
     static DataPageEditor create(uint32_t pageNumber, uint32_t owner, const JetFormat& format = JetFormat::jet4());
 
+private:
+    struct Entry {
+        uint16_t offset = 0;
+        uint16_t length = 0;
+        uint16_t flags = 0;
+    };
+
+public:
+    // An editor's reading of the slots of the page it holds.
+    using Slots = std::vector<Entry>;
+    // An editor over bytes an editor handed over, with the slots it read:
+    // neither checked nor parsed again. Only for those very bytes.
+    static DataPageEditor reopen(const PageBuffer& page, uint32_t pageNumber, Slots slots,
+                                 const JetFormat& format = JetFormat::jet4());
+
     const PageBuffer& page() const { return m_page.bytes(); }
     // Hands the page's bytes over (to Pager::write); the editor is spent.
     std::shared_ptr<PageBuffer> takePage() && { return m_page.release(); }
+    // The same, with the editor's slots, for reopen().
+    std::pair<std::shared_ptr<PageBuffer>, Slots> handOver() && { return {m_page.release(), std::move(m_slots)}; }
     uint32_t pageNumber() const { return m_pageNumber; }
     uint32_t owner() const;
     int slotCount() const { return int(m_slots.size()); }
@@ -125,11 +142,6 @@ public:
     void compact();
 
 private:
-    struct Entry {
-        uint16_t offset = 0;
-        uint16_t length = 0;
-        uint16_t flags = 0;
-    };
     DataPageEditor() = default;
     size_t slotTableEnd(size_t slots) const;
     size_t usedBytes() const;

@@ -84,7 +84,7 @@ Result<std::optional<uint32_t>> PageAllocator::findPageWithRoom(RowPointer owned
         // row goes to another page or a new one instead. On a sound page
         // the recorded free space is the computed one: only the slot count
         // is left to ask.
-        if (!checkDataPage(*page, p, m_pager.format()).isOk()) continue;
+        if (!edited(p, page) && !checkDataPage(*page, p, m_pager.format()).isOk()) continue;
         if (r.u16(m_pager.format().data.slotCount) < size_t(datapage::kMaxSlots)) {
             m_chosenBytes = page;
             m_chosenPage = p;
@@ -99,8 +99,36 @@ Result<DataPageEditor> PageAllocator::openDataPage(uint32_t page)
     VK_ASSIGN_OR_RETURN(PageRef bytes, m_pager.read(page));
     const bool checked = m_chosenBytes && bytes == m_chosenBytes && page == m_chosenPage;
     m_chosenBytes.reset();
+    if (Edited* known = edited(page, bytes)) {
+        known->bytes.reset();
+        return DataPageEditor::reopen(*bytes, page, std::move(known->slots), m_pager.format());
+    }
     if (checked) return DataPageEditor::openAccepted(*bytes, page, m_pager.format());
     return DataPageEditor::open(*bytes, page, m_pager.format());
+}
+
+PageAllocator::Edited* PageAllocator::edited(uint32_t page, const PageRef& bytes)
+{
+    for (Edited& e : m_edited)
+        if (e.bytes && e.bytes == bytes && e.page == page) return &e;
+    return nullptr;
+}
+
+Status PageAllocator::writeDataPage(DataPageEditor&& editor)
+{
+    const uint32_t page = editor.pageNumber();
+    auto [bytes, slots] = std::move(editor).handOver();
+    // The page's earlier bytes are no longer its own.
+    for (Edited& e : m_edited)
+        if (e.page == page) e.bytes.reset();
+    PageRef kept = bytes;
+    VK_RETURN_IF_ERROR(m_pager.write(page, std::move(bytes)));
+    Edited& slot = m_edited[m_nextEdited];
+    m_nextEdited = (m_nextEdited + 1) % kEditedPages;
+    slot.bytes = std::move(kept);
+    slot.page = page;
+    slot.slots = std::move(slots);
+    return Status::ok();
 }
 
 }  // namespace varnika::jet

@@ -13,6 +13,7 @@
 #include "db/jet/page/usage_map_editor.h"
 #include "db/status.h"
 
+#include <array>
 #include <cstdint>
 #include <optional>
 
@@ -66,6 +67,10 @@ public:
     // findPageWithRoom has just chosen, its bytes unchanged since, is not
     // checked a second time.
     Result<DataPageEditor> openDataPage(uint32_t page);
+    // Hands an editor's page to the Pager. The editor's reading of its
+    // slots is kept while those bytes stay the page's: the next editor of
+    // the page neither checks nor parses it again.
+    Status writeDataPage(DataPageEditor&& editor);
 
     // MapPageSource: bitmap pages of reference maps are owned by no map but
     // the global one.
@@ -80,6 +85,19 @@ private:
     // cannot change or give their memory to other bytes meanwhile.
     PageRef m_chosenBytes;
     uint32_t m_chosenPage = 0;
+    // The data pages editors handed over last (a record's row and its long
+    // values go to different pages): their bytes (held, as above) and the
+    // editors' slots.
+    struct Edited {
+        PageRef bytes;
+        uint32_t page = 0;
+        DataPageEditor::Slots slots;
+    };
+    static constexpr size_t kEditedPages = 4;
+    std::array<Edited, kEditedPages> m_edited;
+    size_t m_nextEdited = 0;
+    // The entry holding `page` with exactly `bytes`, if any.
+    Edited* edited(uint32_t page, const PageRef& bytes);
 };
 
 }  // namespace varnika::jet

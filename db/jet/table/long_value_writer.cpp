@@ -51,7 +51,7 @@ Result<RowPointer> LongValueWriter::addRow(std::span<const uint8_t> row, const P
     VK_ASSIGN_OR_RETURN(DataPageEditor editor, m_allocator.openDataPage(*target));
     VK_ASSIGN_OR_RETURN(int slot, editor.addRow(row));
     const size_t freeAfter = editor.freeSpace();
-    VK_RETURN_IF_ERROR(pager.write(*target, std::move(editor).takePage()));
+    VK_RETURN_IF_ERROR(m_allocator.writeDataPage(std::move(editor)));
     if (columnMaps.owned && freeAfter < PageAllocator::kNearlyFullBytes)
         VK_RETURN_IF_ERROR(m_allocator.noteFreeSpace(*target, freeAfter, columnMaps.freeSpace));
     return RowPointer{*target, uint8_t(slot)};

@@ -30,7 +30,6 @@ Result<PageRef> readTdefFirstPage(Pager& pager, uint32_t tdefPage)
 
 Status RowStore::editPage(uint32_t page, const std::function<Status(DataPageEditor&)>& change)
 {
-    Pager& pager = m_allocator.pager();
     VK_ASSIGN_OR_RETURN(DataPageEditor editor, m_allocator.openDataPage(page));
     if (editor.owner() != m_table.tdefPage)
         return corruption("data page " + std::to_string(page) + " does not belong to the table at page " +
@@ -38,7 +37,7 @@ Status RowStore::editPage(uint32_t page, const std::function<Status(DataPageEdit
     size_t freeBefore = editor.freeSpace();
     VK_RETURN_IF_ERROR(change(editor));
     const size_t freeAfter = editor.freeSpace();
-    VK_RETURN_IF_ERROR(pager.write(page, std::move(editor).takePage()));
+    VK_RETURN_IF_ERROR(m_allocator.writeDataPage(std::move(editor)));
     // Only a change across the threshold touches the free-space map.
     bool wasFull = freeBefore < PageAllocator::kNearlyFullBytes;
     bool isFull = freeAfter < PageAllocator::kNearlyFullBytes;
