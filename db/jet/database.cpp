@@ -121,6 +121,7 @@ Result<TableChange> Database::changeTable(Table& table)
     c.indexes = std::make_shared<JetIndexMaintainer>(table, m_header.sortLcid, m_header.sortVersion, m_verifiedIndexes,
                                                      &m_indexPages);
     c.writer = std::make_shared<TableWriter>(*m_pager, tableLayoutFor(table.def()), *c.format, c.indexes.get());
+    c.writer->keepUpToDate(table.slotTables());
     return c;
 }
 

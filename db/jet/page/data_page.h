@@ -69,6 +69,25 @@ class SlotTableMemo {
 public:
     // readRowAt(pager, ptr), with the same refusals.
     Result<RowBytes> read(Pager& pager, RowPointer ptr);
+    // The slot table of `bytes`, page `page`, known without reading it
+    // (the editor that wrote the bytes laid them out): kept as if read.
+    template <typename Slots>
+    void remember(uint32_t page, PageRef bytes, const Slots& slots)
+    {
+        Entry* kept = nullptr;
+        for (Entry& e : m_entries)
+            if (e.bytes && e.page == page) kept = &e;  // the page's earlier bytes make way
+        if (!kept) {
+            kept = &m_entries[m_next];
+            m_next = (m_next + 1) % kPages;
+        }
+        Entry& entry = *kept;
+        entry.slotTable.resize(slots.size());
+        for (size_t i = 0; i < slots.size(); ++i)
+            entry.slotTable[i] = Slot{slots[i].offset, slots[i].length, slots[i].flags};
+        entry.page = page;
+        entry.bytes = std::move(bytes);
+    }
 
 private:
     struct Entry {

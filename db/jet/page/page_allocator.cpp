@@ -123,6 +123,8 @@ Status PageAllocator::writeDataPage(DataPageEditor&& editor)
         if (e.page == page) e.bytes.reset();
     PageRef kept = bytes;
     VK_RETURN_IF_ERROR(m_pager.write(page, std::move(bytes)));
+    m_slotTables.remember(page, kept, slots);
+    if (m_readerSlots) m_readerSlots->remember(page, kept, slots);
     Edited& slot = m_edited[m_nextEdited];
     m_nextEdited = (m_nextEdited + 1) % kEditedPages;
     slot.bytes = std::move(kept);

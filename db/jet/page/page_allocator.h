@@ -71,6 +71,9 @@ public:
     // slots is kept while those bytes stay the page's: the next editor of
     // the page neither checks nor parses it again.
     Status writeDataPage(DataPageEditor&& editor);
+    // Another reader's slot tables, kept up to date with the pages editors
+    // hand over as this allocator's own are; it must outlive the allocator.
+    void keepUpToDate(SlotTableMemo& readerSlots) { m_readerSlots = &readerSlots; }
 
     // MapPageSource: bitmap pages of reference maps are owned by no map but
     // the global one.
@@ -81,6 +84,7 @@ private:
     UsageMapEditor m_maps;
     UsageMapCache m_decoded;
     SlotTableMemo m_slotTables;
+    SlotTableMemo* m_readerSlots = nullptr;
     // The bytes findPageWithRoom last checked and chose: held, so that they
     // cannot change or give their memory to other bytes meanwhile.
     PageRef m_chosenBytes;

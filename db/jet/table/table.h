@@ -34,6 +34,9 @@ public:
     Pager& pager() { return *m_pager; }
     // Reads Memo and OLE values of this table's rows.
     LongValueSource& longValues() { return m_longValues; }
+    // The slot tables of the data pages whose rows were read last; a writer
+    // of the table keeps it up to date with the pages it writes.
+    SlotTableMemo& slotTables() { return m_slotTables; }
 
     // Walks the base rows without holding them all.
     class Scanner {

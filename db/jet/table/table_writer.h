@@ -100,6 +100,10 @@ public:
     // The same; `stored` gets the long values' headers as the row holds them.
     Result<std::vector<Variant>> readRow(RowPointer row, std::map<int, std::vector<uint8_t>>& stored);
 
+    // A reader's slot tables (those of the table written) to keep up to date
+    // with every data page written; it must outlive the writer.
+    void keepUpToDate(SlotTableMemo& readerSlots) { m_allocator.keepUpToDate(readerSlots); }
+
 private:
     Status begin();
     Status finish(Status result);
