@@ -240,9 +240,27 @@ TEST(PageAllocator, AnEditedPageReopensOnlyWhileItsBytesAreThePages)
         VK_RETURN_IF_ERROR(alloc.writeDataPage(std::move(e)));
         return slot;
     };
-    // More pages in turn than are remembered, each edited again.
+    // More pages in turn than are remembered, each edited again; rows read
+    // through the allocator's slot tables before and after each change are
+    // the page's rows as it now stands.
+    auto expectRowsAsStored = [&](uint32_t p) {
+        for (uint8_t r = 0;; ++r) {
+            auto stored = readRowAt(*pager, RowPointer{p, r});
+            auto memo = alloc.slotTables().read(*pager, RowPointer{p, r});
+            ASSERT_EQ(memo.isOk(), stored.isOk()) << p << ":" << int(r);
+            if (!stored.isOk()) break;
+            EXPECT_EQ(memo->slot.offset, stored->slot.offset) << p << ":" << int(r);
+            EXPECT_EQ(memo->slot.length, stored->slot.length) << p << ":" << int(r);
+            EXPECT_EQ(memo->slot.flags, stored->slot.flags) << p << ":" << int(r);
+            EXPECT_EQ(memo->page, stored->page);
+        }
+    };
     for (int round = 0; round < 3; ++round)
-        for (uint32_t p : pages) ASSERT_EQ(*addRow(p, uint8_t(p)), round);
+        for (uint32_t p : pages) {
+            expectRowsAsStored(p);
+            ASSERT_EQ(*addRow(p, uint8_t(p)), round);
+            expectRowsAsStored(p);
+        }
     ASSERT_TRUE(pager->commit().isOk());
 
     // Another writer adds a row behind the allocator's back: the next

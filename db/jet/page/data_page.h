@@ -69,24 +69,21 @@ class SlotTableMemo {
 public:
     // readRowAt(pager, ptr), with the same refusals.
     Result<RowBytes> read(Pager& pager, RowPointer ptr);
-    // The slot table of `bytes`, page `page`, known without reading it
-    // (the editor that wrote the bytes laid them out): kept as if read.
+    // A page read through this memo before, now holding `bytes` whose slot
+    // table is known without reading it (the editor that wrote the bytes
+    // laid them out): kept as if read. A page not read before is left out,
+    // as nothing will read it soon.
     template <typename Slots>
-    void remember(uint32_t page, PageRef bytes, const Slots& slots)
+    void refresh(uint32_t page, PageRef bytes, const Slots& known)
     {
-        Entry* kept = nullptr;
-        for (Entry& e : m_entries)
-            if (e.bytes && e.page == page) kept = &e;  // the page's earlier bytes make way
-        if (!kept) {
-            kept = &m_entries[m_next];
-            m_next = (m_next + 1) % kPages;
+        for (Entry& entry : m_entries) {
+            if (!entry.bytes || entry.page != page) continue;
+            entry.slotTable.resize(known.size());
+            for (size_t i = 0; i < known.size(); ++i)
+                entry.slotTable[i] = Slot{known[i].offset, known[i].length, known[i].flags};
+            entry.bytes = std::move(bytes);
+            return;
         }
-        Entry& entry = *kept;
-        entry.slotTable.resize(slots.size());
-        for (size_t i = 0; i < slots.size(); ++i)
-            entry.slotTable[i] = Slot{slots[i].offset, slots[i].length, slots[i].flags};
-        entry.page = page;
-        entry.bytes = std::move(bytes);
     }
 
 private:

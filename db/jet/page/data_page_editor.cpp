@@ -106,13 +106,13 @@ Result<DataPageEditor> DataPageEditor::openAccepted(const PageBuffer& page, uint
     return e;
 }
 
-DataPageEditor DataPageEditor::reopen(const PageBuffer& page, uint32_t pageNumber, Slots slots, const JetFormat& format)
+DataPageEditor DataPageEditor::reopen(const PageBuffer& page, uint32_t pageNumber, Slots known, const JetFormat& format)
 {
     DataPageEditor e;
     e.m_page = page;
     e.m_pageNumber = pageNumber;
     e.m_format = &format;
-    e.m_slots = std::move(slots);
+    e.m_slots = std::move(known);
     return e;
 }
 

@@ -91,7 +91,7 @@ public:
     using Slots = std::vector<Entry>;
     // An editor over bytes an editor handed over, with the slots it read:
     // neither checked nor parsed again. Only for those very bytes.
-    static DataPageEditor reopen(const PageBuffer& page, uint32_t pageNumber, Slots slots,
+    static DataPageEditor reopen(const PageBuffer& page, uint32_t pageNumber, Slots known,
                                  const JetFormat& format = JetFormat::jet4());
 
     const PageBuffer& page() const { return m_page.bytes(); }

@@ -99,9 +99,9 @@ Result<DataPageEditor> PageAllocator::openDataPage(uint32_t page)
     VK_ASSIGN_OR_RETURN(PageRef bytes, m_pager.read(page));
     const bool checked = m_chosenBytes && bytes == m_chosenBytes && page == m_chosenPage;
     m_chosenBytes.reset();
-    if (Edited* known = edited(page, bytes)) {
-        known->bytes.reset();
-        return DataPageEditor::reopen(*bytes, page, std::move(known->slots), m_pager.format());
+    if (Edited* seen = edited(page, bytes)) {
+        seen->bytes.reset();
+        return DataPageEditor::reopen(*bytes, page, std::move(seen->known), m_pager.format());
     }
     if (checked) return DataPageEditor::openAccepted(*bytes, page, m_pager.format());
     return DataPageEditor::open(*bytes, page, m_pager.format());
@@ -117,19 +117,19 @@ PageAllocator::Edited* PageAllocator::edited(uint32_t page, const PageRef& bytes
 Status PageAllocator::writeDataPage(DataPageEditor&& editor)
 {
     const uint32_t page = editor.pageNumber();
-    auto [bytes, slots] = std::move(editor).handOver();
+    auto [bytes, known] = std::move(editor).handOver();
     // The page's earlier bytes are no longer its own.
     for (Edited& e : m_edited)
         if (e.page == page) e.bytes.reset();
     PageRef kept = bytes;
     VK_RETURN_IF_ERROR(m_pager.write(page, std::move(bytes)));
-    m_slotTables.remember(page, kept, slots);
-    if (m_readerSlots) m_readerSlots->remember(page, kept, slots);
-    Edited& slot = m_edited[m_nextEdited];
+    m_slotTables.refresh(page, kept, known);
+    if (m_readerSlots) m_readerSlots->refresh(page, kept, known);
+    Edited& entry = m_edited[m_nextEdited];
     m_nextEdited = (m_nextEdited + 1) % kEditedPages;
-    slot.bytes = std::move(kept);
-    slot.page = page;
-    slot.slots = std::move(slots);
+    entry.bytes = std::move(kept);
+    entry.page = page;
+    entry.known = std::move(known);
     return Status::ok();
 }
 

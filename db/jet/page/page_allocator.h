@@ -95,7 +95,7 @@ private:
     struct Edited {
         PageRef bytes;
         uint32_t page = 0;
-        DataPageEditor::Slots slots;
+        DataPageEditor::Slots known;
     };
     static constexpr size_t kEditedPages = 4;
     std::array<Edited, kEditedPages> m_edited;
