@@ -168,6 +168,31 @@ TEST(RunPreparation, AnIndexPairingKeysWithTheWrongRecordsRefusesTheRun)
     EXPECT_EQ(fileBytes(t.path), before);
 }
 
+// Changes the stored bytes of the first Stok record `pick` takes (`damage`
+// gets the row's first byte on a copy of its page) and commits the page.
+void damageRecord(ddltest::NewDb& t, const std::function<bool(const TableDef&, const std::vector<Variant>&)>& pick,
+                  const std::function<void(const TableDef&, const RowLayout&, uint8_t*)>& damage)
+{
+    auto table = t.db->table(u"Stok");
+    ASSERT_TRUE(table.isOk());
+    const TableDef& def = (**table).def();
+    auto scanner = (**table).scan();
+    ASSERT_TRUE(scanner.isOk());
+    std::optional<RowPointer> victim;
+    while (!victim && *scanner->next())
+        if (pick(def, *scanner->values())) victim = scanner->pointer();
+    ASSERT_TRUE(victim);
+    auto row = readRowAt(t.db->pager(), *victim);
+    ASSERT_TRUE(row.isOk());
+    auto layout = parseRowLayout(def, row->bytes());
+    ASSERT_TRUE(layout.isOk());
+    ASSERT_EQ(layout->varCount, 1);
+    PageBuffer page = *row->page;
+    damage(def, *layout, page.data() + row->slot.offset);
+    ASSERT_TRUE(t.db->pager().write(victim->page, page).isOk());
+    ASSERT_TRUE(t.db->pager().commit().isOk());
+}
+
 // A record the run does not select, whose unit cannot be read (its text
 // ends before it starts): the unit's index is only counted by a run on the
 // Depo field, but the record is read all the same, and the run is refused.
@@ -175,27 +200,13 @@ TEST(RunPreparation, ARecordThatCannotBeReadRefusesARunThatDoesNotSelectIt)
 {
     ddltest::NewDb t;
     fillStok(t);
-    {
-        auto table = t.db->table(u"Stok");
-        ASSERT_TRUE(table.isOk());
-        const TableDef& def = (**table).def();
-        auto scanner = (**table).scan();
-        ASSERT_TRUE(scanner.isOk());
-        std::optional<RowPointer> victim;
-        while (!victim && *scanner->next())
-            if ((*scanner->values())[size_t(def.findColumn(u"Depo"))].asLong() == 4) victim = scanner->pointer();
-        ASSERT_TRUE(victim);
-        auto row = readRowAt(t.db->pager(), *victim);
-        ASSERT_TRUE(row.isOk());
-        auto layout = parseRowLayout(def, row->bytes());
-        ASSERT_TRUE(layout.isOk());
-        ASSERT_EQ(layout->varCount, 1);
-        PageBuffer page = *row->page;
-        // The end of the variable data, one byte before Birim starts.
-        putU16(page.data(), row->slot.offset + layout->varTableStart, uint16_t(layout->varOffsets[0] - 1));
-        ASSERT_TRUE(t.db->pager().write(victim->page, page).isOk());
-        ASSERT_TRUE(t.db->pager().commit().isOk());
-    }
+    damageRecord(
+        t, [](const TableDef& def, const std::vector<Variant>& v) { return v[size_t(def.findColumn(u"Depo"))].asLong() == 4; },
+        [](const TableDef&, const RowLayout& layout, uint8_t* row) {
+            // The end of the variable data, one byte before Birim starts.
+            putU16(row, layout.varTableStart, uint16_t(layout.varOffsets[0] - 1));
+        });
+    ASSERT_FALSE(HasFatalFailure());
     t.db.reset();
     t.executor.reset();
     const auto before = fileBytes(t.path);
@@ -223,28 +234,13 @@ TEST(RunPreparation, ARecordWhoseFixedFieldsOverlapItsTextRefusesTheRun)
 {
     ddltest::NewDb t;
     fillStok(t);
-    {
-        auto table = t.db->table(u"Stok");
-        ASSERT_TRUE(table.isOk());
-        const TableDef& def = (**table).def();
-        auto scanner = (**table).scan();
-        ASSERT_TRUE(scanner.isOk());
-        std::optional<RowPointer> victim;
-        while (!victim && *scanner->next())
-            if ((*scanner->values())[size_t(def.findColumn(u"Birim"))].asText() == u"Kutu") victim = scanner->pointer();
-        ASSERT_TRUE(victim);
-        auto row = readRowAt(t.db->pager(), *victim);
-        ASSERT_TRUE(row.isOk());
-        auto layout = parseRowLayout(def, row->bytes());
-        ASSERT_TRUE(layout.isOk());
-        ASSERT_EQ(layout->varCount, 1);
-        PageBuffer page = *row->page;
-        // Birim's offset, the first after the count, going backwards.
-        const size_t birimOffset = layout->maskOffset - 4;
-        putU16(page.data(), row->slot.offset + birimOffset, uint16_t(def.format().row.fixedArea + 2));
-        ASSERT_TRUE(t.db->pager().write(victim->page, page).isOk());
-        ASSERT_TRUE(t.db->pager().commit().isOk());
-    }
+    damageRecord(
+        t, [](const TableDef& def, const std::vector<Variant>& v) { return v[size_t(def.findColumn(u"Birim"))].asText() == u"Kutu"; },
+        [](const TableDef& def, const RowLayout& layout, uint8_t* row) {
+            // Birim's offset, the first after the count, going backwards.
+            putU16(row, layout.maskOffset - 4, uint16_t(def.format().row.fixedArea + 2));
+        });
+    ASSERT_FALSE(HasFatalFailure());
     t.db.reset();
     t.executor.reset();
     const auto before = fileBytes(t.path);
