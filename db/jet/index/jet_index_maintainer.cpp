@@ -198,6 +198,9 @@ Status verifyIndexes(Table& table, const std::vector<size_t>& indexes, uint16_t 
     std::vector<Variant> values(def.columns().size());
     std::string stored;
     std::vector<uint8_t> entry;
+    auto notChanged = [&](const Status& s) {
+        return Status(s.code(), "table \"" + name + "\" is not changed: " + s.message());
+    };
     VK_ASSIGN_OR_RETURN(Table::Scanner scanner, table.scan());
     for (;;) {
         auto more = scanner.next();
@@ -222,43 +225,38 @@ Status verifyIndexes(Table& table, const std::vector<size_t>& indexes, uint16_t 
         }
         for (size_t i = 0; i < indexes.size(); ++i) {
             KeyMemo& memo = memos[i];
-            const std::optional<IndexKeyEntry>* made = nullptr;
-            std::optional<IndexKeyEntry> fresh;
-            bool remember = false;
+            const RealIndexDef& index = def.realIndexes()[indexes[i]];
+            const std::optional<IndexKeyEntry>* known = nullptr;  // the memo's key for this stored value
             if (memo.column >= 0) {
                 auto f = fieldBytes(def, *layout, row, memo.column);
                 if (!f.isOk()) return unreadable(f.status());
                 // A null field is told from any stored text by its first byte.
                 stored.assign(1, f->present ? '\1' : '\0');
                 stored.append(f->bytes.begin(), f->bytes.end());
-                if (auto hit = memo.keys.find(stored); hit != memo.keys.end()) made = &hit->second;
-                else remember = memo.keys.size() < kKeyMemoEntries;
-                if (!made) {
+                if (auto hit = memo.keys.find(stored); hit != memo.keys.end()) {
+                    known = &hit->second;
+                } else {
                     auto v = decodeColumn(def, *layout, row, memo.column, &table.longValues());
                     if (!v.isOk()) return unreadable(v.status());
                     values[size_t(memo.column)] = std::move(*v);
+                    if (memo.keys.size() < kKeyMemoEntries) {
+                        auto e = indexEntryFor(def, index, values, lcid, version);
+                        if (!e.isOk()) return notChanged(e.status());
+                        known = &memo.keys.emplace(stored, std::move(*e)).first->second;
+                    }
                 }
             }
-            const RowPointer at = scanner.pointer();
-            if (memo.column < 0) {
+            if (known) {
+                if (!*known) continue;
+                entry.assign((*known)->key.begin(), (*known)->key.end());
+            } else {
                 // A key made for this row alone, in the entry's own buffer.
                 entry.clear();
-                auto held = appendIndexKey(entry, def, def.realIndexes()[indexes[i]], values, lcid, version);
-                if (!held.isOk())
-                    return Status(held.status().code(), "table \"" + name + "\" is not changed: " + held.status().message());
+                auto held = appendIndexKey(entry, def, index, values, lcid, version);
+                if (!held.isOk()) return notChanged(held.status());
                 if (!*held) continue;
-                entry.insert(entry.end(), {uint8_t(at.page >> 16), uint8_t(at.page >> 8), uint8_t(at.page), at.row});
-                expected[i].add(entry);
-                continue;
             }
-            if (!made) {
-                auto e = indexEntryFor(def, def.realIndexes()[indexes[i]], values, lcid, version);
-                if (!e.isOk()) return Status(e.status().code(), "table \"" + name + "\" is not changed: " + e.status().message());
-                if (remember) made = &memo.keys.emplace(stored, std::move(*e)).first->second;
-                else made = &(fresh = std::move(*e));
-            }
-            if (!*made) continue;
-            entry.assign((*made)->key.begin(), (*made)->key.end());
+            const RowPointer at = scanner.pointer();
             entry.insert(entry.end(), {uint8_t(at.page >> 16), uint8_t(at.page >> 8), uint8_t(at.page), at.row});
             expected[i].add(entry);
         }

@@ -73,14 +73,11 @@ public:
     // table is known without reading it (the editor that wrote the bytes
     // laid them out): kept as if read. A page not read before is left out,
     // as nothing will read it soon.
-    template <typename Slots>
-    void refresh(uint32_t page, PageRef bytes, const Slots& known)
+    void refresh(uint32_t page, PageRef bytes, std::span<const Slot> known)
     {
         for (Entry& entry : m_entries) {
             if (!entry.bytes || entry.page != page) continue;
-            entry.slotTable.resize(known.size());
-            for (size_t i = 0; i < known.size(); ++i)
-                entry.slotTable[i] = Slot{known[i].offset, known[i].length, known[i].flags};
+            entry.slotTable.assign(known.begin(), known.end());
             entry.bytes = std::move(bytes);
             return;
         }

@@ -7,6 +7,7 @@
 // field always equals what the slot table implies.
 
 #include "db/jet/file/jet_format.h"
+#include "db/jet/page/data_page.h"
 #include "db/jet/page/page_layout.h"
 #include "db/status.h"
 
@@ -79,16 +80,8 @@ public:
     // An editor over a fresh page from makeDataPage(owner).
     static DataPageEditor create(uint32_t pageNumber, uint32_t owner, const JetFormat& format = JetFormat::jet4());
 
-private:
-    struct Entry {
-        uint16_t offset = 0;
-        uint16_t length = 0;
-        uint16_t flags = 0;
-    };
-
-public:
     // An editor's reading of the slots of the page it holds.
-    using Slots = std::vector<Entry>;
+    using Slots = std::vector<Slot>;
     // An editor over bytes an editor handed over, with the slots it read:
     // neither checked nor parsed again. Only for those very bytes.
     static DataPageEditor reopen(const PageBuffer& page, uint32_t pageNumber, Slots known,
@@ -142,6 +135,7 @@ public:
     void compact();
 
 private:
+    using Entry = Slot;
     DataPageEditor() = default;
     size_t slotTableEnd(size_t slots) const;
     size_t usedBytes() const;
