@@ -228,6 +228,21 @@ Status spliceLeafEntry(const PageBuffer& before, size_t offset, size_t removed, 
             const size_t fastEnd = size_t(std::clamp<long>(long(bitmapBytes) - 1 - skip, long(fastBegin), long(innerEnd)));
             size_t b = firstByte + 1;
             for (; b < fastBegin; ++b) bitmap[b] |= uint8_t(marksAt(b));
+            if constexpr (std::endian::native == std::endian::little) {
+                // Eight bytes of marks at a time, from nine old bytes: the
+                // ninth of the last is old byte b + 7 + skip + 1, which the
+                // byte loop below reads for b + 7 too.
+                for (; b + 8 <= fastEnd; b += 8) {
+                    const uint8_t* from = old + long(b) + skip;
+                    uint64_t low, now;
+                    std::memcpy(&low, from, sizeof low);
+                    const uint64_t high = from[8];
+                    const uint64_t moved = shift == 0 ? low : (low >> shift) | (high << (64 - shift));
+                    std::memcpy(&now, bitmap + b, sizeof now);
+                    now |= moved;
+                    std::memcpy(bitmap + b, &now, sizeof now);
+                }
+            }
             for (; b < fastEnd; ++b) {
                 const uint8_t* from = old + long(b) + skip;
                 bitmap[b] |= uint8_t((from[0] | (from[1] << 8)) >> shift);

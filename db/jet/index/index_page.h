@@ -55,6 +55,20 @@ struct IndexEntry {
     std::vector<uint8_t> bytes;  // key bytes ‖ row id (4 bytes); compare these
     uint32_t child = 0;          // node entries only
 
+    IndexEntry() = default;
+    IndexEntry(const IndexEntry&) = default;
+    IndexEntry& operator=(const IndexEntry&) = default;
+    IndexEntry(IndexEntry&&) noexcept = default;
+    // A page's entries shift by one place on every insert and removal, a
+    // move assignment each: trading the byte buffers costs less than a
+    // move that frees the old one, and leaves the source valid.
+    IndexEntry& operator=(IndexEntry&& other) noexcept
+    {
+        bytes.swap(other.bytes);
+        child = other.child;
+        return *this;
+    }
+
     std::span<const uint8_t> key() const { return {bytes.data(), bytes.size() - indexlayout::kRowIdSize}; }
     RowId rowId() const;
     static IndexEntry make(std::span<const uint8_t> key, RowId row, uint32_t child = 0);
