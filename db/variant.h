@@ -81,6 +81,13 @@ public:
     double asDouble() const { return std::get<7>(m_value); }
     Date asDate() const { return std::get<8>(m_value); }
     const std::u16string& asText() const { return std::get<9>(m_value); }
+    // Makes this a Text value and hands out its characters to fill in
+    // place: a value set again and again keeps the storage it had.
+    std::u16string& setText()
+    {
+        if (m_value.index() != 9) m_value.emplace<9>();
+        return std::get<9>(m_value);
+    }
     const std::vector<uint8_t>& asBinary() const { return std::get<10>(m_value); }
     const Decimal& asDecimal() const { return std::get<11>(m_value); }
     const Guid& asGuid() const { return std::get<12>(m_value); }

@@ -9,6 +9,7 @@
 #include "db/jet/page/page_layout.h"
 #include "db/jet/record_sets.h"
 #include "db/text.h"
+#include "support/ddl_test_support.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -258,6 +259,67 @@ TEST(DatabaseDamage, TableDefinitionAndDataPageBytes)
             }
         }
     }
+}
+
+// A scan decoding row after row into one kept value list gives each row
+// what decoding that row alone gives, whatever the list held before: a
+// text grown or shrunk, a value gone null, a column no longer asked for.
+TEST(TableScan, ValuesDecodedIntoOneListAreEachRowsOwn)
+{
+    ddltest::NewDb t;
+    ASSERT_TRUE(t.run("CREATE TABLE Kayit (Id LONG, Ad TEXT(60), Aciklama TEXT(20), Tutar CURRENCY)").isOk());
+    for (const char* values : {"1, 'uzun bir açıklama metni, otuz karakterden uzun', 'kısa', 10",
+                               "2, NULL, 'Ş', NULL", "3, 'ab', NULL, 5", "4, 'Çok uzun ve Türkçe: ğüşiöçİı', 'x', 1",
+                               "5, '', NULL, NULL", "6, 'son', 'bir metin daha', 2"}) {
+        Status s = t.run(std::string("INSERT INTO Kayit VALUES (") + values + ")");
+        ASSERT_TRUE(s.isOk()) << values << ": " << s.toString();
+    }
+    auto table = t.db->table(u"Kayit");
+    ASSERT_TRUE(table.isOk());
+    const std::vector<std::vector<int>> asked = {{1, 2}, {1}, {2, 3}, {0, 1, 2, 3}, {}, {3, 1}};
+    for (size_t start = 0; start < asked.size(); ++start) {
+        auto scanner = (*table)->scan();
+        ASSERT_TRUE(scanner.isOk());
+        std::vector<Variant> kept;
+        for (size_t row = 0;; ++row) {
+            auto more = scanner->next();
+            ASSERT_TRUE(more.isOk());
+            if (!*more) {
+                EXPECT_EQ(row, 6u);
+                break;
+            }
+            const std::vector<int>& columns = asked[(start + row) % asked.size()];
+            ASSERT_TRUE(scanner->valuesInto(columns, kept).isOk());
+            auto alone = scanner->values(columns);
+            ASSERT_TRUE(alone.isOk());
+            EXPECT_EQ(kept, *alone) << "row " << row << " from list " << start;
+        }
+    }
+
+    // Past the 64th column too.
+    std::string create = "CREATE TABLE Genis (", insert;
+    for (int c = 0; c < 70; ++c) create += (c ? ", T" : "T") + std::to_string(c) + " TEXT(10)";
+    ASSERT_TRUE(t.run(create + ")").isOk());
+    for (int row = 0; row < 4; ++row) {
+        std::string values;
+        for (int c = 0; c < 70; ++c) values += (c ? ", " : "") + ((c + row) % 3 ? "'d" + std::to_string(row) + "'" : std::string("NULL"));
+        ASSERT_TRUE(t.run("INSERT INTO Genis VALUES (" + values + ")").isOk());
+    }
+    auto wide = t.db->table(u"Genis");
+    ASSERT_TRUE(wide.isOk());
+    const std::vector<std::vector<int>> wideAsked = {{1, 65, 68}, {66, 69}, {0, 64}, {}};
+    auto scanner = (*wide)->scan();
+    ASSERT_TRUE(scanner.isOk());
+    std::vector<Variant> kept;
+    size_t row = 0;
+    for (auto more = scanner->next(); more.isOk() && *more; more = scanner->next(), ++row) {
+        const std::vector<int>& columns = wideAsked[row % wideAsked.size()];
+        ASSERT_TRUE(scanner->valuesInto(columns, kept).isOk());
+        auto alone = scanner->values(columns);
+        ASSERT_TRUE(alone.isOk());
+        EXPECT_EQ(kept, *alone) << "row " << row;
+    }
+    EXPECT_EQ(row, 4u);
 }
 
 TEST(DatabaseCatalog, LooksUpTablesWithoutRegardToCase)

@@ -7,6 +7,7 @@
 #include "tools/varnika-db/value_text.h"
 
 #include <cmath>
+#include <numeric>
 
 namespace varnika::tool {
 
@@ -196,10 +197,14 @@ Outcome runExport(const std::vector<std::string>& args, std::FILE* out)
         writeLine(out, line);
     }
     VK_ASSIGN_OR_RETURN(jet::Table::Scanner scanner, table->scan());
+    // One value list for every record, keeping its texts' storage.
+    std::vector<int> every(def.columns().size());
+    std::iota(every.begin(), every.end(), 0);
+    std::vector<Variant> values;
     while (true) {
         VK_ASSIGN_OR_RETURN(bool more, scanner.next());
         if (!more) break;
-        VK_ASSIGN_OR_RETURN(std::vector<Variant> values, scanner.values());
+        VK_RETURN_IF_ERROR(scanner.valuesInto(every, values));
         line.clear();
         size_t k = 0;
         for (int i : def.columnsByNumber()) {

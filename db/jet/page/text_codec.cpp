@@ -39,6 +39,12 @@ constexpr size_t kMaxCompressedChars = 1024;
 std::u16string decodeJetText(std::span<const uint8_t> b)
 {
     std::u16string out;
+    decodeJetTextInto(b, out);
+    return out;
+}
+
+void decodeJetTextInto(std::span<const uint8_t> b, std::u16string& out)
+{
     // Values of two bytes or fewer are always plain: FF FE alone is the
     // character U+FEFF, not an empty compressed value.
     if (b.size() > 2 && b[0] == kCompressedMark0 && b[1] == kCompressedMark1) {
@@ -60,11 +66,10 @@ std::u16string decodeJetText(std::span<const uint8_t> b)
             }
         }
         out.resize(size_t(p - out.data()));
-        return out;
+        return;
     }
     out.resize(b.size() / 2);
     for (size_t k = 0; k < out.size(); ++k) out[k] = char16_t(b[2 * k] | (b[2 * k + 1] << 8));
-    return out;
 }
 
 bool useCompressedText(std::u16string_view text, bool allowCompression)

@@ -15,6 +15,9 @@ namespace varnika::jet {
 
 // Decodes stored text in either form. A trailing odd byte is dropped.
 std::u16string decodeJetText(std::span<const uint8_t> bytes);
+// The same into `out`, whose storage is reused (a scan decodes a column
+// of row after row into one string).
+void decodeJetTextInto(std::span<const uint8_t> bytes, std::u16string& out);
 
 // Encodes text for storage. The compressed form is used only when the column
 // allows it and the value is safe for every reader: 3..1024 characters, each

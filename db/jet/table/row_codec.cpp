@@ -335,6 +335,23 @@ Result<Variant> decodeColumn(const TableDef& def, const RowLayout& l, std::span<
     }
 }
 
+Status decodeColumnInto(const TableDef& def, const RowLayout& l, std::span<const uint8_t> row, int columnIndex,
+                        LongValueSource* longValues, Variant& out)
+{
+    const ColumnDef& c = def.columns()[size_t(columnIndex)];
+    if (c.type() == ColumnType::Text && !c.singleByteText()) {
+        VK_ASSIGN_OR_RETURN(FieldBytes f, fieldBytes(def, l, row, columnIndex));
+        if (!f.present) {
+            out = Variant();
+        } else {
+            decodeJetTextInto(f.bytes, out.setText());
+        }
+        return Status::ok();
+    }
+    VK_ASSIGN_OR_RETURN(out, decodeColumn(def, l, row, columnIndex, longValues));
+    return Status::ok();
+}
+
 Status checkColumn(const TableDef& def, const RowLayout& l, std::span<const uint8_t> row, int columnIndex)
 {
     const ColumnDef& c = def.columns()[size_t(columnIndex)];

@@ -82,6 +82,11 @@ Result<std::vector<Variant>> decodeRow(const TableDef& def, std::span<const uint
 Result<Variant> decodeColumn(const TableDef& def, const RowLayout& layout, std::span<const uint8_t> row,
                              int columnIndex, LongValueSource* longValues);
 
+// decodeColumn into `out`: a text value is decoded into the text `out`
+// holds, keeping its storage. On an error `out` is left unspecified.
+Status decodeColumnInto(const TableDef& def, const RowLayout& layout, std::span<const uint8_t> row, int columnIndex,
+                        LongValueSource* longValues, Variant& out);
+
 // Whether decodeColumn would read a column that is not a long value,
 // without making its value: the same refusals, none of the work.
 Status checkColumn(const TableDef& def, const RowLayout& layout, std::span<const uint8_t> row, int columnIndex);

@@ -125,11 +125,26 @@ namespace {
 Status decodeColumnsInto(const TableDef& def, std::span<const uint8_t> row, const std::vector<int>& columns,
                          LongValueSource& longValues, const std::vector<int>& checked, std::vector<Variant>& out)
 {
-    out.assign(def.columns().size(), Variant());
+    // A list kept from the last row keeps its values' storage: only a
+    // value this row does not decode is cleared.
+    const size_t count = def.columns().size();
+    if (out.size() != count) {
+        out.assign(count, Variant());
+    } else {
+        uint64_t decoded = 0;  // of the first 64 columns
+        for (int c : columns)
+            if (c >= 0 && c < 64) decoded |= uint64_t(1) << c;
+        for (size_t i = 0; i < count; ++i) {
+            if (out[i].isNull()) continue;
+            const bool kept = i < 64 ? (decoded >> i) & 1
+                                     : std::find(columns.begin(), columns.end(), int(i)) != columns.end();
+            if (!kept) out[i] = Variant();
+        }
+    }
     VK_ASSIGN_OR_RETURN(RowLayout layout, parseRowLayout(def, row));
     for (int c : columns) {
         if (c < 0 || size_t(c) >= out.size()) return invalidArgument("no column " + std::to_string(c) + " to decode");
-        VK_ASSIGN_OR_RETURN(out[size_t(c)], decodeColumn(def, layout, row, c, &longValues));
+        VK_RETURN_IF_ERROR(decodeColumnInto(def, layout, row, c, &longValues, out[size_t(c)]));
     }
     for (int c : checked) {
         if (c < 0 || size_t(c) >= out.size()) return invalidArgument("no column " + std::to_string(c) + " to check");
