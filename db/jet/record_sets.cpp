@@ -206,6 +206,9 @@ TableRecordSet::TableRecordSet(std::shared_ptr<Database> database, std::shared_p
         fields.push_back({c.name, c.type(), c.displaySize()});
         m_fieldColumns.push_back(i);
     }
+    m_fieldsInColumnOrder = true;
+    for (size_t i = 0; i < m_fieldColumns.size(); ++i)
+        if (m_fieldColumns[i] != int(i)) m_fieldsInColumnOrder = false;
     setFields(fields);
     setRecordCount(int64_t(m_rows.size()));
     m_deleted.assign(m_rows.size(), false);
@@ -228,6 +231,11 @@ Result<std::vector<Variant>> TableRecordSet::loadRecord(int64_t position)
 {
     m_loaded.reset();
     VK_ASSIGN_OR_RETURN(std::vector<Variant> stored, m_table->readRow(m_rows[size_t(position)]));
+    if (m_fieldsInColumnOrder && stored.size() == m_fieldColumns.size()) {
+        // The current record's values serve an Edit as they are.
+        m_loaded = LoadedRecord{position, m_database->pager().changeCount(), {}, true};
+        return stored;
+    }
     std::vector<Variant> out;
     out.reserve(m_fieldColumns.size());
     for (int c : m_fieldColumns) out.push_back(stored[size_t(c)]);
@@ -330,9 +338,17 @@ Status TableRecordSet::Edit()
     m_editOriginals.clear();
     m_editReadAt = m_database->pager().changeCount();
     if (m_loaded && m_loaded->position == position() && m_loaded->changeCount == m_editReadAt) {
-        m_edit = std::move(m_loaded->values);
-        m_loaded.reset();
-        return Status::ok();
+        if (!m_loaded->valuesAreCurrent) {
+            m_edit = std::move(m_loaded->values);
+            m_loaded.reset();
+            return Status::ok();
+        }
+        // Loaded as the current record: its values, unless they are gone.
+        if (std::optional<std::vector<Variant>> current = takeCurrent()) {
+            m_edit = std::move(*current);
+            m_loaded.reset();
+            return Status::ok();
+        }
     }
     m_loaded.reset();
     Result<std::vector<Variant>> values = m_table->readRow(m_rows[size_t(position())]);

@@ -68,6 +68,13 @@ protected:
     virtual Result<std::vector<Variant>> loadRecord(int64_t position) = 0;
     // Forgets the decoded current record (after it was changed).
     void invalidateCurrent() { m_current.reset(); }
+    // Hands over the decoded current record, if there is one, and forgets it.
+    std::optional<std::vector<Variant>> takeCurrent()
+    {
+        std::optional<std::vector<Variant>> out = std::move(m_current);
+        m_current.reset();
+        return out;
+    }
     Status checkOpen() const;
     Status checkCurrent() const;
     int64_t position() const { return m_position; }
@@ -151,8 +158,12 @@ private:
         int64_t position = -1;
         uint64_t changeCount = 0;
         std::vector<Variant> values;  // column-list order
+        bool valuesAreCurrent = false;  // the values are the current record's, not kept here
     };
     std::optional<LoadedRecord> m_loaded;
+    // The fields are the columns in their stored order: a record's values
+    // are the same list both ways and need no second copy.
+    bool m_fieldsInColumnOrder = false;
     // The run this record set is part of: what it was prepared for (see
     // Database::prepareRun), and what the record being edited changes.
     Status prepareUpdate();

@@ -171,15 +171,17 @@ Status TableWriter::updateRow(RowPointer row, const std::vector<Variant>& values
     Status s = [&]() -> Status {
         RowStore store(m_allocator, m_layout.pages);
         VK_ASSIGN_OR_RETURN(std::vector<uint8_t> oldBytes, store.read(row));
-        std::vector<Variant> oldValues;
+        std::vector<Variant> decoded;
         std::map<int, std::vector<uint8_t>> oldLong;
         const bool known = stored && stored->size() == values.size();
         if (known) {
-            oldValues = *stored;
             VK_RETURN_IF_ERROR(m_format.longValueFields(oldBytes, oldLong));
         } else {
-            VK_RETURN_IF_ERROR(m_format.decode(oldBytes, oldValues, oldLong));
+            VK_RETURN_IF_ERROR(m_format.decode(oldBytes, decoded, oldLong));
         }
+        // The record as stored: the caller's when it knows it, else the one
+        // just decoded (its long values read below).
+        const std::vector<Variant>& oldValues = known ? *stored : decoded;
         if (values.size() != oldValues.size()) return invalidArgument("a record needs a value for every field");
 
         // Unchanged long values keep their stored rows; changed ones are
@@ -191,7 +193,7 @@ Status TableWriter::updateRow(RowPointer row, const std::vector<Variant>& values
             auto it = oldLong.find(c.column);
             if (it == oldLong.end()) continue;
             if (!known) {
-                VK_ASSIGN_OR_RETURN(oldValues[size_t(c.column)], m_format.readLongValue(c.column, it->second));
+                VK_ASSIGN_OR_RETURN(decoded[size_t(c.column)], m_format.readLongValue(c.column, it->second));
             }
             if (oldValues[size_t(c.column)] == values[size_t(c.column)]) kept[c.column] = it->second;
             else VK_RETURN_IF_ERROR(lv.release(it->second, c.maps));
