@@ -155,7 +155,7 @@ Status TableRecordSet::Close()
     VK_RETURN_IF_ERROR(BasicRecordSet::Close());
     Status saved = endGroup();
     cancelEdit();
-    m_loaded.reset();
+    m_shown.reset();
     m_change.reset();
     m_table.reset();
     m_database.reset();
@@ -206,9 +206,6 @@ TableRecordSet::TableRecordSet(std::shared_ptr<Database> database, std::shared_p
         fields.push_back({c.name, c.type(), c.displaySize()});
         m_fieldColumns.push_back(i);
     }
-    m_fieldsInColumnOrder = true;
-    for (size_t i = 0; i < m_fieldColumns.size(); ++i)
-        if (m_fieldColumns[i] != int(i)) m_fieldsInColumnOrder = false;
     setFields(fields);
     setRecordCount(int64_t(m_rows.size()));
     m_deleted.assign(m_rows.size(), false);
@@ -229,17 +226,10 @@ Result<RowPointer> TableRecordSet::currentRow() const
 
 Result<std::vector<Variant>> TableRecordSet::loadRecord(int64_t position)
 {
-    m_loaded.reset();
     VK_ASSIGN_OR_RETURN(std::vector<Variant> stored, m_table->readRow(m_rows[size_t(position)]));
-    if (m_fieldsInColumnOrder && stored.size() == m_fieldColumns.size()) {
-        // The current record's values serve an Edit as they are.
-        m_loaded = LoadedRecord{position, m_database->pager().changeCount(), {}, true};
-        return stored;
-    }
     std::vector<Variant> out;
     out.reserve(m_fieldColumns.size());
-    for (int c : m_fieldColumns) out.push_back(stored[size_t(c)]);
-    m_loaded = LoadedRecord{position, m_database->pager().changeCount(), std::move(stored)};
+    for (int c : m_fieldColumns) out.push_back(std::move(stored[size_t(c)]));
     return out;
 }
 
@@ -324,36 +314,60 @@ Result<Variant> TableRecordSet::currentValue(int index)
             return notFound("there is no field number " + std::to_string(index));
         return (*m_edit)[size_t(m_fieldColumns[size_t(index)])];
     }
-    Result<Variant> value = BasicRecordSet::currentValue(index);
-    if (!value.isOk()) return savedBefore(value.status());
-    return value;
+    if (index < 0 || size_t(index) >= m_fieldColumns.size()) return notFound("there is no field number " + std::to_string(index));
+    const int col = m_fieldColumns[size_t(index)];
+    Result<ShownRecord*> shown = shownRecord();
+    if (!shown.isOk()) return savedBefore(shown.status());
+    ShownRecord& r = **shown;
+    if (!r.read[size_t(col)]) {
+        Status s = decodeColumnInto(m_table->def(), r.layout, r.row.bytes(), col, &m_table->longValues(), r.values[size_t(col)]);
+        if (!s.isOk()) {
+            m_shown.reset();
+            return savedBefore(s);
+        }
+        r.read[size_t(col)] = true;
+    }
+    return r.values[size_t(col)];
+}
+
+Result<TableRecordSet::ShownRecord*> TableRecordSet::shownRecord()
+{
+    const uint64_t now = m_database->pager().changeCount();
+    if (m_shown && m_shown->position == position() && m_shown->changeCount == now) return &*m_shown;
+    if (!m_shown) m_shown.emplace();
+    ShownRecord& r = *m_shown;
+    r.position = -1;
+    VK_ASSIGN_OR_RETURN(r.row, m_table->rowBytes(m_rows[size_t(position())]));
+    VK_ASSIGN_OR_RETURN(r.layout, parseRowLayout(m_table->def(), r.row.bytes()));
+    const size_t columns = m_table->def().columns().size();
+    r.values.assign(columns, Variant());
+    r.read.assign(columns, false);
+    r.position = position();
+    r.changeCount = now;
+    return &r;
 }
 
 Status TableRecordSet::Edit()
 {
     VK_RETURN_IF_ERROR(checkNotDeleted());
     m_editChanged = false;
-    // The record as just read for its fields: the same bytes, unless the
-    // database changed since.
     m_editOriginals.clear();
     m_editReadAt = m_database->pager().changeCount();
-    if (m_loaded && m_loaded->position == position() && m_loaded->changeCount == m_editReadAt) {
-        if (!m_loaded->valuesAreCurrent) {
-            m_edit = std::move(m_loaded->values);
-            m_loaded.reset();
-            return Status::ok();
-        }
-        // Loaded as the current record: its values, unless they are gone.
-        if (std::optional<std::vector<Variant>> current = takeCurrent()) {
-            m_edit = std::move(*current);
-            m_loaded.reset();
-            return Status::ok();
+    // The fields shown of it are taken as they are, and the rest decoded
+    // from the same bytes.
+    Result<ShownRecord*> shown = shownRecord();
+    if (!shown.isOk()) return savedBefore(shown.status());
+    ShownRecord& r = **shown;
+    for (size_t c = 0; c < r.read.size(); ++c) {
+        if (r.read[c]) continue;
+        Status s = decodeColumnInto(m_table->def(), r.layout, r.row.bytes(), int(c), &m_table->longValues(), r.values[c]);
+        if (!s.isOk()) {
+            m_shown.reset();
+            return savedBefore(s);
         }
     }
-    m_loaded.reset();
-    Result<std::vector<Variant>> values = m_table->readRow(m_rows[size_t(position())]);
-    if (!values.isOk()) return savedBefore(values.status());
-    m_edit = std::move(values).value();
+    m_edit = std::move(r.values);
+    m_shown.reset();
     return Status::ok();
 }
 
@@ -406,6 +420,7 @@ Status TableRecordSet::store()
     cancelEdit();
     VK_RETURN_IF_ERROR(prepared);
     invalidateCurrent();
+    m_shown.reset();
     VK_ASSIGN_OR_RETURN(TableChange change, writer());
     // Unchanged since the record was read: the writer need not read it again.
     std::optional<std::vector<Variant>> stored;
@@ -433,6 +448,7 @@ Status TableRecordSet::remove()
     VK_RETURN_IF_ERROR(change.writer->deleteRow(m_rows[size_t(position())]));
     m_deleted[size_t(position())] = true;
     invalidateCurrent();
+    m_shown.reset();
     return Status::ok();
 }
 

@@ -68,13 +68,6 @@ protected:
     virtual Result<std::vector<Variant>> loadRecord(int64_t position) = 0;
     // Forgets the decoded current record (after it was changed).
     void invalidateCurrent() { m_current.reset(); }
-    // Hands over the decoded current record, if there is one, and forgets it.
-    std::optional<std::vector<Variant>> takeCurrent()
-    {
-        std::optional<std::vector<Variant>> out = std::move(m_current);
-        m_current.reset();
-        return out;
-    }
     Status checkOpen() const;
     Status checkCurrent() const;
     int64_t position() const { return m_position; }
@@ -152,18 +145,23 @@ private:
     std::vector<bool> m_deleted;                    // per position
     std::optional<std::vector<Variant>> m_edit;     // column-list order
     bool m_editChanged = false;
-    // The whole of the record last read to show a field, kept for an Edit
-    // of the same record while the database is unchanged.
-    struct LoadedRecord {
+    // The current record as far as its fields were read: a column is
+    // decoded from the row's bytes when a field first asks for it (a walk
+    // that looks at one field of every record decodes that one), and an
+    // Edit of the same record, the database unchanged since, takes these
+    // and decodes the rest from the same bytes.
+    struct ShownRecord {
         int64_t position = -1;
         uint64_t changeCount = 0;
+        RowBytes row;  // holds the page's buffer, whose bytes never change
+        RowLayout layout;
         std::vector<Variant> values;  // column-list order
-        bool valuesAreCurrent = false;  // the values are the current record's, not kept here
+        std::vector<bool> read;       // per column
     };
-    std::optional<LoadedRecord> m_loaded;
-    // The fields are the columns in their stored order: a record's values
-    // are the same list both ways and need no second copy.
-    bool m_fieldsInColumnOrder = false;
+    // The current record's shown state, read afresh when the record or the
+    // database changed since.
+    Result<ShownRecord*> shownRecord();
+    std::optional<ShownRecord> m_shown;
     // The run this record set is part of: what it was prepared for (see
     // Database::prepareRun), and what the record being edited changes.
     Status prepareUpdate();
