@@ -334,7 +334,7 @@ Result<TableRecordSet::ShownRecord*> TableRecordSet::shownRecord()
 {
     const uint64_t now = m_database->pager().changeCount();
     if (m_shown && m_shown->position == position() && m_shown->changeCount == now) return &*m_shown;
-    if (!m_shown) m_shown.emplace();
+    if (!m_shown) m_shown = ShownRecord();
     ShownRecord& r = *m_shown;
     r.position = -1;
     VK_ASSIGN_OR_RETURN(r.row, m_table->rowBytes(m_rows[size_t(position())]));
