@@ -435,3 +435,28 @@ TEST(PageAllocator, KeptOwnerMapFollowsEveryChange)
     expectCurrent("as a reference map");
     EXPECT_FALSE((*alloc.ownerMap(owned))->isInline());
 }
+
+// A cached owner map is the map its pages hold after every change: a change
+// to the other map on its row's page leaves it standing, one to its own row
+// or bitmap pages (an inline map growing, then turned into a reference map)
+// is read again.
+TEST(UsageMapCache, AMapIsReadAgainExactlyWhenItsOwnRowOrBitmapChanged)
+{
+    auto pager = test::makeMemoryDatabase();
+    RowPointer owned = test::addEmptyOwnerMap(*pager, 2);
+    RowPointer other = test::addEmptyOwnerMap(*pager, 2);
+    PageAllocator alloc(*pager);
+    UsageMapCache cache;
+    const UsageMap* kept = nullptr;
+    for (int i = 0; i < 1200; ++i) {
+        const bool ours = i % 3 != 0;
+        auto page = alloc.allocateDataPage(kTdef, {ours ? owned : other, std::nullopt});
+        ASSERT_TRUE(page.isOk()) << i << ": " << page.status().toString();
+        auto cached = cache.load(*pager, owned);
+        ASSERT_TRUE(cached.isOk()) << i << ": " << cached.status().toString();
+        EXPECT_EQ((*cached)->pages(), mapPages(*pager, owned)) << "after page " << i;
+        if (!ours && kept && (*cached)->isInline()) EXPECT_EQ(*cached, kept) << "read again after page " << i;
+        kept = *cached;
+    }
+    EXPECT_FALSE(kept->isInline());
+}

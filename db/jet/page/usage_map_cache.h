@@ -27,9 +27,13 @@ private:
     struct Entry {
         UsageMap map;
         std::vector<std::pair<uint32_t, PageRef>> sources;  // the map's row page and bitmap pages
+        std::vector<uint8_t> row;  // the map's row as it was decoded
         uint32_t pageCount = 0;  // the file's length it was checked against
     };
-    bool current(Pager& pager, const Entry& e);
+    // Whether the map is still what its pages say. The page holding the
+    // map's row holds other rows too (the table's other map, other
+    // tables' maps): a change to those leaves the map as it was.
+    bool current(Pager& pager, RowPointer where, Entry& e);
     std::map<std::pair<uint32_t, uint8_t>, Entry> m_maps;
 };
 
