@@ -455,7 +455,9 @@ TEST(UsageMapCache, AMapIsReadAgainExactlyWhenItsOwnRowOrBitmapChanged)
         auto cached = cache.load(*pager, owned);
         ASSERT_TRUE(cached.isOk()) << i << ": " << cached.status().toString();
         EXPECT_EQ((*cached)->pages(), mapPages(*pager, owned)) << "after page " << i;
-        if (!ours && kept && (*cached)->isInline()) EXPECT_EQ(*cached, kept) << "read again after page " << i;
+        if (!ours && kept && (*cached)->isInline()) {
+            EXPECT_EQ(*cached, kept) << "read again after page " << i;
+        }
         kept = *cached;
     }
     EXPECT_FALSE(kept->isInline());
