@@ -319,15 +319,20 @@ Result<Variant> TableRecordSet::currentValue(int index)
     Result<ShownRecord*> shown = shownRecord();
     if (!shown.isOk()) return savedBefore(shown.status());
     ShownRecord& r = **shown;
-    if (!r.read[size_t(col)]) {
-        Status s = decodeColumnInto(m_table->def(), r.layout, r.row.bytes(), col, &m_table->longValues(), r.values[size_t(col)]);
-        if (!s.isOk()) {
-            m_shown.reset();
-            return savedBefore(s);
-        }
-        r.read[size_t(col)] = true;
-    }
+    if (Status s = showColumn(r, col); !s.isOk()) return savedBefore(s);
     return r.values[size_t(col)];
+}
+
+Status TableRecordSet::showColumn(ShownRecord& r, int col)
+{
+    if (r.read[size_t(col)]) return Status::ok();
+    Status s = decodeColumnInto(m_table->def(), r.layout, r.row.bytes(), col, &m_table->longValues(), r.values[size_t(col)]);
+    if (!s.isOk()) {
+        m_shown.reset();
+        return s;
+    }
+    r.read[size_t(col)] = true;
+    return Status::ok();
 }
 
 Result<TableRecordSet::ShownRecord*> TableRecordSet::shownRecord()
@@ -358,14 +363,8 @@ Status TableRecordSet::Edit()
     Result<ShownRecord*> shown = shownRecord();
     if (!shown.isOk()) return savedBefore(shown.status());
     ShownRecord& r = **shown;
-    for (size_t c = 0; c < r.read.size(); ++c) {
-        if (r.read[c]) continue;
-        Status s = decodeColumnInto(m_table->def(), r.layout, r.row.bytes(), int(c), &m_table->longValues(), r.values[c]);
-        if (!s.isOk()) {
-            m_shown.reset();
-            return savedBefore(s);
-        }
-    }
+    for (size_t c = 0; c < r.read.size(); ++c)
+        if (Status s = showColumn(r, int(c)); !s.isOk()) return savedBefore(s);
     m_edit = std::move(r.values);
     m_shown.reset();
     return Status::ok();

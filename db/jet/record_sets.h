@@ -161,6 +161,9 @@ private:
     // The current record's shown state, read afresh when the record or the
     // database changed since.
     Result<ShownRecord*> shownRecord();
+    // Decodes column `col` of the shown record unless it was; on an error
+    // the shown record is dropped.
+    Status showColumn(ShownRecord& r, int col);
     std::optional<ShownRecord> m_shown;
     // The run this record set is part of: what it was prepared for (see
     // Database::prepareRun), and what the record being edited changes.
