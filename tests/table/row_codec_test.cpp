@@ -370,6 +370,9 @@ TEST(RowCodec, DeletedColumnSlotsOutOfOrder)
     std::vector<uint8_t> outside = *row;  // any slot pointing outside the row
     putU16(outside.data(), slot0, uint16_t(row->size()));
     EXPECT_EQ(decodeRow(def, outside, nullptr).status().code(), ErrorCode::Corruption);
+    std::vector<uint8_t> intoHeader = *row;  // or into the column count before the fixed area
+    putU16(intoHeader.data(), slot0, 0);
+    EXPECT_EQ(decodeRow(def, intoHeader, nullptr).status().code(), ErrorCode::Corruption);
 }
 
 // Short rows (written before columns were added) read the missing columns

@@ -83,19 +83,27 @@ bool useCompressedText(std::u16string_view text, bool allowCompression)
 std::vector<uint8_t> encodeJetText(std::u16string_view text, bool allowCompression)
 {
     std::vector<uint8_t> out;
-    if (useCompressedText(text, allowCompression)) {
-        out.reserve(text.size() + 2);
-        out.push_back(kCompressedMark0);
-        out.push_back(kCompressedMark1);
-        for (char16_t c : text) out.push_back(uint8_t(c));
-        return out;
-    }
-    out.reserve(text.size() * 2);
-    for (char16_t c : text) {
-        out.push_back(uint8_t(c));
-        out.push_back(uint8_t(c >> 8));
-    }
+    appendJetText(text, allowCompression, out);
     return out;
+}
+
+void appendJetText(std::u16string_view text, bool allowCompression, std::vector<uint8_t>& out)
+{
+    const size_t at = out.size();
+    if (useCompressedText(text, allowCompression)) {
+        out.resize(at + 2 + text.size());
+        uint8_t* p = out.data() + at;
+        *p++ = kCompressedMark0;
+        *p++ = kCompressedMark1;
+        for (char16_t c : text) *p++ = uint8_t(c);
+        return;
+    }
+    out.resize(at + 2 * text.size());
+    uint8_t* p = out.data() + at;
+    for (char16_t c : text) {
+        *p++ = uint8_t(c);
+        *p++ = uint8_t(c >> 8);
+    }
 }
 
 bool isSupportedCodePage(uint16_t codePage) { return codePageTable(codePage) != nullptr; }

@@ -23,6 +23,8 @@ void decodeJetTextInto(std::span<const uint8_t> bytes, std::u16string& out);
 // allows it and the value is safe for every reader: 3..1024 characters, each
 // in U+0001..U+00FF.
 std::vector<uint8_t> encodeJetText(std::u16string_view text, bool allowCompression);
+// The same appended to `out` (a row's variable data is built in one buffer).
+void appendJetText(std::u16string_view text, bool allowCompression, std::vector<uint8_t>& out);
 
 // Whether encodeJetText would write the compressed form.
 bool useCompressedText(std::u16string_view text, bool allowCompression);

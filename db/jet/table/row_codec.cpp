@@ -255,15 +255,25 @@ Result<RowLayout> parseRowLayout(const TableDef& def, std::span<const uint8_t> r
         if (l.maskOffset < f.fixedArea + tableBytes) return corruption("a row has a variable-offset table larger than itself");
         l.varTableStart = l.maskOffset - tableBytes;
         l.varOffsets.resize(size_t(l.varCount) + 1);
-        for (size_t k = 0; k < l.varCount; ++k) l.varOffsets[k] = r.u16(l.maskOffset - 2 * kWordSize - kWordSize * k);
-        l.varOffsets[l.varCount] = r.u16(l.varTableStart);
+        // The whole table lies inside the row (checked above): its words
+        // are read without a check each. They run backwards from the mask,
+        // the end of the data last.
+        const uint8_t* word = row.data() + l.maskOffset - 2 * kWordSize;
+        bool inside = true;
+        for (size_t k = 0; k <= l.varCount; ++k, word -= kWordSize) {
+            const uint16_t off = uint16_t(word[0] | (word[1] << 8));
+            l.varOffsets[k] = off;
+            // Only the slots of live columns need to be in order (fieldBytes
+            // checks each): Access leaves the slots of deleted columns as
+            // they fall, even ending before they start.
+            inside &= off >= f.fixedArea && off <= l.varTableStart;
+        }
+        if (!inside) return corruption("a row has a variable-column offset outside the row");
     }
-    // Only the slots of live columns need to be in order (fieldBytes checks
-    // each): Access leaves the slots of deleted columns as they fall, even
-    // ending before they start.
-    for (uint16_t off : l.varOffsets)
-        if (off < f.fixedArea || off > l.varTableStart)
-            return corruption("a row has a variable-column offset outside the row");
+    if (f.offsetSize == 1)
+        for (uint16_t off : l.varOffsets)
+            if (off < f.fixedArea || off > l.varTableStart)
+                return corruption("a row has a variable-column offset outside the row");
     l.fixedEnd = l.varOffsets.back();
     for (const ColumnDef& c : def.columns())
         if (c.isVariable() && c.varIndex < l.varCount) l.fixedEnd = std::min<size_t>(l.fixedEnd, l.varOffsets[c.varIndex]);
@@ -410,7 +420,18 @@ Result<std::vector<uint8_t>> encodeRowWith(const TableDef& def, std::span<const 
     const size_t fixedArea = def.fixedAreaSize();
     std::vector<uint8_t> out(f.fixedArea + fixedArea, 0);
     std::vector<uint8_t> mask(maskLength(ncols), 0);
-    std::vector<std::vector<uint8_t>> varData(def.varColumnCount());
+    // The variable columns' bytes, each a stretch of one buffer, go into
+    // the row in variable-column order once every column is encoded.
+    struct Stretch {
+        size_t at = 0;
+        size_t size = 0;
+    };
+    std::vector<Stretch> varData(def.varColumnCount());
+    std::vector<uint8_t> varBytes;
+    auto putVar = [&](uint16_t varIndex, std::span<const uint8_t> bytes) {
+        varData[varIndex] = {varBytes.size(), bytes.size()};
+        varBytes.insert(varBytes.end(), bytes.begin(), bytes.end());
+    };
     if (f.countSize == 1) {
         if (ncols > UINT8_MAX) return invalidArgument("an Access 97 row holds at most 255 columns");
         putU8(out.data(), row::kColumnCount, uint8_t(ncols));
@@ -426,7 +447,7 @@ Result<std::vector<uint8_t>> encodeRowWith(const TableDef& def, std::span<const 
             auto it = longValueBytes->find(int(i));
             if (it == longValueBytes->end()) continue;
             if (it->second.size() < longvalue::kHeaderSize) return invalidArgument(columnText(c) + " needs its long-value field bytes");
-            varData[c.varIndex] = it->second;
+            putVar(c.varIndex, it->second);
             setBit();
             continue;
         }
@@ -464,14 +485,19 @@ Result<std::vector<uint8_t>> encodeRowWith(const TableDef& def, std::span<const 
             setBit();
             continue;
         }
-        std::vector<uint8_t>& slot = varData[c.varIndex];
+        const size_t at = varBytes.size();
         switch (c.type()) {
         case ColumnType::Text: {
             if (v.type() != VariantType::Text)
                 return Status(ErrorCode::TypeMismatch, columnText(c) + " cannot hold a " + variantTypeName(v.type()) + " value");
             if (v.asText().size() > size_t(c.displaySize()))
                 return invalidArgument(columnText(c) + " holds at most " + std::to_string(c.displaySize()) + " characters");
-            VK_ASSIGN_OR_RETURN(slot, encodeColumnText(c, v.asText(), c.allowsCompression()));
+            if (c.singleByteText()) {
+                VK_ASSIGN_OR_RETURN(std::vector<uint8_t> bytes, encodeCodePageText(v.asText(), c.codePage));
+                varBytes.insert(varBytes.end(), bytes.begin(), bytes.end());
+            } else {
+                appendJetText(v.asText(), c.allowsCompression(), varBytes);
+            }
             break;
         }
         case ColumnType::Binary:
@@ -480,49 +506,53 @@ Result<std::vector<uint8_t>> encodeRowWith(const TableDef& def, std::span<const 
                 return Status(ErrorCode::TypeMismatch, columnText(c) + " cannot hold a " + variantTypeName(v.type()) + " value");
             if (v.asBinary().size() > c.length)
                 return invalidArgument(columnText(c) + " holds at most " + std::to_string(c.length) + " bytes");
-            slot = v.asBinary();
+            varBytes.insert(varBytes.end(), v.asBinary().begin(), v.asBinary().end());
             break;
         case ColumnType::Memo:
         case ColumnType::OLE:
             if (v.type() != VariantType::Binary || v.asBinary().size() < longvalue::kHeaderSize)
                 return invalidArgument(columnText(c) + " needs its long-value field bytes");
-            slot = v.asBinary();
+            varBytes.insert(varBytes.end(), v.asBinary().begin(), v.asBinary().end());
             break;
         default:
             // A number the table stores as a variable-length value: the
             // bytes of its fixed form.
             if (fixedSize(c.type()) == 0) return invalidArgument(columnText(c) + " has an unexpected layout");
-            slot.assign(size_t(fixedSize(c.type())), 0);
-            VK_RETURN_IF_ERROR(encodeFixed(c, v, slot.data()));
+            varBytes.resize(at + size_t(fixedSize(c.type())), 0);
+            VK_RETURN_IF_ERROR(encodeFixed(c, v, varBytes.data() + at));
             break;
         }
+        varData[c.varIndex] = {at, varBytes.size() - at};
         setBit();
     }
 
     if (!varData.empty() && f.offsetSize == 1) {
         std::vector<size_t> offsets;
         offsets.reserve(varData.size() + 1);
-        for (const auto& d : varData) {
+        for (const Stretch& d : varData) {
             offsets.push_back(out.size());
-            out.insert(out.end(), d.begin(), d.end());
+            out.insert(out.end(), varBytes.begin() + long(d.at), varBytes.begin() + long(d.at + d.size));
         }
         offsets.push_back(out.size());
         VK_ASSIGN_OR_RETURN(std::vector<uint8_t> table, jet3VarTable(offsets, mask.size()));
         out.insert(out.end(), table.begin(), table.end());
     } else if (!varData.empty()) {
-        std::vector<uint16_t> offsets;
-        offsets.reserve(varData.size() + 1);
-        for (const auto& d : varData) {
-            offsets.push_back(uint16_t(std::min<size_t>(out.size(), UINT16_MAX)));
-            out.insert(out.end(), d.begin(), d.end());
-        }
-        offsets.push_back(uint16_t(std::min<size_t>(out.size(), UINT16_MAX)));
+        // The data, then the offsets from the end of the data (eod) back
+        // to the first column's, then their count.
+        const size_t dataStart = out.size();
+        size_t total = 0;
+        for (const Stretch& d : varData) total += d.size;
+        out.reserve(dataStart + total + kWordSize * (varData.size() + 2) + mask.size());
+        for (const Stretch& d : varData)
+            out.insert(out.end(), varBytes.begin() + long(d.at), varBytes.begin() + long(d.at + d.size));
         size_t at = out.size();
         out.resize(at + kWordSize * (varData.size() + 2));
-        putU16(out.data(), at, offsets.back());  // eod
+        size_t offset = dataStart + total;
+        putU16(out.data(), at, uint16_t(std::min<size_t>(offset, UINT16_MAX)));  // eod
         at += kWordSize;
         for (size_t k = varData.size(); k-- > 0;) {
-            putU16(out.data(), at, offsets[k]);
+            offset -= varData[k].size;
+            putU16(out.data(), at, uint16_t(std::min<size_t>(offset, UINT16_MAX)));
             at += kWordSize;
         }
         putU16(out.data(), at, uint16_t(varData.size()));
@@ -535,6 +565,13 @@ Result<std::vector<uint8_t>> encodeRowWith(const TableDef& def, std::span<const 
 }
 
 }  // namespace
+
+size_t encodedVarDataEnd(const TableDef& def, size_t rowSize)
+{
+    const size_t nvar = def.varColumnCount();
+    const size_t tail = maskLength(def.maxColumns()) + (nvar > 0 ? kWordSize * (nvar + 2) : 0);
+    return rowSize >= tail ? rowSize - tail : 0;
+}
 
 Result<std::vector<uint8_t>> encodeInlineLongValue(std::span<const uint8_t> data)
 {

@@ -112,6 +112,10 @@ Result<std::vector<uint8_t>> encodeRow(const TableDef& def, std::span<const Vari
 // `longValueBytes` (a column not there is Null) instead of from `values`.
 Result<std::vector<uint8_t>> encodeRow(const TableDef& def, std::span<const Variant> values,
                                        const std::map<int, std::vector<uint8_t>>& longValueBytes);
+// Where the variable data of a Jet 4 row encodeRow made ends, `rowSize`
+// bytes long: the start of its offset table, or of its null mask when the
+// table has no variable columns.
+size_t encodedVarDataEnd(const TableDef& def, size_t rowSize);
 
 // `value` as a Numeric column stores it: at the column's scale (rounded
 // half away from zero when it has more places), refused (InvalidArgument)

@@ -52,12 +52,9 @@ Status JetRowFormat::longValueFields(std::span<const uint8_t> row, std::map<int,
     const auto& columns = m_def.columns();
     longValueBytes.clear();
     for (size_t i = 0; i < columns.size(); ++i) {
-        if (isLongValueType(columns[i].type())) {
-            VK_ASSIGN_OR_RETURN(FieldBytes field, fieldBytes(m_def, layout, row, int(i)));
-            if (field.present) longValueBytes[int(i)] = {field.bytes.begin(), field.bytes.end()};
-        } else {
-            VK_RETURN_IF_ERROR(checkColumn(m_def, layout, row, int(i)));
-        }
+        if (!isLongValueType(columns[i].type())) continue;
+        VK_ASSIGN_OR_RETURN(FieldBytes field, fieldBytes(m_def, layout, row, int(i)));
+        if (field.present) longValueBytes[int(i)] = {field.bytes.begin(), field.bytes.end()};
     }
     return Status::ok();
 }
@@ -72,8 +69,7 @@ Result<EncodedRow> JetRowFormat::encode(const std::vector<Variant>& values,
     // is not padded: its one-byte offsets and jump table depend on the
     // row's length, so a shorter row is written as it is.
     if (m_def.format().row.offsetSize == 1) return out;
-    VK_ASSIGN_OR_RETURN(RowLayout layout, parseRowLayout(m_def, out.bytes));
-    out.padAt = layout.varCount > 0 ? layout.varTableStart : layout.maskOffset;
+    out.padAt = encodedVarDataEnd(m_def, out.bytes.size());
     return out;
 }
 

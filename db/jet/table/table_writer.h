@@ -65,7 +65,8 @@ public:
     // Resolves a stored long value to its Variant (Text or Binary).
     virtual Result<Variant> readLongValue(int column, std::span<const uint8_t> stored) = 0;
     // The stored bytes of the long-value columns alone, as decode() gives
-    // them, the row checked as decode() checks it.
+    // them, the row's framing checked. It serves a caller that has read the
+    // other columns of these very bytes: they are not checked again.
     virtual Status longValueFields(std::span<const uint8_t> row, std::map<int, std::vector<uint8_t>>& longValueBytes)
     {
         std::vector<Variant> values;
