@@ -8,6 +8,7 @@
 #include "db/jet/file/memory_file_system.h"
 #include "db/jet/page/page_layout.h"
 #include "db/jet/record_sets.h"
+#include "db/jet/table/table_row_format.h"
 #include "db/text.h"
 #include "support/ddl_test_support.h"
 #include "support/test_support.h"
@@ -264,6 +265,27 @@ TEST(DatabaseDamage, TableDefinitionAndDataPageBytes)
 // A scan decoding row after row into one kept value list gives each row
 // what decoding that row alone gives, whatever the list held before: a
 // text grown or shrunk, a value gone null, a column no longer asked for.
+// A delete reads the long values only of the columns an index keys on
+// (files other programs made may index a memo).
+TEST(TableLayout, MarksTheLongValueColumnsAnIndexKeysOn)
+{
+    ddltest::NewDb t;
+    ASSERT_TRUE(t.run("CREATE TABLE Notlar (Id COUNTER PRIMARY KEY, Konu MEMO, Ek MEMO, Resim OLEOBJECT)").isOk());
+    auto table = t.db->table(u"Notlar");
+    ASSERT_TRUE(table.isOk());
+    TableDef def = (*table)->def();
+    auto unmarked = tableLayoutFor(def);
+    ASSERT_EQ(unmarked.longValueColumns.size(), 3u);
+    for (const LongValueColumn& c : unmarked.longValueColumns) EXPECT_FALSE(c.indexed) << c.column;
+
+    RealIndexDef onEk = def.realIndexes().front();
+    onEk.columns = {RealIndexColumn{def.columns()[2].number, true}};
+    def.mutableRealIndexes().push_back(onEk);
+    auto marked = tableLayoutFor(def);
+    ASSERT_EQ(marked.longValueColumns.size(), 3u);
+    for (const LongValueColumn& c : marked.longValueColumns) EXPECT_EQ(c.indexed, c.column == 2) << c.column;
+}
+
 TEST(TableScan, ValuesDecodedIntoOneListAreEachRowsOwn)
 {
     ddltest::NewDb t;

@@ -25,6 +25,7 @@ struct RowChange {
     RowPointer row;
     // Every column's value in the order of the table definition's column
     // list; oldValues is null for an insert, newValues null for a delete.
+    // A delete's old values hold the long values only of indexed columns.
     const std::vector<Variant>* oldValues = nullptr;
     const std::vector<Variant>* newValues = nullptr;
 };

@@ -2,6 +2,8 @@
 
 #include "db/jet/page/text_codec.h"
 
+#include <algorithm>
+
 namespace varnika::jet {
 
 TableLayout tableLayoutFor(const TableDef& def)
@@ -18,6 +20,10 @@ TableLayout tableLayoutFor(const TableDef& def)
             lv.compressible = c.allowsCompression();
             lv.codePage = c.codePage;
             if (const LongValueMapDef* maps = def.longValueMapFor(c.number)) lv.maps = {maps->ownedPages, maps->freePages};
+            lv.indexed = std::any_of(def.realIndexes().begin(), def.realIndexes().end(), [&](const RealIndexDef& index) {
+                return std::any_of(index.columns.begin(), index.columns.end(),
+                                   [&](const RealIndexColumn& k) { return k.columnNumber == c.number; });
+            });
             layout.longValueColumns.push_back(lv);
         }
         if (c.isAutoLong() && c.type() == ColumnType::Long) layout.autoNumberColumn = int(i);

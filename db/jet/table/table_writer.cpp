@@ -214,7 +214,20 @@ Status TableWriter::deleteRow(RowPointer row)
     VK_RETURN_IF_ERROR(begin());
     Status s = [&]() -> Status {
         std::map<int, std::vector<uint8_t>> oldLong;
-        VK_ASSIGN_OR_RETURN(std::vector<Variant> oldValues, readRow(row, oldLong));
+        std::vector<Variant> oldValues;
+        {
+            RowStore store(m_allocator, m_layout.pages);
+            VK_ASSIGN_OR_RETURN(std::vector<uint8_t> bytes, store.read(row));
+            VK_RETURN_IF_ERROR(m_format.decode(bytes, oldValues, oldLong));
+        }
+        // The index keys need the long values only of the columns an index
+        // holds; the others are given back below without being read.
+        for (const LongValueColumn& c : m_layout.longValueColumns) {
+            auto it = oldLong.find(c.column);
+            if (!c.indexed || it == oldLong.end()) continue;
+            if (size_t(c.column) >= oldValues.size()) return corruption("a long value belongs to a field the record lacks");
+            VK_ASSIGN_OR_RETURN(oldValues[size_t(c.column)], m_format.readLongValue(c.column, it->second));
+        }
         // Index entries go first, while the row is still there to be found.
         if (m_indexes)
             VK_RETURN_IF_ERROR(m_indexes->apply(m_allocator, {RowChangeKind::Delete, m_layout.pages.tdefPage, row, &oldValues, nullptr}));

@@ -32,6 +32,7 @@ struct LongValueColumn {
     bool compressible = false;  // the column allows compressed text
     PageOwners maps;          // from the TDEF's long-value list; empty when absent
     uint16_t codePage = 0;    // Jet 3 Memo: the code page of its text (0: UTF-16)
+    bool indexed = true;      // a real index keys on it: a delete needs its value
 };
 
 struct TableLayout {
