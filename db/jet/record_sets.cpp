@@ -312,7 +312,9 @@ Result<Variant> TableRecordSet::currentValue(int index)
     if (m_edit) {
         if (index < 0 || size_t(index) >= m_fieldColumns.size())
             return notFound("there is no field number " + std::to_string(index));
-        return (*m_edit)[size_t(m_fieldColumns[size_t(index)])];
+        const int col = m_fieldColumns[size_t(index)];
+        if (Status s = editColumn(col); !s.isOk()) return savedBefore(s);
+        return m_edit->values[size_t(col)];
     }
     if (index < 0 || size_t(index) >= m_fieldColumns.size()) return notFound("there is no field number " + std::to_string(index));
     const int col = m_fieldColumns[size_t(index)];
@@ -331,6 +333,15 @@ Status TableRecordSet::showColumn(ShownRecord& r, int col)
         m_shown.reset();
         return s;
     }
+    r.read[size_t(col)] = true;
+    return Status::ok();
+}
+
+Status TableRecordSet::editColumn(int col)
+{
+    ShownRecord& r = *m_edit;
+    if (r.read[size_t(col)]) return Status::ok();
+    VK_RETURN_IF_ERROR(decodeColumnInto(m_table->def(), r.layout, r.row.bytes(), col, &m_table->longValues(), r.values[size_t(col)]));
     r.read[size_t(col)] = true;
     return Status::ok();
 }
@@ -358,14 +369,18 @@ Status TableRecordSet::Edit()
     m_editChanged = false;
     m_editOriginals.clear();
     m_editReadAt = m_database->pager().changeCount();
-    // The fields shown of it are taken as they are, and the rest decoded
-    // from the same bytes.
+    // The fields shown of it are taken as they are; the rest are decoded
+    // from the same bytes when asked for, or when the whole record is
+    // written. Long values are read now: the rows that hold them may be
+    // given back by another change before this edit is stored.
     Result<ShownRecord*> shown = shownRecord();
     if (!shown.isOk()) return savedBefore(shown.status());
     ShownRecord& r = **shown;
-    for (size_t c = 0; c < r.read.size(); ++c)
-        if (Status s = showColumn(r, int(c)); !s.isOk()) return savedBefore(s);
-    m_edit = std::move(r.values);
+    const auto& columns = m_table->def().columns();
+    for (size_t c = 0; c < columns.size(); ++c)
+        if (isLongValueType(columns[c].type()))
+            if (Status s = showColumn(r, int(c)); !s.isOk()) return savedBefore(s);
+    m_edit = std::move(r);
     m_shown.reset();
     return Status::ok();
 }
@@ -379,6 +394,8 @@ Status TableRecordSet::setEditValue(int index, const Variant& value)
     if (index < 0 || size_t(index) >= m_fieldColumns.size()) return notFound("there is no field number " + std::to_string(index));
     const size_t col = size_t(m_fieldColumns[size_t(index)]);
     const ColumnDef& c = m_table->def().columns()[col];
+    VK_RETURN_IF_ERROR(editColumn(int(col)));
+    std::vector<Variant>& edited = m_edit->values;
     VK_ASSIGN_OR_RETURN(Variant converted, convertForColumn(value, c.type(), c.displaySize(), m_settings));
     // Access 97 text: a character the file's code page cannot hold is
     // refused here, before the record is written.
@@ -387,16 +404,16 @@ Status TableRecordSet::setEditValue(int index, const Variant& value)
     if (converted.isNull() && !(c.flags & tdef::kColFlagNullable) && !c.isBoolean())
         return Status(ErrorCode::Constraint, "the field \"" + toUtf8(c.name) + "\" cannot be empty");
     if (c.isBoolean() && converted.isNull()) converted = Variant::boolean(false);
-    if ((c.isAutoLong() || c.isAutoGuid()) && converted != (*m_edit)[col])
+    if ((c.isAutoLong() || c.isAutoGuid()) && converted != edited[col])
         return invalidArgument("the field \"" + toUtf8(c.name) + "\" is numbered automatically and cannot be changed");
-    if (converted != (*m_edit)[col]) {
-        const size_t was = storedSizeOf((*m_edit)[col]), is = storedSizeOf(converted);
+    if (converted != edited[col]) {
+        const size_t was = storedSizeOf(edited[col]), is = storedSizeOf(converted);
         m_editGrowth += is > was ? is - was : 0;
         if (std::find(m_editColumns.begin(), m_editColumns.end(), int(col)) == m_editColumns.end()) {
             m_editColumns.push_back(int(col));
-            m_editOriginals.emplace_back(int(col), (*m_edit)[col]);
+            m_editOriginals.emplace_back(int(col), edited[col]);
         }
-        (*m_edit)[col] = std::move(converted);
+        edited[col] = std::move(converted);
         m_editChanged = true;
     }
     return Status::ok();
@@ -413,7 +430,8 @@ Status TableRecordSet::store()
         return Status::ok();
     }
     Status prepared = prepareUpdate();
-    std::vector<Variant> values = std::move(*m_edit);
+    ShownRecord edit = std::move(*m_edit);
+    const std::vector<int> changedColumns = m_editColumns;
     std::vector<std::pair<int, Variant>> originals = std::move(m_editOriginals);
     const uint64_t readAt = m_editReadAt;
     cancelEdit();
@@ -421,13 +439,31 @@ Status TableRecordSet::store()
     invalidateCurrent();
     m_shown.reset();
     VK_ASSIGN_OR_RETURN(TableChange change, writer());
+    const TableDef& def = m_table->def();
+    const RowPointer row = m_rows[size_t(position())];
+    const bool unchangedSince = m_database->pager().changeCount() == readAt;
+    if (unchangedSince && std::none_of(changedColumns.begin(), changedColumns.end(), [&](int c) {
+            return isLongValueType(def.columns()[size_t(c)].type());
+        })) {
+        // The record is as it was read: the changed fields are written, and
+        // the others stay as they are stored, unread.
+        std::vector<std::pair<int, Variant>> changes;
+        changes.reserve(changedColumns.size());
+        for (int c : changedColumns) changes.emplace_back(c, std::move(edit.values[size_t(c)]));
+        return change.writer->updateColumns(row, changes);
+    }
+    // The whole record, its unread fields decoded from the bytes it was
+    // read from.
+    for (size_t c = 0; c < edit.read.size(); ++c)
+        if (!edit.read[c])
+            VK_RETURN_IF_ERROR(decodeColumnInto(def, edit.layout, edit.row.bytes(), int(c), &m_table->longValues(), edit.values[c]));
     // Unchanged since the record was read: the writer need not read it again.
     std::optional<std::vector<Variant>> stored;
-    if (m_database->pager().changeCount() == readAt) {
-        stored = values;
+    if (unchangedSince) {
+        stored = edit.values;
         for (auto& [col, v] : originals) (*stored)[size_t(col)] = std::move(v);
     }
-    return change.writer->updateRow(m_rows[size_t(position())], values, stored ? &*stored : nullptr);
+    return change.writer->updateRow(row, edit.values, stored ? &*stored : nullptr);
 }
 
 Status TableRecordSet::Delete() { return savedBefore(remove()); }

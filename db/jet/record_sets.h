@@ -143,7 +143,6 @@ private:
     std::vector<int> m_fieldColumns;
     RegionalSettings m_settings;
     std::vector<bool> m_deleted;                    // per position
-    std::optional<std::vector<Variant>> m_edit;     // column-list order
     bool m_editChanged = false;
     // The current record as far as its fields were read: a column is
     // decoded from the row's bytes when a field first asks for it (a walk
@@ -165,6 +164,10 @@ private:
     // the shown record is dropped.
     Status showColumn(ShownRecord& r, int col);
     std::optional<ShownRecord> m_shown;
+    // The record being edited: the shown record it was, its fields read
+    // from the same bytes as they are asked for, and set by the edit.
+    std::optional<ShownRecord> m_edit;
+    Status editColumn(int col);
     // The run this record set is part of: what it was prepared for (see
     // Database::prepareRun), and what the record being edited changes.
     Status prepareUpdate();

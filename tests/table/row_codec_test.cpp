@@ -345,6 +345,88 @@ TEST(RowCodec, NumbersStoredAsVariableLengthValues)
     EXPECT_NE(bad.status().message().find("LONG"), std::string::npos) << bad.status().message();
 }
 
+// A row changed in some columns keeps the others byte for byte: on a row
+// this codec wrote, the result is the row encoded whole with the new values.
+TEST(RowCodec, ChangedColumnsAloneAreEncodedTheRestKeptAsStored)
+{
+    Guid g{};
+    g[5] = 0x5A;
+    auto memo = encodeInlineLongValue(std::vector<uint8_t>{'n', 0, 'o', 0});
+    ASSERT_TRUE(memo.isOk());
+    const std::vector<Variant> values = {
+        Variant::boolean(true), Variant::byte(7), Variant::integer(-2), Variant::longValue(123456),
+        Variant::currency({55}), Variant::single(0.5f), Variant::doubleValue(3.25), Variant::date(40000.5),
+        Variant::guid(g), Variant::decimal(Decimal{false, 31415, 2, 28}), Variant::text(u"Işık"), Variant(),
+        Variant::binary(*memo), Variant(),
+    };
+    const std::vector<Variant> others = {
+        Variant::boolean(false), Variant::byte(9), Variant(), Variant::longValue(-1),
+        Variant::currency({-99}), Variant::single(2.0f), Variant(), Variant::date(1.25),
+        Variant(), Variant::decimal(Decimal{true, 5, 2, 28}), Variant::text(u"başka şey"),
+        Variant::binary({1, 2, 3, 4}), Variant(), Variant(),
+    };
+    for (TableShape shape : {TableShape{}, TableShape{.numbersVariable = true}, TableShape{.reservedFirstVarSlot = true}}) {
+        TableDef def = everyTypeTable(shape);
+        auto row = encodeRow(def, values);
+        ASSERT_TRUE(row.isOk()) << row.status().toString();
+        // Each column alone, then all but the long values at once.
+        std::vector<std::pair<int, Variant>> all;
+        for (int c = 0; c < 12; ++c) {
+            all.emplace_back(c, others[size_t(c)]);
+            std::vector<Variant> expected = values;
+            expected[size_t(c)] = others[size_t(c)];
+            auto whole = encodeRow(def, expected);
+            auto changed = encodeRowChanged(def, *row, std::vector<std::pair<int, Variant>>{{c, others[size_t(c)]}});
+            ASSERT_TRUE(whole.isOk() && changed.isOk()) << c << ": " << changed.status().toString();
+            EXPECT_EQ(*changed, *whole) << "column " << c << ", variable numbers " << shape.numbersVariable;
+        }
+        std::vector<Variant> allChanged = others;
+        allChanged[12] = values[12];
+        auto whole = encodeRow(def, allChanged);
+        auto changed = encodeRowChanged(def, *row, all);
+        ASSERT_TRUE(whole.isOk() && changed.isOk()) << changed.status().toString();
+        EXPECT_EQ(*changed, *whole);
+
+        // A long value is not changed here; a value that does not fit is
+        // refused as encodeRow refuses it.
+        EXPECT_EQ(encodeRowChanged(def, *row, std::vector<std::pair<int, Variant>>{{12, Variant()}}).status().code(),
+                  ErrorCode::InvalidArgument);
+        EXPECT_EQ(encodeRowChanged(def, *row, std::vector<std::pair<int, Variant>>{{10, Variant::text(std::u16string(30, u'x'))}})
+                      .status().code(),
+                  ErrorCode::InvalidArgument);
+    }
+
+    // A row written before columns were added keeps them Null.
+    TableDef def = everyTypeTable();
+    std::vector<Variant> first(values.size());
+    first[2] = Variant::integer(7);
+    auto row = encodeRow(def, first);
+    ASSERT_TRUE(row.isOk());
+    std::vector<uint8_t> shortRow = *row;
+    putU16(shortRow.data(), 0, 3);  // claims only columns 0..2
+    shortRow.pop_back();               // and a mask of one byte
+    auto changed = encodeRowChanged(def, shortRow, std::vector<std::pair<int, Variant>>{{1, Variant::byte(4)}});
+    ASSERT_TRUE(changed.isOk()) << changed.status().toString();
+    auto back = decodeRow(def, *changed, nullptr);
+    ASSERT_TRUE(back.isOk());
+    first[1] = Variant::byte(4);
+    first[0] = Variant::boolean(false);
+    EXPECT_EQ(*back, first);
+
+    // A kept number of the wrong size is damage, not copied on.
+    TableDef variable = everyTypeTable({.numbersVariable = true});
+    row = encodeRow(variable, values);
+    ASSERT_TRUE(row.isOk());
+    auto layout = parseRowLayout(variable, *row);
+    ASSERT_TRUE(layout.isOk());
+    std::vector<uint8_t> damaged = *row;
+    const ColumnDef& longColumn = variable.columns()[3];
+    const size_t entry = layout->maskOffset - 2 * sizeof(uint16_t) - sizeof(uint16_t) * (longColumn.varIndex + 1u);
+    putU16(damaged.data(), entry, uint16_t(layout->varOffsets[longColumn.varIndex + 1u] - 1));
+    EXPECT_EQ(encodeRowChanged(variable, damaged, std::vector<std::pair<int, Variant>>{{10, Variant::text(u"x")}}).status().code(),
+              ErrorCode::Corruption);
+}
+
 // The variable slots of deleted columns are not read, so their offsets
 // may be in any order (Access leaves some so); a live column's may not.
 TEST(RowCodec, DeletedColumnSlotsOutOfOrder)

@@ -362,11 +362,13 @@ Status decodeColumnInto(const TableDef& def, const RowLayout& l, std::span<const
     return Status::ok();
 }
 
-Status checkColumn(const TableDef& def, const RowLayout& l, std::span<const uint8_t> row, int columnIndex)
+namespace {
+
+// checkColumn once the field's bytes are found.
+Status checkFieldBytes(const TableDef& def, const RowLayout& l, std::span<const uint8_t> row, int columnIndex,
+                       const FieldBytes& f)
 {
     const ColumnDef& c = def.columns()[size_t(columnIndex)];
-    if (c.isBoolean()) return Status::ok();
-    VK_ASSIGN_OR_RETURN(FieldBytes f, fieldBytes(def, l, row, columnIndex));
     if (!f.present) return Status::ok();
     switch (c.type()) {
     case ColumnType::Text:
@@ -381,6 +383,15 @@ Status checkColumn(const TableDef& def, const RowLayout& l, std::span<const uint
     }
 }
 
+}  // namespace
+
+Status checkColumn(const TableDef& def, const RowLayout& l, std::span<const uint8_t> row, int columnIndex)
+{
+    if (def.columns()[size_t(columnIndex)].isBoolean()) return Status::ok();
+    VK_ASSIGN_OR_RETURN(FieldBytes f, fieldBytes(def, l, row, columnIndex));
+    return checkFieldBytes(def, l, row, columnIndex, f);
+}
+
 Result<std::vector<Variant>> decodeRow(const TableDef& def, std::span<const uint8_t> row, LongValueSource* longValues)
 {
     VK_ASSIGN_OR_RETURN(RowLayout l, parseRowLayout(def, row));
@@ -392,8 +403,16 @@ Result<std::vector<Variant>> decodeRow(const TableDef& def, std::span<const uint
 }
 
 namespace {
+// The columns a row being changed keeps: their stored bytes are copied
+// from the row as it is.
+struct KeptColumns {
+    std::span<const uint8_t> row;
+    const RowLayout* layout = nullptr;
+    const std::vector<bool>* changed = nullptr;  // per column
+};
 Result<std::vector<uint8_t>> encodeRowWith(const TableDef& def, std::span<const Variant> values,
-                                           const std::map<int, std::vector<uint8_t>>* longValueBytes);
+                                           const std::map<int, std::vector<uint8_t>>* longValueBytes,
+                                           const KeptColumns* kept = nullptr);
 }  // namespace
 
 Result<std::vector<uint8_t>> encodeRow(const TableDef& def, std::span<const Variant> values)
@@ -410,7 +429,8 @@ Result<std::vector<uint8_t>> encodeRow(const TableDef& def, std::span<const Vari
 namespace {
 
 Result<std::vector<uint8_t>> encodeRowWith(const TableDef& def, std::span<const Variant> values,
-                                           const std::map<int, std::vector<uint8_t>>* longValueBytes)
+                                           const std::map<int, std::vector<uint8_t>>* longValueBytes,
+                                           const KeptColumns* kept)
 {
     const auto& columns = def.columns();
     if (values.size() != columns.size())
@@ -428,6 +448,7 @@ Result<std::vector<uint8_t>> encodeRowWith(const TableDef& def, std::span<const 
     };
     std::vector<Stretch> varData(def.varColumnCount());
     std::vector<uint8_t> varBytes;
+    if (kept) varBytes.reserve(kept->row.size());  // about what a changed row holds
     auto putVar = [&](uint16_t varIndex, std::span<const uint8_t> bytes) {
         varData[varIndex] = {varBytes.size(), bytes.size()};
         varBytes.insert(varBytes.end(), bytes.begin(), bytes.end());
@@ -443,6 +464,24 @@ Result<std::vector<uint8_t>> encodeRowWith(const TableDef& def, std::span<const 
         const ColumnDef& c = columns[i];
         const Variant& v = values[i];
         auto setBit = [&] { mask[c.number / 8] |= uint8_t(1u << (c.number % 8)); };
+        if (kept && !(*kept->changed)[i]) {
+            // Kept as stored, once it is known to read as a value would.
+            if (c.isBoolean()) {
+                if (c.number < kept->layout->columnCount && maskBit(kept->row, *kept->layout, c.number)) setBit();
+                continue;
+            }
+            VK_ASSIGN_OR_RETURN(FieldBytes field, fieldBytes(def, *kept->layout, kept->row, int(i)));
+            if (!field.present) continue;
+            VK_RETURN_IF_ERROR(checkFieldBytes(def, *kept->layout, kept->row, int(i), field));
+            if (c.isVariable()) {
+                putVar(c.varIndex, field.bytes);
+            } else {
+                if (field.bytes.size() != c.fixedWidth()) return corruption(columnText(c) + " has a field of the wrong size");
+                std::copy(field.bytes.begin(), field.bytes.end(), out.begin() + long(f.fixedArea + c.fixedOffset));
+            }
+            setBit();
+            continue;
+        }
         if (longValueBytes && isLongValueType(c.type()) && !c.isFixed()) {
             auto it = longValueBytes->find(int(i));
             if (it == longValueBytes->end()) continue;
@@ -565,6 +604,24 @@ Result<std::vector<uint8_t>> encodeRowWith(const TableDef& def, std::span<const 
 }
 
 }  // namespace
+
+Result<std::vector<uint8_t>> encodeRowChanged(const TableDef& def, std::span<const uint8_t> row,
+                                              std::span<const std::pair<int, Variant>> changes)
+{
+    const size_t count = def.columns().size();
+    std::vector<Variant> values(count);
+    std::vector<bool> changed(count, false);
+    for (const auto& [col, value] : changes) {
+        if (col < 0 || size_t(col) >= count) return invalidArgument("no column " + std::to_string(col) + " to change");
+        if (isLongValueType(def.columns()[size_t(col)].type()))
+            return invalidArgument(columnText(def.columns()[size_t(col)]) + " holds a long value: its record is encoded whole");
+        values[size_t(col)] = value;
+        changed[size_t(col)] = true;
+    }
+    VK_ASSIGN_OR_RETURN(RowLayout layout, parseRowLayout(def, row));
+    const KeptColumns kept{row, &layout, &changed};
+    return encodeRowWith(def, values, nullptr, &kept);
+}
 
 size_t encodedVarDataEnd(const TableDef& def, size_t rowSize)
 {

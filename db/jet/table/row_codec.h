@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <map>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace varnika::jet {
@@ -112,6 +113,13 @@ Result<std::vector<uint8_t>> encodeRow(const TableDef& def, std::span<const Vari
 // `longValueBytes` (a column not there is Null) instead of from `values`.
 Result<std::vector<uint8_t>> encodeRow(const TableDef& def, std::span<const Variant> values,
                                        const std::map<int, std::vector<uint8_t>>& longValueBytes);
+// The row `row` with the columns of `changes` (indexes into def.columns())
+// set to their new values and every other column kept as stored, byte for
+// byte, in the table's current layout. A kept column must read as
+// decodeColumn would read it (long values are kept unread). Long-value
+// columns cannot be changed here: such a record is encoded whole.
+Result<std::vector<uint8_t>> encodeRowChanged(const TableDef& def, std::span<const uint8_t> row,
+                                              std::span<const std::pair<int, Variant>> changes);
 // Where the variable data of a Jet 4 row encodeRow made ends, `rowSize`
 // bytes long: the start of its offset table, or of its null mask when the
 // table has no variable columns.

@@ -30,6 +30,12 @@ TableLayout tableLayoutFor(const TableDef& def)
         if (c.isAutoGuid() && c.type() == ColumnType::Guid) layout.guidAutoColumns.push_back(int(i));
     }
     layout.hasIndexes = !def.realIndexes().empty();
+    for (const RealIndexDef& index : def.realIndexes()) {
+        std::vector<int> keyColumns;
+        for (const RealIndexColumn& k : index.columns)
+            if (int col = def.findColumnByNumber(k.columnNumber); col >= 0) keyColumns.push_back(col);
+        layout.indexColumns.push_back(std::move(keyColumns));
+    }
     layout.maxRowSize = def.format().row.maxSize;
     return layout;
 }
@@ -77,6 +83,28 @@ Result<EncodedRow> JetRowFormat::encode(const std::vector<Variant>& values,
     if (m_def.format().row.offsetSize == 1) return out;
     out.padAt = encodedVarDataEnd(m_def, out.bytes.size());
     return out;
+}
+
+Result<EncodedRow> JetRowFormat::encodeChanged(std::span<const uint8_t> row,
+                                               std::span<const std::pair<int, Variant>> changes)
+{
+    EncodedRow out;
+    VK_ASSIGN_OR_RETURN(out.bytes, encodeRowChanged(m_def, row, changes));
+    if (m_def.format().row.offsetSize == 1) return out;  // not padded, as encode()
+    out.padAt = encodedVarDataEnd(m_def, out.bytes.size());
+    return out;
+}
+
+Status JetRowFormat::decodeColumns(std::span<const uint8_t> row, const std::vector<int>& columns,
+                                   std::vector<Variant>& values)
+{
+    VK_ASSIGN_OR_RETURN(RowLayout layout, parseRowLayout(m_def, row));
+    values.assign(m_def.columns().size(), Variant());
+    for (int c : columns) {
+        if (c < 0 || size_t(c) >= values.size()) return invalidArgument("no column " + std::to_string(c) + " to decode");
+        VK_ASSIGN_OR_RETURN(values[size_t(c)], decodeColumn(m_def, layout, row, c, &m_longValues));
+    }
+    return Status::ok();
 }
 
 Result<Variant> JetRowFormat::readLongValue(int column, std::span<const uint8_t> stored)

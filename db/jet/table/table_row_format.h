@@ -24,6 +24,11 @@ public:
                               const std::map<int, std::vector<uint8_t>>& longValueBytes) override;
     Result<Variant> readLongValue(int column, std::span<const uint8_t> stored) override;
     Status longValueFields(std::span<const uint8_t> row, std::map<int, std::vector<uint8_t>>& longValueBytes) override;
+    bool encodesChangedColumns() const override { return true; }
+    Result<EncodedRow> encodeChanged(std::span<const uint8_t> row,
+                                     std::span<const std::pair<int, Variant>> changes) override;
+    Status decodeColumns(std::span<const uint8_t> row, const std::vector<int>& columns,
+                         std::vector<Variant>& values) override;
 
 private:
     const TableDef& m_def;

@@ -4,6 +4,8 @@
 #include "db/jet/page/page_layout.h"
 #include "db/jet/page/text_codec.h"
 
+#include <algorithm>
+#include <numeric>
 #include <random>
 #include <string>
 
@@ -204,6 +206,63 @@ Status TableWriter::updateRow(RowPointer row, const std::vector<Variant>& values
         VK_RETURN_IF_ERROR(store.update(row, encoded.bytes, encoded.padAt));
         if (m_indexes)
             VK_RETURN_IF_ERROR(m_indexes->apply(m_allocator, {RowChangeKind::Update, m_layout.pages.tdefPage, row, &oldValues, &values}));
+        return Status::ok();
+    }();
+    return finish(s);
+}
+
+Status TableWriter::updateColumns(RowPointer row, std::span<const std::pair<int, Variant>> changes)
+{
+    const bool longValueChanged = std::any_of(changes.begin(), changes.end(), [&](const auto& change) {
+        return std::any_of(m_layout.longValueColumns.begin(), m_layout.longValueColumns.end(),
+                           [&](const LongValueColumn& c) { return c.column == change.first; });
+    });
+    if (longValueChanged || !m_format.encodesChangedColumns()) {
+        // The whole record: as stored, with the changes put in.
+        VK_ASSIGN_OR_RETURN(std::vector<Variant> values, readRow(row));
+        for (const auto& [col, value] : changes) {
+            if (col < 0 || size_t(col) >= values.size()) return invalidArgument("no column " + std::to_string(col) + " to change");
+            values[size_t(col)] = value;
+        }
+        return updateRow(row, values);
+    }
+    VK_RETURN_IF_ERROR(begin());
+    Status s = [&]() -> Status {
+        RowStore store(m_allocator, m_layout.pages);
+        VK_ASSIGN_OR_RETURN(std::vector<uint8_t> oldBytes, store.read(row));
+        // The keys before and after need the columns of the indexes a
+        // changed column is in; the other indexes see equal (unread) values.
+        std::vector<Variant> oldValues;
+        if (m_indexes) {
+            std::vector<int> keyColumns;
+            auto changed = [&](int col) {
+                return std::any_of(changes.begin(), changes.end(), [col](const auto& c) { return c.first == col; });
+            };
+            if (m_layout.indexColumns.empty() && m_layout.hasIndexes) {
+                // The key columns are not known: every column is read.
+                std::vector<Variant> all;
+                std::map<int, std::vector<uint8_t>> longValueBytes;
+                VK_RETURN_IF_ERROR(m_format.decode(oldBytes, all, longValueBytes));
+                keyColumns.resize(all.size());
+                std::iota(keyColumns.begin(), keyColumns.end(), 0);
+            } else {
+                for (const std::vector<int>& columns : m_layout.indexColumns)
+                    if (std::any_of(columns.begin(), columns.end(), changed))
+                        for (int col : columns)
+                            if (std::find(keyColumns.begin(), keyColumns.end(), col) == keyColumns.end()) keyColumns.push_back(col);
+            }
+            VK_RETURN_IF_ERROR(m_format.decodeColumns(oldBytes, keyColumns, oldValues));
+        }
+        VK_ASSIGN_OR_RETURN(EncodedRow encoded, m_format.encodeChanged(oldBytes, changes));
+        VK_RETURN_IF_ERROR(store.update(row, encoded.bytes, encoded.padAt));
+        if (m_indexes) {
+            std::vector<Variant> newValues = oldValues;
+            for (const auto& [col, value] : changes) {
+                if (col < 0 || size_t(col) >= newValues.size()) return invalidArgument("no column " + std::to_string(col) + " to change");
+                newValues[size_t(col)] = value;
+            }
+            VK_RETURN_IF_ERROR(m_indexes->apply(m_allocator, {RowChangeKind::Update, m_layout.pages.tdefPage, row, &oldValues, &newValues}));
+        }
         return Status::ok();
     }();
     return finish(s);

@@ -42,6 +42,9 @@ struct TableLayout {
     bool hasIndexes = false;              // any real index
     std::vector<int> guidAutoColumns;     // Replication ID AutoNumber columns
     size_t maxRowSize = row::kMaxSize;    // the longest row of the format
+    // The key columns (positions in the column list) of each real index;
+    // empty when not known, and every column is then read for the keys.
+    std::vector<std::vector<int>> indexColumns;
 };
 
 struct EncodedRow {
@@ -73,6 +76,29 @@ public:
         std::vector<Variant> values;
         return decode(row, values, longValueBytes);
     }
+    // The row `row` with the columns of `changes` (none a long value) set
+    // and every other column kept as stored; NotSupported where the format
+    // has no such encoding (the record is then encoded whole).
+    virtual bool encodesChangedColumns() const { return false; }
+    virtual Result<EncodedRow> encodeChanged(std::span<const uint8_t> /*row*/,
+                                             std::span<const std::pair<int, Variant>> /*changes*/)
+    {
+        return notSupported("no encoding of changed columns alone");
+    }
+    // The values of `columns` (long values resolved) as the row stores
+    // them, in a list of every column (the others Null).
+    virtual Status decodeColumns(std::span<const uint8_t> row, const std::vector<int>& columns,
+                                 std::vector<Variant>& values)
+    {
+        std::map<int, std::vector<uint8_t>> longValueBytes;
+        VK_RETURN_IF_ERROR(decode(row, values, longValueBytes));
+        for (int c : columns) {
+            auto it = longValueBytes.find(c);
+            if (it == longValueBytes.end()) continue;
+            VK_ASSIGN_OR_RETURN(values[size_t(c)], readLongValue(c, it->second));
+        }
+        return Status::ok();
+    }
 };
 
 class TableWriter {
@@ -90,6 +116,11 @@ public:
     // now (long values resolved), known to the caller: they are not read
     // and decoded again.
     Status updateRow(RowPointer row, const std::vector<Variant>& values, const std::vector<Variant>* stored = nullptr);
+    // Sets the columns of `changes` (indexes into the column list) and
+    // keeps every other column as stored, byte for byte: only the changed
+    // columns and those of the indexes are read. A long-value column among
+    // the changes, or a format without encodeChanged, takes updateRow.
+    Status updateColumns(RowPointer row, std::span<const std::pair<int, Variant>> changes);
     // Deletes the record, its moved bytes and its long values.
     Status deleteRow(RowPointer row);
 
