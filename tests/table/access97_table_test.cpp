@@ -86,7 +86,9 @@ TEST(Access97Tables, EveryDefinitionIsWrittenBackByteForByte)
             for (const ColumnDef& c : def->columns()) {
                 ++columns;
                 EXPECT_NE(c.codePage, 0) << file.filename() << " column " << toUtf8(c.name);
-                if (c.type() == ColumnType::Text) EXPECT_EQ(c.displaySize(), c.length);
+                if (c.type() == ColumnType::Text) {
+                    EXPECT_EQ(c.displaySize(), c.length);
+                }
             }
             ++checked;
         }
@@ -221,7 +223,9 @@ TEST(Access97Rows, OneByteOffsetsAndTheJumpTableAtEveryLength)
         seen.insert(row->size());
         const size_t maskAt = row->size() - 2;
         EXPECT_EQ((*row)[maskAt - 1], 8);  // the variable count, next to the mask
-        if (row->size() > 256) EXPECT_EQ((*row)[maskAt - 2], 0xFF) << "the entry no offset reaches";
+        if (row->size() > 256) {
+            EXPECT_EQ((*row)[maskAt - 2], 0xFF) << "the entry no offset reaches";
+        }
         EXPECT_EQ(*decodeRow(def, *row, nullptr), values);
     }
     EXPECT_TRUE(seen.count(256) && seen.count(258) && !seen.count(257));

@@ -133,7 +133,7 @@ std::vector<Record> readRecords(const fs::path& file)
         out.push_back(std::move(r));
         if (!rs.MoveNext().isOk()) break;
     }
-    rs.Close();
+    EXPECT_TRUE(rs.Close().isOk());
     return out;
 }
 
@@ -400,7 +400,7 @@ TEST_F(CrashTest, ASecondWriterIsRefusedAndNothingIsLost)
     ASSERT_TRUE(rs.Edit().isOk());
     ASSERT_TRUE(rs.Fields(u"Birim").value()->SetValue(Variant::text(u"Koli")).isOk());
     ASSERT_TRUE(rs.Update().isOk());
-    rs.Close();
+    EXPECT_TRUE(rs.Close().isOk());
     other = test::runCommand({test::varnikaDb(), "replace", file.string(), "--table", "Stok", "--field", "Birim", "--old",
                               "Kutu", "--new", "Koli"});
     EXPECT_EQ(other.exitCode, 0) << other.err;
