@@ -35,8 +35,8 @@ const std::vector<uint8_t>& baseDatabase()
         auto db = openInMemory(*empty);
         jet::DdlExecutor ddl(db, RegionalSettings::turkish());
         const char16_t* statements[] = {
-            u"CREATE TABLE Stok (Id COUNTER PRIMARY KEY, Birim TEXT(20), Depo SHORT, Tarih DATETIME, Aciklama MEMO, "
-            u"Alacak CURRENCY, Borc CURRENCY)",
+            (u"CREATE TABLE Stok (Id COUNTER PRIMARY KEY, Birim TEXT(20), Depo SHORT, Tarih DATETIME, Aciklama MEMO, "
+             u"Alacak CURRENCY, Borc CURRENCY)"),
             u"CREATE INDEX ixBirim ON Stok (Birim)",
             u"INSERT INTO Stok (Birim, Depo, Tarih, Aciklama, Alacak, Borc) VALUES ('Adet', 1, #12/31/2010#, 'a\u00e7\u0131klama', 10, 0)",
             u"INSERT INTO Stok (Birim, Depo, Tarih, Aciklama, Alacak, Borc) VALUES ('\u0130\u011fne', 2, Null, Null, 0, 5)",
