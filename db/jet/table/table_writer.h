@@ -44,7 +44,7 @@ struct TableLayout {
     size_t maxRowSize = row::kMaxSize;    // the longest row of the format
     // The key columns (positions in the column list) of each real index;
     // empty when not known, and every column is then read for the keys.
-    std::vector<std::vector<int>> indexColumns;
+    std::vector<std::vector<int>> indexColumns = {};
 };
 
 struct EncodedRow {
@@ -86,13 +86,14 @@ public:
         return notSupported("no encoding of changed columns alone");
     }
     // The values of `columns` (long values resolved) as the row stores
-    // them, in a list of every column (the others Null).
+    // them, in a list of every column (the others may be left Null).
     virtual Status decodeColumns(std::span<const uint8_t> row, const std::vector<int>& columns,
                                  std::vector<Variant>& values)
     {
         std::map<int, std::vector<uint8_t>> longValueBytes;
         VK_RETURN_IF_ERROR(decode(row, values, longValueBytes));
         for (int c : columns) {
+            if (c < 0 || size_t(c) >= values.size()) return invalidArgument("no column " + std::to_string(c) + " to decode");
             auto it = longValueBytes.find(c);
             if (it == longValueBytes.end()) continue;
             VK_ASSIGN_OR_RETURN(values[size_t(c)], readLongValue(c, it->second));
