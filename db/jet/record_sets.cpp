@@ -313,7 +313,7 @@ Result<Variant> TableRecordSet::currentValue(int index)
         if (index < 0 || size_t(index) >= m_fieldColumns.size())
             return notFound("there is no field number " + std::to_string(index));
         const int col = m_fieldColumns[size_t(index)];
-        if (Status s = editColumn(col); !s.isOk()) return savedBefore(s);
+        if (Status s = readColumn(*m_edit, col); !s.isOk()) return savedBefore(s);
         return m_edit->values[size_t(col)];
     }
     if (index < 0 || size_t(index) >= m_fieldColumns.size()) return notFound("there is no field number " + std::to_string(index));
@@ -325,25 +325,19 @@ Result<Variant> TableRecordSet::currentValue(int index)
     return r.values[size_t(col)];
 }
 
-Status TableRecordSet::showColumn(ShownRecord& r, int col)
+Status TableRecordSet::readColumn(ShownRecord& r, int col)
 {
-    if (r.read[size_t(col)]) return Status::ok();
-    Status s = decodeColumnInto(m_table->def(), r.layout, r.row.bytes(), col, &m_table->longValues(), r.values[size_t(col)]);
-    if (!s.isOk()) {
-        m_shown.reset();
-        return s;
-    }
-    r.read[size_t(col)] = true;
-    return Status::ok();
-}
-
-Status TableRecordSet::editColumn(int col)
-{
-    ShownRecord& r = *m_edit;
     if (r.read[size_t(col)]) return Status::ok();
     VK_RETURN_IF_ERROR(decodeColumnInto(m_table->def(), r.layout, r.row.bytes(), col, &m_table->longValues(), r.values[size_t(col)]));
     r.read[size_t(col)] = true;
     return Status::ok();
+}
+
+Status TableRecordSet::showColumn(ShownRecord& r, int col)
+{
+    Status s = readColumn(r, col);
+    if (!s.isOk()) m_shown.reset();
+    return s;
 }
 
 Result<TableRecordSet::ShownRecord*> TableRecordSet::shownRecord()
@@ -394,7 +388,7 @@ Status TableRecordSet::setEditValue(int index, const Variant& value)
     if (index < 0 || size_t(index) >= m_fieldColumns.size()) return notFound("there is no field number " + std::to_string(index));
     const size_t col = size_t(m_fieldColumns[size_t(index)]);
     const ColumnDef& c = m_table->def().columns()[col];
-    VK_RETURN_IF_ERROR(editColumn(int(col)));
+    VK_RETURN_IF_ERROR(readColumn(*m_edit, int(col)));
     std::vector<Variant>& edited = m_edit->values;
     VK_ASSIGN_OR_RETURN(Variant converted, convertForColumn(value, c.type(), c.displaySize(), m_settings));
     // Access 97 text: a character the file's code page cannot hold is
@@ -454,9 +448,7 @@ Status TableRecordSet::store()
     }
     // The whole record, its unread fields decoded from the bytes it was
     // read from.
-    for (size_t c = 0; c < edit.read.size(); ++c)
-        if (!edit.read[c])
-            VK_RETURN_IF_ERROR(decodeColumnInto(def, edit.layout, edit.row.bytes(), int(c), &m_table->longValues(), edit.values[c]));
+    for (size_t c = 0; c < edit.read.size(); ++c) VK_RETURN_IF_ERROR(readColumn(edit, int(c)));
     // Unchanged since the record was read: the writer need not read it again.
     std::optional<std::vector<Variant>> stored;
     if (unchangedSince) {

@@ -148,7 +148,7 @@ private:
     // decoded from the row's bytes when a field first asks for it (a walk
     // that looks at one field of every record decodes that one), and an
     // Edit of the same record, the database unchanged since, takes these
-    // and decodes the rest from the same bytes.
+    // and reads the rest from the same bytes as they are asked for.
     struct ShownRecord {
         int64_t position = -1;
         uint64_t changeCount = 0;
@@ -160,14 +160,14 @@ private:
     // The current record's shown state, read afresh when the record or the
     // database changed since.
     Result<ShownRecord*> shownRecord();
-    // Decodes column `col` of the shown record unless it was; on an error
-    // the shown record is dropped.
+    // Decodes column `col` of `r` from its bytes unless it was.
+    Status readColumn(ShownRecord& r, int col);
+    // readColumn of the shown record; on an error it is dropped.
     Status showColumn(ShownRecord& r, int col);
     std::optional<ShownRecord> m_shown;
     // The record being edited: the shown record it was, its fields read
     // from the same bytes as they are asked for, and set by the edit.
     std::optional<ShownRecord> m_edit;
-    Status editColumn(int col);
     // The run this record set is part of: what it was prepared for (see
     // Database::prepareRun), and what the record being edited changes.
     Status prepareUpdate();

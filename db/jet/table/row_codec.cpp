@@ -92,10 +92,23 @@ std::u16string decodeColumnText(const ColumnDef& c, std::span<const uint8_t> byt
     return c.singleByteText() ? decodeCodePageText(bytes, c.codePage) : decodeJetText(bytes);
 }
 
+// Text of a column as stored, appended to `out`.
+Status appendColumnText(const ColumnDef& c, std::u16string_view text, bool allowCompression, std::vector<uint8_t>& out)
+{
+    if (!c.singleByteText()) {
+        appendJetText(text, allowCompression, out);
+        return Status::ok();
+    }
+    VK_ASSIGN_OR_RETURN(std::vector<uint8_t> bytes, encodeCodePageText(text, c.codePage));
+    out.insert(out.end(), bytes.begin(), bytes.end());
+    return Status::ok();
+}
+
 Result<std::vector<uint8_t>> encodeColumnText(const ColumnDef& c, std::u16string_view text, bool allowCompression)
 {
-    if (!c.singleByteText()) return encodeJetText(text, allowCompression);
-    return encodeCodePageText(text, c.codePage);
+    std::vector<uint8_t> out;
+    VK_RETURN_IF_ERROR(appendColumnText(c, text, allowCompression, out));
+    return out;
 }
 
 bool maskBit(std::span<const uint8_t> row, const RowLayout& l, uint16_t number)
@@ -248,6 +261,12 @@ Result<RowLayout> parseRowLayout(const TableDef& def, std::span<const uint8_t> r
     }
     if (f.offsetSize == 1) {
         VK_ASSIGN_OR_RETURN(l, parseJet3VarTable(row, std::move(l), f.fixedArea));
+        // Only the slots of live columns need to be in order (fieldBytes
+        // checks each): Access leaves the slots of deleted columns as they
+        // fall, even ending before they start.
+        for (uint16_t off : l.varOffsets)
+            if (off < f.fixedArea || off > l.varTableStart)
+                return corruption("a row has a variable-column offset outside the row");
     } else {
         if (l.maskOffset < f.fixedArea + kWordSize) return corruption("a row has no room for its variable-column count");
         l.varCount = r.u16(l.maskOffset - kWordSize);
@@ -263,17 +282,10 @@ Result<RowLayout> parseRowLayout(const TableDef& def, std::span<const uint8_t> r
         for (size_t k = 0; k <= l.varCount; ++k, word -= kWordSize) {
             const uint16_t off = uint16_t(word[0] | (word[1] << 8));
             l.varOffsets[k] = off;
-            // Only the slots of live columns need to be in order (fieldBytes
-            // checks each): Access leaves the slots of deleted columns as
-            // they fall, even ending before they start.
-            inside &= off >= f.fixedArea && off <= l.varTableStart;
+            inside &= off >= f.fixedArea && off <= l.varTableStart;  // in any order, as above
         }
         if (!inside) return corruption("a row has a variable-column offset outside the row");
     }
-    if (f.offsetSize == 1)
-        for (uint16_t off : l.varOffsets)
-            if (off < f.fixedArea || off > l.varTableStart)
-                return corruption("a row has a variable-column offset outside the row");
     l.fixedEnd = l.varOffsets.back();
     for (const ColumnDef& c : def.columns())
         if (c.isVariable() && c.varIndex < l.varCount) l.fixedEnd = std::min<size_t>(l.fixedEnd, l.varOffsets[c.varIndex]);
@@ -473,12 +485,8 @@ Result<std::vector<uint8_t>> encodeRowWith(const TableDef& def, std::span<const 
             VK_ASSIGN_OR_RETURN(FieldBytes field, fieldBytes(def, *kept->layout, kept->row, int(i)));
             if (!field.present) continue;
             VK_RETURN_IF_ERROR(checkFieldBytes(def, *kept->layout, kept->row, int(i), field));
-            if (c.isVariable()) {
-                putVar(c.varIndex, field.bytes);
-            } else {
-                if (field.bytes.size() != c.fixedWidth()) return corruption(columnText(c) + " has a field of the wrong size");
-                std::copy(field.bytes.begin(), field.bytes.end(), out.begin() + long(f.fixedArea + c.fixedOffset));
-            }
+            if (c.isVariable()) putVar(c.varIndex, field.bytes);
+            else std::copy(field.bytes.begin(), field.bytes.end(), out.begin() + long(f.fixedArea + c.fixedOffset));
             setBit();
             continue;
         }
@@ -531,12 +539,7 @@ Result<std::vector<uint8_t>> encodeRowWith(const TableDef& def, std::span<const 
                 return Status(ErrorCode::TypeMismatch, columnText(c) + " cannot hold a " + variantTypeName(v.type()) + " value");
             if (v.asText().size() > size_t(c.displaySize()))
                 return invalidArgument(columnText(c) + " holds at most " + std::to_string(c.displaySize()) + " characters");
-            if (c.singleByteText()) {
-                VK_ASSIGN_OR_RETURN(std::vector<uint8_t> bytes, encodeCodePageText(v.asText(), c.codePage));
-                varBytes.insert(varBytes.end(), bytes.begin(), bytes.end());
-            } else {
-                appendJetText(v.asText(), c.allowsCompression(), varBytes);
-            }
+            VK_RETURN_IF_ERROR(appendColumnText(c, v.asText(), c.allowsCompression(), varBytes));
             break;
         }
         case ColumnType::Binary:

@@ -5,7 +5,6 @@
 #include "db/jet/page/text_codec.h"
 
 #include <algorithm>
-#include <numeric>
 #include <random>
 #include <string>
 
@@ -120,16 +119,23 @@ Status TableWriter::storeLongValues(LongValueWriter& lv, const std::vector<Varia
     return Status::ok();
 }
 
-Result<std::vector<Variant>> TableWriter::readRow(RowPointer row, std::map<int, std::vector<uint8_t>>& stored)
+Status TableWriter::decodeRecord(std::span<const uint8_t> bytes, std::vector<Variant>& values,
+                                 std::map<int, std::vector<uint8_t>>& stored)
 {
-    RowStore store(m_allocator, m_layout.pages);
-    VK_ASSIGN_OR_RETURN(std::vector<uint8_t> bytes, store.read(row));
-    std::vector<Variant> values;
     VK_RETURN_IF_ERROR(m_format.decode(bytes, values, stored));
     for (auto& [column, b] : stored) {
         if (size_t(column) >= values.size()) return corruption("a long value belongs to a field the record lacks");
         VK_ASSIGN_OR_RETURN(values[size_t(column)], m_format.readLongValue(column, b));
     }
+    return Status::ok();
+}
+
+Result<std::vector<Variant>> TableWriter::readRow(RowPointer row, std::map<int, std::vector<uint8_t>>& stored)
+{
+    RowStore store(m_allocator, m_layout.pages);
+    VK_ASSIGN_OR_RETURN(std::vector<uint8_t> bytes, store.read(row));
+    std::vector<Variant> values;
+    VK_RETURN_IF_ERROR(decodeRecord(bytes, values, stored));
     return values;
 }
 
@@ -233,24 +239,19 @@ Status TableWriter::updateColumns(RowPointer row, std::span<const std::pair<int,
         // The keys before and after need the columns of the indexes a
         // changed column is in; the other indexes see equal (unread) values.
         std::vector<Variant> oldValues;
-        if (m_indexes) {
-            std::vector<int> keyColumns;
+        if (m_indexes && m_layout.indexColumns.empty() && m_layout.hasIndexes) {
+            // The key columns are not known: every column is read.
+            std::map<int, std::vector<uint8_t>> longValueBytes;
+            VK_RETURN_IF_ERROR(decodeRecord(oldBytes, oldValues, longValueBytes));
+        } else if (m_indexes) {
             auto changed = [&](int col) {
                 return std::any_of(changes.begin(), changes.end(), [col](const auto& c) { return c.first == col; });
             };
-            if (m_layout.indexColumns.empty() && m_layout.hasIndexes) {
-                // The key columns are not known: every column is read.
-                std::vector<Variant> all;
-                std::map<int, std::vector<uint8_t>> longValueBytes;
-                VK_RETURN_IF_ERROR(m_format.decode(oldBytes, all, longValueBytes));
-                keyColumns.resize(all.size());
-                std::iota(keyColumns.begin(), keyColumns.end(), 0);
-            } else {
-                for (const std::vector<int>& columns : m_layout.indexColumns)
-                    if (std::any_of(columns.begin(), columns.end(), changed))
-                        for (int col : columns)
-                            if (std::find(keyColumns.begin(), keyColumns.end(), col) == keyColumns.end()) keyColumns.push_back(col);
-            }
+            std::vector<int> keyColumns;
+            for (const std::vector<int>& columns : m_layout.indexColumns)
+                if (std::any_of(columns.begin(), columns.end(), changed))
+                    for (int col : columns)
+                        if (std::find(keyColumns.begin(), keyColumns.end(), col) == keyColumns.end()) keyColumns.push_back(col);
             VK_RETURN_IF_ERROR(m_format.decodeColumns(oldBytes, keyColumns, oldValues));
         }
         VK_ASSIGN_OR_RETURN(EncodedRow encoded, m_format.encodeChanged(oldBytes, changes));

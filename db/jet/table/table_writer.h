@@ -141,6 +141,10 @@ public:
 private:
     Status begin();
     Status finish(Status result);
+    // Every column's value of the record whose row is `bytes`, long values
+    // resolved; `stored` gets the long values' headers.
+    Status decodeRecord(std::span<const uint8_t> bytes, std::vector<Variant>& values,
+                        std::map<int, std::vector<uint8_t>>& stored);
     // Stores the long values of `values` (keeping `kept` where the value did
     // not change) and fills `bytes` for the encoder.
     Status storeLongValues(LongValueWriter& lv, const std::vector<Variant>& values,
