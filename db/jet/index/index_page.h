@@ -9,6 +9,7 @@
 // first P bytes of the first entry and are stored without them; a bitmap
 // marks where each entry ends.
 #include "db/jet/file/jet_format.h"
+#include "db/jet/index/entry_bytes.h"
 #include "db/jet/page/page_layout.h"
 #include "db/status.h"
 
@@ -52,22 +53,8 @@ struct RowId {
 };
 
 struct IndexEntry {
-    std::vector<uint8_t> bytes;  // key bytes ‖ row id (4 bytes); compare these
-    uint32_t child = 0;          // node entries only
-
-    IndexEntry() = default;
-    IndexEntry(const IndexEntry&) = default;
-    IndexEntry& operator=(const IndexEntry&) = default;
-    IndexEntry(IndexEntry&&) noexcept = default;
-    // A page's entries shift by one place on every insert and removal, a
-    // move assignment each: trading the byte buffers costs less than a
-    // move that frees the old one, and leaves the source valid.
-    IndexEntry& operator=(IndexEntry&& other) noexcept
-    {
-        bytes.swap(other.bytes);
-        child = other.child;
-        return *this;
-    }
+    EntryBytes bytes;    // key bytes ‖ row id (4 bytes); compare these
+    uint32_t child = 0;  // node entries only
 
     std::span<const uint8_t> key() const { return {bytes.data(), bytes.size() - indexlayout::kRowIdSize}; }
     RowId rowId() const;

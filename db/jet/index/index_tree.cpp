@@ -20,7 +20,7 @@ constexpr size_t kMaxDepth = 32;
 
 std::string pageName(uint32_t page) { return "index page " + std::to_string(page); }
 
-bool lessBytes(const IndexEntry& a, const std::vector<uint8_t>& b) { return a.bytes < b; }
+bool lessBytes(const IndexEntry& a, const EntryBytes& b) { return a.bytes < b; }
 
 // Pages of one operation, decoded once and written back together at the end.
 class WorkSet {
@@ -210,7 +210,7 @@ private:
         if (s.removedBytes > 0 && s.pos == 0) {
             // The first entry went: the next one, stored without the prefix,
             // is now stored whole in its place.
-            const std::vector<uint8_t>& next = p.entries.front().bytes;
+            const EntryBytes& next = p.entries.front().bytes;
             if (next.size() < prefix) return notFound("no splice");
             return spliceLeafEntry(*before, 0, s.removedBytes + next.size() - prefix, next, m_pager.format(), out);
         }
@@ -249,7 +249,7 @@ bool isLastChild(const IndexPage& n, size_t i) { return i + 1 == childCount(n); 
 
 // Picks the child whose subtree holds `target`: the first entry not less than
 // it, else the tail, else the last entry.
-Result<size_t> chooseChild(const IndexPage& n, const std::vector<uint8_t>& target, uint32_t page)
+Result<size_t> chooseChild(const IndexPage& n, const EntryBytes& target, uint32_t page)
 {
     auto it = std::lower_bound(n.entries.begin(), n.entries.end(), target, lessBytes);
     if (it != n.entries.end()) return size_t(it - n.entries.begin());
@@ -267,7 +267,7 @@ public:
     WorkSet& work() { return m_work; }
 
     // Descends to the leaf for `target`; `path` receives the nodes above it.
-    Result<uint32_t> descend(const std::vector<uint8_t>& target, std::vector<Step>& path)
+    Result<uint32_t> descend(const EntryBytes& target, std::vector<Step>& path)
     {
         uint32_t page = m_root;
         for (size_t depth = 0; depth < kMaxDepth; ++depth) {
@@ -304,7 +304,7 @@ public:
     }
 
     // The nodes above `stop`, found by searching for an entry inside it.
-    Status descendTo(const std::vector<uint8_t>& target, uint32_t stop, std::vector<Step>& path)
+    Status descendTo(const EntryBytes& target, uint32_t stop, std::vector<Step>& path)
     {
         uint32_t page = m_root;
         for (size_t depth = 0; depth < kMaxDepth; ++depth) {
@@ -318,7 +318,7 @@ public:
         return corruption(pageName(stop) + " cannot be reached from the index root");
     }
 
-    Result<std::vector<uint8_t>> lastOfSubtree(uint32_t page)
+    Result<EntryBytes> lastOfSubtree(uint32_t page)
     {
         for (size_t depth = 0; depth < kMaxDepth; ++depth) {
             VK_ASSIGN_OR_RETURN(IndexPage * p, m_work.load(page));
@@ -334,7 +334,7 @@ public:
 
     // The last entry below path[depth-1]'s chosen child changed to `last`:
     // update the entries above while the change is in a last child.
-    void updateParents(const std::vector<Step>& path, size_t depth, const std::vector<uint8_t>& last)
+    void updateParents(const std::vector<Step>& path, size_t depth, const EntryBytes& last)
     {
         for (size_t d = depth; d-- > 0;) {
             IndexPage& n = *m_work.load(path[d].page).value();
@@ -358,7 +358,7 @@ public:
             m_work.dirty(page);
         } else if (count == 1 && n.tail != 0) {
             const uint32_t child = n.tail;
-            VK_ASSIGN_OR_RETURN(std::vector<uint8_t> last, lastOfSubtree(child));
+            VK_ASSIGN_OR_RETURN(EntryBytes last, lastOfSubtree(child));
             IndexPage& again = *m_work.load(page).value();
             IndexEntry e;
             e.bytes = std::move(last);
@@ -382,7 +382,7 @@ public:
                 moved.prev = moved.next = 0;
                 IndexPage& cp = m_work.create(c, moved.type);
                 cp = std::move(moved);
-                VK_ASSIGN_OR_RETURN(std::vector<uint8_t> last, lastOfSubtree(c));
+                VK_ASSIGN_OR_RETURN(EntryBytes last, lastOfSubtree(c));
                 IndexPage& root = *m_work.load(page).value();
                 root = IndexPage{};
                 root.type = kTypeNode;
@@ -430,7 +430,7 @@ public:
         fresh.entries.assign(std::make_move_iterator(p->entries.begin()),
                              std::make_move_iterator(p->entries.begin() + long(k)));
         p->entries.erase(p->entries.begin(), p->entries.begin() + long(k));
-        std::vector<uint8_t> freshLast = fresh.entries.back().bytes;
+        EntryBytes freshLast = fresh.entries.back().bytes;
         if (node && fresh.entries.size() >= 2) {
             fresh.tail = fresh.entries.back().child;
             fresh.entries.pop_back();
@@ -498,7 +498,7 @@ public:
             }
             VK_RETURN_IF_ERROR(normalize(up.page));
             if (wasLast) {
-                VK_ASSIGN_OR_RETURN(std::vector<uint8_t> last, lastOfSubtree(up.page));
+                VK_ASSIGN_OR_RETURN(EntryBytes last, lastOfSubtree(up.page));
                 updateParents(path, path.size(), last);
             }
             return Status::ok();
@@ -567,7 +567,7 @@ Result<std::vector<IndexEntry>> IndexTree::entries()
 Status IndexTree::forEachWithKeyPrefix(std::span<const uint8_t> prefix,
                                        const std::function<Status(const IndexEntry&)>& visit)
 {
-    const std::vector<uint8_t> target(prefix.begin(), prefix.end());
+    const EntryBytes target(prefix);
     TreeOps ops(m_pager, m_tdefPage, m_rootPage, nullptr);
     std::vector<Step> path;
     VK_ASSIGN_OR_RETURN(uint32_t page, ops.descend(target, path));
@@ -738,7 +738,7 @@ struct Planned {
     uint8_t type = kTypeLeaf;
     std::vector<IndexEntry> entries;  // for nodes, child = index into the plan
     size_t tail = SIZE_MAX;           // index into the plan
-    std::vector<uint8_t> last;
+    EntryBytes last;
 };
 
 std::span<const uint8_t> entryKey(const IndexEntry& e) { return e.key(); }
