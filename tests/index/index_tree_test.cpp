@@ -358,8 +358,12 @@ TEST(IndexTreeCheck, FindsDamage)
         {"stale node entry", [](IndexPage& p) { p.entries[0].bytes.back() ^= 1; }, kRoot},
         {"wrong table", [](IndexPage& p) { p.tdefPage = 7; }, leafPage},
         {"no tail", [](IndexPage& p) { p.tail = 0; }, kRoot},
+        // In order within itself, but starting below where the leaf before ends.
+        {"leaf overlapping the one before", [&](IndexPage& p) { p.entries[0].bytes = leaf.entries[0].bytes; },
+         root.entries.size() >= 2 ? root.entries[1].child : 0},
     };
     for (const auto& d : damages) {
+        ASSERT_NE(d.page, 0u) << d.what;
         IndexPage p = *decodeIndexPage(**pager->read(d.page));
         d.change(p);
         auto buf = encodeIndexPageWithPrefix(p, 0);
@@ -375,7 +379,6 @@ TEST(IndexTreeCheck, FindsDamage)
     EXPECT_EQ(checkIndexTree(*pager, kTdef, kRoot).code(), ErrorCode::Corruption);
     pager->rollback();
     EXPECT_TRUE(checkIndexTree(*pager, kTdef, kRoot).isOk());
-    (void)leaf;
 }
 
 // Every index tree in the Access-made files passes the checker, and its

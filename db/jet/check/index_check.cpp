@@ -31,27 +31,28 @@ public:
         VK_RETURN_IF_ERROR(visit(root, 1, nullptr, leaves, nodesByDepth, leafDepth, stats));
         stats.depth = leafDepth.value_or(1);
         // The leaf chain: the in-order leaves, linked both ways, ends at 0.
-        std::vector<uint8_t> previous;
+        // Each leaf's entries were found in order when it was visited; here
+        // each leaf's first entry must follow the last one before it.
+        const EntryBytes* previous = nullptr;
         for (size_t i = 0; i < leaves.size(); ++i) {
-            const IndexPage& p = m_pages.at(leaves[i]);
+            const Visited& p = m_pages.at(leaves[i]);
             const uint32_t wantPrev = i > 0 ? leaves[i - 1] : 0;
             const uint32_t wantNext = i + 1 < leaves.size() ? leaves[i + 1] : 0;
             if (p.prev != wantPrev || p.next != wantNext)
                 return corruption(pageName(leaves[i]) + ": leaf links prev " + std::to_string(p.prev) + " / next " +
                                   std::to_string(p.next) + " do not follow the tree's leaf order (" +
                                   std::to_string(wantPrev) + " / " + std::to_string(wantNext) + ")");
-            for (const auto& e : p.entries) {
-                if (!previous.empty() && !(previous < e.bytes))
-                    return corruption(pageName(leaves[i]) + ": leaf entries are not strictly increasing");
-                previous = e.bytes;
-            }
-            stats.entries += p.entries.size();
+            if (p.entries == 0) continue;
+            if (previous && !(*previous < p.first))
+                return corruption(pageName(leaves[i]) + ": leaf entries are not strictly increasing");
+            previous = &p.last;
+            stats.entries += p.entries;
         }
         // Node pages: links stay on their level and agree both ways.
         for (const auto& [depth, nodes] : nodesByDepth) {
             std::set<uint32_t> level(nodes.begin(), nodes.end());
             for (uint32_t page : nodes) {
-                const IndexPage& p = m_pages.at(page);
+                const Visited& p = m_pages.at(page);
                 if (p.next && (!level.count(p.next) || m_pages.at(p.next).prev != page))
                     return corruption(pageName(page) + ": node link to page " + std::to_string(p.next) + " is not returned");
                 if (p.prev && (!level.count(p.prev) || m_pages.at(p.prev).next != page))
@@ -74,7 +75,15 @@ private:
         VK_ASSIGN_OR_RETURN(PageRef ref, m_pager.read(page));
         auto decoded = decodeIndexPage(*ref, m_pager.format());
         if (!decoded) return corruption(pageName(page) + ": " + decoded.status().message());
-        const IndexPage& p = m_pages.emplace(page, std::move(decoded).value()).first->second;
+        const IndexPage& p = *decoded;
+        Visited& seen = m_pages[page];
+        seen.prev = p.prev;
+        seen.next = p.next;
+        seen.entries = p.entries.size();
+        if (!p.entries.empty()) {
+            seen.first = p.entries.front().bytes;
+            seen.last = p.entries.back().bytes;
+        }
         if ((*ref)[kConstant] != kConstantValue) return corruption(pageName(page) + ": byte 1 is not 0x01");
         if (p.tdefPage != m_tdef)
             return corruption(pageName(page) + " belongs to table definition " + std::to_string(p.tdefPage) +
@@ -109,28 +118,36 @@ private:
         if (p.entries.empty() && p.tail == 0) return corruption(pageName(page) + " is a node without children");
         if (p.entries.size() >= 2 && p.tail == 0)
             return corruption(pageName(page) + ": a node with several children names no tail child");
-        const IndexPage copy = p;  // m_pages grows below; keep our own
         std::vector<uint8_t> childLast;
-        for (const auto& e : copy.entries) {
+        for (const auto& e : p.entries) {
             childLast.clear();
             VK_RETURN_IF_ERROR(visit(e.child, depth + 1, &childLast, leaves, nodes, leafDepth, stats));
             if (childLast != e.bytes)
                 return corruption(pageName(page) + ": the entry for child " + std::to_string(e.child) +
                                   " is not a copy of that child's last entry");
         }
-        if (copy.tail) {
+        if (p.tail) {
             childLast.clear();
-            VK_RETURN_IF_ERROR(visit(copy.tail, depth + 1, &childLast, leaves, nodes, leafDepth, stats));
-            if (!copy.entries.empty() && !(copy.entries.back().bytes < childLast))
+            VK_RETURN_IF_ERROR(visit(p.tail, depth + 1, &childLast, leaves, nodes, leafDepth, stats));
+            if (!p.entries.empty() && !(p.entries.back().bytes < childLast))
                 return corruption(pageName(page) + ": the tail child holds entries not above the node's entries");
         }
         if (last) *last = childLast;
         return Status::ok();
     }
 
+    // What the checks after the walk need of a page: not its entries, which
+    // for a large table would not fit in memory together.
+    struct Visited {
+        uint32_t prev = 0;
+        uint32_t next = 0;
+        size_t entries = 0;
+        EntryBytes first, last;  // a leaf's first and last entries
+    };
+
     Pager& m_pager;
     uint32_t m_tdef;
-    std::map<uint32_t, IndexPage> m_pages;
+    std::map<uint32_t, Visited> m_pages;
 };
 
 }  // namespace
