@@ -15,8 +15,9 @@
 namespace varnika::jet {
 
 // forEachIndexEntry with `visit(std::span<const uint8_t> entry)` returning
-// a Status: the same walk and the same refusals.
-template <typename Visit>
+// a Status: the same walk and the same refusals. Without `kWholeEntries`
+// each entry is visited as an empty span (see walkIndexPageWith).
+template <bool kWholeEntries = true, typename Visit>
 Status forEachIndexEntryWith(Pager& pager, uint32_t rootPage, Visit&& visit)
 {
     // The page's first child: its first entry's, or the tail when a node
@@ -49,7 +50,7 @@ Status forEachIndexEntryWith(Pager& pager, uint32_t rootPage, Visit&& visit)
         if (bytes[indexlayout::kType] == indexlayout::kTypeNode)
             return corruption("the leaf chain of an index reaches a node page");
         Status stopped = Status::ok();  // the visitor's own error, passed on as it is
-        Status walked = walkIndexPageWith(bytes, pager.format(), leaf, [&](std::span<const uint8_t> entry, uint32_t) {
+        Status walked = walkIndexPageWith<kWholeEntries>(bytes, pager.format(), leaf, [&](std::span<const uint8_t> entry, uint32_t) {
             Status s = visit(entry);
             if (!s.isOk()) stopped = s;
             return s;

@@ -12,8 +12,10 @@
 namespace varnika::jet {
 
 // walkIndexPage with `visit(std::span<const uint8_t> entry, uint32_t child)`
-// returning a Status: the same reading and the same refusals.
-template <typename Visit>
+// returning a Status: the same reading and the same refusals. Without
+// `kWholeEntries` the visitor is given an empty span for each entry (for a
+// caller that counts them), and the shared prefix is not put back.
+template <bool kWholeEntries = true, typename Visit>
 Status walkIndexPageWith(std::span<const uint8_t> bytes, const JetFormat& format, IndexPage& p, Visit&& visit)
 {
     using namespace indexlayout;
@@ -67,7 +69,9 @@ Status walkIndexPageWith(std::span<const uint8_t> bytes, const JetFormat& format
                 child = cr.u32be(stored.size() - kChildSize);
             }
             const std::span<const uint8_t> own = stored.first(stored.size() - (p.isNode() ? kChildSize : 0));
-            if (prefix == 0) {
+            if constexpr (!kWholeEntries) {
+                VK_RETURN_IF_ERROR(visit(std::span<const uint8_t>(), child));
+            } else if (prefix == 0) {
                 VK_RETURN_IF_ERROR(visit(own, child));
             } else {
                 whole.assign(first.begin(), first.begin() + long(prefix));
