@@ -332,7 +332,7 @@ Status DdlExecutor::createTable(const CreateTable& statement)
         VK_ASSIGN_OR_RETURN(std::vector<uint8_t> buffer, buildTableDefinition(table, storage, format));
         VK_ASSIGN_OR_RETURN(TableDef def, writeDefinition(allocator, buffer, {}));
         for (const RealIndexDef& ix : def.realIndexes())
-            VK_RETURN_IF_ERROR(rebuildIndex(allocator, def.firstPage(), ix, {}));
+            VK_RETURN_IF_ERROR(rebuildIndex(allocator, def.firstPage(), ix, IndexEntryList()));
         return addCatalogRow(*m_db, allocator, def.firstPage(), statement.table, propertyBlock);
     }));
     return m_db->reloadCatalog();
@@ -382,7 +382,7 @@ Status DdlExecutor::createIndex(const CreateIndex& statement)
 
         // The new index from every row already in the table.
         const RealIndexDef& added = written.realIndexes().back();
-        std::vector<IndexKeyEntry> entries;
+        IndexEntryList entries;
         VK_ASSIGN_OR_RETURN(Table::Scanner scanner, table->scan());
         while (true) {
             VK_ASSIGN_OR_RETURN(bool more, scanner.next());
@@ -391,15 +391,10 @@ Status DdlExecutor::createIndex(const CreateIndex& statement)
             VK_ASSIGN_OR_RETURN(std::optional<IndexKeyEntry> e,
                                 indexEntryFor(written, added, values, m_db->header().sortLcid, m_db->header().sortVersion));
             if (!e) continue;
-            e->row = scanner.pointer();
-            entries.push_back(std::move(*e));
+            entries.add(e->key, RowId{scanner.pointer().page, scanner.pointer().row});
         }
         // The index's unique-entry count starts at its distinct keys.
-        std::vector<std::vector<uint8_t>> keys;
-        keys.reserve(entries.size());
-        for (const IndexKeyEntry& e : entries) keys.push_back(e.key);
-        std::sort(keys.begin(), keys.end());
-        const uint32_t distinct = uint32_t(std::unique(keys.begin(), keys.end()) - keys.begin());
+        const uint32_t distinct = uint32_t(distinctKeys(entries));
         VK_RETURN_IF_ERROR(addUniqueEntries(m_db->pager(), written.firstPage(), written.realIndexes().size() - 1, distinct));
         return rebuildIndex(allocator, written.firstPage(), added, std::move(entries));
     });

@@ -325,7 +325,7 @@ TEST(IndexTreeOps, RebuildPacksAndReusesPages)
     // Rebuilding to nothing leaves an empty root leaf; unsorted input is refused.
     std::swap(sorted[0], sorted[1]);
     EXPECT_EQ(tree.rebuild(sorted, alloc).code(), ErrorCode::InvalidArgument);
-    ASSERT_TRUE(tree.rebuild({}, alloc).isOk());
+    ASSERT_TRUE(tree.rebuild(std::span<const IndexEntry>(), alloc).isOk());
     model.entries.clear();
     expectSound(*pager, tree, model, "rebuilt empty");
 }

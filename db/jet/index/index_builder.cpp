@@ -35,15 +35,19 @@ Result<std::vector<std::vector<uint8_t>>> readIndexEntries(Pager& pager, uint32_
 
 Status rebuildIndex(PageAllocator& allocator, uint32_t tdefPage, const RealIndexDef& index, std::vector<IndexKeyEntry> entries)
 {
-    std::vector<IndexEntry> sorted;
-    sorted.reserve(entries.size());
-    for (const IndexKeyEntry& e : entries) sorted.push_back(IndexEntry::make(e.key, RowId{e.row.page, e.row.row}));
-    std::sort(sorted.begin(), sorted.end(), [](const IndexEntry& a, const IndexEntry& b) { return a.bytes < b.bytes; });
-    for (size_t i = 1; i < sorted.size(); ++i) {
-        if (sorted[i - 1].bytes == sorted[i].bytes)
+    IndexEntryList list;
+    for (const IndexKeyEntry& e : entries) list.add(e.key, RowId{e.row.page, e.row.row});
+    entries = {};
+    return rebuildIndex(allocator, tdefPage, index, std::move(list));
+}
+
+Status rebuildIndex(PageAllocator& allocator, uint32_t tdefPage, const RealIndexDef& index, IndexEntryList entries)
+{
+    entries.sort();
+    for (size_t i = 1; i < entries.size(); ++i) {
+        if (std::ranges::equal(entries[i - 1], entries[i]))
             return invalidArgument("the same record is named twice among the entries of an index");
-        if (index.isUnique() && !isAllNullIndexKey(sorted[i].key()) &&
-            std::ranges::equal(sorted[i - 1].key(), sorted[i].key()))
+        if (index.isUnique() && !isAllNullIndexKey(entries.key(i)) && std::ranges::equal(entries.key(i - 1), entries.key(i)))
             return Status(ErrorCode::Constraint, "the change would give two records the same value in a unique index");
     }
     // A new index's root page is allocated blank: make it an empty leaf
@@ -59,7 +63,22 @@ Status rebuildIndex(PageAllocator& allocator, uint32_t tdefPage, const RealIndex
     }
     IndexTree tree(allocator.pager(), tdefPage, index.rootPage);
     OwnedIndexPages pages(allocator, index.usageMap);
-    return tree.rebuild(sorted, pages);
+    return tree.rebuild(entries, pages);
+}
+
+size_t distinctKeys(const IndexEntryList& entries)
+{
+    // In the order of the keys alone: a key that begins a longer one can
+    // sort among that one's entries once the row ids follow it.
+    std::vector<uint32_t> order(entries.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = uint32_t(i);
+    std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+        return std::ranges::lexicographical_compare(entries.key(a), entries.key(b));
+    });
+    size_t distinct = order.empty() ? 0 : 1;
+    for (size_t i = 1; i < order.size(); ++i)
+        distinct += !std::ranges::equal(entries.key(order[i - 1]), entries.key(order[i]));
+    return distinct;
 }
 
 }  // namespace varnika::jet

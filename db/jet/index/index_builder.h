@@ -40,6 +40,11 @@ Status forEachIndexEntry(Pager& pager, uint32_t rootPage, const std::function<St
 // pages; the caller commits or rolls back.
 Status rebuildIndex(PageAllocator& allocator, uint32_t tdefPage, const RealIndexDef& index,
                     std::vector<IndexKeyEntry> entries);
+// The same from entries packed in one list (see index_entry_list.h).
+Status rebuildIndex(PageAllocator& allocator, uint32_t tdefPage, const RealIndexDef& index, IndexEntryList entries);
+
+// How many different keys the entries hold (row ids aside).
+size_t distinctKeys(const IndexEntryList& entries);
 
 // Index pages are owned by the index's own usage map, and each is recorded
 // as used in the file's page map.

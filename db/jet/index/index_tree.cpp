@@ -704,27 +704,26 @@ Status IndexTree::remove(std::span<const uint8_t> key, RowId row, IndexPageAlloc
 
 namespace {
 
-// Groups consecutive items into pages, each as full as it may be.
-// `sizeOf(first, last, count, sumBytes)` gives the encoded size of a group.
-template <typename Item>
-std::vector<std::pair<size_t, size_t>> packGroups(std::span<const Item> items, bool node,
-                                                  std::span<const uint8_t> (*keyOf)(const Item&),
-                                                  size_t (*bytesOf)(const Item&), size_t room, size_t maxPrefix)
+// Groups consecutive items (0 to `count`) into pages, each as full as it
+// may be; `keyOf(i)` and `bytesOf(i)` give an item's key and its whole size.
+template <typename KeyOf, typename BytesOf>
+std::vector<std::pair<size_t, size_t>> packGroups(size_t count, bool node, KeyOf keyOf, BytesOf bytesOf, size_t room,
+                                                  size_t maxPrefix)
 {
     std::vector<std::pair<size_t, size_t>> groups;
     size_t i = 0;
     const size_t pointer = node ? kChildSize : 0;
-    while (i < items.size()) {
+    while (i < count) {
         size_t j = i + 1;
-        size_t sum = bytesOf(items[i]) + pointer;
-        const auto firstKey = keyOf(items[i]);
-        while (j < items.size()) {
-            const auto k = keyOf(items[j]);
+        size_t sum = bytesOf(i) + pointer;
+        const std::span<const uint8_t> firstKey = keyOf(i);
+        while (j < count) {
+            const std::span<const uint8_t> k = keyOf(j);
             size_t p = 0;
             while (p < maxPrefix && p < firstKey.size() && p < k.size() && firstKey[p] == k[p]) ++p;
-            const size_t count = j - i + 1;
-            const size_t next = sum + bytesOf(items[j]) + pointer;
-            if (next - (count - 1) * p > room) break;
+            const size_t n = j - i + 1;
+            const size_t next = sum + bytesOf(j) + pointer;
+            if (next - (n - 1) * p > room) break;
             sum = next;
             ++j;
         }
@@ -736,23 +735,29 @@ std::vector<std::pair<size_t, size_t>> packGroups(std::span<const Item> items, b
 
 struct Planned {
     uint8_t type = kTypeLeaf;
-    std::vector<IndexEntry> entries;  // for nodes, child = index into the plan
+    std::vector<IndexEntry> entries;  // nodes: child = index into the plan
+    size_t from = 0, to = 0;          // leaves: their entries in the sorted list
     size_t tail = SIZE_MAX;           // index into the plan
     EntryBytes last;
 };
 
-std::span<const uint8_t> entryKey(const IndexEntry& e) { return e.key(); }
-size_t entryBytes(const IndexEntry& e) { return e.bytes.size(); }
-
 }  // namespace
 
-Status IndexTree::rebuild(std::span<const IndexEntry> sorted, IndexPageAllocator& allocator)
+Status IndexTree::rebuild(std::span<const IndexEntry> sortedEntries, IndexPageAllocator& allocator)
 {
+    IndexEntryList list;
+    for (const IndexEntry& e : sortedEntries) list.addBytes(e.bytes);
+    return rebuild(list, allocator);
+}
+
+Status IndexTree::rebuild(const IndexEntryList& sorted, IndexPageAllocator& allocator)
+{
+    if (!sorted.complete()) return notSupported("an index of this many entries cannot be built");
     for (size_t i = 0; i < sorted.size(); ++i) {
-        if (sorted[i].bytes.size() < kRowIdSize + 1) return invalidArgument("an index entry has no key bytes");
-        if (sorted[i].key().size() > maxIndexKeySize(m_pager.format()))
-            return notSupported("an index key of " + std::to_string(sorted[i].key().size()) + " bytes is too long");
-        if (i > 0 && !(sorted[i - 1].bytes < sorted[i].bytes))
+        if (sorted[i].size() < kRowIdSize + 1) return invalidArgument("an index entry has no key bytes");
+        if (sorted.key(i).size() > maxIndexKeySize(m_pager.format()))
+            return notSupported("an index key of " + std::to_string(sorted.key(i).size()) + " bytes is too long");
+        if (i > 0 && !std::ranges::lexicographical_compare(sorted[i - 1], sorted[i]))
             return invalidArgument("index entries to rebuild from are not strictly increasing");
     }
     // The pages the tree has now, to reuse.
@@ -780,10 +785,14 @@ Status IndexTree::rebuild(std::span<const IndexEntry> sorted, IndexPageAllocator
     std::vector<Planned> plan;
     std::vector<std::vector<size_t>> levels(1);
     const size_t room = m_pager.format().index.maxEntryData;
-    for (auto [from, to] : packGroups<IndexEntry>(sorted, false, entryKey, entryBytes, room, m_pager.format().maxIndexPrefix())) {
+    const size_t maxPrefix = m_pager.format().maxIndexPrefix();
+    auto sortedKey = [&](size_t i) { return sorted.key(i); };
+    auto sortedSize = [&](size_t i) { return sorted[i].size(); };
+    for (auto [from, to] : packGroups(sorted.size(), false, sortedKey, sortedSize, room, maxPrefix)) {
         Planned leaf;
-        leaf.entries.assign(sorted.begin() + long(from), sorted.begin() + long(to));
-        leaf.last = leaf.entries.back().bytes;
+        leaf.from = from;
+        leaf.to = to;
+        leaf.last = sorted[to - 1];
         levels[0].push_back(plan.size());
         plan.push_back(std::move(leaf));
     }
@@ -800,7 +809,9 @@ Status IndexTree::rebuild(std::span<const IndexEntry> sorted, IndexPageAllocator
             items.push_back(std::move(e));
         }
         std::vector<size_t> level;
-        for (auto [from, to] : packGroups<IndexEntry>(items, true, entryKey, entryBytes, room, m_pager.format().maxIndexPrefix())) {
+        auto itemKey = [&](size_t i) { return items[i].key(); };
+        auto itemSize = [&](size_t i) { return items[i].bytes.size(); };
+        for (auto [from, to] : packGroups(items.size(), true, itemKey, itemSize, room, maxPrefix)) {
             Planned n;
             n.type = kTypeNode;
             n.entries.assign(items.begin() + long(from), items.begin() + long(to));
@@ -826,7 +837,8 @@ Status IndexTree::rebuild(std::span<const IndexEntry> sorted, IndexPageAllocator
             VK_ASSIGN_OR_RETURN(number[id], allocator.allocatePage());
         }
     }
-    std::vector<std::pair<uint32_t, PageBuffer>> out;
+    // Each page goes to the pager as it is made (a failure halfway is the
+    // caller's to roll back, as for any tree change).
     for (const auto& level : levels) {
         for (size_t k = 0; k < level.size(); ++k) {
             Planned& pl = plan[level[k]];
@@ -835,15 +847,19 @@ Status IndexTree::rebuild(std::span<const IndexEntry> sorted, IndexPageAllocator
             page.tdefPage = m_tdefPage;
             page.prev = k > 0 ? number[level[k - 1]] : 0;
             page.next = k + 1 < level.size() ? number[level[k + 1]] : 0;
-            page.entries = std::move(pl.entries);
-            for (auto& e : page.entries)
-                if (pl.type == kTypeNode) e.child = number[e.child];
+            if (pl.type == kTypeNode) {
+                page.entries = std::move(pl.entries);
+                for (auto& e : page.entries) e.child = number[e.child];
+            } else {
+                page.entries.resize(pl.to - pl.from);
+                for (size_t i = pl.from; i < pl.to; ++i) page.entries[i - pl.from].bytes = sorted[i];
+            }
             if (pl.tail != SIZE_MAX) page.tail = number[pl.tail];
             VK_ASSIGN_OR_RETURN(PageBuffer buf, encodeIndexPage(page, m_pager.format()));
-            out.emplace_back(number[level[k]], buf);
+            VK_RETURN_IF_ERROR(m_pager.write(number[level[k]], buf));
+            pl = Planned();
         }
     }
-    for (auto& [page, buf] : out) VK_RETURN_IF_ERROR(m_pager.write(page, buf));
     for (size_t i = reused; i < reuse.size(); ++i) VK_RETURN_IF_ERROR(allocator.freePage(reuse[i]));
     return Status::ok();
 }

@@ -9,6 +9,7 @@
 // changes. Tree operations write pages into the Pager; the caller commits
 // or rolls back, so a refused change leaves nothing behind.
 #include "db/jet/index/index_page.h"
+#include "db/jet/index/index_entry_list.h"
 #include "db/jet/file/pager.h"
 #include "db/status.h"
 
@@ -111,6 +112,9 @@ public:
     // into full leaves, reusing the tree's pages, allocating more or freeing
     // the rest. The root stays at rootPage().
     Status rebuild(std::span<const IndexEntry> sortedEntries, IndexPageAllocator& allocator);
+    // The same from a packed list, sorted: the entries are copied out a
+    // page at a time.
+    Status rebuild(const IndexEntryList& sortedEntries, IndexPageAllocator& allocator);
 
 private:
     // Visits the leaves from `page` along the chain until `visitLeaf` says
