@@ -383,11 +383,19 @@ Status DdlExecutor::createIndex(const CreateIndex& statement)
         // The new index from every row already in the table.
         const RealIndexDef& added = written.realIndexes().back();
         IndexEntryList entries;
+        // A place for each record the table says it holds (a count that may
+        // be off only costs growing).
+        entries.reserve(std::min<size_t>(written.rowCount(), size_t(1) << 26));
+        // Only the columns the index keys on are read from each record.
+        std::vector<int> keyColumns;
+        for (const RealIndexColumn& kc : added.columns)
+            if (const int col = written.findColumnByNumber(kc.columnNumber); col >= 0) keyColumns.push_back(col);
+        std::vector<Variant> values;
         VK_ASSIGN_OR_RETURN(Table::Scanner scanner, table->scan());
         while (true) {
             VK_ASSIGN_OR_RETURN(bool more, scanner.next());
             if (!more) break;
-            VK_ASSIGN_OR_RETURN(std::vector<Variant> values, scanner.values());
+            VK_RETURN_IF_ERROR(scanner.valuesInto(keyColumns, values));
             VK_ASSIGN_OR_RETURN(std::optional<IndexKeyEntry> e,
                                 indexEntryFor(written, added, values, m_db->header().sortLcid, m_db->header().sortVersion));
             if (!e) continue;
