@@ -383,9 +383,9 @@ Status DdlExecutor::createIndex(const CreateIndex& statement)
         // The new index from every row already in the table.
         const RealIndexDef& added = written.realIndexes().back();
         IndexEntryList entries;
-        // A place for each record the table says it holds (a count that may
-        // be off only costs growing).
-        entries.reserve(std::min<size_t>(written.rowCount(), size_t(1) << 26));
+        // A place for each record the table says it holds, no more than its
+        // pages could hold (a damaged count only costs growing).
+        entries.reserve(std::min<uint64_t>(written.rowCount(), uint64_t(m_db->pager().pageCount()) * 64));
         // Only the columns the index keys on are read from each record.
         std::vector<int> keyColumns;
         for (const RealIndexColumn& kc : added.columns)
