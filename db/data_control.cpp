@@ -11,7 +11,11 @@ namespace varnika {
 DataControl::DataControl() = default;
 DataControl::~DataControl() = default;
 
-Status DataControl::Refresh()
+Status DataControl::Refresh() { return refresh(false); }
+
+Status DataControl::RefreshSelectingLater() { return refresh(true); }
+
+Status DataControl::refresh(bool selectLater)
 {
     if (m_recordSet) {
         if (m_recordSet->isOpen()) (void)m_recordSet->Close();
@@ -22,7 +26,8 @@ Status DataControl::Refresh()
     const std::string path = toUtf8(m_databaseName);
     VK_ASSIGN_OR_RETURN(std::shared_ptr<jet::Database> db,
                         m_opener ? m_opener(path) : jet::Database::open(path, jet::OpenMode::ReadWrite, m_fileLayer));
-    VK_ASSIGN_OR_RETURN(m_recordSet, jet::openRecordSource(std::move(db), query, m_settings));
+    VK_ASSIGN_OR_RETURN(m_recordSet, jet::openRecordSource(std::move(db), query, m_settings,
+                                                           selectLater ? jet::Selection::AtFirstUse : jet::Selection::AtOpen));
     return Status::ok();
 }
 

@@ -43,12 +43,18 @@ public:
     // The previous record set is closed first. On failure there is no
     // record set afterwards.
     Status Refresh();
+    // The same, but the records are selected when the record set is first
+    // used (a record set closed unused reads no record). A statement that
+    // names a missing table or field still fails here.
+    Status RefreshSelectingLater();
 
     // The record set opened by the last Refresh; null when none was opened.
     // The same object until the next Refresh.
     RecordSet* Recordset() { return m_recordSet.get(); }
 
 private:
+    Status refresh(bool selectLater);
+
     std::u16string m_databaseName;
     std::u16string m_recordSource;
     RegionalSettings m_settings;

@@ -35,7 +35,9 @@ Status Command3_Click(WindowPort& window, DataControl& data)
         if (!records) return Status(ErrorCode::Closed, "the data control holds no record set");
     }
     VK_RETURN_IF_ERROR(deleteRecords(*records, &window));
-    return data.Refresh();
+    // Nothing looks at the refreshed records until the next run, which may
+    // well bind anew: they are selected when first used.
+    return data.RefreshSelectingLater();
 }
 
 }  // namespace varnika

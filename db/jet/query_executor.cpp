@@ -11,13 +11,21 @@
 
 namespace varnika::jet {
 
+namespace {
+
+Result<BoundQuery> bindToTable(const Table& table, const RecordSourceQuery& query, const RegionalSettings& settings)
+{
+    std::vector<SqlColumn> columns;
+    for (const ColumnDef& c : table.def().columns()) columns.push_back({c.name, c.type(), c.displaySize()});
+    return bindQuery(query, columns, settings);
+}
+
+}  // namespace
+
 Result<std::vector<RowPointer>> selectRows(Table& table, const RecordSourceQuery& query, const RegionalSettings& settings)
 {
     if (!query.isStatement) return table.rowPointers();
-    const TableDef& def = table.def();
-    std::vector<SqlColumn> columns;
-    for (const ColumnDef& c : def.columns()) columns.push_back({c.name, c.type(), c.displaySize()});
-    VK_ASSIGN_OR_RETURN(BoundQuery bound, bindQuery(query, columns, settings));
+    VK_ASSIGN_OR_RETURN(BoundQuery bound, bindToTable(table, query, settings));
 
     std::vector<RowPointer> rows;
     std::vector<std::vector<Variant>> kept;  // for ORDER BY only
@@ -65,9 +73,14 @@ Result<std::vector<RowPointer>> selectRows(Table& table, const RecordSourceQuery
 }
 
 Result<std::unique_ptr<TableRecordSet>> openRecordSource(std::shared_ptr<Database> db, const RecordSourceQuery& query,
-                                                         const RegionalSettings& settings)
+                                                         const RegionalSettings& settings, Selection when)
 {
     VK_ASSIGN_OR_RETURN(std::shared_ptr<Table> table, db->table(query.tableName));
+    if (when == Selection::AtFirstUse) {
+        if (query.isStatement) VK_RETURN_IF_ERROR(bindToTable(*table, query, settings).status());
+        auto select = [query, settings](Table& t) { return selectRows(t, query, settings); };
+        return std::make_unique<TableRecordSet>(std::move(db), std::move(table), std::move(select), settings);
+    }
     VK_ASSIGN_OR_RETURN(std::vector<RowPointer> rows, selectRows(*table, query, settings));
     return std::make_unique<TableRecordSet>(std::move(db), std::move(table), std::move(rows), settings);
 }

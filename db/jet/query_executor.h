@@ -27,10 +27,17 @@ class TableRecordSet;
 // its rows; nothing is written either way.
 Result<std::vector<RowPointer>> selectRows(Table& table, const RecordSourceQuery& query, const RegionalSettings& settings);
 
+// When a record set's rows are selected: as it opens, or at its first use
+// (for a set that may be closed unused: nothing is read for it then).
+enum class Selection { AtOpen, AtFirstUse };
+
 // A record set over the records the record source selects in `db`. A table
 // the query names that is not there is NotFound; otherwise as selectRows.
+// At first use, a condition that cannot be bound still fails here, and a
+// row it cannot be evaluated on fails that first use.
 // `settings` also read the values later written through the record set.
 Result<std::unique_ptr<TableRecordSet>> openRecordSource(std::shared_ptr<Database> db, const RecordSourceQuery& query,
-                                                         const RegionalSettings& settings);
+                                                         const RegionalSettings& settings,
+                                                         Selection when = Selection::AtOpen);
 
 }  // namespace varnika::jet

@@ -33,7 +33,11 @@ void BasicRecordSet::setRecordCount(int64_t count)
     m_current.reset();
 }
 
-Status BasicRecordSet::checkOpen() const { return m_open ? Status::ok() : closedError(); }
+Status BasicRecordSet::checkOpen() const
+{
+    if (!m_open) return closedError();
+    return selectPending();
+}
 
 Status BasicRecordSet::checkCurrent() const
 {
@@ -144,7 +148,8 @@ Status BasicRecordSet::Delete()
 
 Status BasicRecordSet::Close()
 {
-    VK_RETURN_IF_ERROR(checkOpen());
+    // Closing a set whose records were never selected selects nothing.
+    if (!m_open) return closedError();
     m_open = false;
     m_current.reset();
     return Status::ok();
@@ -160,6 +165,7 @@ Status TableRecordSet::Close()
     m_table.reset();
     m_database.reset();
     m_rows = {};
+    m_pendingSelection = nullptr;
     m_deleted = {};
     return saved;
 }
@@ -197,7 +203,15 @@ Status TableRecordSet::savedBefore(Status failure)
 
 TableRecordSet::TableRecordSet(std::shared_ptr<Database> database, std::shared_ptr<Table> table,
                                std::vector<RowPointer> rows, RegionalSettings settings)
-    : m_database(std::move(database)), m_table(std::move(table)), m_rows(std::move(rows)), m_settings(std::move(settings))
+    : TableRecordSet(std::move(database), std::move(table), RowSelector(), std::move(settings))
+{
+    takeRows(std::move(rows));
+}
+
+TableRecordSet::TableRecordSet(std::shared_ptr<Database> database, std::shared_ptr<Table> table, RowSelector select,
+                               RegionalSettings settings)
+    : m_database(std::move(database)), m_table(std::move(table)), m_pendingSelection(std::move(select)),
+      m_settings(std::move(settings))
 {
     const TableDef& def = m_table->def();
     std::vector<FieldInfo> fields;
@@ -207,8 +221,25 @@ TableRecordSet::TableRecordSet(std::shared_ptr<Database> database, std::shared_p
         m_fieldColumns.push_back(i);
     }
     setFields(fields);
+}
+
+void TableRecordSet::takeRows(std::vector<RowPointer> rows)
+{
+    m_rows = std::move(rows);
     setRecordCount(int64_t(m_rows.size()));
     m_deleted.assign(m_rows.size(), false);
+}
+
+Status TableRecordSet::selectPending() const
+{
+    if (!m_pendingSelection) return Status::ok();
+    // Selecting is this set's own state filled in late: the set itself is
+    // never a const object, only the calls that first look at it are.
+    auto* self = const_cast<TableRecordSet*>(this);
+    VK_ASSIGN_OR_RETURN(std::vector<RowPointer> rows, self->m_pendingSelection(*self->m_table));
+    self->m_pendingSelection = nullptr;
+    self->takeRows(std::move(rows));
+    return Status::ok();
 }
 
 Result<std::unique_ptr<TableRecordSet>> TableRecordSet::openTable(std::shared_ptr<Database> database, std::u16string_view name)

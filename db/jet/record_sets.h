@@ -1,5 +1,6 @@
 #pragma once
-// Record sets of the engine: navigation over a selection fixed at open.
+// Record sets of the engine: navigation over a selection fixed at open, or
+// at the first use of a record set opened to select later.
 // TableRecordSet walks rows of a table by RowPointer and decodes the current
 // row on demand, so a large table costs one pointer per record.
 // ValueRecordSet holds its rows in memory (schema rowsets).
@@ -8,6 +9,7 @@
 #include "db/record_set.h"
 #include "db/regional_settings.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -68,8 +70,12 @@ protected:
     virtual Result<std::vector<Variant>> loadRecord(int64_t position) = 0;
     // Forgets the decoded current record (after it was changed).
     void invalidateCurrent() { m_current.reset(); }
+    // Open, and the records selected (see selectPending).
     Status checkOpen() const;
     Status checkCurrent() const;
+    // Selects the records of a set that was opened to select them at its
+    // first use; a failure is told by every use until one succeeds.
+    virtual Status selectPending() const { return Status::ok(); }
     int64_t position() const { return m_position; }
     int64_t recordCount() const { return m_count; }
 
@@ -85,11 +91,17 @@ class TableRecordSet : public BasicRecordSet {
 public:
     TableRecordSet(std::shared_ptr<Database> database, std::shared_ptr<Table> table, std::vector<RowPointer> rows,
                    RegionalSettings settings = RegionalSettings::turkish());
+    // A record set whose rows `select` gives when it is first used (any
+    // call but Close), not now.
+    using RowSelector = std::function<Result<std::vector<RowPointer>>(Table&)>;
+    TableRecordSet(std::shared_ptr<Database> database, std::shared_ptr<Table> table, RowSelector select,
+                   RegionalSettings settings = RegionalSettings::turkish());
     // Saves the records written and not yet committed (see Update).
     ~TableRecordSet() override;
     static Result<std::unique_ptr<TableRecordSet>> openTable(std::shared_ptr<Database> database, std::u16string_view name);
     Database& database() { return *m_database; }
     Table& table() { return *m_table; }
+    // The rows as selected (none while the selection waits for a first use).
     const std::vector<RowPointer>& rows() const { return m_rows; }
     Result<RowPointer> currentRow() const;
     const std::vector<int>& fieldColumns() const { return m_fieldColumns; }
@@ -120,8 +132,10 @@ public:
 
 protected:
     Result<std::vector<Variant>> loadRecord(int64_t position) override;
+    Status selectPending() const override;
 
 private:
+    void takeRows(std::vector<RowPointer> rows);
     Status checkNotDeleted() const;
     void cancelEdit();
     // Commits the records written so far and returns `failure`, telling
@@ -140,6 +154,7 @@ private:
     std::shared_ptr<Database> m_database;
     std::shared_ptr<Table> m_table;
     std::vector<RowPointer> m_rows;
+    RowSelector m_pendingSelection;  // set until the rows are selected
     std::vector<int> m_fieldColumns;
     RegionalSettings m_settings;
     std::vector<bool> m_deleted;                    // per position
