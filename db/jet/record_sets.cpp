@@ -33,10 +33,10 @@ void BasicRecordSet::setRecordCount(int64_t count)
     m_current.reset();
 }
 
-Status BasicRecordSet::checkOpen() const
+Status BasicRecordSet::openAndSelected() const
 {
     if (!m_open) return closedError();
-    return selectPending();
+    return m_selectionPending ? selectPending() : Status::ok();
 }
 
 Status BasicRecordSet::checkCurrent() const
@@ -213,6 +213,7 @@ TableRecordSet::TableRecordSet(std::shared_ptr<Database> database, std::shared_p
     : m_database(std::move(database)), m_table(std::move(table)), m_pendingSelection(std::move(select)),
       m_settings(std::move(settings))
 {
+    markSelectionPending(bool(m_pendingSelection));
     const TableDef& def = m_table->def();
     std::vector<FieldInfo> fields;
     for (int i : def.columnsByNumber()) {
@@ -232,12 +233,12 @@ void TableRecordSet::takeRows(std::vector<RowPointer> rows)
 
 Status TableRecordSet::selectPending() const
 {
-    if (!m_pendingSelection) return Status::ok();
     // Selecting is this set's own state filled in late: the set itself is
     // never a const object, only the calls that first look at it are.
     auto* self = const_cast<TableRecordSet*>(this);
     VK_ASSIGN_OR_RETURN(std::vector<RowPointer> rows, self->m_pendingSelection(*self->m_table));
     self->m_pendingSelection = nullptr;
+    self->markSelectionPending(false);
     self->takeRows(std::move(rows));
     return Status::ok();
 }

@@ -70,17 +70,27 @@ protected:
     virtual Result<std::vector<Variant>> loadRecord(int64_t position) = 0;
     // Forgets the decoded current record (after it was changed).
     void invalidateCurrent() { m_current.reset(); }
-    // Open, and the records selected (see selectPending).
-    Status checkOpen() const;
+    // Open, and the records selected (see selectPending). Called on every
+    // use of a field: the usual case costs a test.
+    Status checkOpen() const
+    {
+        if (m_open && !m_selectionPending) return Status::ok();
+        return openAndSelected();
+    }
     Status checkCurrent() const;
     // Selects the records of a set that was opened to select them at its
-    // first use; a failure is told by every use until one succeeds.
+    // first use (markSelectionPending); a failure is told by every use
+    // until one succeeds.
     virtual Status selectPending() const { return Status::ok(); }
+    void markSelectionPending(bool pending) { m_selectionPending = pending; }
     int64_t position() const { return m_position; }
     int64_t recordCount() const { return m_count; }
 
 private:
+    Status openAndSelected() const;
+
     bool m_open = true;
+    bool m_selectionPending = false;
     int64_t m_count = 0;
     int64_t m_position = 0;  // == m_count: after the last record
     std::vector<std::unique_ptr<BasicField>> m_fields;
