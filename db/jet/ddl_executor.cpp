@@ -382,10 +382,9 @@ Status DdlExecutor::createIndex(const CreateIndex& statement)
 
         // The new index from every row already in the table.
         const RealIndexDef& added = written.realIndexes().back();
-        IndexEntryList entries;
-        // A place for each record the table says it holds, no more than its
-        // pages could hold (a damaged count only costs growing).
-        entries.reserve(std::min<uint64_t>(written.rowCount(), uint64_t(m_db->pager().pageCount()) * 64));
+        // Sorted within a bounded memory: on a large table, in runs through
+        // a temporary file.
+        EntrySorter entries;
         // Only the columns the index keys on are read from each record.
         std::vector<int> keyColumns;
         for (const RealIndexColumn& kc : added.columns)
@@ -399,12 +398,14 @@ Status DdlExecutor::createIndex(const CreateIndex& statement)
             VK_ASSIGN_OR_RETURN(std::optional<IndexKeyEntry> e,
                                 indexEntryFor(written, added, values, m_db->header().sortLcid, m_db->header().sortVersion));
             if (!e) continue;
-            entries.add(e->key, RowId{scanner.pointer().page, scanner.pointer().row});
+            VK_RETURN_IF_ERROR(entries.add(e->key, RowId{scanner.pointer().page, scanner.pointer().row}));
         }
+        VK_ASSIGN_OR_RETURN(std::unique_ptr<SortedEntries> sorted, entries.finish());
         // The index's unique-entry count starts at its distinct keys.
-        const uint32_t distinct = uint32_t(distinctKeys(entries));
-        VK_RETURN_IF_ERROR(addUniqueEntries(m_db->pager(), written.firstPage(), written.realIndexes().size() - 1, distinct));
-        return rebuildIndex(allocator, written.firstPage(), added, std::move(entries));
+        VK_ASSIGN_OR_RETURN(size_t distinct, distinctKeys(*sorted));
+        VK_RETURN_IF_ERROR(addUniqueEntries(m_db->pager(), written.firstPage(), written.realIndexes().size() - 1,
+                                            uint32_t(distinct)));
+        return rebuildIndex(allocator, written.firstPage(), added, *sorted);
     });
     VK_RETURN_IF_ERROR(table->reload());
     return s;

@@ -42,9 +42,14 @@ Status rebuildIndex(PageAllocator& allocator, uint32_t tdefPage, const RealIndex
                     std::vector<IndexKeyEntry> entries);
 // The same from entries packed in one list (see index_entry_list.h).
 Status rebuildIndex(PageAllocator& allocator, uint32_t tdefPage, const RealIndexDef& index, IndexEntryList entries);
+// The same from entries already sorted (see entry_sorter.h), read three
+// times: to check them, to plan the leaves and to write them.
+Status rebuildIndex(PageAllocator& allocator, uint32_t tdefPage, const RealIndexDef& index, SortedEntries& sorted);
 
 // How many different keys the entries hold (row ids aside).
 size_t distinctKeys(const IndexEntryList& entries);
+// The same for entries already sorted, in as little memory as their sort.
+Result<size_t> distinctKeys(SortedEntries& sorted);
 
 // Index pages are owned by the index's own usage map, and each is recorded
 // as used in the file's page map.

@@ -46,6 +46,8 @@ public:
 
     size_t size() const { return m_at.size(); }
     bool empty() const { return m_at.empty(); }
+    // The memory the entries take: their blocks and their places.
+    size_t memoryHeld() const { return m_blocks.size() * m_blockSize + m_at.capacity() * sizeof(At); }
     // False once an entry was left out: one larger than a block, or bytes
     // held past 4 GB, where the places stop (more than any key a 2 GB file
     // makes).

@@ -753,12 +753,62 @@ Status IndexTree::rebuild(std::span<const IndexEntry> sortedEntries, IndexPageAl
 Status IndexTree::rebuild(const IndexEntryList& sorted, IndexPageAllocator& allocator)
 {
     if (!sorted.complete()) return notSupported("an index of this many entries cannot be built");
-    for (size_t i = 0; i < sorted.size(); ++i) {
-        if (sorted[i].size() < kRowIdSize + 1) return invalidArgument("an index entry has no key bytes");
-        if (sorted.key(i).size() > maxIndexKeySize(m_pager.format()))
-            return notSupported("an index key of " + std::to_string(sorted.key(i).size()) + " bytes is too long");
-        if (i > 0 && !std::ranges::lexicographical_compare(sorted[i - 1], sorted[i]))
-            return invalidArgument("index entries to rebuild from are not strictly increasing");
+    SortedListEntries entries(sorted);
+    return rebuild(entries, allocator);
+}
+
+Status IndexTree::rebuild(SortedEntries& sorted, IndexPageAllocator& allocator)
+{
+    const size_t room = m_pager.format().index.maxEntryData;
+    const size_t maxPrefix = m_pager.format().maxIndexPrefix();
+    // The leaves, planned in one pass over the entries: each as full as it
+    // may be, its entries counted and its last one kept for the level above.
+    std::vector<Planned> plan;
+    std::vector<std::vector<size_t>> levels(1);
+    {
+        VK_RETURN_IF_ERROR(sorted.rewind());
+        EntryBytes previous, first;
+        size_t count = 0, inLeaf = 0, sum = 0;
+        auto closeLeaf = [&] {
+            Planned leaf;
+            leaf.from = count - inLeaf;
+            leaf.to = count;
+            leaf.last = previous;
+            levels[0].push_back(plan.size());
+            plan.push_back(std::move(leaf));
+        };
+        for (;;) {
+            VK_ASSIGN_OR_RETURN(bool more, sorted.next());
+            if (!more) break;
+            const std::span<const uint8_t> e = sorted.entry();
+            if (e.size() < kRowIdSize + 1) return invalidArgument("an index entry has no key bytes");
+            const std::span<const uint8_t> key = e.first(e.size() - kRowIdSize);
+            if (key.size() > maxIndexKeySize(m_pager.format()))
+                return notSupported("an index key of " + std::to_string(key.size()) + " bytes is too long");
+            if (count > 0 && !std::ranges::lexicographical_compare(std::span<const uint8_t>(previous), e))
+                return invalidArgument("index entries to rebuild from are not strictly increasing");
+            // As packGroups: the entries after a leaf's first are stored
+            // without what they all share with it.
+            bool fits = inLeaf > 0;
+            if (fits) {
+                const std::span<const uint8_t> firstKey(first.data(), first.size() - kRowIdSize);
+                size_t p = 0;
+                while (p < maxPrefix && p < firstKey.size() && p < key.size() && firstKey[p] == key[p]) ++p;
+                const size_t next = sum + e.size();
+                fits = next - inLeaf * p <= room;
+                if (fits) sum = next;
+            }
+            if (!fits) {
+                if (inLeaf > 0) closeLeaf();
+                first = e;
+                inLeaf = 0;
+                sum = e.size();
+            }
+            ++inLeaf;
+            ++count;
+            previous = e;
+        }
+        if (inLeaf > 0) closeLeaf();
     }
     // The pages the tree has now, to reuse.
     std::vector<uint32_t> reuse;
@@ -781,21 +831,7 @@ Status IndexTree::rebuild(const IndexEntryList& sorted, IndexPageAllocator& allo
         std::sort(reuse.begin(), reuse.end());
     }
 
-    // Plan all levels first; page numbers are known only when the top is.
-    std::vector<Planned> plan;
-    std::vector<std::vector<size_t>> levels(1);
-    const size_t room = m_pager.format().index.maxEntryData;
-    const size_t maxPrefix = m_pager.format().maxIndexPrefix();
-    auto sortedKey = [&](size_t i) { return sorted.key(i); };
-    auto sortedSize = [&](size_t i) { return sorted[i].size(); };
-    for (auto [from, to] : packGroups(sorted.size(), false, sortedKey, sortedSize, room, maxPrefix)) {
-        Planned leaf;
-        leaf.from = from;
-        leaf.to = to;
-        leaf.last = sorted[to - 1];
-        levels[0].push_back(plan.size());
-        plan.push_back(std::move(leaf));
-    }
+    // The levels above; page numbers are known only when the top is.
     if (plan.empty()) {
         plan.push_back(Planned{});
         levels[0].push_back(0);
@@ -839,6 +875,7 @@ Status IndexTree::rebuild(const IndexEntryList& sorted, IndexPageAllocator& allo
     }
     // Each page goes to the pager as it is made (a failure halfway is the
     // caller's to roll back, as for any tree change).
+    VK_RETURN_IF_ERROR(sorted.rewind());
     for (const auto& level : levels) {
         for (size_t k = 0; k < level.size(); ++k) {
             Planned& pl = plan[level[k]];
@@ -851,8 +888,14 @@ Status IndexTree::rebuild(const IndexEntryList& sorted, IndexPageAllocator& allo
                 page.entries = std::move(pl.entries);
                 for (auto& e : page.entries) e.child = number[e.child];
             } else {
+                // The leaves are written in the order they were planned in,
+                // so the second pass takes their entries as they come.
                 page.entries.resize(pl.to - pl.from);
-                for (size_t i = pl.from; i < pl.to; ++i) page.entries[i - pl.from].bytes = sorted[i];
+                for (IndexEntry& e : page.entries) {
+                    VK_ASSIGN_OR_RETURN(bool more, sorted.next());
+                    if (!more) return ioError("the entries of the index ran out while it was written");
+                    e.bytes = sorted.entry();
+                }
             }
             if (pl.tail != SIZE_MAX) page.tail = number[pl.tail];
             VK_ASSIGN_OR_RETURN(PageBuffer buf, encodeIndexPage(page, m_pager.format()));

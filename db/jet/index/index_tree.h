@@ -9,6 +9,7 @@
 // changes. Tree operations write pages into the Pager; the caller commits
 // or rolls back, so a refused change leaves nothing behind.
 #include "db/jet/index/index_page.h"
+#include "db/jet/index/entry_sorter.h"
 #include "db/jet/index/index_entry_list.h"
 #include "db/jet/file/pager.h"
 #include "db/status.h"
@@ -115,6 +116,9 @@ public:
     // The same from a packed list, sorted: the entries are copied out a
     // page at a time.
     Status rebuild(const IndexEntryList& sortedEntries, IndexPageAllocator& allocator);
+    // The same from entries read in order: twice, once to plan the leaves
+    // and once to write them.
+    Status rebuild(SortedEntries& sortedEntries, IndexPageAllocator& allocator);
 
 private:
     // Visits the leaves from `page` along the chain until `visitLeaf` says
