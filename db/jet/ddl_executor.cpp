@@ -360,6 +360,9 @@ Status DdlExecutor::createIndex(const CreateIndex& statement)
                 return notSupported("a primary key can only be made over required fields");
         }
 
+    // The statements before it are saved first: a large index's pages then
+    // go to the file as they are made, not into memory.
+    VK_RETURN_IF_ERROR(m_db->pager().saveGroup());
     Status s = inOneCommit([&]() -> Status {
         PageAllocator allocator(m_db->pager());
         TableDef def = old;

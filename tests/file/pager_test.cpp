@@ -138,6 +138,115 @@ TEST(Pager, FailedWriteWithoutCrashPutsTheFileBack)
     }
 }
 
+// Pages appended by a change that makes many (a new index) go to the file
+// ahead of its commit. Whatever write the process dies at, the next opening
+// finds the file old or new; a failure the pager reports, or a rollback,
+// cuts the file back to its size; a commit keeps them.
+Status applyChangeWritingAhead(Pager& p, bool commit = true)
+{
+    VK_RETURN_IF_ERROR(p.write(1, filled(0xB1)));
+    for (uint8_t v = 0xC0; v < 0xC6; ++v) {
+        VK_RETURN_IF_ERROR(p.append(filled(v)).status());
+        if (v == 0xC2 || v == 0xC5) VK_RETURN_IF_ERROR(p.writeAppendedAhead());
+    }
+    VK_RETURN_IF_ERROR(p.write(3, filled(0xB3)));
+    return commit ? p.commit() : Status::ok();
+}
+
+std::vector<uint8_t> aheadImage()
+{
+    std::vector<uint8_t> v = oldImage();
+    std::fill(v.begin() + kPageSize, v.begin() + 2 * kPageSize, 0xB1);
+    std::fill(v.begin() + 3 * kPageSize, v.end(), 0xB3);
+    for (uint8_t c = 0xC0; c < 0xC6; ++c) v.insert(v.end(), kPageSize, c);
+    return v;
+}
+
+TEST(Pager, PagesWrittenAheadOfACommitAreAllOrNothing)
+{
+    long total;
+    {
+        auto plan = std::make_shared<FaultPlan>();
+        auto db = std::make_shared<std::vector<uint8_t>>(oldImage());
+        auto j = std::make_shared<std::vector<uint8_t>>();
+        auto p = pagerOver(db, j, plan);
+        ASSERT_TRUE(applyChangeWritingAhead(*p, false).isOk());
+        EXPECT_EQ(db->size(), 10 * kPageSize) << "the appended pages are on the file before the commit";
+        EXPECT_EQ((*p->read(6).value())[0], 0xC2) << "and read back from it";
+        EXPECT_TRUE(p->hasPendingWrites());
+        ASSERT_TRUE(p->commit().isOk());
+        EXPECT_EQ(*db, aheadImage());
+        EXPECT_FALSE(*Journal(std::make_unique<FaultFile>(j, plan)).isArmed());
+        total = plan->writes;
+    }
+    for (long n = 1; n <= total; ++n) {
+        for (bool crash : {true, false}) {
+            SCOPED_TRACE("write " + std::to_string(n) + (crash ? ", killed" : ", failed"));
+            auto plan = std::make_shared<FaultPlan>();
+            plan->failWriteAt = n;
+            plan->crash = crash;
+            auto db = std::make_shared<std::vector<uint8_t>>(oldImage());
+            auto j = std::make_shared<std::vector<uint8_t>>();
+            {
+                auto p = pagerOver(db, j, plan);
+                Status s = applyChangeWritingAhead(*p);
+                EXPECT_FALSE(s.isOk());
+                if (p->pageCount() > 6) (void)p->read(6);  // read back from the file, if it got there
+                if (!crash) {
+                    // As a caller does with a change that failed.
+                    p->rollback();
+                    EXPECT_EQ(*db, oldImage());
+                    EXPECT_EQ(p->pageCount(), 4u);
+                    EXPECT_FALSE(p->hasPendingWrites());
+                    EXPECT_FALSE(p->read(4).isOk());
+                    EXPECT_FALSE(p->read(6).isOk()) << "a page read back from past the end is forgotten too";
+                }
+            }
+            auto calm = std::make_shared<FaultPlan>();
+            FaultFile dbFile(db, calm);
+            Journal journal(std::make_unique<FaultFile>(j, calm));
+            ASSERT_TRUE(jet::rollBackPendingJournal(dbFile, journal).isOk());
+            EXPECT_TRUE(*db == oldImage() || *db == aheadImage());
+        }
+    }
+}
+
+// In a group: nothing goes ahead while a finished unit waits (a later
+// failure would cut it off); once saved, the unit that wrote ahead is
+// committed as it ends, and undoing it cuts its pages off.
+TEST(Pager, PagesWrittenAheadInAGroupAreTheUnitsOwn)
+{
+    auto plan = std::make_shared<FaultPlan>();
+    auto db = std::make_shared<std::vector<uint8_t>>(oldImage());
+    auto j = std::make_shared<std::vector<uint8_t>>();
+    auto p = pagerOver(db, j, plan);
+    p->beginGroup();
+    ASSERT_TRUE(p->append(filled(0xD0)).isOk());
+    ASSERT_TRUE(p->commit().isOk());  // a finished unit, waiting
+    ASSERT_TRUE(p->append(filled(0xD1)).isOk());
+    ASSERT_TRUE(p->writeAppendedAhead().isOk());
+    EXPECT_EQ(db->size(), 4 * kPageSize) << "nothing ahead while a finished unit waits";
+    p->rollback();
+    ASSERT_TRUE(p->saveGroup().isOk());
+    EXPECT_EQ(db->size(), 5 * kPageSize);
+
+    ASSERT_TRUE(p->append(filled(0xD2)).isOk());
+    ASSERT_TRUE(p->writeAppendedAhead().isOk());
+    EXPECT_EQ(db->size(), 6 * kPageSize);
+    p->rollback();
+    EXPECT_EQ(db->size(), 5 * kPageSize) << "undoing the unit cuts its pages off";
+    EXPECT_EQ(p->pageCount(), 5u);
+
+    ASSERT_TRUE(p->write(0, filled(0xE0)).isOk());
+    ASSERT_TRUE(p->append(filled(0xD3)).isOk());
+    ASSERT_TRUE(p->writeAppendedAhead().isOk());
+    ASSERT_TRUE(p->commit().isOk());
+    EXPECT_EQ((*db)[0], 0xE0) << "the unit was committed as it ended";
+    EXPECT_EQ((*db)[5 * kPageSize], 0xD3);
+    EXPECT_FALSE(p->hasPendingWrites());
+    ASSERT_TRUE(p->endGroup().isOk());
+}
+
 TEST(Pager, OpenRefusesASecondWriterAndFallsBackToReadingWhereItCannotWrite)
 {
     test::TempDir dir;

@@ -92,6 +92,36 @@ TEST(DdlCreate, TablesKeepTheirIndexesRightAcrossManyInserts)
     }
 }
 
+// A new index of many pages goes to the file as it is made (here after
+// every 4 pages), amid statements grouped as varnika-db exec groups them:
+// the statements before it are saved first, and every index matches its
+// rows, ours and the file's as mdbtools reads it.
+TEST(DdlCreate, ALargeNewIndexIsWrittenAsItIsMade)
+{
+    NewDb t(0x0409);
+    ASSERT_TRUE(t.run("CREATE TABLE Hareket (Id COUNTER PRIMARY KEY, Musteri TEXT(50), Tutar LONG)").isOk());
+    Pager& pager = t.db->pager();
+    pager.setAppendedAheadLimit(4);
+    pager.beginGroup();
+    for (int i = 0; i < 3000; ++i)
+        ASSERT_TRUE(t.run("INSERT INTO Hareket (Musteri, Tutar) VALUES ('Müşteri " + std::to_string((i * 7919) % 3001) +
+                          " ve ortakları limited şirketi', " + std::to_string(i % 97) + ")")
+                        .isOk());
+    const uint32_t before = pager.pageCount();
+    ASSERT_TRUE(t.run("CREATE INDEX ixMusteri ON Hareket (Musteri DESC, Tutar)").isOk());
+    EXPECT_GT(pager.pageCount(), before + 40) << "an index of many pages";
+    EXPECT_FALSE(pager.hasPendingWrites());
+    ASSERT_TRUE(t.run("INSERT INTO Hareket (Musteri, Tutar) VALUES ('Son', 1)").isOk());
+    ASSERT_TRUE(pager.endGroup().isOk());
+    ddltest::expectIndexesMatchRows(*t.db, "Hareket");
+    t.reopen();
+    EXPECT_EQ(t.rows("Hareket").size(), 3001u);
+    ddltest::expectIndexesMatchRows(*t.db, "Hareket");
+    if (ddltest::haveMdbTools()) {
+        EXPECT_EQ(ddltest::mdbExport(t.path, "Hareket").size(), 3002u);
+    }
+}
+
 TEST(DdlCreate, RefusalsLeaveTheFileByteForByteUnchanged)
 {
     NewDb t;

@@ -34,6 +34,16 @@ Status Journal::begin(uint32_t originalPageCount, const std::vector<JournalEntry
 
 Status Journal::begin(uint32_t originalPageCount, std::span<const Original> originals, bool durable)
 {
+    return write(originalPageCount, originals, durable, false);
+}
+
+Status Journal::beginOver(uint32_t originalPageCount, std::span<const Original> originals, bool durable)
+{
+    return write(originalPageCount, originals, durable, true);
+}
+
+Status Journal::write(uint32_t originalPageCount, std::span<const Original> originals, bool durable, bool entriesFirst)
+{
     // Header and entries in one buffer. Without syncing, one write does:
     // a write cut short leaves a checksum that does not match, so the
     // journal is ignored, and the database has not been touched yet.
@@ -56,12 +66,15 @@ Status Journal::begin(uint32_t originalPageCount, std::span<const Original> orig
     putU32(header, kHdrOriginalPages, originalPageCount);
     putU32(header, kHdrEntries, uint32_t(originals.size()));
     putU64(header, kHdrChecksum, journalChecksum(kJournalChecksumStart, body, bytes.size() - kHeaderSize));
-    if (!durable) return m_file->write(0, bytes.data(), bytes.size());
-    // Synced: the entries reach the disk before the header that makes them count.
+    if (!durable && !entriesFirst) return m_file->write(0, bytes.data(), bytes.size());
+    // The entries before the header that makes them count: synced, they
+    // reach the disk first; over an armed journal without entries, whose
+    // header stays good while they are written, a write cut short leaves
+    // that header to be read.
     if (!originals.empty()) VK_RETURN_IF_ERROR(m_file->write(kHeaderSize, body, bytes.size() - kHeaderSize));
-    VK_RETURN_IF_ERROR(m_file->sync());
+    if (durable) VK_RETURN_IF_ERROR(m_file->sync());
     VK_RETURN_IF_ERROR(m_file->write(0, header, kHeaderSize));
-    return m_file->sync();
+    return durable ? m_file->sync() : Status::ok();
 }
 
 Status Journal::finish(bool durable)

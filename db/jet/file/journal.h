@@ -46,6 +46,10 @@ public:
         const PageBuffer* bytes;
     };
     Status begin(uint32_t originalPageCount, std::span<const Original> originals, bool durable);
+    // begin() over a journal armed by a begin() without entries, for the
+    // same size (pages were written past it ahead of the commit): at every
+    // instant the journal says at least to cut the file back to that size.
+    Status beginOver(uint32_t originalPageCount, std::span<const Original> originals, bool durable);
     // Marks the commit finished: the journal no longer describes a rollback.
     Status finish(bool durable);
     // True while the journal describes a commit that has not finished.
@@ -62,6 +66,9 @@ public:
     PageFile& file() { return *m_file; }
 
 private:
+    // The entries first (`entriesFirst`, or when durable), then the header.
+    Status write(uint32_t originalPageCount, std::span<const Original> originals, bool durable, bool entriesFirst);
+
     std::unique_ptr<PageFile> m_file;
     size_t m_pageSize;
 };

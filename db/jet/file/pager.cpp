@@ -54,6 +54,8 @@ Pager::Pager(std::unique_ptr<PageFile> file, size_t cachePages)
 
 Pager::~Pager()
 {
+    // Pages written ahead of a commit that never came.
+    dropAppendedAhead();
     // The units a group finished are whole changes: they are kept; a unit
     // still in hand is not.
     if (m_group) {
@@ -371,7 +373,9 @@ bool Pager::groupDue() const
 Status Pager::commit()
 {
     if (!m_group) return commitDirty(false);
-    if (!groupDue()) {
+    // A unit that wrote pages ahead is committed as it ends: the pages on
+    // the file are its alone, and a later unit's failure must not cut them.
+    if (!groupDue() && !m_appendedAhead) {
         // The unit ends; it reaches the file with the group.
         m_unitUndo.clear();
         m_unitPageCount = m_pageCount;
@@ -407,9 +411,68 @@ Status Pager::commitFinishedUnits(Status failure, size_t lostBefore)
                                       (s.isOk() ? std::string() : ": " + s.message()));
 }
 
+Status Pager::ensureJournal()
+{
+    if (m_journal || m_journalPath.empty()) return Status::ok();
+    VK_ASSIGN_OR_RETURN(std::unique_ptr<PageFile> journalFile, m_files->openOrCreate(m_journalPath));
+    if (m_layer) journalFile = m_layer(std::move(journalFile));
+    setJournal(std::make_unique<Journal>(std::move(journalFile)));
+    return Status::ok();
+}
+
+Status Pager::writeAppendedAhead()
+{
+    // In a group, the pages past the committed size are all the unit's in
+    // hand only while no finished unit waits.
+    if (m_group && m_groupUnits > 0) return Status::ok();
+    auto first = m_dirty.lower_bound(m_committedPageCount);
+    if (first == m_dirty.end()) return Status::ok();
+    if (!m_appendedAhead) {
+        // From the first page on, the journal tells a reopening that the
+        // file is to be cut back to its committed size.
+        VK_RETURN_IF_ERROR(ensureJournal());
+        if (m_journal)
+            VK_RETURN_IF_ERROR(m_journal->begin(m_committedPageCount, std::span<const Journal::Original>(), m_syncOnCommit));
+        m_appendedAhead = true;
+    }
+    for (auto it = first; it != m_dirty.end();) {
+        // The unit's cut at failure is the file's committed size, so a
+        // failure here needs nothing put back.
+        VK_RETURN_IF_ERROR(m_file->write(uint64_t(it->first) * pageSize(), it->second->data(), pageSize()));
+        ++m_fileWrites;
+        it = m_dirty.erase(it);
+    }
+    return Status::ok();
+}
+
+Status Pager::writeAppendedAheadIfMany()
+{
+    return m_dirty.size() >= m_appendedAheadLimit ? writeAppendedAhead() : Status::ok();
+}
+
+void Pager::dropAppendedAhead()
+{
+    if (!m_appendedAhead) return;
+    m_appendedAhead = false;
+    // Best effort: past the committed size the file holds nothing anyone
+    // reads, and a journal left armed cuts it at the next opening.
+    if (m_file->size() > uint64_t(m_committedPageCount) * pageSize())
+        (void)m_file->truncate(uint64_t(m_committedPageCount) * pageSize());
+    if (m_journal) (void)m_journal->finish(false);
+    // Read back meanwhile, those pages may be in the cache.
+    for (auto it = m_cache.begin(); it != m_cache.end();) {
+        if (it->first < m_committedPageCount) {
+            ++it;
+            continue;
+        }
+        m_lru.erase(it->second.second);
+        it = m_cache.erase(it);
+    }
+}
+
 Status Pager::commitDirty(bool keepOnFailure)
 {
-    if (m_dirty.empty()) return Status::ok();
+    if (m_dirty.empty() && !m_appendedAhead) return Status::ok();
     // Before the file was touched: the dirty pages are kept when asked.
     auto refuse = [&](Status s) {
         if (!keepOnFailure) forgetDirty();
@@ -438,19 +501,14 @@ Status Pager::commitDirty(bool keepOnFailure)
         ++m_fileWrites;
         return finishCommit();
     }
-    if (!m_journal && !m_journalPath.empty()) {
-        auto jf = m_files->openOrCreate(m_journalPath);
-        if (!jf.isOk()) return refuse(jf.status());
-        std::unique_ptr<PageFile> journalFile = std::move(jf).value();
-        if (m_layer) journalFile = m_layer(std::move(journalFile));
-        setJournal(std::make_unique<Journal>(std::move(journalFile)));
-    }
+    if (Status s = ensureJournal(); !s.isOk()) return refuse(s);
     if (Status s = protectForSafePoint(); !s.isOk()) return refuse(s);
     if (m_journal) {
         std::vector<Journal::Original> originals;
         originals.reserve(m_originals.size());
         for (const auto& [page, ref] : m_originals) originals.push_back({page, ref.get()});
-        Status s = m_journal->begin(m_committedPageCount, originals, m_syncOnCommit);
+        Status s = m_appendedAhead ? m_journal->beginOver(m_committedPageCount, originals, m_syncOnCommit)
+                                   : m_journal->begin(m_committedPageCount, originals, m_syncOnCommit);
         if (!s.isOk()) return refuse(s);
     }
     for (const auto& [page, ref] : m_dirty) {
@@ -471,6 +529,7 @@ Status Pager::commitDirty(bool keepOnFailure)
 
 Status Pager::finishCommit()
 {
+    m_appendedAhead = false;
     for (const auto& [page, ref] : m_dirty) remember(page, ref);
     m_dirty.clear();
     m_originals.clear();
@@ -496,6 +555,8 @@ void Pager::rollback()
 void Pager::undoUnit()
 {
     ++m_changes;
+    // Pages written ahead are the unit's own (see writeAppendedAhead).
+    dropAppendedAhead();
     for (auto& [page, before] : m_unitUndo) {
         if (before) {
             m_dirty[page] = std::move(before);
@@ -512,6 +573,7 @@ void Pager::undoUnit()
 void Pager::forgetDirty()
 {
     ++m_changes;
+    dropAppendedAhead();
     m_unitsLost += m_groupUnits;
     m_dirty.clear();
     m_originals.clear();

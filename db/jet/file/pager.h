@@ -111,9 +111,27 @@ public:
     // refused with ErrorCode::Full.
     Result<uint32_t> append(const PageBuffer& bytes);
 
+    // Writes the pages appended since the last commit to the file now, and
+    // lets them go from memory (they are read back from the file), so that
+    // a change that adds many pages (a new index) needs no memory for them.
+    // Past its committed size the file holds nothing a rollback or a failed
+    // commit needs: both cut it back to that size, as does the journal,
+    // armed from the first such write, at the next opening after a crash.
+    // In a group, only while no finished unit waits to be committed (a
+    // no-op otherwise); a unit that wrote pages ahead is committed, with
+    // the group, when it ends, and undoing it cuts them off.
+    Status writeAppendedAhead();
+    // The same once the dirty pages number at least `limit` (default 1024,
+    // 4 MB); for a writer of many pages to call as it goes.
+    Status writeAppendedAheadIfMany();
+    void setAppendedAheadLimit(size_t limit) { m_appendedAheadLimit = std::max<size_t>(limit, 1); }
+
     // Whether a change is in hand: any dirty page, or in a group, a page
     // written since the last unit ended.
-    bool hasPendingWrites() const { return m_group ? !m_unitUndo.empty() || m_pageCount != m_unitPageCount : !m_dirty.empty(); }
+    bool hasPendingWrites() const
+    {
+        return m_group ? !m_unitUndo.empty() || m_pageCount != m_unitPageCount : !m_dirty.empty() || m_appendedAhead;
+    }
 
     // Groups the operations from now on. In a group, commit() ends a unit
     // (one operation): its pages stay in memory with those of the units
@@ -178,6 +196,10 @@ private:
     Status restoreOriginals();
     Status protectForSafePoint();
     Status finishCommit();
+    Status ensureJournal();
+    // Cuts the file back to its committed size after pages were written
+    // ahead, and disarms the journal.
+    void dropAppendedAhead();
     // write() once the bytes are the pager's own.
     Status keep(uint32_t page, std::shared_ptr<PageBuffer> bytes);
     // Commits every dirty page; on failure the file is put back and the
@@ -199,6 +221,8 @@ private:
     uint32_t m_maxPages = kMaxPages;
     bool m_syncOnCommit = false;
     std::map<uint32_t, PageRef> m_dirty;
+    bool m_appendedAhead = false;  // pages past the committed size are on the file
+    size_t m_appendedAheadLimit = 1024;
     std::map<uint32_t, PageRef> m_originals;  // file bytes of dirty pages, before this batch
     std::map<uint32_t, PageRef> m_overlay;    // read-only view of an interrupted commit's originals
     bool m_group = false;

@@ -862,19 +862,25 @@ Status IndexTree::rebuild(SortedEntries& sorted, IndexPageAllocator& allocator)
         levels.push_back(std::move(level));
     }
 
-    std::vector<uint32_t> number(plan.size(), 0);
+    // A page gets its number when it is written or linked to, the old
+    // tree's pages first; the pages of a large new tree go to the file as
+    // they are made (Pager::writeAppendedAheadIfMany), and each page goes
+    // to the pager as it is made (a failure halfway is the caller's to roll
+    // back, as for any tree change).
+    constexpr uint32_t kUnnumbered = 0;
+    std::vector<uint32_t> number(plan.size(), kUnnumbered);
     number[levels.back().front()] = m_rootPage;
     size_t reused = 0;
-    for (size_t id = 0; id < plan.size(); ++id) {
-        if (id == levels.back().front()) continue;
-        if (reused < reuse.size()) {
-            number[id] = reuse[reused++];
-        } else {
-            VK_ASSIGN_OR_RETURN(number[id], allocator.allocatePage());
+    auto numberOf = [&](size_t id) -> Result<uint32_t> {
+        if (number[id] == kUnnumbered) {
+            if (reused < reuse.size()) {
+                number[id] = reuse[reused++];
+            } else {
+                VK_ASSIGN_OR_RETURN(number[id], allocator.allocatePage());
+            }
         }
-    }
-    // Each page goes to the pager as it is made (a failure halfway is the
-    // caller's to roll back, as for any tree change).
+        return number[id];
+    };
     VK_RETURN_IF_ERROR(sorted.rewind());
     for (const auto& level : levels) {
         for (size_t k = 0; k < level.size(); ++k) {
@@ -882,11 +888,18 @@ Status IndexTree::rebuild(SortedEntries& sorted, IndexPageAllocator& allocator)
             IndexPage page;
             page.type = pl.type;
             page.tdefPage = m_tdefPage;
-            page.prev = k > 0 ? number[level[k - 1]] : 0;
-            page.next = k + 1 < level.size() ? number[level[k + 1]] : 0;
+            VK_ASSIGN_OR_RETURN(const uint32_t self, numberOf(level[k]));
+            if (k > 0) {
+                VK_ASSIGN_OR_RETURN(page.prev, numberOf(level[k - 1]));
+            }
+            if (k + 1 < level.size()) {
+                VK_ASSIGN_OR_RETURN(page.next, numberOf(level[k + 1]));
+            }
             if (pl.type == kTypeNode) {
                 page.entries = std::move(pl.entries);
-                for (auto& e : page.entries) e.child = number[e.child];
+                for (auto& e : page.entries) {
+                    VK_ASSIGN_OR_RETURN(e.child, numberOf(e.child));
+                }
             } else {
                 // The leaves are written in the order they were planned in,
                 // so the second pass takes their entries as they come.
@@ -897,9 +910,12 @@ Status IndexTree::rebuild(SortedEntries& sorted, IndexPageAllocator& allocator)
                     e.bytes = sorted.entry();
                 }
             }
-            if (pl.tail != SIZE_MAX) page.tail = number[pl.tail];
+            if (pl.tail != SIZE_MAX) {
+                VK_ASSIGN_OR_RETURN(page.tail, numberOf(pl.tail));
+            }
             VK_ASSIGN_OR_RETURN(PageBuffer buf, encodeIndexPage(page, m_pager.format()));
-            VK_RETURN_IF_ERROR(m_pager.write(number[level[k]], buf));
+            VK_RETURN_IF_ERROR(m_pager.write(self, buf));
+            VK_RETURN_IF_ERROR(m_pager.writeAppendedAheadIfMany());
             pl = Planned();
         }
     }
