@@ -133,7 +133,7 @@ TEST(EntrySorter, RefusesWhatItCannotHold)
         EXPECT_NE(s.message().find("temporary file"), std::string::npos) << s.message();
     }
     EntrySorter sorter;
-    EXPECT_EQ(sorter.add(std::vector<uint8_t>(kMaxIndexKeySize + 1, 1), RowId{1, 1}).code(), ErrorCode::InvalidArgument);
+    EXPECT_EQ(sorter.add(std::vector<uint8_t>(kMaxIndexKeySize + 1, 1), RowId{1, 1}).code(), ErrorCode::NotSupported);
     EXPECT_EQ(sorter.addBytes({}).code(), ErrorCode::InvalidArgument);
     EXPECT_TRUE(sorter.add(std::vector<uint8_t>(kMaxIndexKeySize, 1), RowId{1, 1}).isOk());
 }

@@ -215,7 +215,7 @@ EntrySorter::~EntrySorter()
 
 Status EntrySorter::add(std::span<const uint8_t> key, RowId row)
 {
-    if (key.size() > kMaxIndexKeySize) return invalidArgument("an index key of " + std::to_string(key.size()) + " bytes is too long");
+    if (key.size() > kMaxIndexKeySize) return notSupported("an index key of " + std::to_string(key.size()) + " bytes is too long");
     m_held->add(key, row);
     ++m_count;
     return spillIfFull();
