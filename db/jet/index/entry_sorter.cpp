@@ -46,16 +46,6 @@ size_t blockSizeFor(size_t budget)
     return std::clamp(budget / 4, largest, IndexEntryList::kDefaultBlockSize);
 }
 
-std::strong_ordering compareBytes(std::span<const uint8_t> a, std::span<const uint8_t> b)
-{
-    const size_t n = std::min(a.size(), b.size());
-    if (n) {
-        const int c = std::memcmp(a.data(), b.data(), n);
-        if (c != 0) return c < 0 ? std::strong_ordering::less : std::strong_ordering::greater;
-    }
-    return a.size() <=> b.size();
-}
-
 class HeldEntries final : public SortedEntries {
 public:
     explicit HeldEntries(std::unique_ptr<IndexEntryList> list) : m_list(std::move(list)), m_reader(*m_list) {}
@@ -143,7 +133,7 @@ private:
     // The ordering of the heap: the run whose entry comes later sinks.
     struct Later {
         const std::vector<Reader>* readers;
-        bool operator()(size_t a, size_t b) const { return compareBytes((*readers)[a].entry, (*readers)[b].entry) > 0; }
+        bool operator()(size_t a, size_t b) const { return (*readers)[a].entry > (*readers)[b].entry; }
     };
     Later later() const { return Later{&m_readers}; }
     void pushRun(size_t run)

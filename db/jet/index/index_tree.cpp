@@ -704,6 +704,40 @@ Status IndexTree::remove(std::span<const uint8_t> key, RowId row, IndexPageAlloc
 
 namespace {
 
+// The filling of one page with consecutive entries: the entries after the
+// first are stored without what they all share with it (at most
+// `maxPrefix` bytes); node entries carry a child pointer each.
+class PageFill {
+public:
+    PageFill(size_t room, size_t maxPrefix, bool node)
+        : m_room(room), m_maxPrefix(maxPrefix), m_pointer(node ? kChildSize : 0)
+    {
+    }
+    // A new page, beginning with this entry.
+    void start(std::span<const uint8_t> key, size_t bytes)
+    {
+        m_first = key;
+        m_sum = bytes + m_pointer;
+        m_count = 1;
+    }
+    // Adds the next entry when the page still holds it.
+    bool add(std::span<const uint8_t> key, size_t bytes)
+    {
+        size_t p = 0;
+        while (p < m_maxPrefix && p < m_first.size() && p < key.size() && m_first[p] == key[p]) ++p;
+        const size_t next = m_sum + bytes + m_pointer;
+        if (next - m_count * p > m_room) return false;
+        m_sum = next;
+        ++m_count;
+        return true;
+    }
+
+private:
+    size_t m_room, m_maxPrefix, m_pointer;
+    EntryBytes m_first;
+    size_t m_sum = 0, m_count = 0;
+};
+
 // Groups consecutive items (0 to `count`) into pages, each as full as it
 // may be; `keyOf(i)` and `bytesOf(i)` give an item's key and its whole size.
 template <typename KeyOf, typename BytesOf>
@@ -711,22 +745,12 @@ std::vector<std::pair<size_t, size_t>> packGroups(size_t count, bool node, KeyOf
                                                   size_t maxPrefix)
 {
     std::vector<std::pair<size_t, size_t>> groups;
+    PageFill fill(room, maxPrefix, node);
     size_t i = 0;
-    const size_t pointer = node ? kChildSize : 0;
     while (i < count) {
+        fill.start(keyOf(i), bytesOf(i));
         size_t j = i + 1;
-        size_t sum = bytesOf(i) + pointer;
-        const std::span<const uint8_t> firstKey = keyOf(i);
-        while (j < count) {
-            const std::span<const uint8_t> k = keyOf(j);
-            size_t p = 0;
-            while (p < maxPrefix && p < firstKey.size() && p < k.size() && firstKey[p] == k[p]) ++p;
-            const size_t n = j - i + 1;
-            const size_t next = sum + bytesOf(j) + pointer;
-            if (next - (n - 1) * p > room) break;
-            sum = next;
-            ++j;
-        }
+        while (j < count && fill.add(keyOf(j), bytesOf(j))) ++j;
         groups.emplace_back(i, j);
         i = j;
     }
@@ -767,8 +791,9 @@ Status IndexTree::rebuild(SortedEntries& sorted, IndexPageAllocator& allocator)
     std::vector<std::vector<size_t>> levels(1);
     {
         VK_RETURN_IF_ERROR(sorted.rewind());
-        EntryBytes previous, first;
-        size_t count = 0, inLeaf = 0, sum = 0;
+        EntryBytes previous;
+        PageFill fill(room, maxPrefix, false);
+        size_t count = 0, inLeaf = 0;
         auto closeLeaf = [&] {
             Planned leaf;
             leaf.from = count - inLeaf;
@@ -787,22 +812,10 @@ Status IndexTree::rebuild(SortedEntries& sorted, IndexPageAllocator& allocator)
                 return notSupported("an index key of " + std::to_string(key.size()) + " bytes is too long");
             if (count > 0 && !std::ranges::lexicographical_compare(std::span<const uint8_t>(previous), e))
                 return invalidArgument("index entries to rebuild from are not strictly increasing");
-            // As packGroups: the entries after a leaf's first are stored
-            // without what they all share with it.
-            bool fits = inLeaf > 0;
-            if (fits) {
-                const std::span<const uint8_t> firstKey(first.data(), first.size() - kRowIdSize);
-                size_t p = 0;
-                while (p < maxPrefix && p < firstKey.size() && p < key.size() && firstKey[p] == key[p]) ++p;
-                const size_t next = sum + e.size();
-                fits = next - inLeaf * p <= room;
-                if (fits) sum = next;
-            }
-            if (!fits) {
+            if (inLeaf == 0 || !fill.add(key, e.size())) {
                 if (inLeaf > 0) closeLeaf();
-                first = e;
+                fill.start(key, e.size());
                 inLeaf = 0;
-                sum = e.size();
             }
             ++inLeaf;
             ++count;
