@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
+#include <string>
 #include <set>
 
 using namespace varnika;
@@ -461,4 +463,67 @@ TEST(UsageMapCache, AMapIsReadAgainExactlyWhenItsOwnRowOrBitmapChanged)
         kept = *cached;
     }
     EXPECT_FALSE(kept->isInline());
+}
+
+// The allocator's own one-bit changes (a page added, freed, filling up or
+// getting room again) are followed by the maps it keeps decoded, inline and
+// reference maps alike: the same pages as the file's map after every change,
+// with no new decoding but where a map changed shape. A rollback makes it
+// read the file again.
+TEST(PageAllocator, OwnerMapsFollowTheirOwnBitsWithoutBeingDecodedAgain)
+{
+    auto pager = test::makeMemoryDatabase();
+    RowPointer owned = test::addEmptyOwnerMap(*pager, 2);
+    RowPointer freeMap = test::addEmptyOwnerMap(*pager, 2);
+    ASSERT_TRUE(pager->commit().isOk());
+    PageAllocator alloc(*pager);
+    auto expectCurrent = [&](const std::string& when) {
+        for (RowPointer map : {owned, freeMap}) {
+            auto kept = alloc.ownerMap(map);
+            ASSERT_TRUE(kept.isOk()) << when << ": " << kept.status().toString();
+            EXPECT_EQ((*kept)->pages(), mapPages(*pager, map)) << when;
+        }
+    };
+    std::mt19937 random(11);
+    std::vector<uint32_t> pages;
+    for (const bool reference : {false, true}) {
+        // Enough pages for the maps to become reference maps.
+        if (reference) {
+            for (int i = 0; i < 1100; ++i) {
+                auto page = alloc.allocateDataPage(kTdef, {owned, freeMap});
+                ASSERT_TRUE(page.isOk()) << page.status().toString();
+                pages.push_back(*page);
+            }
+            expectCurrent("as reference maps");
+            ASSERT_FALSE((*alloc.ownerMap(owned))->isInline());
+        }
+        const size_t decodesBefore = alloc.ownerMapDecodes();
+        for (int step = 0; step < 400; ++step) {
+            const std::string when = (reference ? "reference, step " : "inline, step ") + std::to_string(step);
+            const unsigned what = random() % 4;
+            if (what == 0 || pages.size() < 2) {
+                auto page = alloc.allocateDataPage(kTdef, {owned, freeMap});
+                ASSERT_TRUE(page.isOk()) << when << ": " << page.status().toString();
+                pages.push_back(*page);
+            } else if (what == 1) {
+                const size_t at = random() % pages.size();
+                ASSERT_TRUE(alloc.freePage(pages[at], {owned, freeMap}).isOk()) << when;
+                pages.erase(pages.begin() + long(at));
+            } else {
+                const uint32_t page = pages[random() % pages.size()];
+                ASSERT_TRUE(alloc.noteFreeSpace(page, what == 2 ? 0 : 4000, freeMap).isOk()) << when;
+            }
+            expectCurrent(when);
+        }
+        // An inline map is decoded again as it grows into its next length.
+        EXPECT_LT(alloc.ownerMapDecodes() - decodesBefore, reference ? 2u : 6u) << alloc.ownerMapDecodes();
+    }
+    ASSERT_TRUE(pager->commit().isOk());
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_TRUE(alloc.freePage(pages.back(), {owned, freeMap}).isOk());
+        pages.pop_back();
+    }
+    expectCurrent("before the rollback");
+    pager->rollback();
+    expectCurrent("after the rollback");
 }

@@ -25,8 +25,8 @@ Result<uint32_t> PageAllocator::allocatePage(const PageBuffer& contents, const P
 {
     VK_ASSIGN_OR_RETURN(uint32_t page, m_pager.append(contents));
     VK_RETURN_IF_ERROR(m_maps.markUsed(page));
-    if (owners.owned) VK_RETURN_IF_ERROR(m_maps.setBit(*owners.owned, page));
-    if (owners.freeSpace) VK_RETURN_IF_ERROR(m_maps.setBit(*owners.freeSpace, page));
+    if (owners.owned) VK_RETURN_IF_ERROR(changeOwnerBit(*owners.owned, page, true));
+    if (owners.freeSpace) VK_RETURN_IF_ERROR(changeOwnerBit(*owners.freeSpace, page, true));
     return page;
 }
 
@@ -39,8 +39,8 @@ Status PageAllocator::freePage(uint32_t page, const PageOwners& owners)
 {
     if (page <= usagemap::kGlobalMapPage || page >= m_pager.pageCount())
         return invalidArgument("page " + std::to_string(page) + " cannot be freed");
-    if (owners.freeSpace) VK_RETURN_IF_ERROR(m_maps.clearBit(*owners.freeSpace, page));
-    if (owners.owned) VK_RETURN_IF_ERROR(m_maps.clearBit(*owners.owned, page));
+    if (owners.freeSpace) VK_RETURN_IF_ERROR(changeOwnerBit(*owners.freeSpace, page, false));
+    if (owners.owned) VK_RETURN_IF_ERROR(changeOwnerBit(*owners.owned, page, false));
     VK_RETURN_IF_ERROR(m_maps.markFree(page));
     VK_ASSIGN_OR_RETURN(PageRef current, m_pager.read(page));
     PageBuffer copy = *current;
@@ -51,7 +51,15 @@ Status PageAllocator::freePage(uint32_t page, const PageOwners& owners)
 Status PageAllocator::noteFreeSpace(uint32_t page, size_t freeBytes, std::optional<RowPointer> freeSpaceMap)
 {
     if (!freeSpaceMap) return Status::ok();
-    return freeBytes < kNearlyFullBytes ? m_maps.clearBit(*freeSpaceMap, page) : m_maps.setBit(*freeSpaceMap, page);
+    return changeOwnerBit(*freeSpaceMap, page, freeBytes >= kNearlyFullBytes);
+}
+
+Status PageAllocator::changeOwnerBit(RowPointer map, uint32_t page, bool value)
+{
+    const bool kept = m_decoded.isCurrent(m_pager, map);
+    VK_RETURN_IF_ERROR(value ? m_maps.setBit(map, page) : m_maps.clearBit(map, page));
+    if (kept) m_decoded.followBit(m_pager, map, page, value);
+    return Status::ok();
 }
 
 Result<std::optional<uint32_t>> PageAllocator::findPageWithRoom(RowPointer owned, std::optional<RowPointer> freeSpace,

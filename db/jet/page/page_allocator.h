@@ -79,7 +79,13 @@ public:
     // the global one.
     Result<uint32_t> addMapPage(const PageBuffer& contents) override;
 
+    // Owner maps decoded so far (UsageMapCache::decodeCount).
+    size_t ownerMapDecodes() const { return m_decoded.decodeCount(); }
+
 private:
+    // An owner map's bit, through the editor; a map kept decoded follows.
+    Status changeOwnerBit(RowPointer map, uint32_t page, bool value);
+
     Pager& m_pager;
     UsageMapEditor m_maps;
     UsageMapCache m_decoded;

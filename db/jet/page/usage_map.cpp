@@ -132,6 +132,16 @@ std::optional<uint32_t> UsageMap::previousPage(uint32_t before) const
     }
 }
 
+bool UsageMap::assignPage(uint32_t page, bool value)
+{
+    if (page < m_start || page - m_start >= m_bitCount) return false;
+    const size_t i = page - m_start;
+    const uint64_t mask = uint64_t(1) << (i % 64);
+    if (value) m_words[i / 64] |= mask;
+    else m_words[i / 64] &= ~mask;
+    return true;
+}
+
 size_t UsageMap::count() const
 {
     size_t n = 0;

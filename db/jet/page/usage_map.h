@@ -28,6 +28,10 @@ public:
     // walk from the end without listing every page.
     std::optional<uint32_t> previousPage(uint32_t before) const;
     size_t count() const;
+    // Sets or clears the bit of `page`, for a map kept in step with a change
+    // made to its row or bitmap page; false (and nothing changed) when the
+    // map does not cover `page`.
+    bool assignPage(uint32_t page, bool value);
 
     RowPointer location() const { return m_location; }
     bool isInline() const { return m_inline; }

@@ -23,6 +23,20 @@ public:
     // of the same location.
     Result<const UsageMap*> load(Pager& pager, RowPointer where);
 
+    // Whether the map at `where` is kept decoded and is still what its
+    // pages say.
+    bool isCurrent(Pager& pager, RowPointer where);
+    // After a writer set the bit of `page` in the map at `where` to `value`
+    // (the map current just before, and nothing else of it changed), the
+    // decoded map follows: a large table's map is not decoded again for
+    // each page it gains or that fills up. Anything else found changed (a
+    // moved or longer inline window, a new bitmap page) drops it, to be
+    // decoded again at the next load().
+    void followBit(Pager& pager, RowPointer where, uint32_t page, bool value);
+
+    // Maps decoded from their pages so far.
+    size_t decodeCount() const { return m_decodes; }
+
 private:
     struct Entry {
         UsageMap map;
@@ -34,7 +48,9 @@ private:
     // map's row holds other rows too (the table's other map, other
     // tables' maps): a change to those leaves the map as it was.
     bool current(Pager& pager, RowPointer where, Entry& e);
+    bool follow(Pager& pager, RowPointer where, uint32_t page, bool value, Entry& e);
     std::map<std::pair<uint32_t, uint8_t>, Entry> m_maps;
+    size_t m_decodes = 0;
 };
 
 }  // namespace varnika::jet
