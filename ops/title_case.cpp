@@ -15,8 +15,9 @@ std::u16string lowerTurkish(std::u16string_view text)
     for (char16_t& c : s) {
         if (c == kCapitalDottedI) c = u'i';
         else if (c == u'I') c = kSmallDotlessI;
+        else c = toLowerChar(c);
     }
-    return toLower(s);
+    return s;
 }
 
 char16_t raiseTurkish(char16_t c)
