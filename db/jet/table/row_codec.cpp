@@ -420,7 +420,15 @@ namespace {
 struct KeptColumns {
     std::span<const uint8_t> row;
     const RowLayout* layout = nullptr;
-    const std::vector<bool>* changed = nullptr;  // per column
+    std::span<const std::pair<int, Variant>> changes;
+    // The new value of column `i` (the last change of it), or null when the
+    // column is kept.
+    const Variant* changeOf(size_t i) const
+    {
+        for (size_t k = changes.size(); k-- > 0;)
+            if (size_t(changes[k].first) == i) return &changes[k].second;
+        return nullptr;
+    }
 };
 Result<std::vector<uint8_t>> encodeRowWith(const TableDef& def, std::span<const Variant> values,
                                            const std::map<int, std::vector<uint8_t>>* longValueBytes,
@@ -445,7 +453,7 @@ Result<std::vector<uint8_t>> encodeRowWith(const TableDef& def, std::span<const 
                                            const KeptColumns* kept)
 {
     const auto& columns = def.columns();
-    if (values.size() != columns.size())
+    if (!kept && values.size() != columns.size())
         return invalidArgument("a row needs " + std::to_string(columns.size()) + " values, not " + std::to_string(values.size()));
     const JetFormat::Row& f = def.format().row;
     const size_t ncols = def.maxColumns();
@@ -474,9 +482,9 @@ Result<std::vector<uint8_t>> encodeRowWith(const TableDef& def, std::span<const 
 
     for (size_t i = 0; i < columns.size(); ++i) {
         const ColumnDef& c = columns[i];
-        const Variant& v = values[i];
+        const Variant* changedTo = kept ? kept->changeOf(i) : &values[i];
         auto setBit = [&] { mask[c.number / 8] |= uint8_t(1u << (c.number % 8)); };
-        if (kept && !(*kept->changed)[i]) {
+        if (!changedTo) {
             // Kept as stored, once it is known to read as a value would.
             if (c.isBoolean()) {
                 if (c.number < kept->layout->columnCount && maskBit(kept->row, *kept->layout, c.number)) setBit();
@@ -490,6 +498,7 @@ Result<std::vector<uint8_t>> encodeRowWith(const TableDef& def, std::span<const 
             setBit();
             continue;
         }
+        const Variant& v = *changedTo;
         if (longValueBytes && isLongValueType(c.type()) && !c.isFixed()) {
             auto it = longValueBytes->find(int(i));
             if (it == longValueBytes->end()) continue;
@@ -612,18 +621,15 @@ Result<std::vector<uint8_t>> encodeRowChanged(const TableDef& def, std::span<con
                                               std::span<const std::pair<int, Variant>> changes)
 {
     const size_t count = def.columns().size();
-    std::vector<Variant> values(count);
-    std::vector<bool> changed(count, false);
-    for (const auto& [col, value] : changes) {
+    for (const auto& change : changes) {
+        const int col = change.first;
         if (col < 0 || size_t(col) >= count) return invalidArgument("no column " + std::to_string(col) + " to change");
         if (isLongValueType(def.columns()[size_t(col)].type()))
             return invalidArgument(columnText(def.columns()[size_t(col)]) + " holds a long value: its record is encoded whole");
-        values[size_t(col)] = value;
-        changed[size_t(col)] = true;
     }
     VK_ASSIGN_OR_RETURN(RowLayout layout, parseRowLayout(def, row));
-    const KeptColumns kept{row, &layout, &changed};
-    return encodeRowWith(def, values, nullptr, &kept);
+    const KeptColumns kept{row, &layout, changes};
+    return encodeRowWith(def, {}, nullptr, &kept);
 }
 
 size_t encodedVarDataEnd(const TableDef& def, size_t rowSize)
