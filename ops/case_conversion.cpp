@@ -29,11 +29,11 @@ Status convertEach(WindowPort& w, RecordSet& records, const RegionalSettings& se
             w.processEvents();
             // The value in hand is converted, not whatever the box may have
             // been edited to meanwhile.
-            const std::u16string converted = titleCase(text);
+            std::u16string converted = titleCase(text);
             w.setText(TextBox::Text3, converted);
             VK_RETURN_IF_ERROR(records.Edit());
             VK_ASSIGN_OR_RETURN(Field * target, records.Fields(fieldName));
-            VK_RETURN_IF_ERROR(target->SetValue(Variant::text(converted)));
+            VK_RETURN_IF_ERROR(target->SetValue(Variant::text(std::move(converted))));
             VK_RETURN_IF_ERROR(records.Update());
         }
         if (w.closeRequested()) return Status::ok();
