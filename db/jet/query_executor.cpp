@@ -3,11 +3,15 @@
 #include "db/jet/database.h"
 #include "db/jet/index/index_seek.h"
 #include "db/jet/record_sets.h"
+#include "db/jet/table/row_codec.h"
 #include "db/jet/table/table.h"
 #include "db/sql/sql_query.h"
 
 #include <algorithm>
 #include <numeric>
+#include <optional>
+#include <string>
+#include <unordered_map>
 
 namespace varnika::jet {
 
@@ -19,6 +23,62 @@ Result<BoundQuery> bindToTable(const Table& table, const RecordSourceQuery& quer
     for (const ColumnDef& c : table.def().columns()) columns.push_back({c.name, c.type(), c.displaySize()});
     return bindQuery(query, columns, settings);
 }
+
+// A condition on one field of few values (a unit, a branch) meets the same
+// stored bytes row after row: its outcome is kept for each stored form, and
+// the value is decoded and the condition evaluated only for a form not met
+// before. A field of many values turns the memo off after a few misses.
+class OutcomeMemo {
+public:
+    OutcomeMemo(const TableDef& def, int column) : m_def(def), m_column(column) {}
+
+    // Whether a field of `column` can be told by its stored bytes alone:
+    // a long value's bytes point at data elsewhere; a Yes/No field has none.
+    static bool usable(const TableDef& def, int column)
+    {
+        const ColumnDef& c = def.columns()[size_t(column)];
+        return !isLongValueType(c.type()) && !c.isBoolean();
+    }
+
+    // The outcome kept for this row's stored field, if any; otherwise the
+    // caller evaluates the row and gives the outcome to remember().
+    std::optional<Tri> lookup(std::span<const uint8_t> row)
+    {
+        m_key.clear();
+        if (!m_on) return std::nullopt;
+        ++m_rows;
+        auto layout = parseRowLayout(m_def, row);
+        if (!layout.isOk()) return std::nullopt;
+        auto field = fieldBytes(m_def, *layout, row, m_column);
+        if (!field.isOk()) return std::nullopt;
+        // A null field is told from any stored value by the first byte.
+        m_key.assign(1, field->present ? '\1' : '\0');
+        m_key.append(field->bytes.begin(), field->bytes.end());
+        if (auto hit = m_outcomes.find(m_key); hit != m_outcomes.end()) return hit->second;
+        return std::nullopt;
+    }
+    void remember(Tri outcome)
+    {
+        if (m_key.empty()) return;
+        ++m_misses;
+        if (m_misses > kMissesTolerated && m_misses * 4 > m_rows) {
+            m_on = false;
+            m_outcomes.clear();
+            return;
+        }
+        if (m_outcomes.size() < kEntries) m_outcomes.emplace(m_key, outcome);
+    }
+
+private:
+    static constexpr size_t kEntries = 1024;
+    static constexpr size_t kMissesTolerated = 64;
+    const TableDef& m_def;
+    int m_column;
+    bool m_on = true;
+    size_t m_rows = 0, m_misses = 0;
+    std::string m_key;  // the current row's stored form, empty when it has none
+    std::unordered_map<std::string, Tri> m_outcomes;
+};
 
 }  // namespace
 
@@ -52,9 +112,23 @@ Result<std::vector<RowPointer>> selectRows(Table& table, const RecordSourceQuery
     } else {
         VK_ASSIGN_OR_RETURN(Table::Scanner scanner, table.scan());
         std::vector<Variant> values;
+        std::optional<OutcomeMemo> memo;
+        if (needed.size() == 1 && !bound.hasOrder() && OutcomeMemo::usable(table.def(), needed.front()))
+            memo.emplace(table.def(), needed.front());
         for (;;) {
             VK_ASSIGN_OR_RETURN(bool more, scanner.next());
             if (!more) break;
+            if (memo) {
+                if (std::optional<Tri> known = memo->lookup(scanner.row().bytes())) {
+                    if (*known == Tri::True) rows.push_back(scanner.pointer());
+                    continue;
+                }
+                VK_RETURN_IF_ERROR(scanner.valuesInto(needed, values));
+                VK_ASSIGN_OR_RETURN(Tri match, bound.matches(values));
+                memo->remember(match);
+                if (match == Tri::True) rows.push_back(scanner.pointer());
+                continue;
+            }
             VK_RETURN_IF_ERROR(scanner.valuesInto(needed, values));
             VK_RETURN_IF_ERROR(consider(scanner.pointer(), values));
         }

@@ -10,6 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <string>
+#include <vector>
+
 namespace varnika::jet {
 namespace {
 
@@ -86,6 +90,60 @@ TEST(RecordSelection, WhatFailsAtOnceAndWhatAtFirstUse)
     EXPECT_TRUE(b.data.Recordset()->Close().isOk());
     ASSERT_TRUE(b.data.RefreshSelectingLater().isOk());
     EXPECT_EQ(b.count(), 10);
+}
+
+}  // namespace
+}  // namespace varnika::jet
+
+namespace varnika::jet {
+namespace {
+
+// A condition on one field is decided once for each stored form of the
+// field and the outcome used again for the records that store the same
+// bytes. What it selects must be what deciding every record selects: a null
+// field apart from an empty text, texts equal but for their case, a Yes/No
+// field (its value is no stored bytes), a number, and a field of as many
+// values as records, on which the memo gives up partway.
+TEST(RecordSelection, AConditionOnOneFieldSelectsAsDecidedOnEveryRecord)
+{
+    ddltest::NewDb t;
+    ASSERT_TRUE(t.run("CREATE TABLE Kayit (Id COUNTER PRIMARY KEY, Sube TEXT(20), Kod TEXT(20), Onay YESNO, Tutar CURRENCY)")
+                    .isOk());
+    const char* branches[] = {"'Merkez'", "'merkez'", "''", "NULL", "'Ataşehir'", "'Kadıköy'"};
+    constexpr int kRecords = 300;
+    for (int i = 0; i < kRecords; ++i)
+        ASSERT_TRUE(t.run("INSERT INTO Kayit (Sube, Kod, Onay, Tutar) VALUES (" + std::string(branches[i % 6]) + ", 'K" +
+                          std::to_string(i) + "', " + (i % 3 == 0 ? "True" : "False") + ", " + std::to_string(i % 7) + ")")
+                        .isOk());
+    DataControl data;
+    data.SetDatabaseName(fromUtf8(t.path.string()));
+    std::shared_ptr<Database> db = t.db;
+    data.setDatabaseOpener([db](const std::string&) -> Result<std::shared_ptr<Database>> { return db; });
+
+    const std::vector<std::pair<std::u16string, std::function<bool(int)>>> cases = {
+        {u"Sube='Merkez'", [](int i) { return i % 6 <= 1; }},
+        {u"Sube=''", [](int i) { return i % 6 == 2; }},
+        {u"Sube Is Null", [](int i) { return i % 6 == 3; }},
+        {u"Sube<>'Merkez'", [](int i) { return i % 6 == 2 || i % 6 >= 4; }},
+        {u"Sube Like 'Ka*'", [](int i) { return i % 6 == 5; }},
+        {u"Kod='K250'", [](int i) { return i == 250; }},
+        {u"Kod<'K2'", [](int i) { return "K" + std::to_string(i) < std::string("K2"); }},
+        {u"Onay=True", [](int i) { return i % 3 == 0; }},
+        {u"Tutar=3", [](int i) { return i % 7 == 3; }},
+    };
+    for (const auto& [condition, selected] : cases) {
+        data.SetRecordSource(u"Select * From Kayit where " + condition);
+        ASSERT_TRUE(data.Refresh().isOk()) << toUtf8(condition);
+        RecordSet& rs = *data.Recordset();
+        std::vector<int32_t> ids, expected;
+        while (!rs.Eof().value()) {
+            ids.push_back(rs.Fields(u"Id").value()->Value().value().asLong());
+            ASSERT_TRUE(rs.MoveNext().isOk());
+        }
+        for (int i = 0; i < kRecords; ++i)
+            if (selected(i)) expected.push_back(i + 1);
+        EXPECT_EQ(ids, expected) << toUtf8(condition);
+    }
 }
 
 }  // namespace
