@@ -486,6 +486,26 @@ TEST(PageAllocator, OwnerMapsFollowTheirOwnBitsWithoutBeingDecodedAgain)
     };
     std::mt19937 random(11);
     std::vector<uint32_t> pages;
+    {
+        // A map in hand follows the pages added while its window covers
+        // them, and stays as it was, readable, after the one that makes the
+        // window grow, until the next look at it decodes it again.
+        auto held = alloc.ownerMap(owned);
+        ASSERT_TRUE(held.isOk());
+        const UsageMap* inHand = *held;
+        const size_t before = inHand->count();
+        const size_t length = rowLength(*pager, owned);
+        size_t added = 0;
+        while (rowLength(*pager, owned) == length && added < 2000) {
+            auto page = alloc.allocateDataPage(kTdef, {owned, freeMap});
+            ASSERT_TRUE(page.isOk()) << page.status().toString();
+            pages.push_back(*page);
+            ++added;
+        }
+        ASSERT_GT(added, 1u);
+        EXPECT_EQ(inHand->count(), before + added - 1);
+        expectCurrent("after the window grew");
+    }
     for (const bool reference : {false, true}) {
         // Enough pages for the maps to become reference maps.
         if (reference) {

@@ -13,7 +13,7 @@ bool UsageMapCache::current(Pager& pager, RowPointer where, Entry& e)
 {
     // A file that shrank (a rolled-back append) may no longer hold every
     // page the map lists: check it again.
-    if (pager.pageCount() < e.pageCount) return false;
+    if (e.stale || pager.pageCount() < e.pageCount) return false;
     for (size_t i = 0; i < e.sources.size(); ++i) {
         auto& [page, ref] = e.sources[i];
         auto now = pager.read(page);
@@ -55,12 +55,13 @@ void UsageMapCache::followBit(Pager& pager, RowPointer where, uint32_t page, boo
 {
     auto it = m_maps.find(std::make_pair(where.page, where.row));
     if (it == m_maps.end()) return;
-    if (!follow(pager, where, page, value, it->second)) m_maps.erase(it);
+    // Not erased: a caller may still hold the map.
+    if (!follow(pager, where, page, value, it->second)) it->second.stale = true;
 }
 
 bool UsageMapCache::follow(Pager& pager, RowPointer where, uint32_t page, bool value, Entry& e)
 {
-    if (pager.pageCount() < e.pageCount || (value && page >= pager.pageCount())) return false;
+    if (e.stale || pager.pageCount() < e.pageCount || (value && page >= pager.pageCount())) return false;
     auto row = readRowAt(pager, where);
     if (!row.isOk() || row->slot.isDeleted()) return false;
     const std::span<const uint8_t> now = row->bytes();

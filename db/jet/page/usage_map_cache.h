@@ -20,7 +20,8 @@ class UsageMapCache {
 public:
     // UsageMap::load(pager, where) for an owner map, decoded again only when
     // one of its pages changed. The map stays valid until the next load()
-    // of the same location.
+    // of the same location (followBit changes it in place, or marks it to
+    // be decoded again at that load).
     Result<const UsageMap*> load(Pager& pager, RowPointer where);
 
     // Whether the map at `where` is kept decoded and is still what its
@@ -30,7 +31,7 @@ public:
     // (the map current just before, and nothing else of it changed), the
     // decoded map follows: a large table's map is not decoded again for
     // each page it gains or that fills up. Anything else found changed (a
-    // moved or longer inline window, a new bitmap page) drops it, to be
+    // moved or longer inline window, a new bitmap page) marks it to be
     // decoded again at the next load().
     void followBit(Pager& pager, RowPointer where, uint32_t page, bool value);
 
@@ -43,6 +44,7 @@ private:
         std::vector<std::pair<uint32_t, PageRef>> sources;  // the map's row page and bitmap pages
         std::vector<uint8_t> row;  // the map's row as it was decoded
         uint32_t pageCount = 0;  // the file's length it was checked against
+        bool stale = false;      // found changed by followBit: decoded again at the next load
     };
     // Whether the map is still what its pages say. The page holding the
     // map's row holds other rows too (the table's other map, other
