@@ -144,7 +144,6 @@ Status LongValueWriter::release(std::span<const uint8_t> columnBytes, const Page
     std::map<uint32_t, std::vector<int>> byPage;
     for (RowPointer p : rows) byPage[p.page].push_back(p.row);
 
-    Pager& pager = m_allocator.pager();
     // The column's owned pages: marking rows deleted changes only the
     // free-space map, so one look serves every page.
     const UsageMap* owned = nullptr;
@@ -152,13 +151,15 @@ Status LongValueWriter::release(std::span<const uint8_t> columnBytes, const Page
         VK_ASSIGN_OR_RETURN(owned, m_allocator.ownerMap(*columnMaps.owned));
     }
     for (auto& [pageNumber, slots] : byPage) {
-        VK_ASSIGN_OR_RETURN(PageRef page, pager.read(pageNumber));
-        VK_ASSIGN_OR_RETURN(DataPageEditor editor, DataPageEditor::open(*page, pageNumber, pager.format()));
+        // Through the allocator: a page whose values were released just
+        // before (the records of a run lie close together) is not parsed again.
+        VK_ASSIGN_OR_RETURN(DataPageEditor editor, m_allocator.openDataPage(pageNumber));
         for (int slot : slots) VK_RETURN_IF_ERROR(editor.markDeleted(slot));
-        VK_RETURN_IF_ERROR(pager.write(pageNumber, editor.page()));
+        const size_t freeAfter = editor.freeSpace();
+        VK_RETURN_IF_ERROR(m_allocator.writeDataPage(std::move(editor)));
         // The page has room again: offer it for the column's next values.
         if (owned && owned->contains(pageNumber))
-            VK_RETURN_IF_ERROR(m_allocator.noteFreeSpace(pageNumber, editor.freeSpace(), columnMaps.freeSpace));
+            VK_RETURN_IF_ERROR(m_allocator.noteFreeSpace(pageNumber, freeAfter, columnMaps.freeSpace));
     }
     return Status::ok();
 }
