@@ -5,6 +5,7 @@
 #include "db/text.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 namespace varnika::jet {
@@ -448,6 +449,33 @@ Result<std::vector<uint8_t>> encodeRow(const TableDef& def, std::span<const Vari
 
 namespace {
 
+// Room for the variable data of a new row before it grows.
+constexpr size_t kNewRowVarBytes = 256;
+// A row is encoded for every record a run writes: the null mask and the
+// variable columns' stretches of most tables fit in place.
+constexpr size_t kMaskBytesInPlace = 32;   // 256 columns
+constexpr size_t kStretchesInPlace = 32;
+
+// `n` value-initialized elements, in place when there are at most N.
+template <class T, size_t N>
+class InPlaceOrHeap {
+public:
+    explicit InPlaceOrHeap(size_t n) : m_size(n)
+    {
+        if (n > N) m_heap.assign(n, T{});
+    }
+    size_t size() const { return m_size; }
+    bool empty() const { return m_size == 0; }
+    T* begin() { return m_size > N ? m_heap.data() : m_inline.data(); }
+    T* end() { return begin() + m_size; }
+    T& operator[](size_t i) { return begin()[i]; }
+
+private:
+    size_t m_size;
+    std::array<T, N> m_inline{};
+    std::vector<T> m_heap;
+};
+
 Result<std::vector<uint8_t>> encodeRowWith(const TableDef& def, std::span<const Variant> values,
                                            const std::map<int, std::vector<uint8_t>>* longValueBytes,
                                            const KeptColumns* kept)
@@ -458,17 +486,22 @@ Result<std::vector<uint8_t>> encodeRowWith(const TableDef& def, std::span<const 
     const JetFormat::Row& f = def.format().row;
     const size_t ncols = def.maxColumns();
     const size_t fixedArea = def.fixedAreaSize();
-    std::vector<uint8_t> out(f.fixedArea + fixedArea, 0);
-    std::vector<uint8_t> mask(maskLength(ncols), 0);
+    std::vector<uint8_t> out;
+    // About what the row will take: a changed row about what it took; the
+    // offsets, the mask and the data go on below without moving it again.
+    out.reserve(f.fixedArea + fixedArea + kWordSize * (def.varColumnCount() + 2) + maskLength(ncols) +
+                (kept ? kept->row.size() : kNewRowVarBytes));
+    out.resize(f.fixedArea + fixedArea, 0);
+    InPlaceOrHeap<uint8_t, kMaskBytesInPlace> mask(maskLength(ncols));
     // The variable columns' bytes, each a stretch of one buffer, go into
     // the row in variable-column order once every column is encoded.
     struct Stretch {
         size_t at = 0;
         size_t size = 0;
     };
-    std::vector<Stretch> varData(def.varColumnCount());
+    InPlaceOrHeap<Stretch, kStretchesInPlace> varData(def.varColumnCount());
     std::vector<uint8_t> varBytes;
-    if (kept) varBytes.reserve(kept->row.size());  // about what a changed row holds
+    varBytes.reserve(kept ? kept->row.size() : kNewRowVarBytes);  // about what a row holds
     auto putVar = [&](uint16_t varIndex, std::span<const uint8_t> bytes) {
         varData[varIndex] = {varBytes.size(), bytes.size()};
         varBytes.insert(varBytes.end(), bytes.begin(), bytes.end());
