@@ -28,14 +28,18 @@ Result<PageRef> readTdefFirstPage(Pager& pager, uint32_t tdefPage)
 
 }  // namespace
 
-Status RowStore::editPage(uint32_t page, const std::function<Status(DataPageEditor&)>& change)
+Result<DataPageEditor> RowStore::openOwnPage(uint32_t page)
 {
     VK_ASSIGN_OR_RETURN(DataPageEditor editor, m_allocator.openDataPage(page));
     if (editor.owner() != m_table.tdefPage)
         return corruption("data page " + std::to_string(page) + " does not belong to the table at page " +
                           std::to_string(m_table.tdefPage));
-    size_t freeBefore = editor.freeSpace();
-    VK_RETURN_IF_ERROR(change(editor));
+    return editor;
+}
+
+Status RowStore::writeOwnPage(DataPageEditor&& editor, size_t freeBefore)
+{
+    const uint32_t page = editor.pageNumber();
     const size_t freeAfter = editor.freeSpace();
     VK_RETURN_IF_ERROR(m_allocator.writeDataPage(std::move(editor)));
     // Only a change across the threshold touches the free-space map.

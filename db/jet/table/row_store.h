@@ -15,7 +15,6 @@
 #include "db/status.h"
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <span>
 #include <vector>
@@ -64,8 +63,21 @@ private:
     Result<Located> locate(RowPointer header);
     Result<RowPointer> addToTable(std::span<const uint8_t> row, uint16_t flags);
     Status writeInPlace(RowPointer at, std::span<const uint8_t> row, std::optional<size_t> padAt, bool& done);
-    // Opens `page` (a data page of this table), applies `change`, writes it.
-    Status editPage(uint32_t page, const std::function<Status(DataPageEditor&)>& change);
+    // Opens `page` (a data page of this table), applies `change` (a
+    // Status(DataPageEditor&)), writes it. A template: a row is written
+    // through it for every record a run changes.
+    template <class Change>
+    Status editPage(uint32_t page, Change&& change)
+    {
+        VK_ASSIGN_OR_RETURN(DataPageEditor editor, openOwnPage(page));
+        const size_t freeBefore = editor.freeSpace();
+        VK_RETURN_IF_ERROR(change(editor));
+        return writeOwnPage(std::move(editor), freeBefore);
+    }
+    Result<DataPageEditor> openOwnPage(uint32_t page);
+    // Hands an edited page back; the free-space map follows a change across
+    // the nearly-full line.
+    Status writeOwnPage(DataPageEditor&& editor, size_t freeBefore);
 
     PageAllocator& m_allocator;
     TablePages m_table;
