@@ -456,26 +456,6 @@ constexpr size_t kNewRowVarBytes = 256;
 constexpr size_t kMaskBytesInPlace = 32;   // 256 columns
 constexpr size_t kStretchesInPlace = 32;
 
-// `n` value-initialized elements, in place when there are at most N.
-template <class T, size_t N>
-class InPlaceOrHeap {
-public:
-    explicit InPlaceOrHeap(size_t n) : m_size(n)
-    {
-        if (n > N) m_heap.assign(n, T{});
-    }
-    size_t size() const { return m_size; }
-    bool empty() const { return m_size == 0; }
-    T* begin() { return m_size > N ? m_heap.data() : m_inline.data(); }
-    T* end() { return begin() + m_size; }
-    T& operator[](size_t i) { return begin()[i]; }
-
-private:
-    size_t m_size;
-    std::array<T, N> m_inline{};
-    std::vector<T> m_heap;
-};
-
 Result<std::vector<uint8_t>> encodeRowWith(const TableDef& def, std::span<const Variant> values,
                                            const std::map<int, std::vector<uint8_t>>* longValueBytes,
                                            const KeptColumns* kept)

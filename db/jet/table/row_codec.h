@@ -32,36 +32,44 @@ public:
     virtual Result<std::vector<uint8_t>> readLongValue(std::span<const uint8_t> field) = 0;
 };
 
-// Where the parts of a stored row are; computed once per row.
-// The variable-column offsets of a row. A row is parsed for every record a
-// run reads, and most tables have few variable columns: up to kInline
-// offsets are held in place, more on the heap.
-class VarOffsets {
+// `size()` elements held in place when there are at most N, on the heap
+// otherwise: the buffers a row needs each time it is read or written
+// (variable-column offsets, a null mask) without an allocation for most
+// tables. Elements are value-initialized when made, and when resize()
+// takes them to the heap.
+template <class T, size_t N>
+class InPlaceOrHeap {
 public:
-    static constexpr size_t kInline = 32;
+    InPlaceOrHeap() = default;
+    explicit InPlaceOrHeap(size_t n) { resize(n); }
 
     void resize(size_t n)
     {
-        if (n > kInline) m_heap.assign(n, 0);
+        if (n > N) m_heap.assign(n, T{});
         else m_heap.clear();
         m_size = n;
     }
     size_t size() const { return m_size; }
-    uint16_t& operator[](size_t i) { return data()[i]; }
-    uint16_t operator[](size_t i) const { return data()[i]; }
-    uint16_t back() const { return data()[m_size - 1]; }
-    const uint16_t* begin() const { return data(); }
-    const uint16_t* end() const { return data() + m_size; }
+    bool empty() const { return m_size == 0; }
+    T* begin() { return m_size > N ? m_heap.data() : m_inline.data(); }
+    T* end() { return begin() + m_size; }
+    const T* begin() const { return m_size > N ? m_heap.data() : m_inline.data(); }
+    const T* end() const { return begin() + m_size; }
+    T& operator[](size_t i) { return begin()[i]; }
+    const T& operator[](size_t i) const { return begin()[i]; }
+    const T& back() const { return begin()[m_size - 1]; }
 
 private:
-    uint16_t* data() { return m_size > kInline ? m_heap.data() : m_inline.data(); }
-    const uint16_t* data() const { return m_size > kInline ? m_heap.data() : m_inline.data(); }
-
     size_t m_size = 0;
-    std::array<uint16_t, kInline> m_inline{};
-    std::vector<uint16_t> m_heap;
+    std::array<T, N> m_inline{};
+    std::vector<T> m_heap;
 };
 
+// The variable-column offsets of a row. A row is parsed for every record a
+// run reads, and most tables have few variable columns.
+using VarOffsets = InPlaceOrHeap<uint16_t, 32>;
+
+// Where the parts of a stored row are; computed once per row.
 struct RowLayout {
     uint16_t columnCount = 0;  // ncols the row was written with
     uint16_t varCount = 0;     // nvar of the row (0 when the table had no variable columns)
