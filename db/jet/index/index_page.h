@@ -10,6 +10,7 @@
 // marks where each entry ends.
 #include "db/jet/file/jet_format.h"
 #include "db/jet/index/entry_bytes.h"
+#include "db/jet/index/front_room_vector.h"
 #include "db/jet/page/page_layout.h"
 #include "db/status.h"
 
@@ -62,6 +63,8 @@ struct IndexEntry {
     friend bool operator==(const IndexEntry&, const IndexEntry&) = default;
 };
 
+using IndexEntries = FrontRoomVector<IndexEntry>;
+
 struct IndexPage {
     uint8_t type = indexlayout::kTypeLeaf;
     uint32_t tdefPage = 0;
@@ -72,7 +75,7 @@ struct IndexPage {
     uint8_t unknown1A = 0;
     uint16_t prefixLength = 0;    // as decoded; encodePage chooses its own
     uint16_t freeSpace = 0;       // as decoded
-    std::vector<IndexEntry> entries;
+    IndexEntries entries;
     // prefixLength is what choosePrefixLength gives for these entries (a
     // page this engine encoded and has not changed since).
     bool prefixChosen = false;
