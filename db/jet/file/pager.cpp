@@ -3,6 +3,7 @@
 #include "db/jet/file/journal.h"
 #include "db/jet/file/safe_point_journal.h"
 
+#include <cstring>
 #include <filesystem>
 
 namespace varnika::jet {
@@ -236,8 +237,11 @@ Result<PageRef> Pager::read(uint32_t page)
         return corruption("page " + std::to_string(page) + " is beyond the end of the file (" +
                           std::to_string(m_pageCount) + " pages)");
     if (auto it = m_overlay.find(page); it != m_overlay.end()) return it->second;
-    auto buf = std::make_shared<PageBuffer>();
+    // The read sets every byte of the page; only a smaller page's unused
+    // tail needs zeros.
+    auto buf = std::make_shared_for_overwrite<PageBuffer>();
     VK_RETURN_IF_ERROR(m_file->read(uint64_t(page) * pageSize(), pageSize(), buf->data()));
+    if (pageSize() < buf->size()) std::memset(buf->data() + pageSize(), 0, buf->size() - pageSize());
     ++m_fileReads;
     PageRef ref = buf;
     remember(page, ref);
