@@ -429,8 +429,8 @@ Status Pager::writeAppendedAhead()
     // In a group, the pages past the committed size are all the unit's in
     // hand only while no finished unit waits.
     if (m_group && m_groupUnits > 0) return Status::ok();
-    auto first = m_dirty.lower_bound(m_committedPageCount);
-    if (first == m_dirty.end()) return Status::ok();
+    const auto ahead = dirtyInOrder(m_committedPageCount);
+    if (ahead.empty()) return Status::ok();
     if (!m_appendedAhead) {
         // From the first page on, the journal tells a reopening that the
         // file is to be cut back to its committed size.
@@ -439,12 +439,13 @@ Status Pager::writeAppendedAhead()
             VK_RETURN_IF_ERROR(m_journal->begin(m_committedPageCount, std::span<const Journal::Original>(), m_syncOnCommit));
         m_appendedAhead = true;
     }
-    for (auto it = first; it != m_dirty.end();) {
+    for (const auto* dirty : ahead) {
         // The unit's cut at failure is the file's committed size, so a
         // failure here needs nothing put back.
-        VK_RETURN_IF_ERROR(m_file->write(uint64_t(it->first) * pageSize(), it->second->data(), pageSize()));
+        const uint32_t page = dirty->first;
+        VK_RETURN_IF_ERROR(m_file->write(uint64_t(page) * pageSize(), dirty->second->data(), pageSize()));
         ++m_fileWrites;
-        it = m_dirty.erase(it);
+        m_dirty.erase(page);
     }
     return Status::ok();
 }
@@ -515,7 +516,8 @@ Status Pager::commitDirty(bool keepOnFailure)
                                    : m_journal->begin(m_committedPageCount, originals, m_syncOnCommit);
         if (!s.isOk()) return refuse(s);
     }
-    for (const auto& [page, ref] : m_dirty) {
+    for (const auto* dirty : dirtyInOrder()) {
+        const auto& [page, ref] = *dirty;
         Status s = m_file->write(uint64_t(page) * pageSize(), ref->data(), pageSize());
         if (!s.isOk()) return fail(s);
         ++m_fileWrites;
@@ -534,7 +536,7 @@ Status Pager::commitDirty(bool keepOnFailure)
 Status Pager::finishCommit()
 {
     m_appendedAhead = false;
-    for (const auto& [page, ref] : m_dirty) remember(page, ref);
+    for (const auto* dirty : dirtyInOrder()) remember(dirty->first, dirty->second);
     m_dirty.clear();
     m_originals.clear();
     m_unitUndo.clear();
@@ -548,6 +550,16 @@ Status Pager::finishCommit()
                              std::chrono::duration<double>(m_safePointSeconds)))
         (void)takeSafePoint();
     return Status::ok();
+}
+
+std::vector<const std::pair<const uint32_t, PageRef>*> Pager::dirtyInOrder(uint32_t from) const
+{
+    std::vector<const std::pair<const uint32_t, PageRef>*> pages;
+    pages.reserve(m_dirty.size());
+    for (const auto& dirty : m_dirty)
+        if (dirty.first >= from) pages.push_back(&dirty);
+    std::sort(pages.begin(), pages.end(), [](const auto* a, const auto* b) { return a->first < b->first; });
+    return pages;
 }
 
 void Pager::rollback()

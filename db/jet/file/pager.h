@@ -25,6 +25,7 @@
 #include <map>
 #include <memory>
 #include <unordered_map>
+#include <vector>
 
 namespace varnika::jet {
 
@@ -210,6 +211,8 @@ private:
     // unitsLost() was `lostBefore`.
     Status commitFinishedUnits(Status failure, size_t lostBefore);
     bool groupDue() const;
+    // The dirty pages from `from` on, in page order.
+    std::vector<const std::pair<const uint32_t, PageRef>*> dirtyInOrder(uint32_t from = 0) const;
     void forgetDirty();
     void undoUnit();
 
@@ -220,7 +223,8 @@ private:
     uint32_t m_committedPageCount = 0;
     uint32_t m_maxPages = kMaxPages;
     bool m_syncOnCommit = false;
-    std::map<uint32_t, PageRef> m_dirty;
+    // Looked up on every read: hashed, and put in page order to be written.
+    std::unordered_map<uint32_t, PageRef> m_dirty;
     bool m_appendedAhead = false;  // pages past the committed size are on the file
     size_t m_appendedAheadLimit = 1024;
     std::map<uint32_t, PageRef> m_originals;  // file bytes of dirty pages, before this batch
