@@ -43,7 +43,7 @@ Status checkAccessLockFile(FileSystem& files, const std::string& path)
 }  // namespace
 
 Pager::Pager(std::unique_ptr<PageFile> file, size_t cachePages)
-    : m_file(std::move(file)), m_cacheLimit(cachePages ? cachePages : 1)
+    : m_file(std::move(file)), m_cache(cachePages)
 {
     // A header that cannot be read is the database's to report; the file is
     // taken for Jet 4 meanwhile.
@@ -229,17 +229,15 @@ Result<std::unique_ptr<Pager>> Pager::open(std::shared_ptr<FileSystem> files, co
 Result<PageRef> Pager::read(uint32_t page)
 {
     if (auto it = m_dirty.find(page); it != m_dirty.end()) return it->second;
-    if (auto it = m_cache.find(page); it != m_cache.end()) {
-        m_lru.splice(m_lru.begin(), m_lru, it->second.second);
-        return it->second.first;
-    }
+    if (const PageRef* kept = m_cache.find(page)) return *kept;
     if (page >= m_pageCount)
         return corruption("page " + std::to_string(page) + " is beyond the end of the file (" +
                           std::to_string(m_pageCount) + " pages)");
     if (auto it = m_overlay.find(page); it != m_overlay.end()) return it->second;
     // The read sets every byte of the page; only a smaller page's unused
     // tail needs zeros.
-    auto buf = std::make_shared_for_overwrite<PageBuffer>();
+    std::shared_ptr<PageBuffer> buf = m_cache.takeSpare();
+    if (!buf) buf = std::make_shared_for_overwrite<PageBuffer>();
     VK_RETURN_IF_ERROR(m_file->read(uint64_t(page) * pageSize(), pageSize(), buf->data()));
     if (pageSize() < buf->size()) std::memset(buf->data() + pageSize(), 0, buf->size() - pageSize());
     ++m_fileReads;
@@ -250,13 +248,7 @@ Result<PageRef> Pager::read(uint32_t page)
 
 void Pager::remember(uint32_t page, PageRef ref)
 {
-    m_lru.push_front(page);
-    m_cache[page] = {std::move(ref), m_lru.begin()};
-    while (m_cache.size() > m_cacheLimit) {
-        uint32_t victim = m_lru.back();
-        m_lru.pop_back();
-        m_cache.erase(victim);
-    }
+    m_cache.put(page, std::move(ref));
 }
 
 Status Pager::checkWritable() const
@@ -313,10 +305,7 @@ Status Pager::keep(uint32_t page, std::shared_ptr<PageBuffer> bytes)
     // A smaller page keeps the rest of its buffer zero, as it was read.
     std::fill(bytes->begin() + long(pageSize()), bytes->end(), uint8_t(0));
     m_dirty[page] = std::move(bytes);
-    if (auto it = m_cache.find(page); it != m_cache.end()) {
-        m_lru.erase(it->second.second);
-        m_cache.erase(it);
-    }
+    m_cache.erase(page);
     return Status::ok();
 }
 
@@ -465,14 +454,7 @@ void Pager::dropAppendedAhead()
         (void)m_file->truncate(uint64_t(m_committedPageCount) * pageSize());
     if (m_journal) (void)m_journal->finish(false);
     // Read back meanwhile, those pages may be in the cache.
-    for (auto it = m_cache.begin(); it != m_cache.end();) {
-        if (it->first < m_committedPageCount) {
-            ++it;
-            continue;
-        }
-        m_lru.erase(it->second.second);
-        it = m_cache.erase(it);
-    }
+    m_cache.eraseFrom(m_committedPageCount);
 }
 
 Status Pager::commitDirty(bool keepOnFailure)

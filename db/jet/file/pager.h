@@ -13,6 +13,7 @@
 #include "db/jet/file/file_system.h"
 #include "db/jet/file/jet_format.h"
 #include "db/jet/file/page_buffer.h"
+#include "db/jet/file/page_cache.h"
 #include "db/jet/file/page_file.h"
 #include "db/jet/file/unit_undo.h"
 #include "db/status.h"
@@ -21,7 +22,6 @@
 #include <array>
 #include <cstdint>
 #include <chrono>
-#include <list>
 #include <map>
 #include <memory>
 #include <unordered_map>
@@ -218,7 +218,6 @@ private:
 
     std::unique_ptr<PageFile> m_file;
     JetFormat m_format;
-    size_t m_cacheLimit;
     uint32_t m_pageCount = 0;
     uint32_t m_committedPageCount = 0;
     uint32_t m_maxPages = kMaxPages;
@@ -247,8 +246,7 @@ private:
     PageFileLayer m_layer;
     std::shared_ptr<FileSystem> m_files;  // where the journals are made; null for a pager over a file alone
     std::string m_readOnlyReason;
-    std::list<uint32_t> m_lru;  // most recent first
-    std::unordered_map<uint32_t, std::pair<PageRef, std::list<uint32_t>::iterator>> m_cache;
+    PageCache m_cache;
     uint64_t m_changes = 0;
     uint64_t m_fileReads = 0;
     uint64_t m_fileWrites = 0;
