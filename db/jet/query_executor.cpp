@@ -91,12 +91,13 @@ Result<std::vector<RowPointer>> selectRows(Table& table, const RecordSourceQuery
     std::vector<std::vector<Variant>> kept;  // for ORDER BY only
     // Only the columns the condition and the order read are decoded.
     const std::vector<int> needed = bound.referencedColumns();
-    auto consider = [&](RowPointer row, const std::vector<Variant>& values) -> Status {
+    // Takes the row when the condition holds; gives the condition's outcome.
+    auto consider = [&](RowPointer row, const std::vector<Variant>& values) -> Result<Tri> {
         VK_ASSIGN_OR_RETURN(Tri match, bound.matches(values));
-        if (match != Tri::True) return Status::ok();
+        if (match != Tri::True) return match;
         rows.push_back(row);
         if (bound.hasOrder()) kept.push_back(values);
-        return Status::ok();
+        return match;
     };
     // An equality the condition cannot do without narrows it through an
     // index; the whole condition is still evaluated on each row found.
@@ -107,7 +108,7 @@ Result<std::vector<RowPointer>> selectRows(Table& table, const RecordSourceQuery
     if (sought) {
         for (RowPointer row : *sought) {
             VK_ASSIGN_OR_RETURN(std::vector<Variant> values, table.readColumns(row, needed));
-            VK_RETURN_IF_ERROR(consider(row, values));
+            VK_RETURN_IF_ERROR(consider(row, values).status());
         }
     } else {
         VK_ASSIGN_OR_RETURN(Table::Scanner scanner, table.scan());
@@ -123,14 +124,10 @@ Result<std::vector<RowPointer>> selectRows(Table& table, const RecordSourceQuery
                     if (*known == Tri::True) rows.push_back(scanner.pointer());
                     continue;
                 }
-                VK_RETURN_IF_ERROR(scanner.valuesInto(needed, values));
-                VK_ASSIGN_OR_RETURN(Tri match, bound.matches(values));
-                memo->remember(match);
-                if (match == Tri::True) rows.push_back(scanner.pointer());
-                continue;
             }
             VK_RETURN_IF_ERROR(scanner.valuesInto(needed, values));
-            VK_RETURN_IF_ERROR(consider(scanner.pointer(), values));
+            VK_ASSIGN_OR_RETURN(Tri match, consider(scanner.pointer(), values));
+            if (memo) memo->remember(match);
         }
     }
     if (bound.hasOrder()) {
