@@ -28,14 +28,14 @@ fi
 build=build-fuzz
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DVARNIKA_FUZZ=ON -DVARNIKA_BUILD_APP=OFF \
   -DVARNIKA_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target fuzz_open_database fuzz_record_source \
-  fuzz_ddl_statement fuzz_convert varnika-db bench_make_layouts
+cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target fuzz_open_database fuzz_write_table \
+  fuzz_record_source fuzz_ddl_statement fuzz_convert varnika-db bench_make_layouts
 
 corpus=$build/corpus
 seeds=$build/seeds
 rm -rf "$seeds"
 mkdir -p "$corpus" "$seeds" "$build/artifacts"
-for t in open_database record_source ddl_statement convert; do mkdir -p "$corpus/$t" "$seeds/$t"; done
+for t in open_database write_table record_source ddl_statement convert; do mkdir -p "$corpus/$t" "$seeds/$t"; done
 
 # Databases: an empty one, and small tables of every column type with an
 # index, a memo over a page, Turkish text and a Turkish sort order.
@@ -85,6 +85,8 @@ fi
 # copy made while the file was open, text indexes under sort orders we do
 # not encode.
 "$build/bench/bench_make_layouts" "$seeds/open_database"
+# The same databases, to be written to.
+cp "$seeds/open_database/"* "$seeds/write_table/"
 
 utf16() { python3 -c 'import sys; sys.stdout.buffer.write(sys.argv[1].encode("utf-16-le"))' "$1"; }
 n=0
@@ -123,7 +125,7 @@ done
 
 printf '\n%-16s %10s %12s %8s %10s\n' target seconds executions files bytes
 results=()
-for t in open_database record_source ddl_statement convert; do
+for t in open_database write_table record_source ddl_statement convert; do
   log=$build/fuzz_$t.log
   set +e
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
