@@ -24,6 +24,7 @@ void BasicRecordSet::setFields(const std::vector<FieldInfo>& fields)
 {
     m_fields.clear();
     for (size_t i = 0; i < fields.size(); ++i) m_fields.push_back(std::make_unique<BasicField>(this, int(i), fields[i]));
+    m_lastFieldName.reset();
 }
 
 void BasicRecordSet::setRecordCount(int64_t count)
@@ -106,8 +107,14 @@ Result<Field*> BasicRecordSet::Fields(int index)
 Result<Field*> BasicRecordSet::Fields(std::u16string_view name)
 {
     VK_RETURN_IF_ERROR(checkOpen());
-    for (auto& f : m_fields)
-        if (equalsIgnoreCase(f->Name(), name)) return static_cast<Field*>(f.get());
+    // A run asks for the same field by the same name for every record.
+    if (m_lastFieldName && *m_lastFieldName == name) return static_cast<Field*>(m_fields[m_lastField].get());
+    for (size_t i = 0; i < m_fields.size(); ++i)
+        if (equalsIgnoreCase(m_fields[i]->Name(), name)) {
+            m_lastFieldName = std::u16string(name);
+            m_lastField = i;
+            return static_cast<Field*>(m_fields[i].get());
+        }
     return notFound("there is no field \"" + toUtf8(name) + "\"");
 }
 
@@ -376,7 +383,11 @@ Result<TableRecordSet::ShownRecord*> TableRecordSet::shownRecord()
 {
     const uint64_t now = m_database->pager().changeCount();
     if (m_shown && m_shown->position == position() && m_shown->changeCount == now) return &*m_shown;
-    if (!m_shown) m_shown = ShownRecord();
+    if (!m_shown) {
+        // The buffers of the last record stored, when there is one.
+        m_shown = std::move(m_spareShown).value_or(ShownRecord());
+        m_spareShown.reset();
+    }
     ShownRecord& r = *m_shown;
     r.position = -1;
     VK_ASSIGN_OR_RETURN(r.row, m_table->rowBytes(m_rows[size_t(position())]));
@@ -476,7 +487,9 @@ Status TableRecordSet::store()
         std::vector<std::pair<int, Variant>> changes;
         changes.reserve(changedColumns.size());
         for (int c : changedColumns) changes.emplace_back(c, std::move(edit.values[size_t(c)]));
-        return change.writer->updateColumns(row, changes);
+        Status stored = change.writer->updateColumns(row, changes);
+        keepForNextRecord(std::move(edit));
+        return stored;
     }
     // The whole record, its unread fields decoded from the bytes it was
     // read from.
@@ -487,7 +500,17 @@ Status TableRecordSet::store()
         stored = edit.values;
         for (auto& [col, v] : originals) (*stored)[size_t(col)] = std::move(v);
     }
-    return change.writer->updateRow(row, edit.values, stored ? &*stored : nullptr);
+    Status written = change.writer->updateRow(row, edit.values, stored ? &*stored : nullptr);
+    keepForNextRecord(std::move(edit));
+    return written;
+}
+
+void TableRecordSet::keepForNextRecord(ShownRecord&& done)
+{
+    // Its page goes: a page held here would be copied, not changed in
+    // place, by the next write of it.
+    done.row = RowBytes();
+    m_spareShown = std::move(done);
 }
 
 Status TableRecordSet::Delete() { return savedBefore(remove()); }

@@ -94,6 +94,9 @@ private:
     int64_t m_count = 0;
     int64_t m_position = 0;  // == m_count: after the last record
     std::vector<std::unique_ptr<BasicField>> m_fields;
+    // The name last asked for (as it was written) and its field.
+    std::optional<std::u16string> m_lastFieldName;
+    size_t m_lastField = 0;
     std::optional<std::vector<Variant>> m_current;
 };
 
@@ -190,6 +193,9 @@ private:
     // readColumn of the shown record; on an error it is dropped.
     Status showColumn(ShownRecord& r, int col);
     std::optional<ShownRecord> m_shown;
+    // A stored record's buffers, for the next record shown.
+    std::optional<ShownRecord> m_spareShown;
+    void keepForNextRecord(ShownRecord&& done);
     // The record being edited: the shown record it was, its fields read
     // from the same bytes as they are asked for, and set by the edit.
     std::optional<ShownRecord> m_edit;
