@@ -62,7 +62,15 @@ Result<IndexPage> decodeIndexPage(std::span<const uint8_t> bytes, const JetForma
 {
     IndexPage p;
     std::vector<IndexEntry> entries;
-    entries.reserve(64);
+    // Room for as many entries as the bitmap marks (a bound: marks past the
+    // data are refused by the walk), so that none is moved while they are
+    // read.
+    const JetFormat::IndexPage& f = format.index;
+    if (bytes.size() >= f.bitmap + f.bitmapSize) {
+        size_t marked = 0;
+        for (uint8_t b : bytes.subspan(f.bitmap, f.bitmapSize)) marked += size_t(std::popcount(b));
+        entries.reserve(marked);
+    }
     VK_RETURN_IF_ERROR(walkIndexPageWith(bytes, format, p, [&](std::span<const uint8_t> entry, uint32_t child) {
         IndexEntry e;
         e.bytes.assign(entry.begin(), entry.end());
