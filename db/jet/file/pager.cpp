@@ -486,7 +486,7 @@ Status Pager::commitDirty(bool keepOnFailure)
         Status s = m_file->write(uint64_t(page) * pageSize(), ref->data(), pageSize());
         if (!s.isOk()) return fail(s);
         ++m_fileWrites;
-        return finishCommit();
+        return finishCommit(dirtyInOrder());
     }
     if (Status s = ensureJournal(); !s.isOk()) return refuse(s);
     if (Status s = protectForSafePoint(); !s.isOk()) return refuse(s);
@@ -498,7 +498,8 @@ Status Pager::commitDirty(bool keepOnFailure)
                                    : m_journal->begin(m_committedPageCount, originals, m_syncOnCommit);
         if (!s.isOk()) return refuse(s);
     }
-    for (const auto* dirty : dirtyInOrder()) {
+    const auto ordered = dirtyInOrder();
+    for (const auto* dirty : ordered) {
         const auto& [page, ref] = *dirty;
         Status s = m_file->write(uint64_t(page) * pageSize(), ref->data(), pageSize());
         if (!s.isOk()) return fail(s);
@@ -512,13 +513,13 @@ Status Pager::commitDirty(bool keepOnFailure)
         Status s = m_journal->finish(m_syncOnCommit);
         if (!s.isOk()) return fail(s);
     }
-    return finishCommit();
+    return finishCommit(ordered);
 }
 
-Status Pager::finishCommit()
+Status Pager::finishCommit(const std::vector<const std::pair<const uint32_t, PageRef>*>& ordered)
 {
     m_appendedAhead = false;
-    for (const auto* dirty : dirtyInOrder()) remember(dirty->first, dirty->second);
+    for (const auto* dirty : ordered) remember(dirty->first, dirty->second);
     m_dirty.clear();
     m_originals.clear();
     m_unitUndo.clear();

@@ -196,7 +196,9 @@ private:
     void remember(uint32_t page, PageRef ref);
     Status restoreOriginals();
     Status protectForSafePoint();
-    Status finishCommit();
+    // Ends a commit whose pages are written: `ordered` (every dirty page, in
+    // page order, as they were written) goes to the cache.
+    Status finishCommit(const std::vector<const std::pair<const uint32_t, PageRef>*>& ordered);
     Status ensureJournal();
     // Cuts the file back to its committed size after pages were written
     // ahead, and disarms the journal.
