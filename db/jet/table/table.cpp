@@ -68,26 +68,42 @@ Status Table::reload()
     return Status::ok();
 }
 
-Result<std::vector<uint32_t>> Table::dataPages()
+Result<std::vector<uint32_t>> Table::ownedPages()
 {
     VK_ASSIGN_OR_RETURN(UsageMap map, UsageMap::load(*m_pager, m_def.ownedPagesMap()));
+    return map.pages();
+}
+
+bool Table::holdsRowsOf(const PageBuffer& page) const
+{
+    // Owned pages include index pages and pages that belong to nobody
+    // any more; only this table's data pages hold its rows.
+    ByteReader r(page.data(), page.size());
+    return r.u8(page::kType) == uint8_t(PageType::Data) && r.u32(datapage::kOwner) == m_def.firstPage();
+}
+
+Result<std::vector<uint32_t>> Table::dataPages()
+{
+    VK_ASSIGN_OR_RETURN(std::vector<uint32_t> owned, ownedPages());
     std::vector<uint32_t> out;
-    for (uint32_t p : map.pages()) {
+    for (uint32_t p : owned) {
         VK_ASSIGN_OR_RETURN(PageRef page, m_pager->read(p));
-        ByteReader r(page->data(), page->size());
-        // Owned pages include index pages and pages that belong to nobody
-        // any more; only this table's data pages hold its rows.
-        if (r.u8(page::kType) == uint8_t(PageType::Data) && r.u32(datapage::kOwner) == m_def.firstPage())
-            out.push_back(p);
+        if (holdsRowsOf(*page)) out.push_back(p);
     }
     return out;
 }
 
 Result<Table::Scanner> Table::scan()
 {
+    VK_ASSIGN_OR_RETURN(std::vector<uint32_t> owned, ownedPages());
+    return scanPages(std::move(owned));
+}
+
+Table::Scanner Table::scanPages(std::vector<uint32_t> pages)
+{
     Scanner s;
     s.m_table = this;
-    VK_ASSIGN_OR_RETURN(s.m_pages, dataPages());
+    s.m_pages = std::move(pages);
     return s;
 }
 
@@ -112,6 +128,7 @@ Result<bool> Table::Scanner::next()
         if (m_pageIndex >= m_pages.size()) return false;
         uint32_t p = m_pages[m_pageIndex++];
         VK_ASSIGN_OR_RETURN(PageRef page, m_table->m_pager->read(p));
+        if (!m_table->holdsRowsOf(*page)) continue;
         VK_ASSIGN_OR_RETURN(DataPageView view, DataPageView::parse(page, p, m_table->m_pager->format()));
         m_view = std::move(view);
         m_slot = -1;
@@ -225,9 +242,10 @@ Result<std::vector<RowPointer>> Table::rowPointers()
     // The stored count is only a hint: a file copied while open may carry
     // any number there.
     out.reserve(std::min<size_t>(m_def.rowCount(), kMaxReservedRows));
-    VK_ASSIGN_OR_RETURN(std::vector<uint32_t> pages, dataPages());
+    VK_ASSIGN_OR_RETURN(std::vector<uint32_t> pages, ownedPages());
     for (uint32_t p : pages) {
         VK_ASSIGN_OR_RETURN(PageRef page, m_pager->read(p));
+        if (!holdsRowsOf(*page)) continue;
         VK_ASSIGN_OR_RETURN(DataPageView view, DataPageView::parse(page, p, m_pager->format()));
         for (int s = 0; s < view.slotCount(); ++s)
             if (view.slot(s).isBaseRow()) out.push_back(RowPointer{p, uint8_t(s)});

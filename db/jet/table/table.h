@@ -69,6 +69,9 @@ public:
         RowBytes m_row;
     };
     Result<Scanner> scan();
+    // The same over `pages` alone (a part of ownedPages()), in their
+    // order; those that hold no rows of this table are passed over.
+    Scanner scanPages(std::vector<uint32_t> pages);
 
     // Only the columns at `columns` of the record at `ptr` (as readRow,
     // the others left Null and their long values not read).
@@ -86,6 +89,11 @@ public:
     // Data pages of this table in scan order: its owned pages that are data
     // pages owned by this definition.
     Result<std::vector<uint32_t>> dataPages();
+    // Every page the table's map of owned pages names, in scan order (its
+    // data pages among them), without reading them.
+    Result<std::vector<uint32_t>> ownedPages();
+    // Whether `page` is a data page of this table, one that holds its rows.
+    bool holdsRowsOf(const PageBuffer& page) const;
 
 private:
     Table(Pager& pager, TableDef def, std::u16string name)
