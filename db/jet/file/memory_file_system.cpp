@@ -58,6 +58,10 @@ public:
     uint64_t size() const override { return m_node->bytes.size(); }
     bool isWritable() const override { return m_writable; }
     const std::string& path() const override { return m_path; }
+    std::unique_ptr<PageFile> concurrentReader() override
+    {
+        return std::unique_ptr<PageFile>(new MemoryFile(m_node, m_path, false));
+    }
 
 private:
     std::shared_ptr<MemoryFileSystem::Node> m_node;

@@ -12,9 +12,14 @@ namespace {
 
 class PosixPageFile : public PageFile {
 public:
-    PosixPageFile(int fd, std::string path, bool writable, uint64_t size)
-        : m_fd(fd), m_path(std::move(path)), m_writable(writable), m_size(size) {}
-    ~PosixPageFile() override { ::close(m_fd); }
+    // `ownsFd`: the descriptor is closed with this object (not by a
+    // concurrent reader, which borrows its file's).
+    PosixPageFile(int fd, std::string path, bool writable, uint64_t size, bool ownsFd = true)
+        : m_fd(fd), m_path(std::move(path)), m_writable(writable), m_size(size), m_ownsFd(ownsFd) {}
+    ~PosixPageFile() override
+    {
+        if (m_ownsFd) ::close(m_fd);
+    }
 
     Status read(uint64_t offset, size_t length, uint8_t* out) override
     {
@@ -67,12 +72,49 @@ public:
     uint64_t size() const override { return m_size; }
     bool isWritable() const override { return m_writable; }
     const std::string& path() const override { return m_path; }
+    // The same file opened again through this descriptor (so that no
+    // rename or replacement of the path can come between), with a file
+    // position and read-ahead of its own; without /proc, this descriptor,
+    // which pread leaves where it is, serves both threads. Closing the
+    // second descriptor leaves the writer's lock, held by the first, alone.
+    std::unique_ptr<PageFile> concurrentReader() override
+    {
+        const std::string self = "/proc/self/fd/" + std::to_string(m_fd);
+        const int fd = ::open(self.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0) return std::make_unique<PosixPageFile>(fd, m_path, false, m_size, true);
+        return std::make_unique<PosixPageFile>(m_fd, m_path, false, m_size, false);
+    }
 
 private:
     int m_fd;
     std::string m_path;
     bool m_writable;
     uint64_t m_size;
+    bool m_ownsFd;
+};
+
+// Reads the bytes of a MemoryPageFile that outlives it.
+class MemoryReader final : public PageFile {
+public:
+    MemoryReader(const std::vector<uint8_t>& bytes, std::string path) : m_bytes(bytes), m_path(std::move(path)) {}
+    Status read(uint64_t offset, size_t length, uint8_t* out) override
+    {
+        if (offset > m_bytes.size() || length > m_bytes.size() - offset)
+            return corruption("the file ends before the data it should hold");
+        if (length) std::memcpy(out, m_bytes.data() + offset, length);
+        return Status::ok();
+    }
+    Status write(uint64_t, const uint8_t*, size_t) override { return readOnly(); }
+    Status sync() override { return Status::ok(); }
+    Status truncate(uint64_t) override { return readOnly(); }
+    uint64_t size() const override { return m_bytes.size(); }
+    bool isWritable() const override { return false; }
+    const std::string& path() const override { return m_path; }
+
+private:
+    Status readOnly() const { return Status(ErrorCode::ReadOnly, "a reader of a file in memory does not write"); }
+    const std::vector<uint8_t>& m_bytes;
+    std::string m_path;
 };
 
 }  // namespace
@@ -116,6 +158,11 @@ Status MemoryPageFile::write(uint64_t offset, const uint8_t* data, size_t length
     if (offset + length > m_bytes.size()) m_bytes.resize(offset + length);
     if (length) std::memcpy(m_bytes.data() + offset, data, length);
     return Status::ok();
+}
+
+std::unique_ptr<PageFile> MemoryPageFile::concurrentReader()
+{
+    return std::make_unique<MemoryReader>(m_bytes, m_path);
 }
 
 Status MemoryPageFile::truncate(uint64_t size)

@@ -28,6 +28,11 @@ public:
     virtual bool isWritable() const = 0;
     // The path the file was opened from, for messages; may be empty.
     virtual const std::string& path() const = 0;
+    // A handle of its own on the same bytes, for reading them on another
+    // thread while this one is neither written, resized nor closed (it
+    // must not outlive this one). Null when the file offers none: a layer
+    // over a file, whose reads are its own business, reads on one thread.
+    virtual std::unique_ptr<PageFile> concurrentReader() { return nullptr; }
 };
 
 enum class OpenMode { ReadOnly, ReadWrite };
@@ -56,6 +61,7 @@ public:
     const std::string& path() const override { return m_path; }
 
     const std::vector<uint8_t>& bytes() const { return m_bytes; }
+    std::unique_ptr<PageFile> concurrentReader() override;
 
 private:
     std::vector<uint8_t> m_bytes;

@@ -53,6 +53,19 @@ Pager::Pager(std::unique_ptr<PageFile> file, size_t cachePages)
     m_committedPageCount = m_pageCount;
 }
 
+std::unique_ptr<Pager> Pager::readerForThread(size_t cachePages) const
+{
+    if (!m_dirty.empty() || m_appendedAhead || !m_overlay.empty() || m_pageCount != m_committedPageCount) return nullptr;
+    std::unique_ptr<PageFile> file = m_file->concurrentReader();
+    if (!file) return nullptr;
+    auto reader = std::make_unique<Pager>(std::move(file), cachePages);
+    reader->m_format = m_format;
+    reader->m_pageCount = reader->m_committedPageCount = m_pageCount;
+    reader->m_maxPages = m_maxPages;
+    reader->m_readOnlyReason = "a pager that reads for another thread does not write";
+    return reader;
+}
+
 Pager::~Pager()
 {
     // Pages written ahead of a commit that never came.

@@ -183,6 +183,14 @@ public:
     uint32_t maxPages() const { return m_maxPages; }
     void setMaxPages(uint32_t pages) { m_maxPages = std::min(pages, kMaxPages); }
 
+    // A pager of its own over a second handle on the file, for reading the
+    // pages this one shows from another thread, which nothing may write
+    // while the reader lives (it must not outlive this pager either). Null
+    // when this pager holds pages the file does not (a change in hand, a
+    // group's finished units, an interrupted commit's originals shown in
+    // place), or when the file offers no second handle.
+    std::unique_ptr<Pager> readerForThread(size_t cachePages) const;
+
     // Moves on whenever what read() returns may have changed (a write, a
     // rollback, a failed commit): bytes read at one count are still the
     // bytes at the same count.

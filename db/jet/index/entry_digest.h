@@ -54,6 +54,14 @@ struct EntryDigest {
         sumA += mix(a);
         sumB += b;
     }
+    // The digest of both sets of entries together.
+    EntryDigest& operator+=(const EntryDigest& other)
+    {
+        count += other.count;
+        sumA += other.sumA;
+        sumB += other.sumB;
+        return *this;
+    }
     friend bool operator==(const EntryDigest&, const EntryDigest&) = default;
 };
 

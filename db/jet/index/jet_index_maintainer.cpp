@@ -3,11 +3,15 @@
 #include "db/jet/index/entry_digest.h"
 #include "db/jet/index/index_entry_walk.h"
 #include "db/jet/index/index_tree.h"
+#include "db/jet/table/page_runs.h"
 #include "db/jet/table/row_codec.h"
 #include "db/jet/table/row_store.h"
 #include "db/text.h"
 
 #include <algorithm>
+#include <exception>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
 
 namespace varnika::jet {
@@ -115,8 +119,16 @@ Result<std::vector<std::vector<uint8_t>>> expectedIndexEntries(Table& table, con
 
 namespace {
 
-// The most text values whose keys one check keeps.
+// The most text values whose keys one pass over rows keeps.
 constexpr size_t kKeyMemoEntries = 4096;
+// A table of this many pages (2 MB) or more has its rows read by two
+// threads: below, starting one costs more than it saves.
+constexpr size_t kPagesWorthASecondThread = 512;
+// The data pages (256 KB) a thread takes at a time when two read a table.
+constexpr size_t kRunPages = 64;
+// Clean pages a pager that reads for another thread keeps: the rows are
+// read page after page; a long value's pages are met again now and then.
+constexpr size_t kReaderCachePages = 64;
 
 std::string compactAndRepair(const std::string& table)
 {
@@ -130,32 +142,34 @@ Status differentKeys(const std::string& table)
                         "for Access, the table is not changed");
 }
 
-}  // namespace
+// What a pass over rows reads of each row: the same for every part of the
+// table's rows.
+struct RowPassPlan {
+    std::vector<size_t> indexes;  // compared
+    std::vector<size_t> counted;  // only counted
+    // Per compared index: its one text column, whose keys are made once for
+    // each stored form of a value, or -1.
+    std::vector<int> memoColumns;
+    std::vector<int> decoded, checked, checkedFixed;
+    size_t fixedReach = 0;
+};
 
-Status verifyIndexes(Table& table, const std::vector<size_t>& indexes, uint16_t lcid, uint8_t version,
-                     std::set<uint32_t>& verified, bool countOthers)
+RowPassPlan planRowPass(const TableDef& def, const std::vector<size_t>& indexes, bool countOthers)
 {
-    const TableDef& def = table.def();
-    const std::string name = toUtf8(table.name());
-    std::vector<size_t> counted;  // indexes whose entries are only counted
+    RowPassPlan plan;
+    plan.indexes = indexes;
     if (countOthers)
         for (size_t i = 0; i < def.realIndexes().size(); ++i)
-            if (std::find(indexes.begin(), indexes.end(), i) == indexes.end()) counted.push_back(i);
-    std::vector<uint64_t> rowsWithEntry(counted.size(), 0);
-    std::vector<EntryDigest> expected(indexes.size());
+            if (std::find(indexes.begin(), indexes.end(), i) == indexes.end()) plan.counted.push_back(i);
     // An index of one text column (a unit, a branch, a customer) meets the
     // same few values over many records: the key of each stored form of a
     // value is made once, without decoding the value again.
-    struct KeyMemo {
-        int column = -1;
-        std::unordered_map<std::string, std::optional<IndexKeyEntry>> keys;
-    };
-    std::vector<KeyMemo> memos(indexes.size());
+    plan.memoColumns.assign(indexes.size(), -1);
     for (size_t i = 0; i < indexes.size(); ++i) {
         const RealIndexDef& index = def.realIndexes()[indexes[i]];
         if (index.columns.size() != 1) continue;
         const int col = def.findColumnByNumber(index.columns.front().columnNumber);
-        if (col >= 0 && def.columns()[size_t(col)].type() == ColumnType::Text) memos[i].column = col;
+        if (col >= 0 && def.columns()[size_t(col)].type() == ColumnType::Text) plan.memoColumns[i] = col;
     }
     // Decoded for every row: the key columns of the other indexes compared,
     // and the long values of the indexes counted. A memo's column is read
@@ -163,152 +177,271 @@ Status verifyIndexes(Table& table, const std::vector<size_t>& indexes, uint16_t 
     // before. Every other column but the long values (which stay unread) is
     // only checked to be readable, as decoding it would: an index counted
     // needs no more of its key columns than whether they are null.
-    std::vector<int> decoded, checked;
     auto addOnce = [](std::vector<int>& to, int col) {
         if (col >= 0 && std::find(to.begin(), to.end(), col) == to.end()) to.push_back(col);
     };
     for (size_t i = 0; i < indexes.size(); ++i)
-        if (memos[i].column < 0)
+        if (plan.memoColumns[i] < 0)
             for (const RealIndexColumn& kc : def.realIndexes()[indexes[i]].columns)
-                addOnce(decoded, def.findColumnByNumber(kc.columnNumber));
-    for (size_t i : counted)
+                addOnce(plan.decoded, def.findColumnByNumber(kc.columnNumber));
+    for (size_t i : plan.counted)
         for (const RealIndexColumn& kc : def.realIndexes()[i].columns) {
             const int col = def.findColumnByNumber(kc.columnNumber);
-            if (col >= 0 && isLongValueType(def.columns()[size_t(col)].type())) addOnce(decoded, col);
+            if (col >= 0 && isLongValueType(def.columns()[size_t(col)].type())) addOnce(plan.decoded, col);
         }
-    auto memoColumn = [&](int c) {
-        return std::any_of(memos.begin(), memos.end(), [c](const KeyMemo& m) { return m.column == c; });
-    };
+    auto memoColumn = [&](int c) { return std::find(plan.memoColumns.begin(), plan.memoColumns.end(), c) != plan.memoColumns.end(); };
     // A fixed column can only fail by reaching past the row's fixed area:
     // when the area reaches past every one of them, none is checked alone.
-    std::vector<int> checkedFixed;
-    size_t fixedReach = 0;
     for (size_t c = 0; c < def.columns().size(); ++c) {
         const ColumnDef& column = def.columns()[c];
         if (isLongValueType(column.type()) || memoColumn(int(c)) ||
-            std::find(decoded.begin(), decoded.end(), int(c)) != decoded.end() || column.isBoolean())
+            std::find(plan.decoded.begin(), plan.decoded.end(), int(c)) != plan.decoded.end() || column.isBoolean())
             continue;
         if (column.isVariable()) {
-            checked.push_back(int(c));
+            plan.checked.push_back(int(c));
         } else {
-            checkedFixed.push_back(int(c));
-            fixedReach = std::max(fixedReach, def.format().row.fixedArea + column.fixedOffset + column.fixedWidth());
+            plan.checkedFixed.push_back(int(c));
+            plan.fixedReach =
+                std::max(plan.fixedReach, def.format().row.fixedArea + column.fixedOffset + column.fixedWidth());
         }
     }
-    std::vector<Variant> values(def.columns().size());
-    std::string stored;
-    std::vector<uint8_t> entry;
-    auto notChanged = [&](const Status& s) {
-        return Status(s.code(), "table \"" + name + "\" is not changed: " + s.message());
-    };
-    VK_ASSIGN_OR_RETURN(Table::Scanner scanner, table.scan());
-    for (;;) {
-        auto more = scanner.next();
-        if (!more.isOk()) return corruption(compactAndRepair(name) + " (" + more.status().message() + ")");
-        if (!*more) break;
-        const std::span<const uint8_t> row = scanner.row().bytes();
-        auto unreadable = [&](const Status& s) {
-            return corruption(compactAndRepair(name) + " (the record at page " + std::to_string(scanner.pointer().page) +
-                              " row " + std::to_string(scanner.pointer().row) + " cannot be read: " + s.message() + ")");
+    return plan;
+}
+
+// The rows one thread reads, and what they make: the digest of the entries
+// each compared index should hold for them, and how many of them each
+// counted index should hold an entry for. The memo of keys is kept from
+// one part of the rows to the next.
+class RowPass {
+public:
+    RowPass(Table& table, const RowPassPlan& plan, uint16_t lcid, uint8_t version)
+        : m_table(table), m_plan(plan), m_lcid(lcid), m_version(version), m_name(toUtf8(table.name())),
+          m_memos(plan.indexes.size()), m_values(table.def().columns().size())
+    {
+        expected.resize(plan.indexes.size());
+        rowsWithEntry.assign(plan.counted.size(), 0);
+    }
+
+    // Reads the rows `scanner` walks (of this pass's table, whose pager the
+    // calling thread alone uses); the first row refused, in scan order, is
+    // the error.
+    Status read(Table::Scanner scanner)
+    {
+        const TableDef& def = m_table.def();
+        const RowPassPlan& plan = m_plan;
+        auto notChanged = [&](const Status& s) {
+            return Status(s.code(), "table \"" + m_name + "\" is not changed: " + s.message());
         };
-        auto layout = parseRowLayout(def, row);
-        if (!layout.isOk()) return unreadable(layout.status());
-        for (int col : checked)
-            if (Status s = checkColumn(def, *layout, row, col); !s.isOk()) return unreadable(s);
-        if (layout->fixedEnd < fixedReach)
-            for (int col : checkedFixed)
+        for (;;) {
+            auto more = scanner.next();
+            if (!more.isOk()) return corruption(compactAndRepair(m_name) + " (" + more.status().message() + ")");
+            if (!*more) break;
+            const std::span<const uint8_t> row = scanner.row().bytes();
+            auto unreadable = [&](const Status& s) {
+                return corruption(compactAndRepair(m_name) + " (the record at page " + std::to_string(scanner.pointer().page) +
+                                  " row " + std::to_string(scanner.pointer().row) + " cannot be read: " + s.message() + ")");
+            };
+            auto layout = parseRowLayout(def, row);
+            if (!layout.isOk()) return unreadable(layout.status());
+            for (int col : plan.checked)
                 if (Status s = checkColumn(def, *layout, row, col); !s.isOk()) return unreadable(s);
-        for (int col : decoded) {
-            auto v = decodeColumn(def, *layout, row, col, &table.longValues());
-            if (!v.isOk()) return unreadable(v.status());
-            values[size_t(col)] = std::move(*v);
-        }
-        for (size_t i = 0; i < indexes.size(); ++i) {
-            KeyMemo& memo = memos[i];
-            const RealIndexDef& index = def.realIndexes()[indexes[i]];
-            const std::optional<IndexKeyEntry>* known = nullptr;  // the memo's key for this stored value
-            if (memo.column >= 0) {
-                auto f = fieldBytes(def, *layout, row, memo.column);
-                if (!f.isOk()) return unreadable(f.status());
-                // A null field is told from any stored text by its first byte.
-                stored.assign(1, f->present ? '\1' : '\0');
-                stored.append(f->bytes.begin(), f->bytes.end());
-                if (auto hit = memo.keys.find(stored); hit != memo.keys.end()) {
-                    known = &hit->second;
-                } else {
-                    auto v = decodeColumn(def, *layout, row, memo.column, &table.longValues());
-                    if (!v.isOk()) return unreadable(v.status());
-                    values[size_t(memo.column)] = std::move(*v);
-                    if (memo.keys.size() < kKeyMemoEntries) {
-                        auto e = indexEntryFor(def, index, values, lcid, version);
-                        if (!e.isOk()) return notChanged(e.status());
-                        known = &memo.keys.emplace(stored, std::move(*e)).first->second;
+            if (layout->fixedEnd < plan.fixedReach)
+                for (int col : plan.checkedFixed)
+                    if (Status s = checkColumn(def, *layout, row, col); !s.isOk()) return unreadable(s);
+            for (int col : plan.decoded) {
+                auto v = decodeColumn(def, *layout, row, col, &m_table.longValues());
+                if (!v.isOk()) return unreadable(v.status());
+                m_values[size_t(col)] = std::move(*v);
+            }
+            for (size_t i = 0; i < plan.indexes.size(); ++i) {
+                const int memoColumn = plan.memoColumns[i];
+                const RealIndexDef& index = def.realIndexes()[plan.indexes[i]];
+                const std::optional<IndexKeyEntry>* known = nullptr;  // the memo's key for this stored value
+                if (memoColumn >= 0) {
+                    auto f = fieldBytes(def, *layout, row, memoColumn);
+                    if (!f.isOk()) return unreadable(f.status());
+                    // A null field is told from any stored text by its first byte.
+                    m_stored.assign(1, f->present ? '\1' : '\0');
+                    m_stored.append(f->bytes.begin(), f->bytes.end());
+                    auto& memo = m_memos[i];
+                    if (auto hit = memo.find(m_stored); hit != memo.end()) {
+                        known = &hit->second;
+                    } else {
+                        auto v = decodeColumn(def, *layout, row, memoColumn, &m_table.longValues());
+                        if (!v.isOk()) return unreadable(v.status());
+                        m_values[size_t(memoColumn)] = std::move(*v);
+                        if (memo.size() < kKeyMemoEntries) {
+                            auto e = indexEntryFor(def, index, m_values, m_lcid, m_version);
+                            if (!e.isOk()) return notChanged(e.status());
+                            known = &memo.emplace(m_stored, std::move(*e)).first->second;
+                        }
                     }
                 }
-            }
-            if (known) {
-                if (!*known) continue;
-                entry.assign((*known)->key.begin(), (*known)->key.end());
-            } else {
-                // A key made for this row alone, in the entry's own buffer.
-                entry.clear();
-                auto held = appendIndexKey(entry, def, index, values, lcid, version);
-                if (!held.isOk()) return notChanged(held.status());
-                if (!*held) continue;
-            }
-            const RowPointer at = scanner.pointer();
-            entry.insert(entry.end(), {uint8_t(at.page >> 16), uint8_t(at.page >> 8), uint8_t(at.page), at.row});
-            expected[i].add(entry);
-        }
-        for (size_t i = 0; i < counted.size(); ++i) {
-            // An entry for every row, but where the index leaves out rows
-            // whose key columns are all null.
-            const RealIndexDef& index = def.realIndexes()[counted[i]];
-            bool holds = !index.ignoresNulls();
-            for (const RealIndexColumn& kc : index.columns) {
-                if (holds) break;
-                const int col = def.findColumnByNumber(kc.columnNumber);
-                if (col < 0 || def.columns()[size_t(col)].isBoolean()) {
-                    holds = true;
-                    continue;
+                if (known) {
+                    if (!*known) continue;
+                    m_entry.assign((*known)->key.begin(), (*known)->key.end());
+                } else {
+                    // A key made for this row alone, in the entry's own buffer.
+                    m_entry.clear();
+                    auto held = appendIndexKey(m_entry, def, index, m_values, m_lcid, m_version);
+                    if (!held.isOk()) return notChanged(held.status());
+                    if (!*held) continue;
                 }
-                if (isLongValueType(def.columns()[size_t(col)].type())) {
-                    holds = !values[size_t(col)].isNull();  // decoded above: an empty old-style value is null
-                    continue;
-                }
-                auto f = fieldBytes(def, *layout, row, col);
-                if (!f.isOk()) return unreadable(f.status());
-                holds = f->present;
+                const RowPointer at = scanner.pointer();
+                m_entry.insert(m_entry.end(), {uint8_t(at.page >> 16), uint8_t(at.page >> 8), uint8_t(at.page), at.row});
+                expected[i].add(m_entry);
             }
-            rowsWithEntry[i] += holds;
+            for (size_t i = 0; i < plan.counted.size(); ++i) {
+                // An entry for every row, but where the index leaves out rows
+                // whose key columns are all null.
+                const RealIndexDef& index = def.realIndexes()[plan.counted[i]];
+                bool holds = !index.ignoresNulls();
+                for (const RealIndexColumn& kc : index.columns) {
+                    if (holds) break;
+                    const int col = def.findColumnByNumber(kc.columnNumber);
+                    if (col < 0 || def.columns()[size_t(col)].isBoolean()) {
+                        holds = true;
+                        continue;
+                    }
+                    if (isLongValueType(def.columns()[size_t(col)].type())) {
+                        holds = !m_values[size_t(col)].isNull();  // decoded above: an empty old-style value is null
+                        continue;
+                    }
+                    auto f = fieldBytes(def, *layout, row, col);
+                    if (!f.isOk()) return unreadable(f.status());
+                    holds = f->present;
+                }
+                rowsWithEntry[i] += holds;
+            }
         }
+        return Status::ok();
     }
-    for (size_t i = 0; i < counted.size(); ++i) {
-        uint64_t stored = 0;
+
+    // What the rows read make, the other pass's added.
+    void add(const RowPass& other)
+    {
+        for (size_t i = 0; i < expected.size(); ++i) expected[i] += other.expected[i];
+        for (size_t i = 0; i < rowsWithEntry.size(); ++i) rowsWithEntry[i] += other.rowsWithEntry[i];
+    }
+
+    std::vector<EntryDigest> expected;
+    std::vector<uint64_t> rowsWithEntry;
+
+private:
+    Table& m_table;
+    const RowPassPlan& m_plan;
+    uint16_t m_lcid;
+    uint8_t m_version;
+    std::string m_name;
+    std::vector<std::unordered_map<std::string, std::optional<IndexKeyEntry>>> m_memos;
+    std::vector<Variant> m_values;
+    std::string m_stored;
+    std::vector<uint8_t> m_entry;
+};
+
+// What an index holds: its entries' digest (or their count alone), or why
+// it could not be walked.
+struct WalkResult {
+    Status status = Status::ok();
+    EntryDigest stored;
+};
+
+WalkResult walkIndex(Pager& pager, uint32_t rootPage, bool countOnly)
+{
+    WalkResult r;
+    if (countOnly) {
         // Counted, with every check of the walk, without putting the
         // entries' bytes together.
-        Status walked = forEachIndexEntryWith<false>(table.pager(), def.realIndexes()[counted[i]].rootPage, [&](std::span<const uint8_t>) {
-            ++stored;
+        r.status = forEachIndexEntryWith<false>(pager, rootPage, [&](std::span<const uint8_t>) {
+            ++r.stored.count;
             return Status::ok();
         });
-        if (!walked.isOk()) return corruption(compactAndRepair(name) + " (an index: " + walked.message() + ")");
-        if (stored != rowsWithEntry[i])
-            return corruption(compactAndRepair(name) + " (an index holds " + std::to_string(stored) +
-                              " entries where its records make " + std::to_string(rowsWithEntry[i]) + ")");
+    } else {
+        r.status = forEachIndexEntryWith(pager, rootPage, [&](std::span<const uint8_t> entry) {
+            r.stored.add(entry);
+            return Status::ok();
+        });
     }
-    for (size_t i = 0; i < indexes.size(); ++i) {
-        const RealIndexDef& index = def.realIndexes()[indexes[i]];
-        EntryDigest stored;
-        Status walked = forEachIndexEntryWith(table.pager(), index.rootPage, [&](std::span<const uint8_t> entry) {
-            stored.add(entry);
-            return Status::ok();
-        });
-        if (!walked.isOk()) return corruption(compactAndRepair(name) + " (an index: " + walked.message() + ")");
-        if (stored.count != expected[i].count)
-            return corruption(compactAndRepair(name) + " (an index holds " + std::to_string(stored.count) +
-                              " entries where its records make " + std::to_string(expected[i].count) + ")");
-        if (!(stored == expected[i])) return differentKeys(name);
-        verified.insert(index.rootPage);
+    return r;
+}
+
+}  // namespace
+
+Status verifyIndexes(Table& table, const std::vector<size_t>& indexes, uint16_t lcid, uint8_t version,
+                     std::set<uint32_t>& verified, bool countOthers)
+{
+    const TableDef& def = table.def();
+    const std::string name = toUtf8(table.name());
+    const RowPassPlan plan = planRowPass(def, indexes, countOthers);
+    VK_ASSIGN_OR_RETURN(std::vector<uint32_t> pages, table.ownedPages());
+
+    std::vector<WalkResult> countedWalks, comparedWalks;
+    auto walkIndexes = [&] {
+        for (size_t i : plan.counted) countedWalks.push_back(walkIndex(table.pager(), def.realIndexes()[i].rootPage, true));
+        for (size_t i : plan.indexes) comparedWalks.push_back(walkIndex(table.pager(), def.realIndexes()[i].rootPage, false));
+    };
+
+    // A large table's rows are read by two threads, the second through a
+    // pager and a table of its own on the same file, while this one walks
+    // the indexes first. The digests of the two parts add up to the
+    // digests of the whole.
+    RowPass rows(table, plan, lcid, version);
+    std::unique_ptr<Pager> reader;
+    std::shared_ptr<Table> readerTable;
+    if (pages.size() >= kPagesWorthASecondThread) reader = table.pager().readerForThread(kReaderCachePages);
+    if (reader) {
+        auto t = Table::open(*reader, table.tdefPage(), table.name());
+        if (t.isOk()) readerTable = *t;
+    }
+    if (!readerTable) {
+        VK_RETURN_IF_ERROR(rows.read(table.scanPages(std::move(pages))));
+        walkIndexes();
+    } else {
+        PageRuns runs(pages, kRunPages);
+        RowPass otherRows(*readerTable, plan, lcid, version);
+        auto readWith = [&runs](Table& t, RowPass& pass) {
+            runs.readWith([&](std::span<const uint32_t> run) {
+                return pass.read(t.scanPages(std::vector<uint32_t>(run.begin(), run.end())));
+            });
+        };
+        {
+            std::jthread other;
+            try {
+                other = std::jthread([&] {
+                    try {
+                        readWith(*readerTable, otherRows);
+                    } catch (const std::exception& e) {
+                        // Not let out of the thread, where it would end the program.
+                        runs.refuse(0, Status(ErrorCode::IOError, "table \"" + name + "\" is not changed: its check failed (" +
+                                                                      e.what() + ")"));
+                    }
+                });
+            } catch (const std::system_error&) {
+                // No thread to be had: this one reads every run.
+            }
+            walkIndexes();
+            readWith(table, rows);
+        }  // the other thread has ended
+        VK_RETURN_IF_ERROR(runs.verdict());
+        rows.add(otherRows);
+    }
+
+    for (size_t i = 0; i < plan.counted.size(); ++i) {
+        const WalkResult& walked = countedWalks[i];
+        if (!walked.status.isOk()) return corruption(compactAndRepair(name) + " (an index: " + walked.status.message() + ")");
+        if (walked.stored.count != rows.rowsWithEntry[i])
+            return corruption(compactAndRepair(name) + " (an index holds " + std::to_string(walked.stored.count) +
+                              " entries where its records make " + std::to_string(rows.rowsWithEntry[i]) + ")");
+    }
+    for (size_t i = 0; i < plan.indexes.size(); ++i) {
+        const WalkResult& walked = comparedWalks[i];
+        const EntryDigest& expected = rows.expected[i];
+        if (!walked.status.isOk()) return corruption(compactAndRepair(name) + " (an index: " + walked.status.message() + ")");
+        if (walked.stored.count != expected.count)
+            return corruption(compactAndRepair(name) + " (an index holds " + std::to_string(walked.stored.count) +
+                              " entries where its records make " + std::to_string(expected.count) + ")");
+        if (!(walked.stored == expected)) return differentKeys(name);
+        verified.insert(def.realIndexes()[plan.indexes[i]].rootPage);
     }
     return Status::ok();
 }
