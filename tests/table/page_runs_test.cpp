@@ -41,9 +41,9 @@ TEST(PageRuns, FourThreadsReadEveryPageOnceInRunsOfTheirOwn)
 }
 
 // Two threads over ten runs of ten pages. A thread that takes the second
-// run is held there until the other has refused the fourth, then reads it
-// whole (`secondRefused` false) or refuses it. The runs read whole, and the
-// verdict.
+// run is held there until the other's refusal of the fourth is recorded,
+// then reads it whole (`secondRefused` false) or refuses it. The runs read
+// whole, and the verdict.
 struct HeldRun {
     std::vector<uint32_t> runsRead;
     Status verdict;
@@ -54,7 +54,6 @@ HeldRun holdSecondRun(bool secondRefused)
     std::vector<uint32_t> pages(100);
     std::iota(pages.begin(), pages.end(), 0u);
     PageRuns runs(pages, 10);
-    std::atomic<bool> fourthRefused{false};
     std::mutex mutex;
     HeldRun held;
     auto reader = [&] {
@@ -62,14 +61,11 @@ HeldRun holdSecondRun(bool secondRefused)
             const uint32_t first = run.front();
             if (first == 10) {
                 const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-                while (!fourthRefused && std::chrono::steady_clock::now() < until) std::this_thread::yield();
-                EXPECT_TRUE(fourthRefused) << "the other thread never refused the fourth run";
+                while (runs.verdict().isOk() && std::chrono::steady_clock::now() < until) std::this_thread::yield();
+                EXPECT_FALSE(runs.verdict().isOk()) << "the other thread never refused the fourth run";
                 if (secondRefused) return corruption("the second run");
             }
-            if (first == 30) {
-                fourthRefused = true;
-                return corruption("the fourth run");
-            }
+            if (first == 30) return corruption("the fourth run");
             std::lock_guard<std::mutex> lock(mutex);
             held.runsRead.push_back(first);
             return Status::ok();

@@ -1,10 +1,10 @@
 #pragma once
 // A table's pages in runs that several threads take in turn, each run read
 // whole by the thread that took it, for a pass over the rows whose verdict
-// must be the one a single pass in page order comes to. No run past the
-// first one refused is taken: every run before it is read whole, so the
-// refusal reported, the earliest run's, is the one a single pass meets
-// first.
+// must be the one a single pass in page order comes to. Runs are taken in
+// order, so every run before the earliest one refused is read whole, and
+// that run's refusal, the one reported, is the one a single pass meets
+// first. Once a refusal is in, no run after it is taken.
 
 #include "db/status.h"
 
