@@ -121,10 +121,11 @@ namespace {
 
 // The most text values whose keys one pass over rows keeps.
 constexpr size_t kKeyMemoEntries = 4096;
-// A table of this many pages (2 MB) or more has its rows read by two
-// threads: below, starting one costs more than it saves.
+// A table of this many pages (2 MB of Jet 4 pages) or more has its rows
+// read by two threads: below, starting one costs more than it saves.
 constexpr size_t kPagesWorthASecondThread = 512;
-// The data pages (256 KB) a thread takes at a time when two read a table.
+// The pages (256 KB of Jet 4 pages) a thread takes at a time when two read
+// a table.
 constexpr size_t kRunPages = 64;
 // Clean pages a pager that reads for another thread keeps: the rows are
 // read page after page; a long value's pages are met again now and then.
