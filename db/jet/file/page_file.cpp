@@ -93,17 +93,20 @@ private:
     bool m_ownsFd;
 };
 
+// A read of a file held in memory.
+Status readHeldBytes(const std::vector<uint8_t>& bytes, uint64_t offset, size_t length, uint8_t* out)
+{
+    if (offset > bytes.size() || length > bytes.size() - offset)
+        return corruption("the file ends before the data it should hold");
+    if (length) std::memcpy(out, bytes.data() + offset, length);
+    return Status::ok();
+}
+
 // Reads the bytes of a MemoryPageFile that outlives it.
 class MemoryReader final : public PageFile {
 public:
     MemoryReader(const std::vector<uint8_t>& bytes, std::string path) : m_bytes(bytes), m_path(std::move(path)) {}
-    Status read(uint64_t offset, size_t length, uint8_t* out) override
-    {
-        if (offset > m_bytes.size() || length > m_bytes.size() - offset)
-            return corruption("the file ends before the data it should hold");
-        if (length) std::memcpy(out, m_bytes.data() + offset, length);
-        return Status::ok();
-    }
+    Status read(uint64_t offset, size_t length, uint8_t* out) override { return readHeldBytes(m_bytes, offset, length, out); }
     Status write(uint64_t, const uint8_t*, size_t) override { return readOnly(); }
     Status sync() override { return Status::ok(); }
     Status truncate(uint64_t) override { return readOnly(); }
@@ -147,10 +150,7 @@ Result<std::unique_ptr<PageFile>> openPosixFile(const std::string& path, OpenMod
 
 Status MemoryPageFile::read(uint64_t offset, size_t length, uint8_t* out)
 {
-    if (offset > m_bytes.size() || length > m_bytes.size() - offset)
-        return corruption("the file ends before the data it should hold");
-    if (length) std::memcpy(out, m_bytes.data() + offset, length);
-    return Status::ok();
+    return readHeldBytes(m_bytes, offset, length, out);
 }
 
 Status MemoryPageFile::write(uint64_t offset, const uint8_t* data, size_t length)
