@@ -281,6 +281,8 @@ Status TableRecordSet::checkNotDeleted() const
 
 void TableRecordSet::cancelEdit()
 {
+    m_editWatch.reset();
+    m_editLongValues = Status::ok();
     m_edit.reset();
     m_editChanged = false;
     m_editColumns.clear();
@@ -406,19 +408,28 @@ Status TableRecordSet::Edit()
     m_editChanged = false;
     m_editOriginals.clear();
     m_editReadAt = m_database->pager().changeCount();
+    m_editWatch.reset();
+    m_editLongValues = Status::ok();
     // The fields shown of it are taken as they are; the rest are decoded
     // from the same bytes when asked for, or when the whole record is
-    // written. Long values are read now: the rows that hold them may be
-    // given back by another change before this edit is stored.
+    // written. Long values live in rows of their own, which a change may
+    // give back or use again: they are read before the next change to the
+    // database comes, if one comes before the edit is stored.
     Result<ShownRecord*> shown = shownRecord();
     if (!shown.isOk()) return savedBefore(shown.status());
-    ShownRecord& r = **shown;
+    m_edit = std::move(**shown);
+    m_shown.reset();
+    const auto& columns = m_table->def().columns();
+    if (std::any_of(columns.begin(), columns.end(), [](const ColumnDef& c) { return isLongValueType(c.type()); }))
+        m_editWatch = m_database->pager().watchNextChange([this] { m_editLongValues = readEditLongValues(); });
+    return Status::ok();
+}
+
+Status TableRecordSet::readEditLongValues()
+{
     const auto& columns = m_table->def().columns();
     for (size_t c = 0; c < columns.size(); ++c)
-        if (isLongValueType(columns[c].type()))
-            if (Status s = showColumn(r, int(c)); !s.isOk()) return savedBefore(s);
-    m_edit = std::move(r);
-    m_shown.reset();
+        if (isLongValueType(columns[c].type())) VK_RETURN_IF_ERROR(readColumn(*m_edit, int(c)));
     return Status::ok();
 }
 
@@ -467,21 +478,27 @@ Status TableRecordSet::store()
         return Status::ok();
     }
     Status prepared = prepareUpdate();
+    const TableDef& def = m_table->def();
+    const bool unchangedSince = m_database->pager().changeCount() == m_editReadAt;
+    const bool changedFieldsOnly =
+        unchangedSince && std::none_of(m_editColumns.begin(), m_editColumns.end(), [&](int c) {
+            return isLongValueType(def.columns()[size_t(c)].type());
+        });
+    // The whole record is written unless only its changed fields are: its
+    // long values as the edit found them, read now unless a change since
+    // read them first.
+    if (prepared.isOk() && !changedFieldsOnly) prepared = m_editLongValues.isOk() ? readEditLongValues() : m_editLongValues;
     ShownRecord edit = std::move(*m_edit);
     const std::vector<int> changedColumns = m_editColumns;
     std::vector<std::pair<int, Variant>> originals = std::move(m_editOriginals);
-    const uint64_t readAt = m_editReadAt;
     cancelEdit();
     VK_RETURN_IF_ERROR(prepared);
     invalidateCurrent();
     m_shown.reset();
+    // Nothing below changes the database before the record is written.
     VK_ASSIGN_OR_RETURN(TableChange change, writer());
-    const TableDef& def = m_table->def();
     const RowPointer row = m_rows[size_t(position())];
-    const bool unchangedSince = m_database->pager().changeCount() == readAt;
-    if (unchangedSince && std::none_of(changedColumns.begin(), changedColumns.end(), [&](int c) {
-            return isLongValueType(def.columns()[size_t(c)].type());
-        })) {
+    if (changedFieldsOnly) {
         // The record is as it was read: the changed fields are written, and
         // the others stay as they are stored, unread.
         std::vector<std::pair<int, Variant>> changes;

@@ -199,6 +199,12 @@ private:
     // The record being edited: the shown record it was, its fields read
     // from the same bytes as they are asked for, and set by the edit.
     std::optional<ShownRecord> m_edit;
+    // Reads the long values of the record being edited that are not read.
+    Status readEditLongValues();
+    // Until the edit ends: reads them before the database next changes,
+    // keeping the outcome in m_editLongValues.
+    Pager::ChangeWatch m_editWatch;
+    Status m_editLongValues;
     // The run this record set is part of: what it was prepared for (see
     // Database::prepareRun), and what the record being edited changes.
     Status prepareUpdate();

@@ -79,6 +79,56 @@ TEST(Pager, ReadsSeeDirtyPagesUntilRollback)
     EXPECT_FALSE(p.write(9, filled(1)).isOk());  // not adjacent to the end
 }
 
+// A watch sees the pages as they are before the change that runs it, and
+// runs once: before a write in place, a write of new bytes, and the undoing
+// of a unit's writes; not for reads or commits, and not once it is dropped.
+TEST(Pager, AWatchRunsOnceBeforeTheNextChangeWithThePagesAsTheyWere)
+{
+    auto db = std::make_shared<std::vector<uint8_t>>(oldImage());
+    auto plan = std::make_shared<FaultPlan>();
+    Pager p(std::make_unique<FaultFile>(db, plan), 2);
+    std::vector<int> seen;  // page 2's first byte, at each run
+    auto watch = [&] { return p.watchNextChange([&] { seen.push_back((*p.read(2).value())[0]); }); };
+
+    Pager::ChangeWatch w = watch();
+    ASSERT_TRUE(p.read(2).isOk());
+    EXPECT_TRUE(seen.empty());
+    ASSERT_TRUE(p.write(2, filled(7)).isOk());
+    ASSERT_TRUE(p.write(2, filled(8)).isOk());
+    EXPECT_EQ(seen, std::vector<int>{0xA2});
+
+    // In place: bytes the watch keeps are not changed under it.
+    jet::PageRef kept;
+    w = p.watchNextChange([&] {
+        kept = p.read(2).value();
+        seen.push_back((*kept)[0]);
+    });
+    auto inPlace = p.writable(2);
+    ASSERT_TRUE(inPlace.isOk());
+    (**inPlace)[0] = 9;
+    EXPECT_EQ(seen, (std::vector<int>{0xA2, 8}));
+    EXPECT_EQ((*kept)[0], 8);
+    ASSERT_TRUE(p.commit().isOk());
+    EXPECT_EQ(seen.size(), 2u);
+
+    // The undoing of a unit's writes is a change too.
+    p.beginGroup();
+    ASSERT_TRUE(p.write(2, filled(10)).isOk());
+    w = watch();
+    p.rollback();
+    EXPECT_EQ(seen, (std::vector<int>{0xA2, 8, 10}));
+    EXPECT_EQ((*p.read(2).value())[0], 9);
+    ASSERT_TRUE(p.endGroup().isOk());
+
+    // Dropped: by its object going, or by another watch while it runs.
+    { Pager::ChangeWatch gone = watch(); }
+    Pager::ChangeWatch second;
+    Pager::ChangeWatch first = p.watchNextChange([&] { second.reset(); seen.push_back(-1); });
+    second = watch();
+    ASSERT_TRUE(p.write(1, filled(11)).isOk());
+    EXPECT_EQ(seen, (std::vector<int>{0xA2, 8, 10, -1}));
+}
+
 TEST(Pager, CommitIsAllOrNothingWhateverWriteTheProcessDiesAt)
 {
     // Count the writes of one clean commit, then die at each of them.

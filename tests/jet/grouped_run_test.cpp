@@ -8,6 +8,10 @@
 #include "db/jet/record_sets.h"
 #include "support/ddl_test_support.h"
 #include "support/fault_file.h"
+#include "db/jet/table/long_value.h"
+#include "db/jet/table/row_codec.h"
+
+#include <fstream>
 
 namespace varnika::jet {
 namespace {
@@ -164,6 +168,74 @@ TEST(GroupedRun, AnUpdateAfterAnotherChangedTheRecordKeepsIndexesAndLongValuesRi
     EXPECT_EQ((*record)[1].asLong(), 77);
     EXPECT_EQ((*record)[2].asText(), u"ad 0");
     EXPECT_EQ((*record)[3].asText(), fromUtf8(memo));
+}
+
+// A record whose long value cannot be read: an update of its other fields
+// writes them and keeps the long value's bytes as stored; an update that
+// writes the whole record (the long value set, or the database changed
+// since the Edit) is refused and writes nothing of the record.
+TEST(GroupedRun, ALongValueThatCannotBeReadIsKeptAsStoredByAnUpdateOfOtherFields)
+{
+    ddltest::NewDb t;
+    ASSERT_TRUE(t.run("CREATE TABLE N (Id COUNTER PRIMARY KEY, Kod LONG, Notlar MEMO)").isOk());
+    for (int i = 0; i < 2; ++i)
+        ASSERT_TRUE(t.run("INSERT INTO N (Kod, Notlar) VALUES (" + std::to_string(i) + ", '" + std::string(300, 'm') + "')").isOk());
+    auto memoField = [&]() -> std::vector<uint8_t> {
+        auto table = t.db->table(u"N");
+        auto rows = (*table)->rowPointers();
+        auto row = (*table)->rowBytes(rows->front());
+        auto layout = parseRowLayout((*table)->def(), row->bytes());
+        auto field = fieldBytes((*table)->def(), *layout, row->bytes(), 2);
+        EXPECT_TRUE(field.isOk() && field->present);
+        return field.isOk() ? std::vector<uint8_t>(field->bytes.begin(), field->bytes.end()) : std::vector<uint8_t>();
+    };
+    const std::vector<uint8_t> stored = memoField();
+    ASSERT_GE(stored.size(), longvalue::kHeaderSize);
+    auto header = LongValueHeader::parse(stored);
+    ASSERT_TRUE(header.isOk());
+    ASSERT_NE(header->kind, longvalue::kKindInline);
+    // Its page no longer says it holds long values.
+    const size_t pageSize = t.db->pager().pageSize();
+    t.executor.reset();
+    t.db.reset();
+    std::vector<uint8_t> bytes = ddltest::fileBytes(t.path);
+    putU32(bytes.data(), size_t(header->first.page) * pageSize + datapage::kOwner, 0x00FFFFFF);
+    std::ofstream(t.path, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(bytes.data()), long(bytes.size()));
+    t.reopen();
+
+    auto opened = TableRecordSet::openTable(t.db, u"N");
+    ASSERT_TRUE(opened.isOk());
+    RecordSet& first = **opened;
+    ASSERT_TRUE(first.MoveFirst().isOk());
+    ASSERT_TRUE(first.Edit().isOk());
+    ASSERT_TRUE((*first.Fields(u"Kod"))->SetValue(Variant::longValue(77)).isOk());
+    ASSERT_TRUE(first.Update().isOk());
+    EXPECT_EQ(memoField(), stored);
+
+    ASSERT_TRUE(first.Edit().isOk());
+    EXPECT_EQ((*first.Fields(u"Notlar"))->SetValue(Variant::text(u"yeni")).code(), ErrorCode::Corruption);
+    ASSERT_TRUE(first.Edit().isOk());
+    ASSERT_TRUE((*first.Fields(u"Kod"))->SetValue(Variant::longValue(78)).isOk());
+    {
+        auto other = TableRecordSet::openTable(t.db, u"N");
+        ASSERT_TRUE(other.isOk());
+        RecordSet& second = **other;
+        ASSERT_TRUE(second.MoveLast().isOk());
+        ASSERT_TRUE(second.Edit().isOk());
+        ASSERT_TRUE((*second.Fields(u"Kod"))->SetValue(Variant::longValue(5)).isOk());
+        ASSERT_TRUE(second.Update().isOk());
+        ASSERT_TRUE(second.Close().isOk());
+    }
+    EXPECT_EQ(first.Update().code(), ErrorCode::Corruption);
+    ASSERT_TRUE(first.Close().isOk());
+    auto table = t.db->table(u"N");
+    auto rows = (*table)->rowPointers();
+    auto row = (*table)->rowBytes(rows->front());
+    auto layout = parseRowLayout((*table)->def(), row->bytes());
+    auto kod = decodeColumn((*table)->def(), *layout, row->bytes(), 1, nullptr);
+    ASSERT_TRUE(kod.isOk());
+    EXPECT_EQ(kod->asLong(), 77);
+    EXPECT_EQ(memoField(), stored);
 }
 
 TEST(GroupedRun, EditTakesTheRecordAsTheDatabaseHoldsItThen)

@@ -287,6 +287,9 @@ Status Pager::write(uint32_t page, std::shared_ptr<PageBuffer> bytes)
 Result<PageBuffer*> Pager::writable(uint32_t page)
 {
     if (!isWritable()) return checkWritable();
+    // Before the buffer is found free to change in place: a watch may take
+    // a reference to it.
+    beforeChange();
     if (auto d = m_dirty.find(page); d != m_dirty.end() && d->second.use_count() == 1 &&
                                      (!m_group || m_unitUndo.contains(page))) {
         ++m_changes;
@@ -304,6 +307,7 @@ Result<PageBuffer*> Pager::writable(uint32_t page)
 Status Pager::keep(uint32_t page, std::shared_ptr<PageBuffer> bytes)
 {
     if (page > m_pageCount) return invalidArgument("page " + std::to_string(page) + " is past the end of the file");
+    beforeChange();
     if (page < m_committedPageCount && !m_originals.count(page)) {
         // Keep the file's bytes for the journal and for restoring after a failure.
         VK_ASSIGN_OR_RETURN(PageRef original, read(page));
@@ -566,6 +570,7 @@ void Pager::rollback()
 
 void Pager::undoUnit()
 {
+    beforeChange();
     ++m_changes;
     // Pages written ahead are the unit's own (see writeAppendedAhead).
     dropAppendedAhead();
@@ -584,6 +589,7 @@ void Pager::undoUnit()
 
 void Pager::forgetDirty()
 {
+    beforeChange();
     ++m_changes;
     dropAppendedAhead();
     m_unitsLost += m_groupUnits;
@@ -593,6 +599,29 @@ void Pager::forgetDirty()
     m_pageCount = m_committedPageCount;
     m_unitPageCount = m_pageCount;
     m_groupUnits = 0;
+}
+
+Pager::ChangeWatch Pager::watchNextChange(std::function<void()> before)
+{
+    const uint64_t id = ++m_nextWatch;
+    m_watches.emplace_back(id, std::move(before));
+    return ChangeWatch(this, id);
+}
+
+void Pager::beforeChange()
+{
+    // One at a time, off the list before it runs: a watch that goes while
+    // another runs is not run.
+    while (!m_watches.empty()) {
+        std::function<void()> before = std::move(m_watches.front().second);
+        m_watches.erase(m_watches.begin());
+        before();
+    }
+}
+
+void Pager::dropWatch(uint64_t id)
+{
+    std::erase_if(m_watches, [id](const auto& w) { return w.first == id; });
 }
 
 }  // namespace varnika::jet

@@ -22,9 +22,11 @@
 #include <array>
 #include <cstdint>
 #include <chrono>
+#include <functional>
 #include <map>
 #include <memory>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace varnika::jet {
@@ -196,6 +198,38 @@ public:
     // bytes at the same count.
     uint64_t changeCount() const { return m_changes; }
 
+    // Runs `before` once, ahead of the next change to what read() returns
+    // (the change count moving on), while every page still reads as it
+    // does now; the watch is dropped unrun when the returned object goes.
+    // `before` may read through this pager, and must not change it.
+    class ChangeWatch {
+    public:
+        ChangeWatch() = default;
+        ChangeWatch(ChangeWatch&& other) noexcept { *this = std::move(other); }
+        ChangeWatch& operator=(ChangeWatch&& other) noexcept
+        {
+            if (this != &other) {
+                reset();
+                m_pager = std::exchange(other.m_pager, nullptr);
+                m_id = other.m_id;
+            }
+            return *this;
+        }
+        ~ChangeWatch() { reset(); }
+        void reset()
+        {
+            if (m_pager) m_pager->dropWatch(m_id);
+            m_pager = nullptr;
+        }
+
+    private:
+        friend class Pager;
+        ChangeWatch(Pager* pager, uint64_t id) : m_pager(pager), m_id(id) {}
+        Pager* m_pager = nullptr;
+        uint64_t m_id = 0;
+    };
+    [[nodiscard]] ChangeWatch watchNextChange(std::function<void()> before);
+
     // Counters for tests and benchmarks.
     uint64_t fileReads() const { return m_fileReads; }
     uint64_t fileWrites() const { return m_fileWrites; }
@@ -225,6 +259,9 @@ private:
     std::vector<const std::pair<const uint32_t, PageRef>*> dirtyInOrder(uint32_t from = 0) const;
     void forgetDirty();
     void undoUnit();
+    // Runs the watches, each once, before the change count moves on.
+    void beforeChange();
+    void dropWatch(uint64_t id);
 
     std::unique_ptr<PageFile> m_file;
     JetFormat m_format;
@@ -258,6 +295,8 @@ private:
     std::string m_readOnlyReason;
     PageCache m_cache;
     uint64_t m_changes = 0;
+    std::vector<std::pair<uint64_t, std::function<void()>>> m_watches;
+    uint64_t m_nextWatch = 0;
     uint64_t m_fileReads = 0;
     uint64_t m_fileWrites = 0;
 };
