@@ -30,10 +30,17 @@ TableLayout tableLayoutFor(const TableDef& def)
         if (c.isAutoGuid() && c.type() == ColumnType::Guid) layout.guidAutoColumns.push_back(int(i));
     }
     layout.hasIndexes = !def.realIndexes().empty();
+    // An index naming a column the table lacks leaves the key columns
+    // unknown: every update then reads the record whole, and the index
+    // refuses it.
     for (const RealIndexDef& index : def.realIndexes()) {
         std::vector<int> keyColumns;
         for (const RealIndexColumn& k : index.columns)
             if (int col = def.findColumnByNumber(k.columnNumber); col >= 0) keyColumns.push_back(col);
+        if (keyColumns.size() != index.columns.size()) {
+            layout.indexColumns.clear();
+            break;
+        }
         layout.indexColumns.push_back(std::move(keyColumns));
     }
     layout.maxRowSize = def.format().row.maxSize;

@@ -239,10 +239,14 @@ Status TableWriter::updateColumns(RowPointer row, std::span<const std::pair<int,
         // The keys before and after need the columns of the indexes a
         // changed column is in; the other indexes see equal (unread) values.
         std::vector<Variant> oldValues;
+        // Whether an index may hold a changed column: when none does, every
+        // index keeps its entry for the record as it is.
+        bool keysMayChange = false;
         if (m_indexes && m_layout.indexColumns.empty() && m_layout.hasIndexes) {
             // The key columns are not known: every column is read.
             std::map<int, std::vector<uint8_t>> longValueBytes;
             VK_RETURN_IF_ERROR(decodeRecord(oldBytes, oldValues, longValueBytes));
+            keysMayChange = true;
         } else if (m_indexes) {
             auto changed = [&](int col) {
                 return std::any_of(changes.begin(), changes.end(), [col](const auto& c) { return c.first == col; });
@@ -252,11 +256,12 @@ Status TableWriter::updateColumns(RowPointer row, std::span<const std::pair<int,
                 if (std::any_of(columns.begin(), columns.end(), changed))
                     for (int col : columns)
                         if (std::find(keyColumns.begin(), keyColumns.end(), col) == keyColumns.end()) keyColumns.push_back(col);
-            VK_RETURN_IF_ERROR(m_format.decodeColumns(oldBytes, keyColumns, oldValues));
+            keysMayChange = !keyColumns.empty();
+            if (keysMayChange) VK_RETURN_IF_ERROR(m_format.decodeColumns(oldBytes, keyColumns, oldValues));
         }
         VK_ASSIGN_OR_RETURN(EncodedRow encoded, m_format.encodeChanged(oldBytes, changes));
         VK_RETURN_IF_ERROR(store.update(row, encoded.bytes, encoded.padAt));
-        if (m_indexes) {
+        if (keysMayChange) {
             std::vector<Variant> newValues = oldValues;
             for (const auto& [col, value] : changes) {
                 if (col < 0 || size_t(col) >= newValues.size()) return invalidArgument("no column " + std::to_string(col) + " to change");
