@@ -394,8 +394,10 @@ Result<TableRecordSet::ShownRecord*> TableRecordSet::shownRecord()
     r.position = -1;
     VK_ASSIGN_OR_RETURN(r.row, m_table->rowBytes(m_rows[size_t(position())]));
     VK_ASSIGN_OR_RETURN(r.layout, parseRowLayout(m_table->def(), r.row.bytes()));
+    // A value is taken only once its column is read: those of the record
+    // before stay in place until then, their text's storage reused.
     const size_t columns = m_table->def().columns().size();
-    r.values.assign(columns, Variant());
+    r.values.resize(columns);
     r.read.assign(columns, false);
     r.position = position();
     r.changeCount = now;
