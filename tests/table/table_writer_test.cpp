@@ -145,13 +145,16 @@ struct Fixture {
     RecordingIndexes indexes;
     std::unique_ptr<TableWriter> writer;
 
-    Fixture()
+    // `indexColumns`: the key columns of each index, when the writer is
+    // told them.
+    explicit Fixture(std::vector<std::vector<int>> indexColumns = {})
     {
         memoMaps = {test::addEmptyOwnerMap(*t.pager, 2), test::addEmptyOwnerMap(*t.pager, 2)};
         EXPECT_TRUE(t.pager->commit().isOk());
         format = std::make_unique<TestFormat>(*t.pager);
         // No index keys on the OLE column.
         TableLayout layout{t.table, {{2, true, true, memoMaps}, {3, false, false, {}, 0, false}}, 0, true, {}};
+        layout.indexColumns = std::move(indexColumns);
         writer = std::make_unique<TableWriter>(*t.pager, layout, *format, &indexes);
     }
     size_t liveLongValueRows()
@@ -265,26 +268,32 @@ TEST(TableWriter, GrowingRowsMoveButKeepTheirAddress)
     }
 }
 
+// With the indexes' key columns unknown (every column read) and known
+// (the text and the memo: the others are not read).
 TEST(TableWriter, DeleteGivesEverythingBack)
 {
-    Fixture f;
-    auto a = f.writer->insertRow(record(u"a", std::u16string(5000, u'm'), std::vector<uint8_t>(9000, 1)));
-    auto b = f.writer->insertRow(record(u"b", u"kalır"));
-    ASSERT_TRUE(a.isOk() && b.isOk());
-    EXPECT_EQ(f.liveLongValueRows(), 3u + 3u);  // 10000 and 9000 bytes: three pieces each
-    ASSERT_TRUE(f.writer->deleteRow(*a).isOk());
-    EXPECT_EQ(f.liveLongValueRows(), 0u);
-    EXPECT_EQ(f.rowCount(), 1u);
-    EXPECT_EQ(f.writer->readRow(*a).status().code(), ErrorCode::NotFound);
-    EXPECT_EQ(f.writer->deleteRow(*a).code(), ErrorCode::NotFound);
-    EXPECT_EQ((*f.writer->readRow(*b))[2], Variant::text(u"kalır"));
-    f.expectTableSound();
-    const auto& del = f.indexes.calls.back();
-    EXPECT_EQ(del.kind, RowChangeKind::Delete);
-    // The long value an index may key on is read for the delete; the
-    // other is given back unread.
-    EXPECT_EQ(del.oldValues[2], Variant::text(std::u16string(5000, u'm')));
-    EXPECT_TRUE(del.oldValues[3].isNull());
+    for (bool keysKnown : {false, true}) {
+        SCOPED_TRACE(keysKnown ? "key columns known" : "key columns unknown");
+        Fixture f(keysKnown ? std::vector<std::vector<int>>{{1, 2}} : std::vector<std::vector<int>>{});
+        auto a = f.writer->insertRow(record(u"a", std::u16string(5000, u'm'), std::vector<uint8_t>(9000, 1)));
+        auto b = f.writer->insertRow(record(u"b", u"kalır"));
+        ASSERT_TRUE(a.isOk() && b.isOk());
+        EXPECT_EQ(f.liveLongValueRows(), 3u + 3u);  // 10000 and 9000 bytes: three pieces each
+        ASSERT_TRUE(f.writer->deleteRow(*a).isOk());
+        EXPECT_EQ(f.liveLongValueRows(), 0u);
+        EXPECT_EQ(f.rowCount(), 1u);
+        EXPECT_EQ(f.writer->readRow(*a).status().code(), ErrorCode::NotFound);
+        EXPECT_EQ(f.writer->deleteRow(*a).code(), ErrorCode::NotFound);
+        EXPECT_EQ((*f.writer->readRow(*b))[2], Variant::text(u"kalır"));
+        f.expectTableSound();
+        const auto& del = f.indexes.calls.back();
+        EXPECT_EQ(del.kind, RowChangeKind::Delete);
+        // The long value an index may key on is read for the delete; the
+        // other is given back unread.
+        EXPECT_EQ(del.oldValues[1], Variant::text(u"a"));
+        EXPECT_EQ(del.oldValues[2], Variant::text(std::u16string(5000, u'm')));
+        EXPECT_TRUE(del.oldValues[3].isNull());
+    }
 }
 
 TEST(TableWriter, FailuresWriteNothing)

@@ -280,14 +280,25 @@ Status TableWriter::deleteRow(RowPointer row)
     Status s = [&]() -> Status {
         std::map<int, std::vector<uint8_t>> oldLong;
         std::vector<Variant> oldValues;
+        // The index keys need the key columns alone, when they are known;
+        // long values are given back below without being read.
+        const bool keyColumnsKnown = !m_layout.indexColumns.empty() || !m_layout.hasIndexes;
         {
             RowStore store(m_allocator, m_layout.pages);
             VK_ASSIGN_OR_RETURN(std::vector<uint8_t> bytes, store.read(row));
-            VK_RETURN_IF_ERROR(m_format.decode(bytes, oldValues, oldLong));
+            if (keyColumnsKnown) {
+                std::vector<int> keyColumns;
+                for (const std::vector<int>& columns : m_layout.indexColumns)
+                    for (int col : columns)
+                        if (std::find(keyColumns.begin(), keyColumns.end(), col) == keyColumns.end()) keyColumns.push_back(col);
+                VK_RETURN_IF_ERROR(m_format.decodeColumns(bytes, keyColumns, oldValues));
+                VK_RETURN_IF_ERROR(m_format.longValueFields(bytes, oldLong));
+            } else {
+                VK_RETURN_IF_ERROR(m_format.decode(bytes, oldValues, oldLong));
+            }
         }
-        // The index keys need the long values only of the columns an index
-        // holds; the others are given back below without being read.
-        for (const LongValueColumn& c : m_layout.longValueColumns) {
+        // Otherwise the long values an index holds are read for its keys.
+        if (!keyColumnsKnown) for (const LongValueColumn& c : m_layout.longValueColumns) {
             auto it = oldLong.find(c.column);
             if (!c.indexed || it == oldLong.end()) continue;
             if (size_t(c.column) >= oldValues.size()) return corruption("a long value belongs to a field the record lacks");
