@@ -298,9 +298,9 @@ Status TableWriter::deleteRow(RowPointer row)
             }
         }
         // Otherwise the long values an index holds are read for its keys.
-        if (!keyColumnsKnown) for (const LongValueColumn& c : m_layout.longValueColumns) {
+        for (const LongValueColumn& c : m_layout.longValueColumns) {
             auto it = oldLong.find(c.column);
-            if (!c.indexed || it == oldLong.end()) continue;
+            if (keyColumnsKnown || !c.indexed || it == oldLong.end()) continue;
             if (size_t(c.column) >= oldValues.size()) return corruption("a long value belongs to a field the record lacks");
             VK_ASSIGN_OR_RETURN(oldValues[size_t(c.column)], m_format.readLongValue(c.column, it->second));
         }
