@@ -6,10 +6,10 @@
 #include "db/jet/check/consistency_check.h"
 #include "db/jet/file/journal.h"
 #include "db/jet/record_sets.h"
-#include "support/ddl_test_support.h"
-#include "support/fault_file.h"
 #include "db/jet/table/long_value.h"
 #include "db/jet/table/row_codec.h"
+#include "support/ddl_test_support.h"
+#include "support/fault_file.h"
 
 #include <fstream>
 
