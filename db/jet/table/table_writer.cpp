@@ -37,6 +37,19 @@ std::vector<uint8_t> placeholderHeader()
     return h;
 }
 
+// The key columns of the indexes `chosen` picks from their key columns,
+// each once.
+template <class Choose>
+std::vector<int> keyColumnsOf(const TableLayout& layout, Choose chosen)
+{
+    std::vector<int> keyColumns;
+    for (const std::vector<int>& columns : layout.indexColumns)
+        if (chosen(columns))
+            for (int col : columns)
+                if (std::find(keyColumns.begin(), keyColumns.end(), col) == keyColumns.end()) keyColumns.push_back(col);
+    return keyColumns;
+}
+
 }  // namespace
 
 TableWriter::TableWriter(Pager& pager, TableLayout layout, TableRowFormat& format, IndexMaintainer* indexes)
@@ -251,11 +264,8 @@ Status TableWriter::updateColumns(RowPointer row, std::span<const std::pair<int,
             auto changed = [&](int col) {
                 return std::any_of(changes.begin(), changes.end(), [col](const auto& c) { return c.first == col; });
             };
-            std::vector<int> keyColumns;
-            for (const std::vector<int>& columns : m_layout.indexColumns)
-                if (std::any_of(columns.begin(), columns.end(), changed))
-                    for (int col : columns)
-                        if (std::find(keyColumns.begin(), keyColumns.end(), col) == keyColumns.end()) keyColumns.push_back(col);
+            const std::vector<int> keyColumns = keyColumnsOf(
+                m_layout, [&](const std::vector<int>& columns) { return std::any_of(columns.begin(), columns.end(), changed); });
             keysMayChange = !keyColumns.empty();
             if (keysMayChange) VK_RETURN_IF_ERROR(m_format.decodeColumns(oldBytes, keyColumns, oldValues));
         }
@@ -287,10 +297,7 @@ Status TableWriter::deleteRow(RowPointer row)
             RowStore store(m_allocator, m_layout.pages);
             VK_ASSIGN_OR_RETURN(std::vector<uint8_t> bytes, store.read(row));
             if (keyColumnsKnown) {
-                std::vector<int> keyColumns;
-                for (const std::vector<int>& columns : m_layout.indexColumns)
-                    for (int col : columns)
-                        if (std::find(keyColumns.begin(), keyColumns.end(), col) == keyColumns.end()) keyColumns.push_back(col);
+                const std::vector<int> keyColumns = keyColumnsOf(m_layout, [](const std::vector<int>&) { return true; });
                 VK_RETURN_IF_ERROR(m_format.decodeColumns(bytes, keyColumns, oldValues));
                 VK_RETURN_IF_ERROR(m_format.longValueFields(bytes, oldLong));
             } else {
