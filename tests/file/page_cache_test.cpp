@@ -135,5 +135,9 @@ TEST(PageCache, APagePushedOutLeavesItsBufferOnlyWhenNobodyHoldsIt)
     ASSERT_NE(spare, nullptr);
     EXPECT_EQ((*spare)[1], 0x44);
     EXPECT_NE(spare.get(), second);
+    // Page 3 went held by nobody too; each buffer is handed out once.
+    std::shared_ptr<PageBuffer> earlier = cache.takeSpare();
+    ASSERT_NE(earlier, nullptr);
+    EXPECT_EQ((*earlier)[1], 0x33);
     EXPECT_EQ(cache.takeSpare(), nullptr) << "a spare is handed out once";
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <span>
 #include <fcntl.h>
 #include <fstream>
 #include <sys/wait.h>
@@ -77,6 +78,73 @@ TEST(Pager, ReadsSeeDirtyPagesUntilRollback)
     EXPECT_EQ((*p.read(2).value())[0], 0xA2);
     EXPECT_FALSE(p.read(4).isOk());          // past the end
     EXPECT_FALSE(p.write(9, filled(1)).isOk());  // not adjacent to the end
+}
+
+// A file that lets the pager read ahead: it counts the pager's calls
+// (a run of pages is one) and fails every read of one page.
+class ReadAheadFile final : public FaultFile {
+public:
+    ReadAheadFile(Bytes bytes, uint32_t badPage) : FaultFile(std::move(bytes), std::make_shared<FaultPlan>()), m_badPage(badPage) {}
+    bool readsAhead() const override { return true; }
+    Status read(uint64_t offset, size_t length, uint8_t* out) override
+    {
+        if (!m_inRun) ++calls;
+        if (offset / kPageSize == m_badPage) return ioError("page " + std::to_string(m_badPage) + " cannot be read");
+        return FaultFile::read(offset, length, out);
+    }
+    Status readPages(uint64_t offset, size_t pageSize, std::span<uint8_t* const> pages) override
+    {
+        ++calls;
+        m_inRun = true;
+        Status s = PageFile::readPages(offset, pageSize, pages);
+        m_inRun = false;
+        return s;
+    }
+    int calls = 0;
+
+private:
+    uint32_t m_badPage;
+    bool m_inRun = false;
+};
+
+// Pages read in order, or a few pages apart, come from the file in runs.
+// What the pager holds is newer than the file and stays what is read; the
+// file's end bounds a run; a run that cannot be read leaves each page to
+// be read alone, so that only the page that cannot be read fails.
+TEST(Pager, PagesReadInOrderComeInRunsAndEachStillReadsAsItsOwn)
+{
+    constexpr uint32_t kPages = 200, kBad = 151, kChanged = 40;
+    auto db = std::make_shared<std::vector<uint8_t>>();
+    for (uint32_t i = 0; i < kPages; ++i) db->insert(db->end(), kPageSize, uint8_t(i));
+    auto file = std::make_unique<ReadAheadFile>(db, kBad);
+    ReadAheadFile& counted = *file;
+    Pager p(std::move(file), 64);
+    ASSERT_TRUE(p.write(kChanged, filled(0xEE)).isOk());
+    ASSERT_TRUE(p.read(kChanged + 1).isOk());  // a run may not start at the changed page either
+
+    size_t read = 0;
+    for (uint32_t page = 1; page < kPages; page += page < 100 ? 1 : 3) {
+        Result<jet::PageRef> r = p.read(page);
+        ++read;
+        if (page == kBad) {
+            ASSERT_FALSE(r.isOk());
+            EXPECT_EQ(r.status().message(), "page 151 cannot be read");
+            continue;
+        }
+        ASSERT_TRUE(r.isOk()) << page << ": " << r.status().message();
+        EXPECT_EQ((*r.value())[0], page == kChanged ? 0xEE : uint8_t(page)) << page;
+    }
+    EXPECT_TRUE(p.read(kPages - 1).isOk());
+    EXPECT_FALSE(p.read(kPages).isOk());  // past the end
+    EXPECT_LT(counted.calls, int(read / 3));
+
+    // Committed, the page reads as written; undone, as the file has it.
+    ASSERT_TRUE(p.commit().isOk());
+    EXPECT_EQ((*p.read(kChanged).value())[0], 0xEE);
+    ASSERT_TRUE(p.write(kChanged + 2, filled(0xDD)).isOk());
+    p.rollback();
+    for (uint32_t page = kChanged - 1; page < kChanged + 20; ++page)
+        EXPECT_EQ((*p.read(page).value())[0], page == kChanged ? 0xEE : uint8_t(page)) << page;
 }
 
 // A watch sees the pages as they are before the change that runs it, and

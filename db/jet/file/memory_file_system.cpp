@@ -40,6 +40,7 @@ public:
         if (length) std::memcpy(out, b.data() + offset, length);
         return Status::ok();
     }
+    bool readsAhead() const override { return true; }
     Status write(uint64_t offset, const uint8_t* data, size_t length) override
     {
         if (!m_writable) return Status(ErrorCode::ReadOnly, "the file " + m_path + " is open for reading only");

@@ -75,7 +75,13 @@ void PageCache::eraseFrom(uint32_t first)
     }
 }
 
-std::shared_ptr<PageBuffer> PageCache::takeSpare() { return std::move(m_spare); }
+std::shared_ptr<PageBuffer> PageCache::takeSpare()
+{
+    if (m_spares.empty()) return nullptr;
+    std::shared_ptr<PageBuffer> spare = std::move(m_spares.back());
+    m_spares.pop_back();
+    return spare;
+}
 
 void PageCache::unindex(uint32_t page)
 {
@@ -121,7 +127,8 @@ void PageCache::release(uint32_t slot)
     Slot& s = m_slots[slot];
     // Every page the pager keeps was made as a buffer it may write; held
     // by nobody else now, it can take the next page read.
-    if (s.bytes && s.bytes.use_count() == 1) m_spare = std::const_pointer_cast<PageBuffer>(std::move(s.bytes));
+    if (s.bytes && s.bytes.use_count() == 1 && m_spares.size() < kMostSpares)
+        m_spares.push_back(std::const_pointer_cast<PageBuffer>(std::move(s.bytes)));
     s.bytes.reset();
     s.next = m_free;
     m_free = slot;

@@ -5,7 +5,8 @@
 // allocation once the cache is full: the pages sit in slots linked from the
 // most to the least recently used and are found through an open-addressed
 // table of slot numbers. A page pushed out whose bytes nobody else holds
-// leaves its buffer for the next page read.
+// leaves its buffer for a page read next (a few are kept, for the pages a
+// read ahead brings in at once).
 
 #include "db/jet/file/page_buffer.h"
 
@@ -33,6 +34,8 @@ public:
     // A buffer a page pushed out left, which nobody else holds; null when
     // there is none.
     std::shared_ptr<PageBuffer> takeSpare();
+    // Whether the page is kept, without making it the most recently used.
+    bool contains(uint32_t page) const { return slotOf(page) != kNone; }
 
     size_t size() const { return m_count; }
     size_t limit() const { return m_limit; }
@@ -40,6 +43,7 @@ public:
 private:
     static constexpr uint32_t kNone = UINT32_MAX;
     static constexpr size_t kMaxLimit = size_t(1) << 24;  // more pages than any file has
+    static constexpr size_t kMostSpares = 64;
     struct Slot {
         uint32_t page = 0;
         uint32_t prev = kNone;  // more recently used
@@ -68,7 +72,7 @@ private:
     uint32_t m_back = kNone;         // least recently used
     uint32_t m_free = kNone;         // slots released, linked by `next`
     size_t m_count = 0;
-    std::shared_ptr<PageBuffer> m_spare;
+    std::vector<std::shared_ptr<PageBuffer>> m_spares;
 };
 
 }  // namespace varnika::jet

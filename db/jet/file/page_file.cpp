@@ -1,10 +1,12 @@
 #include "db/jet/file/page_file.h"
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace varnika::jet {
@@ -38,6 +40,36 @@ public:
         }
         return Status::ok();
     }
+
+    // One preadv() for up to kMostVectors pages.
+    Status readPages(uint64_t offset, size_t pageSize, std::span<uint8_t* const> pages) override
+    {
+        if (pages.size() > kMostVectors || pageSize == 0) return PageFile::readPages(offset, pageSize, pages);
+        const size_t length = pages.size() * pageSize;
+        if (offset > m_size || length > m_size - offset)
+            return corruption("the file ends before the data it should hold (read of " + std::to_string(length) +
+                              " bytes at offset " + std::to_string(offset) + ", file size " + std::to_string(m_size) + ")");
+        std::array<iovec, kMostVectors> vectors;
+        for (size_t i = 0; i < pages.size(); ++i) vectors[i] = iovec{pages[i], pageSize};
+        size_t done = 0;
+        while (done < length) {
+            // After a short read, the vectors from the page it stopped in,
+            // that page's from where it stopped.
+            const size_t first = done / pageSize;
+            iovec* from = &vectors[first];
+            from->iov_base = pages[first] + done % pageSize;
+            from->iov_len = pageSize - done % pageSize;
+            ssize_t n = ::preadv(m_fd, from, int(pages.size() - first), off_t(offset + done));
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                return ioError("cannot read " + m_path + ": " + std::strerror(errno));
+            }
+            if (n == 0) return corruption("the file " + m_path + " ended while being read");
+            done += size_t(n);
+        }
+        return Status::ok();
+    }
+    bool readsAhead() const override { return true; }
 
     Status write(uint64_t offset, const uint8_t* data, size_t length) override
     {
@@ -86,12 +118,23 @@ public:
     }
 
 private:
+    static constexpr size_t kMostVectors = 64;
     int m_fd;
     std::string m_path;
     bool m_writable;
     uint64_t m_size;
     bool m_ownsFd;
 };
+
+}  // namespace
+
+Status PageFile::readPages(uint64_t offset, size_t pageSize, std::span<uint8_t* const> pages)
+{
+    for (size_t i = 0; i < pages.size(); ++i) VK_RETURN_IF_ERROR(read(offset + i * pageSize, pageSize, pages[i]));
+    return Status::ok();
+}
+
+namespace {
 
 // A read of a file held in memory.
 Status readHeldBytes(const std::vector<uint8_t>& bytes, uint64_t offset, size_t length, uint8_t* out)
@@ -107,6 +150,7 @@ class MemoryReader final : public PageFile {
 public:
     MemoryReader(const std::vector<uint8_t>& bytes, std::string path) : m_bytes(bytes), m_path(std::move(path)) {}
     Status read(uint64_t offset, size_t length, uint8_t* out) override { return readHeldBytes(m_bytes, offset, length, out); }
+    bool readsAhead() const override { return true; }
     Status write(uint64_t, const uint8_t*, size_t) override { return readOnly(); }
     Status sync() override { return Status::ok(); }
     Status truncate(uint64_t) override { return readOnly(); }

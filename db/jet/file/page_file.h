@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,14 @@ public:
     // Reads exactly `length` bytes at `offset`. Reading past the end of the
     // file is a Corruption (the file is shorter than its structures say).
     virtual Status read(uint64_t offset, size_t length, uint8_t* out) = 0;
+    // Reads consecutive pages of `pageSize` bytes from `offset`, page i
+    // into pages[i], in as few calls to the system as the file can. By
+    // default one read() a page.
+    virtual Status readPages(uint64_t offset, size_t pageSize, std::span<uint8_t* const> pages);
+    // Whether the pager may read pages ahead of a scan from this file, in
+    // runs: so for the files the engine opens itself. A layer over a file
+    // says no, so that its reads are the pages asked for, one each.
+    virtual bool readsAhead() const { return false; }
     // Writes exactly `length` bytes at `offset`, extending the file if needed.
     virtual Status write(uint64_t offset, const uint8_t* data, size_t length) = 0;
     // Makes every earlier write durable.
@@ -53,6 +62,7 @@ public:
     explicit MemoryPageFile(std::vector<uint8_t> bytes) : m_bytes(std::move(bytes)) {}
 
     Status read(uint64_t offset, size_t length, uint8_t* out) override;
+    bool readsAhead() const override { return true; }
     Status write(uint64_t offset, const uint8_t* data, size_t length) override;
     Status sync() override { return Status::ok(); }
     Status truncate(uint64_t size) override;

@@ -3,6 +3,7 @@
 #include "db/jet/file/journal.h"
 #include "db/jet/file/safe_point_journal.h"
 
+#include <array>
 #include <cstring>
 #include <filesystem>
 
@@ -247,16 +248,65 @@ Result<PageRef> Pager::read(uint32_t page)
         return corruption("page " + std::to_string(page) + " is beyond the end of the file (" +
                           std::to_string(m_pageCount) + " pages)");
     if (auto it = m_overlay.find(page); it != m_overlay.end()) return it->second;
-    // The read sets every byte of the page; only a smaller page's unused
-    // tail needs zeros.
-    std::shared_ptr<PageBuffer> buf = m_cache.takeSpare();
-    if (!buf) buf = std::make_shared_for_overwrite<PageBuffer>();
+    // A walk goes on at the page after its last one read, or a few pages
+    // on: a table's pages lie between those of its long values and indexes.
+    const auto goesOn = [page](uint32_t next) { return page >= next && page - next < kReadAheadGap; };
+    auto walk = std::find_if(m_readAheadFrom.begin(), m_readAheadFrom.end(), goesOn);
+    if (walk != m_readAheadFrom.end())
+        if (std::optional<Result<PageRef>> run = readRun(page, *walk)) return std::move(*run);
+    std::shared_ptr<PageBuffer> buf = bufferToRead();
     VK_RETURN_IF_ERROR(m_file->read(uint64_t(page) * pageSize(), pageSize(), buf->data()));
     if (pageSize() < buf->size()) std::memset(buf->data() + pageSize(), 0, buf->size() - pageSize());
     ++m_fileReads;
+    if (walk == m_readAheadFrom.end()) {
+        // A new walk, maybe: in the place of the walk begun longest ago.
+        walk = m_readAheadFrom.begin() + m_oldestWalk;
+        m_oldestWalk = (m_oldestWalk + 1) % m_readAheadFrom.size();
+    }
+    *walk = page + 1;
     PageRef ref = buf;
     remember(page, ref);
     return ref;
+}
+
+std::shared_ptr<PageBuffer> Pager::bufferToRead()
+{
+    // The read sets every byte of the page; only a smaller page's unused
+    // tail needs zeros.
+    std::shared_ptr<PageBuffer> buf = m_cache.takeSpare();
+    return buf ? buf : std::make_shared_for_overwrite<PageBuffer>();
+}
+
+std::optional<Result<PageRef>> Pager::readRun(uint32_t page, uint32_t& walkGoesOn)
+{
+    if (!m_file->readsAhead()) return std::nullopt;
+    // Pages past the file's end are left to the read of one page, which
+    // tells of them; pages held here are newer than the file's.
+    const uint64_t onFile = std::min<uint64_t>(m_pageCount, m_file->size() / pageSize());
+    const size_t most = std::clamp<size_t>(m_cache.limit() / 4, 1, kReadAheadPages);
+    size_t count = 1;
+    for (uint64_t p = page + 1; count < most && p < onFile; ++p, ++count)
+        if (m_dirty.contains(uint32_t(p)) || m_cache.contains(uint32_t(p)) || m_overlay.contains(uint32_t(p))) break;
+    if (count < 2 || page >= onFile) return std::nullopt;
+    std::array<std::shared_ptr<PageBuffer>, kReadAheadPages> buffers;
+    std::array<uint8_t*, kReadAheadPages> into{};
+    for (size_t i = 0; i < count; ++i) {
+        buffers[i] = bufferToRead();
+        into[i] = buffers[i]->data();
+    }
+    // A run that cannot be read leaves the page to be read alone, so that
+    // what fails, and how, is the page's own.
+    if (!m_file->readPages(uint64_t(page) * pageSize(), pageSize(), std::span(into.data(), count)).isOk())
+        return std::nullopt;
+    m_fileReads += count;
+    walkGoesOn = uint32_t(page + count);
+    // The pages ahead first, so that the one asked for is the most recently used.
+    for (size_t i = count; i-- > 0;) {
+        if (pageSize() < buffers[i]->size())
+            std::memset(buffers[i]->data() + pageSize(), 0, buffers[i]->size() - pageSize());
+        remember(page + uint32_t(i), buffers[i]);
+    }
+    return Result<PageRef>(PageRef(std::move(buffers[0])));
 }
 
 void Pager::remember(uint32_t page, PageRef ref)

@@ -25,6 +25,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -38,6 +39,11 @@ class SafePointJournal;
 constexpr uint32_t kMaxPages = 524288;
 // Pages kept in memory by default (16 MB).
 constexpr size_t kDefaultCachePages = 4096;
+// The most pages read at once when reads go through the file in order.
+constexpr size_t kReadAheadPages = 32;
+// The most pages a walk through the file may pass over between two reads
+// and still be read ahead.
+constexpr uint32_t kReadAheadGap = 8;
 
 class Pager {
 public:
@@ -96,6 +102,10 @@ public:
     uint32_t pageCount() const { return m_pageCount; }
 
     // The page's bytes. A page beyond the end of the file is a Corruption.
+    // When the page read from the file follows one read from it lately,
+    // the pages after it that the pager does not hold come in with it, in
+    // one read of the file (up to kReadAheadPages, or a quarter of the
+    // cache), to be found in the cache when they are asked for.
     Result<PageRef> read(uint32_t page);
 
     // Replaces a page's bytes. `page` may equal pageCount() to append.
@@ -236,6 +246,12 @@ public:
 
 private:
     void remember(uint32_t page, PageRef ref);
+    // A buffer for a page to be read into: a spare of the cache's, or new.
+    std::shared_ptr<PageBuffer> bufferToRead();
+    // The page from the file, with the pages after it that read() may
+    // bring in, and `walkGoesOn` set to the page after them; nullopt when
+    // none may come (the page is read alone).
+    std::optional<Result<PageRef>> readRun(uint32_t page, uint32_t& walkGoesOn);
     Status restoreOriginals();
     Status protectForSafePoint();
     // Ends a commit whose pages are written: `ordered` (every dirty page, in
@@ -298,6 +314,11 @@ private:
     std::vector<std::pair<uint64_t, std::function<void()>>> m_watches;
     uint64_t m_nextWatch = 0;
     uint64_t m_fileReads = 0;
+    // Where reads from the file go on in order: the page after the last
+    // one read of each of a few walks (of a table's rows, of an index's
+    // leaves, ...) whose reads come between each other's.
+    std::array<uint32_t, 4> m_readAheadFrom{UINT32_MAX, UINT32_MAX, UINT32_MAX, UINT32_MAX};
+    size_t m_oldestWalk = 0;
     uint64_t m_fileWrites = 0;
 };
 
