@@ -25,49 +25,17 @@ public:
 
     Status read(uint64_t offset, size_t length, uint8_t* out) override
     {
-        if (offset > m_size || length > m_size - offset)
-            return corruption("the file ends before the data it should hold (read of " + std::to_string(length) +
-                              " bytes at offset " + std::to_string(offset) + ", file size " + std::to_string(m_size) + ")");
-        size_t done = 0;
-        while (done < length) {
-            ssize_t n = ::pread(m_fd, out + done, length - done, off_t(offset + done));
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                return ioError("cannot read " + m_path + ": " + std::strerror(errno));
-            }
-            if (n == 0) return corruption("the file " + m_path + " ended while being read");
-            done += size_t(n);
-        }
-        return Status::ok();
+        iovec into{out, length};
+        return readInto(offset, length, &into, 1);
     }
 
     // One preadv() for up to kMostVectors pages.
     Status readPages(uint64_t offset, size_t pageSize, std::span<uint8_t* const> pages) override
     {
-        if (pages.size() > kMostVectors || pageSize == 0) return PageFile::readPages(offset, pageSize, pages);
-        const size_t length = pages.size() * pageSize;
-        if (offset > m_size || length > m_size - offset)
-            return corruption("the file ends before the data it should hold (read of " + std::to_string(length) +
-                              " bytes at offset " + std::to_string(offset) + ", file size " + std::to_string(m_size) + ")");
+        if (pages.size() > kMostVectors) return PageFile::readPages(offset, pageSize, pages);
         std::array<iovec, kMostVectors> vectors;
         for (size_t i = 0; i < pages.size(); ++i) vectors[i] = iovec{pages[i], pageSize};
-        size_t done = 0;
-        while (done < length) {
-            // After a short read, the vectors from the page it stopped in,
-            // that page's from where it stopped.
-            const size_t first = done / pageSize;
-            iovec* from = &vectors[first];
-            from->iov_base = pages[first] + done % pageSize;
-            from->iov_len = pageSize - done % pageSize;
-            ssize_t n = ::preadv(m_fd, from, int(pages.size() - first), off_t(offset + done));
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                return ioError("cannot read " + m_path + ": " + std::strerror(errno));
-            }
-            if (n == 0) return corruption("the file " + m_path + " ended while being read");
-            done += size_t(n);
-        }
-        return Status::ok();
+        return readInto(offset, pages.size() * pageSize, vectors.data(), pages.size());
     }
     bool readsAhead() const override { return true; }
 
@@ -119,6 +87,38 @@ public:
 
 private:
     static constexpr size_t kMostVectors = 64;
+
+    // Reads `length` bytes at `offset` into `vectors`, which hold that many.
+    Status readInto(uint64_t offset, size_t length, iovec* vectors, size_t count)
+    {
+        if (offset > m_size || length > m_size - offset)
+            return corruption("the file ends before the data it should hold (read of " + std::to_string(length) +
+                              " bytes at offset " + std::to_string(offset) + ", file size " + std::to_string(m_size) + ")");
+        size_t done = 0;
+        while (done < length) {
+            ssize_t n = ::preadv(m_fd, vectors, int(count), off_t(offset + done));
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                return ioError("cannot read " + m_path + ": " + std::strerror(errno));
+            }
+            if (n == 0) return corruption("the file " + m_path + " ended while being read");
+            done += size_t(n);
+            // After a short read, on from where it stopped.
+            for (size_t left = size_t(n); left > 0 && count > 0;) {
+                if (left >= vectors->iov_len) {
+                    left -= vectors->iov_len;
+                    ++vectors;
+                    --count;
+                } else {
+                    vectors->iov_base = static_cast<uint8_t*>(vectors->iov_base) + left;
+                    vectors->iov_len -= left;
+                    left = 0;
+                }
+            }
+        }
+        return Status::ok();
+    }
+
     int m_fd;
     std::string m_path;
     bool m_writable;
