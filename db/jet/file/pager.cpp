@@ -287,7 +287,7 @@ std::optional<Result<PageRef>> Pager::readRun(uint32_t page, uint32_t& walkGoesO
     size_t count = 1;
     for (uint64_t p = page + 1; count < most && p < onFile; ++p, ++count)
         if (m_dirty.contains(uint32_t(p)) || m_cache.contains(uint32_t(p)) || m_overlay.contains(uint32_t(p))) break;
-    if (count < 2 || page >= onFile) return std::nullopt;
+    if (count < 2) return std::nullopt;
     std::array<std::shared_ptr<PageBuffer>, kReadAheadPages> buffers;
     std::array<uint8_t*, kReadAheadPages> into{};
     for (size_t i = 0; i < count; ++i) {
