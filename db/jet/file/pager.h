@@ -37,8 +37,11 @@ class SafePointJournal;
 // The most pages a file can have: 2 GB of Jet 4 pages, or 1 GB of Jet 3
 // pages (Access 97's largest database).
 constexpr uint32_t kMaxPages = 524288;
-// Pages kept in memory by default (16 MB).
-constexpr size_t kDefaultCachePages = 4096;
+// Pages kept in memory by default (2 MB of Jet 4 pages). The system keeps
+// the file's pages too, and reads them again for little: a larger cache
+// mostly costs the first touch of its memory, which made every bulk run
+// slower, up to 20% on 100,000 records.
+constexpr size_t kDefaultCachePages = 512;
 // The most pages read at once when reads go through the file in order.
 constexpr size_t kReadAheadPages = 32;
 // The most pages a walk through the file may pass over between two reads
