@@ -236,6 +236,51 @@ TEST(Pager, CommitIsAllOrNothingWhateverWriteTheProcessDiesAt)
     }
 }
 
+TEST(Pager, ACommitOfManyPagesIsAllOrNothingWhateverWriteTheProcessDiesAt)
+{
+    // The journal of a commit this large is written in several runs (the
+    // last one shorter): the header's checksum must cover them all.
+    constexpr uint32_t kPages = 240;
+    constexpr uint32_t kChanged = 151;
+    auto image = [&](bool changed) {
+        std::vector<uint8_t> v;
+        for (uint32_t i = 0; i < kPages; ++i)
+            v.insert(v.end(), kPageSize, uint8_t(changed && i >= 1 && i <= kChanged ? 0x80 ^ i : i));
+        if (changed) v.insert(v.end(), kPageSize, 0xEE);
+        return v;
+    };
+    auto change = [&](Pager& p) {
+        for (uint32_t i = 1; i <= kChanged; ++i) VK_RETURN_IF_ERROR(p.write(i, filled(uint8_t(0x80 ^ i))));
+        VK_RETURN_IF_ERROR(p.append(filled(0xEE)).status());
+        return p.commit();
+    };
+    long total;
+    {
+        auto plan = std::make_shared<FaultPlan>();
+        auto db = std::make_shared<std::vector<uint8_t>>(image(false));
+        auto p = pagerOver(db, std::make_shared<std::vector<uint8_t>>(), plan);
+        ASSERT_TRUE(change(*p).isOk());
+        ASSERT_EQ(*db, image(true));
+        total = plan->writes;
+    }
+    for (long n = 1; n <= total; ++n) {
+        auto plan = std::make_shared<FaultPlan>();
+        plan->failWriteAt = n;
+        plan->crash = true;
+        auto db = std::make_shared<std::vector<uint8_t>>(image(false));
+        auto j = std::make_shared<std::vector<uint8_t>>();
+        {
+            auto p = pagerOver(db, j, plan);
+            EXPECT_FALSE(change(*p).isOk()) << "write " << n;
+        }
+        auto calm = std::make_shared<FaultPlan>();
+        FaultFile dbFile(db, calm);
+        Journal journal(std::make_unique<FaultFile>(j, calm));
+        ASSERT_TRUE(jet::rollBackPendingJournal(dbFile, journal).isOk());
+        ASSERT_TRUE(*db == image(false) || *db == image(true)) << "torn state after dying at write " << n;
+    }
+}
+
 TEST(Pager, FailedWriteWithoutCrashPutsTheFileBack)
 {
     for (long n = 1; n <= 8; ++n) {

@@ -3,6 +3,7 @@
 #include "db/jet/file/bytes.h"
 #include "db/jet/file/journal_checksum.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -34,45 +35,50 @@ Status Journal::begin(uint32_t originalPageCount, const std::vector<JournalEntry
 
 Status Journal::begin(uint32_t originalPageCount, std::span<const Original> originals, bool durable)
 {
-    return write(originalPageCount, originals, durable, false);
+    return write(originalPageCount, originals, durable);
 }
 
 Status Journal::beginOver(uint32_t originalPageCount, std::span<const Original> originals, bool durable)
 {
-    return write(originalPageCount, originals, durable, true);
+    return write(originalPageCount, originals, durable);
 }
 
-Status Journal::write(uint32_t originalPageCount, std::span<const Original> originals, bool durable, bool entriesFirst)
+Status Journal::write(uint32_t originalPageCount, std::span<const Original> originals, bool durable)
 {
-    // Header and entries in one buffer. Without syncing, one write does:
-    // a write cut short leaves a checksum that does not match, so the
-    // journal is ignored, and the database has not been touched yet.
+    // The entries go first, a run of them at a time through a buffer kept
+    // from one commit to the next (a buffer for the whole journal, new at
+    // every commit, cost more in fresh memory than the writing itself).
+    // Until the header is written the journal is not armed: a begin()
+    // finds it disarmed, and a beginOver() finds the header of a journal
+    // without entries, which stays good while they are written. A write
+    // cut short leaves a checksum that does not match, so the journal is
+    // ignored, and the database has not been touched yet.
     const size_t entryBytes = entrySize(m_pageSize);
-    // Every byte of the entries is written below: only the header starts
-    // as zeros.
-    const size_t total = kHeaderSize + originals.size() * entryBytes;
-    std::unique_ptr<uint8_t[]> buffer(new uint8_t[total]);
-    std::span<uint8_t> bytes(buffer.get(), total);
-    std::memset(bytes.data(), 0, kHeaderSize);
-    uint8_t* body = bytes.data() + kHeaderSize;
-    for (size_t i = 0; i < originals.size(); ++i) {
-        uint8_t* e = body + i * entryBytes;
-        putU32(e, 0, originals[i].page);
-        std::memcpy(e + kEntryPageNumber, originals[i].bytes->data(), m_pageSize);
+    // An even number of entries per run keeps each run a whole number of
+    // the checksum's 8-byte words, so the runs' checksums carry on.
+    static_assert(kEntriesPerWrite % 2 == 0);
+    const size_t perRun = std::min(kEntriesPerWrite, originals.size());
+    if (m_run.size() < perRun * entryBytes) m_run.resize(perRun * entryBytes);
+    uint64_t checksum = kJournalChecksumStart;
+    for (size_t first = 0; first < originals.size(); first += perRun) {
+        const size_t count = std::min(perRun, originals.size() - first);
+        // Every byte of the run is set here.
+        for (size_t i = 0; i < count; ++i) {
+            uint8_t* e = m_run.data() + i * entryBytes;
+            putU32(e, 0, originals[first + i].page);
+            std::memcpy(e + kEntryPageNumber, originals[first + i].bytes->data(), m_pageSize);
+        }
+        checksum = journalChecksum(checksum, m_run.data(), count * entryBytes);
+        VK_RETURN_IF_ERROR(m_file->write(kHeaderSize + first * entryBytes, m_run.data(), count * entryBytes));
     }
-    uint8_t* header = bytes.data();
+    uint8_t header[kHeaderSize] = {};
     std::memcpy(header + kHdrMagic, kMagic, sizeof kMagic);
     putU32(header, kHdrPageSize, uint32_t(m_pageSize));
     putU32(header, kHdrOriginalPages, originalPageCount);
     putU32(header, kHdrEntries, uint32_t(originals.size()));
-    putU64(header, kHdrChecksum, journalChecksum(kJournalChecksumStart, body, bytes.size() - kHeaderSize));
-    if (!durable && !entriesFirst) return m_file->write(0, bytes.data(), bytes.size());
-    // The entries before the header that makes them count: synced, they
-    // reach the disk first; over an armed journal without entries, whose
-    // header stays good while they are written, a write cut short leaves
-    // that header to be read.
-    if (!originals.empty()) VK_RETURN_IF_ERROR(m_file->write(kHeaderSize, body, bytes.size() - kHeaderSize));
-    if (durable) VK_RETURN_IF_ERROR(m_file->sync());
+    putU64(header, kHdrChecksum, checksum);
+    // Synced, the entries reach the disk before the header that makes them count.
+    if (durable && !originals.empty()) VK_RETURN_IF_ERROR(m_file->sync());
     VK_RETURN_IF_ERROR(m_file->write(0, header, kHeaderSize));
     return durable ? m_file->sync() : Status::ok();
 }

@@ -8,8 +8,8 @@
 // Layout: a 32-byte header, then entries of {u32 page number, page bytes};
 // the header names the page size (4096, or 2048 for a Jet 3 file).
 // The header carries a checksum of the entries, so a journal cut short while
-// being written is ignored (the database was not touched yet); when the
-// journal is synced, the entries are written and synced before the header.
+// being written is ignored (the database was not touched yet). The entries
+// are written before the header, and synced before it when the journal is.
 
 #include "db/jet/file/page_file.h"
 #include "db/jet/file/pager.h"
@@ -66,11 +66,15 @@ public:
     PageFile& file() { return *m_file; }
 
 private:
-    // The entries first (`entriesFirst`, or when durable), then the header.
-    Status write(uint32_t originalPageCount, std::span<const Original> originals, bool durable, bool entriesFirst);
+    // The entries, then the header.
+    Status write(uint32_t originalPageCount, std::span<const Original> originals, bool durable);
+
+    // Entries written to the file at a time (256 KB of Jet 4 pages).
+    static constexpr size_t kEntriesPerWrite = 64;
 
     std::unique_ptr<PageFile> m_file;
     size_t m_pageSize;
+    std::vector<uint8_t> m_run;  // the entries of one write
 };
 
 // The journal's path for a database path.
