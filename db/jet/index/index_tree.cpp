@@ -950,10 +950,18 @@ std::optional<IndexPage> IndexPageCache::take(uint32_t page, const PageRef& curr
 
 void IndexPageCache::put(uint32_t page, PageRef bytes, IndexPage decoded)
 {
-    if (m_pages.size() >= m_limit && !m_pages.count(page)) m_pages.clear();
+    if (m_pages.size() >= m_limit && !m_pages.count(page)) {
+        std::vector<uint64_t> used;
+        used.reserve(m_pages.size());
+        for (const auto& [unused, c] : m_pages) used.push_back(c.used);
+        auto middle = used.begin() + long(used.size() / 2);
+        std::nth_element(used.begin(), middle, used.end());
+        std::erase_if(m_pages, [&](const auto& p) { return p.second.used <= *middle; });
+    }
     Cached& c = m_pages[page];
     c.bytes = std::move(bytes);
     c.page = std::move(decoded);
+    c.used = ++m_clock;
 }
 
 }  // namespace varnika::jet

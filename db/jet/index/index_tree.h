@@ -61,9 +61,13 @@ inline size_t maxIndexKeySize(const JetFormat& format) { return maxIndexKeySize(
 // again, needs no comparing.
 class IndexPageCache {
 public:
-    explicit IndexPageCache(size_t limit = 256) : m_limit(limit) {}
+    // A decoded leaf takes about as much memory as ten pages of its bytes:
+    // a few dozen hold the nodes and the leaves a run comes back to, and
+    // more cost more in fresh memory than decoding again saves.
+    explicit IndexPageCache(size_t limit = 64) : m_limit(limit) {}
     // Takes the decoded page out of the cache when `current` are its bytes.
     std::optional<IndexPage> take(uint32_t page, const PageRef& current);
+    // When full, the half used longest ago makes room.
     void put(uint32_t page, PageRef bytes, IndexPage decoded);
     size_t size() const { return m_pages.size(); }
 
@@ -71,9 +75,11 @@ private:
     struct Cached {
         PageRef bytes;
         IndexPage page;
+        uint64_t used = 0;
     };
     std::unordered_map<uint32_t, Cached> m_pages;
     size_t m_limit;
+    uint64_t m_clock = 0;
 };
 
 class IndexTree {
