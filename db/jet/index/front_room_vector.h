@@ -8,12 +8,22 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <iterator>
+#include <new>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
 namespace varnika::jet {
+
+// Whether an entry may change places by a copy of its bytes, the place it
+// left then being just bytes: true of a type that holds no pointer into
+// itself and that nothing else points into. Such entries shift by one
+// block copy instead of one move each.
+template <class Entry>
+struct MovesAsBytes : std::bool_constant<std::is_trivially_copyable_v<Entry>> {};
 
 template <class Entry>
 class FrontRoomVector {
@@ -99,30 +109,63 @@ public:
     Entry* insert(const Entry* at, Entry e)
     {
         const size_t i = size_t(at - begin());
-        if (m_front > 0 && i < size() / 2) {
-            Entry* first = data() - 1;  // the room just before the entries
-            std::move(first + 1, first + 1 + i, first);
-            --m_front;
-            first[i] = std::move(e);
-            return first + i;
+        if constexpr (MovesAsBytes<Entry>::value) {
+            if (m_front > 0 && i < size() / 2) {
+                Entry* first = data() - 1;  // the room just before the entries
+                first->~Entry();
+                slide(first, first + 1, i);
+                --m_front;
+                return new (first + i) Entry(std::move(e));
+            }
+            m_items.emplace_back();
+            Entry* place = data() + i;
+            Entry* last = &m_items.back();
+            last->~Entry();
+            slide(place + 1, place, size_t(last - place));
+            return new (place) Entry(std::move(e));
+        } else {
+            if (m_front > 0 && i < size() / 2) {
+                Entry* first = data() - 1;
+                std::move(first + 1, first + 1 + i, first);
+                --m_front;
+                first[i] = std::move(e);
+                return first + i;
+            }
+            return &*m_items.insert(m_items.begin() + difference_type(m_front + i), std::move(e));
         }
-        return &*m_items.insert(m_items.begin() + difference_type(m_front + i), std::move(e));
     }
 
     // Takes out the entry at `at`; returns where the one after it now is.
     Entry* erase(const Entry* at)
     {
         const size_t i = size_t(at - begin());
-        if (i < size() / 2) {
-            Entry* first = data();
-            std::move_backward(first, first + i, first + i + 1);
-            *first = Entry();  // gives back what the entry held
-            ++m_front;
-            compactIfMostlyRoom();
+        if constexpr (MovesAsBytes<Entry>::value) {
+            Entry* gone = data() + i;
+            gone->~Entry();
+            if (i < size() / 2) {
+                Entry* first = data();
+                slide(first + 1, first, i);
+                new (first) Entry();  // the room holds empty entries
+                ++m_front;
+                compactIfMostlyRoom();
+                return data() + i;
+            }
+            slide(gone, gone + 1, size() - i - 1);
+            new (&m_items.back()) Entry();
+            m_items.pop_back();
+            return data() + i;
+        } else {
+            if (i < size() / 2) {
+                Entry* first = data();
+                std::move_backward(first, first + i, first + i + 1);
+                *first = Entry();  // gives back what the entry held
+                ++m_front;
+                compactIfMostlyRoom();
+                return data() + i;
+            }
+            m_items.erase(m_items.begin() + difference_type(m_front + i));
             return data() + i;
         }
-        m_items.erase(m_items.begin() + difference_type(m_front + i));
-        return data() + i;
     }
     // Takes out [from, to); returns where the entry after them now is.
     Entry* erase(const Entry* from, const Entry* to)
@@ -148,6 +191,14 @@ public:
     }
 
 private:
+    // `n` entries' bytes from `from` to `to` (the two may overlap). The
+    // entries at `to` must have ended, and those left at `from` (outside
+    // `to`) are bytes until an entry is made there again.
+    static void slide(Entry* to, Entry* from, size_t n)
+    {
+        if (n) std::memmove(static_cast<void*>(to), static_cast<const void*>(from), n * sizeof(Entry));
+    }
+
     // The room goes once it is more than the entries: giving it back moves
     // each entry once for at least as many entries taken out.
     void compactIfMostlyRoom()

@@ -63,6 +63,11 @@ struct IndexEntry {
     friend bool operator==(const IndexEntry&, const IndexEntry&) = default;
 };
 
+// An entry's bytes are held in place or behind one pointer of its own:
+// never a pointer into itself.
+template <>
+struct MovesAsBytes<IndexEntry> : std::true_type {};
+
 using IndexEntries = FrontRoomVector<IndexEntry>;
 
 struct IndexPage {
