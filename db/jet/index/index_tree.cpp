@@ -950,7 +950,7 @@ std::optional<IndexPage> IndexPageCache::take(uint32_t page, const PageRef& curr
 
 void IndexPageCache::put(uint32_t page, PageRef bytes, IndexPage decoded)
 {
-    if (m_pages.size() >= m_limit && !m_pages.count(page)) {
+    if (!m_pages.empty() && m_pages.size() >= m_limit && !m_pages.count(page)) {
         std::vector<uint64_t> used;
         used.reserve(m_pages.size());
         for (const auto& [unused, c] : m_pages) used.push_back(c.used);
