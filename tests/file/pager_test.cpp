@@ -9,6 +9,7 @@
 #include <span>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -197,6 +198,30 @@ TEST(Pager, AWatchRunsOnceBeforeTheNextChangeWithThePagesAsTheyWere)
     EXPECT_EQ(seen, (std::vector<int>{0xA2, 8, 10, -1}));
 }
 
+// Kills the process at each of the `total` writes of `change` in turn, on a
+// file that holds `before`: the next open rolls back whatever the journal
+// says, and the file is then `before` or `after`, never a mixture.
+void expectAllOrNothingAtEveryWrite(long total, const std::vector<uint8_t>& before, const std::vector<uint8_t>& after,
+                                    const std::function<Status(Pager&)>& change)
+{
+    for (long n = 1; n <= total; ++n) {
+        auto plan = std::make_shared<FaultPlan>();
+        plan->failWriteAt = n;
+        plan->crash = true;
+        auto db = std::make_shared<std::vector<uint8_t>>(before);
+        auto j = std::make_shared<std::vector<uint8_t>>();
+        {
+            auto p = pagerOver(db, j, plan);
+            EXPECT_FALSE(change(*p).isOk()) << "write " << n;
+        }
+        auto calm = std::make_shared<FaultPlan>();
+        FaultFile dbFile(db, calm);
+        Journal journal(std::make_unique<FaultFile>(j, calm));
+        ASSERT_TRUE(jet::rollBackPendingJournal(dbFile, journal).isOk());
+        ASSERT_TRUE(*db == before || *db == after) << "torn state after dying at write " << n;
+    }
+}
+
 TEST(Pager, CommitIsAllOrNothingWhateverWriteTheProcessDiesAt)
 {
     // Count the writes of one clean commit, then die at each of them.
@@ -217,23 +242,7 @@ TEST(Pager, CommitIsAllOrNothingWhateverWriteTheProcessDiesAt)
         total = plan->writes;
     }
     ASSERT_GT(total, 4);
-    for (long n = 1; n <= total; ++n) {
-        auto plan = std::make_shared<FaultPlan>();
-        plan->failWriteAt = n;
-        plan->crash = true;
-        auto db = std::make_shared<std::vector<uint8_t>>(oldImage());
-        auto j = std::make_shared<std::vector<uint8_t>>();
-        {
-            auto p = pagerOver(db, j, plan);
-            EXPECT_FALSE(applyChange(*p).isOk()) << "write " << n;
-        }
-        // The next open rolls back whatever the journal says.
-        auto calm = std::make_shared<FaultPlan>();
-        FaultFile dbFile(db, calm);
-        Journal journal(std::make_unique<FaultFile>(j, calm));
-        ASSERT_TRUE(jet::rollBackPendingJournal(dbFile, journal).isOk());
-        EXPECT_TRUE(*db == oldImage() || *db == newImage()) << "torn state after dying at write " << n;
-    }
+    expectAllOrNothingAtEveryWrite(total, oldImage(), newImage(), applyChange);
 }
 
 TEST(Pager, ACommitOfManyPagesIsAllOrNothingWhateverWriteTheProcessDiesAt)
@@ -263,22 +272,7 @@ TEST(Pager, ACommitOfManyPagesIsAllOrNothingWhateverWriteTheProcessDiesAt)
         ASSERT_EQ(*db, image(true));
         total = plan->writes;
     }
-    for (long n = 1; n <= total; ++n) {
-        auto plan = std::make_shared<FaultPlan>();
-        plan->failWriteAt = n;
-        plan->crash = true;
-        auto db = std::make_shared<std::vector<uint8_t>>(image(false));
-        auto j = std::make_shared<std::vector<uint8_t>>();
-        {
-            auto p = pagerOver(db, j, plan);
-            EXPECT_FALSE(change(*p).isOk()) << "write " << n;
-        }
-        auto calm = std::make_shared<FaultPlan>();
-        FaultFile dbFile(db, calm);
-        Journal journal(std::make_unique<FaultFile>(j, calm));
-        ASSERT_TRUE(jet::rollBackPendingJournal(dbFile, journal).isOk());
-        ASSERT_TRUE(*db == image(false) || *db == image(true)) << "torn state after dying at write " << n;
-    }
+    expectAllOrNothingAtEveryWrite(total, image(false), image(true), change);
 }
 
 TEST(Pager, FailedWriteWithoutCrashPutsTheFileBack)
