@@ -1,5 +1,6 @@
 #include "db/jet/file/journal.h"
 #include "db/jet/file/pager.h"
+#include "db/jet/file/safe_point_journal.h"
 #include "support/fault_file.h"
 #include "support/test_support.h"
 
@@ -148,6 +149,47 @@ TEST(Pager, PagesReadInOrderComeInRunsAndEachStillReadsAsItsOwn)
         EXPECT_EQ((*p.read(page).value())[0], page == kChanged ? 0xEE : uint8_t(page)) << page;
 }
 
+// A commit writes each run of consecutive pages in one call to the system.
+// On a real file, a run longer than one call takes, pages alone, the last
+// page and pages appended past the end each land in their own place.
+TEST(Pager, PagesCommittedInRunsLandInTheirPlacesInARealFile)
+{
+    constexpr uint32_t kPages = 300;
+    test::TempDir dir;
+    const std::string path = dir.file("runs.mdb").string();
+    std::vector<uint8_t> expected;
+    for (uint32_t i = 0; i < kPages; ++i) expected.insert(expected.end(), kPageSize, uint8_t(i));
+    {
+        std::ofstream out(path, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(expected.data()), std::streamsize(expected.size()));
+    }
+    auto change = [&](uint32_t page) {
+        if (expected.size() < size_t(page + 1) * kPageSize) expected.resize(size_t(page + 1) * kPageSize);
+        std::fill_n(expected.begin() + long(size_t(page) * kPageSize), kPageSize, uint8_t(0x80 ^ page));
+        return filled(uint8_t(0x80 ^ page));
+    };
+    {
+        auto file = jet::openPosixFile(path, jet::OpenMode::ReadWrite);
+        ASSERT_TRUE(file.isOk()) << file.status().toString();
+        Pager p(std::move(*file), 16);
+        for (uint32_t page = 10; page < 160; ++page) ASSERT_TRUE(p.write(page, change(page)).isOk());
+        for (uint32_t page : {200u, 202u, kPages - 1}) ASSERT_TRUE(p.write(page, change(page)).isOk());
+        for (uint32_t page : {kPages, kPages + 1}) {
+            auto appended = p.append(change(page));
+            ASSERT_TRUE(appended.isOk());
+            EXPECT_EQ(*appended, page);
+        }
+        ASSERT_TRUE(p.commit().isOk());
+    }
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<uint8_t> written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(written.size(), expected.size());
+    for (uint32_t page = 0; page < kPages + 2; ++page)
+        ASSERT_TRUE(std::equal(written.begin() + long(size_t(page) * kPageSize), written.begin() + long(size_t(page + 1) * kPageSize),
+                               expected.begin() + long(size_t(page) * kPageSize)))
+            << "page " << page;
+}
+
 // A watch sees the pages as they are before the change that runs it, and
 // runs once: before a write in place, a write of new bytes, and the undoing
 // of a unit's writes; not for reads or commits, and not once it is dropped.
@@ -273,6 +315,42 @@ TEST(Pager, ACommitOfManyPagesIsAllOrNothingWhateverWriteTheProcessDiesAt)
         total = plan->writes;
     }
     expectAllOrNothingAtEveryWrite(total, image(false), image(true), change);
+}
+
+// Before a commit changes a page that the safe-point journal does not hold,
+// the journal takes the page's bytes and is synced. A run in page order, of
+// thirty pages a commit as a run over a table's rows, finds most of its
+// pages taken along by a commit before it; changes here and there take
+// along only a few pages each, not whole stretches of the file.
+TEST(Pager, ARunInPageOrderSyncsTheSafePointJournalNowAndThen)
+{
+    constexpr uint32_t kRunPages = 600, kPerCommit = 30, kScatteredStep = 40;
+    constexpr uint32_t kPages = 1 + 3 * kRunPages;
+    auto dbPlan = std::make_shared<FaultPlan>();
+    auto journalPlan = std::make_shared<FaultPlan>();
+    auto db = std::make_shared<std::vector<uint8_t>>(size_t(kPages) * kPageSize, uint8_t(0xA0));
+    auto journalBytes = std::make_shared<std::vector<uint8_t>>();
+    Pager pager(std::make_unique<FaultFile>(db, dbPlan), 64);
+    auto journal = std::make_unique<jet::SafePointJournal>(std::make_unique<FaultFile>(journalBytes, journalPlan), "boot-1");
+    const jet::SafePointJournal& points = *journal;
+    pager.setSafePointJournal(std::move(journal));
+    pager.setSafePointInterval(1e9, 100000);
+
+    size_t commits = 0;
+    for (uint32_t first = 1; first <= kRunPages; first += kPerCommit, ++commits) {
+        for (uint32_t page = first; page < first + kPerCommit; ++page) ASSERT_TRUE(pager.write(page, filled(0xB0)).isOk());
+        ASSERT_TRUE(pager.commit().isOk());
+    }
+    // One sync is the journal's header.
+    EXPECT_LE(journalPlan->syncs, long(commits / 3) + 1);
+
+    const size_t held = points.entries();
+    size_t changes = 0;
+    for (uint32_t page = kRunPages + kScatteredStep; page < 2 * kRunPages; page += kScatteredStep, ++changes) {
+        ASSERT_TRUE(pager.write(page, filled(0xC0)).isOk());
+        ASSERT_TRUE(pager.commit().isOk());
+    }
+    EXPECT_LE(points.entries() - held, changes * 8);
 }
 
 TEST(Pager, FailedWriteWithoutCrashPutsTheFileBack)

@@ -40,7 +40,9 @@ Status FaultFile::write(uint64_t offset, const uint8_t* data, size_t length)
 
 Status FaultFile::sync()
 {
-    return m_plan->dead ? ioError("the process has died") : Status::ok();
+    if (m_plan->dead) return ioError("the process has died");
+    ++m_plan->syncs;
+    return Status::ok();
 }
 
 Status FaultFile::truncate(uint64_t size)

@@ -18,6 +18,7 @@ struct FaultPlan {
     bool crash = false;     // after the failing write nothing more reaches the "disk"
     long writes = 0;
     long reads = 0;
+    long syncs = 0;
     bool dead = false;
 };
 

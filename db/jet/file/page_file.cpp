@@ -1,5 +1,6 @@
 #include "db/jet/file/page_file.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -55,6 +56,16 @@ public:
         return Status::ok();
     }
 
+    // One pwritev() for every kMostVectors pages.
+    Status writePages(uint64_t offset, size_t pageSize, std::span<const uint8_t* const> pages) override
+    {
+        if (!m_writable) return Status(ErrorCode::ReadOnly, "the file " + m_path + " is open for reading only");
+        for (size_t from = 0; from < pages.size(); from += kMostVectors)
+            VK_RETURN_IF_ERROR(writeRun(offset + from * pageSize, pageSize,
+                                        pages.subspan(from, std::min(kMostVectors, pages.size() - from))));
+        return Status::ok();
+    }
+
     Status sync() override
     {
         if (m_writable && ::fsync(m_fd) != 0) return ioError("cannot flush " + m_path + ": " + std::strerror(errno));
@@ -88,6 +99,27 @@ public:
 private:
     static constexpr size_t kMostVectors = 64;
 
+    // Writes up to kMostVectors pages in one pwritev().
+    Status writeRun(uint64_t offset, size_t pageSize, std::span<const uint8_t* const> pages)
+    {
+        std::array<iovec, kMostVectors> vectors;
+        for (size_t i = 0; i < pages.size(); ++i) vectors[i] = iovec{const_cast<uint8_t*>(pages[i]), pageSize};
+        const size_t length = pages.size() * pageSize;
+        iovec* from = vectors.data();
+        size_t count = pages.size(), done = 0;
+        while (done < length) {
+            ssize_t n = ::pwritev(m_fd, from, int(count), off_t(offset + done));
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                return ioError("cannot write " + m_path + ": " + std::strerror(errno));
+            }
+            done += size_t(n);
+            skipDone(from, count, size_t(n));
+        }
+        if (offset + length > m_size) m_size = offset + length;
+        return Status::ok();
+    }
+
     // Reads `length` bytes at `offset` into `vectors`, which hold that many.
     Status readInto(uint64_t offset, size_t length, iovec* vectors, size_t count)
     {
@@ -103,20 +135,25 @@ private:
             }
             if (n == 0) return corruption("the file " + m_path + " ended while being read");
             done += size_t(n);
-            // After a short read, on from where it stopped.
-            for (size_t left = size_t(n); left > 0 && count > 0;) {
-                if (left >= vectors->iov_len) {
-                    left -= vectors->iov_len;
-                    ++vectors;
-                    --count;
-                } else {
-                    vectors->iov_base = static_cast<uint8_t*>(vectors->iov_base) + left;
-                    vectors->iov_len -= left;
-                    left = 0;
-                }
-            }
+            skipDone(vectors, count, size_t(n));
         }
         return Status::ok();
+    }
+
+    // After a short read or write of `n` bytes, on from where it stopped.
+    static void skipDone(iovec*& vectors, size_t& count, size_t n)
+    {
+        for (size_t left = n; left > 0 && count > 0;) {
+            if (left >= vectors->iov_len) {
+                left -= vectors->iov_len;
+                ++vectors;
+                --count;
+            } else {
+                vectors->iov_base = static_cast<uint8_t*>(vectors->iov_base) + left;
+                vectors->iov_len -= left;
+                left = 0;
+            }
+        }
     }
 
     int m_fd;
@@ -127,6 +164,12 @@ private:
 };
 
 }  // namespace
+
+Status PageFile::writePages(uint64_t offset, size_t pageSize, std::span<const uint8_t* const> pages)
+{
+    for (size_t i = 0; i < pages.size(); ++i) VK_RETURN_IF_ERROR(write(offset + i * pageSize, pages[i], pageSize));
+    return Status::ok();
+}
 
 Status PageFile::readPages(uint64_t offset, size_t pageSize, std::span<uint8_t* const> pages)
 {

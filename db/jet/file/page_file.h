@@ -30,6 +30,10 @@ public:
     virtual bool readsAhead() const { return false; }
     // Writes exactly `length` bytes at `offset`, extending the file if needed.
     virtual Status write(uint64_t offset, const uint8_t* data, size_t length) = 0;
+    // Writes consecutive pages of `pageSize` bytes at `offset`, page i from
+    // pages[i], in as few calls to the system as the file can. By default
+    // one write() a page.
+    virtual Status writePages(uint64_t offset, size_t pageSize, std::span<const uint8_t* const> pages);
     // Makes every earlier write durable.
     virtual Status sync() = 0;
     virtual Status truncate(uint64_t size) = 0;

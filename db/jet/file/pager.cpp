@@ -3,6 +3,7 @@
 #include "db/jet/file/journal.h"
 #include "db/jet/file/safe_point_journal.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <filesystem>
@@ -10,8 +11,13 @@
 namespace varnika::jet {
 namespace {
 
-// Pages after a changed one that the safe-point journal takes along.
+// Pages after a changed one that the safe-point journal takes along: a
+// few, and many when one of the few before it was changed since the safe
+// point too. A run over a table's rows changes its pages in order: a group of
+// records then mostly finds the pages it changes journaled by an earlier
+// group, and needs no sync of the journal of its own.
 constexpr uint32_t kSafePointPagesAhead = 8;
+constexpr uint32_t kSafePointRunAhead = 128;
 
 std::string lowerAscii(std::string s)
 {
@@ -129,11 +135,16 @@ Status Pager::protectForSafePoint()
     if (!m_safePoints) return Status::ok();
     if (!m_safePoints->started()) VK_RETURN_IF_ERROR(takeSafePoint());
     for (const auto& [page, ref] : m_originals) {
+        bool inRun = false;
+        for (uint32_t before = 1; before <= std::min(page, kSafePointPagesAhead) && !inRun; ++before)
+            inRun = m_safePoints->changed(page - before);
+        m_safePoints->noteChanged(page);
         if (!m_safePoints->needs(page)) continue;
         VK_RETURN_IF_ERROR(m_safePoints->add(page, *ref));
         // A run over a table changes the pages after this one next: they go
         // along now, which spares a sync for each of them later.
-        for (uint32_t next = page + 1; next < page + kSafePointPagesAhead; ++next) {
+        const uint32_t ahead = inRun ? kSafePointRunAhead : kSafePointPagesAhead;
+        for (uint32_t next = page + 1; next < page + ahead; ++next) {
             if (!m_safePoints->needs(next) || m_originals.count(next)) continue;
             VK_ASSIGN_OR_RETURN(PageRef committed, read(next));
             VK_RETURN_IF_ERROR(m_safePoints->add(next, *committed));
@@ -495,13 +506,22 @@ Status Pager::writeAppendedAhead()
             VK_RETURN_IF_ERROR(m_journal->begin(m_committedPageCount, std::span<const Journal::Original>(), m_syncOnCommit));
         m_appendedAhead = true;
     }
-    for (const auto* dirty : ahead) {
-        // The unit's cut at failure is the file's committed size, so a
-        // failure here needs nothing put back.
-        const uint32_t page = dirty->first;
-        VK_RETURN_IF_ERROR(m_file->write(uint64_t(page) * pageSize(), dirty->second->data(), pageSize()));
-        ++m_fileWrites;
-        m_dirty.erase(page);
+    // The unit's cut at failure is the file's committed size, so a failure
+    // here needs nothing put back.
+    VK_RETURN_IF_ERROR(writeInRuns(ahead));
+    for (const auto* dirty : ahead) m_dirty.erase(dirty->first);
+    return Status::ok();
+}
+
+Status Pager::writeInRuns(std::span<const std::pair<const uint32_t, PageRef>* const> pages)
+{
+    std::vector<const uint8_t*> run;
+    for (size_t at = 0; at < pages.size();) {
+        const uint32_t first = pages[at]->first;
+        run.clear();
+        while (at < pages.size() && pages[at]->first == first + run.size()) run.push_back(pages[at++]->second->data());
+        VK_RETURN_IF_ERROR(m_file->writePages(uint64_t(first) * pageSize(), pageSize(), run));
+        m_fileWrites += run.size();
     }
     return Status::ok();
 }
@@ -566,12 +586,7 @@ Status Pager::commitDirty(bool keepOnFailure)
         if (!s.isOk()) return refuse(s);
     }
     const auto ordered = dirtyInOrder();
-    for (const auto* dirty : ordered) {
-        const auto& [page, ref] = *dirty;
-        Status s = m_file->write(uint64_t(page) * pageSize(), ref->data(), pageSize());
-        if (!s.isOk()) return fail(s);
-        ++m_fileWrites;
-    }
+    if (Status s = writeInRuns(ordered); !s.isOk()) return fail(s);
     if (m_syncOnCommit) {
         Status s = m_file->sync();
         if (!s.isOk()) return fail(s);

@@ -276,6 +276,9 @@ private:
     bool groupDue() const;
     // The dirty pages from `from` on, in page order.
     std::vector<const std::pair<const uint32_t, PageRef>*> dirtyInOrder(uint32_t from = 0) const;
+    // Writes `pages` (in page order) to the file, each run of consecutive
+    // pages in one call.
+    Status writeInRuns(std::span<const std::pair<const uint32_t, PageRef>* const> pages);
     void forgetDirty();
     void undoUnit();
     // Runs the watches, each once, before the change count moves on.

@@ -65,6 +65,7 @@ Status SafePointJournal::start(uint32_t pageCount)
     ++m_epoch;
     m_started = false;
     m_protected.clear();
+    m_changed.clear();
     m_pending.clear();
     m_pendingPages.clear();
     m_unsynced = false;

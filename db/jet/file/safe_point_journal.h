@@ -47,6 +47,13 @@ public:
     bool started() const { return m_started; }
     // Whether `page` needs its bytes journaled before it is first changed.
     bool needs(uint32_t page) const { return m_started && page < m_pageCount && !m_protected.count(page); }
+    // Notes that a commit changes `page`, one of the database's pages at
+    // the safe point; whether one was, since the safe point.
+    void noteChanged(uint32_t page)
+    {
+        if (m_started && page < m_pageCount) m_changed.insert(page);
+    }
+    bool changed(uint32_t page) const { return m_changed.count(page) != 0; }
     // Appends the bytes `page` had at the safe point (not yet synced).
     // Entries are gathered in memory and written together, by sync() or
     // once enough of them are waiting.
@@ -74,6 +81,7 @@ private:
     uint32_t m_pageCount = 0;
     uint64_t m_end = 0;  // where the next entry goes
     std::unordered_set<uint32_t> m_protected;
+    std::unordered_set<uint32_t> m_changed;
     std::vector<uint8_t> m_pending;         // entries added but not yet written
     std::vector<uint32_t> m_pendingPages;   // their pages
     bool m_unsynced = false;                // entries written since the last sync
