@@ -135,12 +135,12 @@ Status Pager::protectForSafePoint()
     if (!m_safePoints) return Status::ok();
     if (!m_safePoints->started()) VK_RETURN_IF_ERROR(takeSafePoint());
     for (const auto& [page, ref] : m_originals) {
-        bool inRun = false;
-        for (uint32_t before = 1; before <= std::min(page, kSafePointPagesAhead) && !inRun; ++before)
-            inRun = m_safePoints->changed(page - before);
         m_safePoints->noteChanged(page);
         if (!m_safePoints->needs(page)) continue;
         VK_RETURN_IF_ERROR(m_safePoints->add(page, *ref));
+        bool inRun = false;
+        for (uint32_t before = 1; before <= std::min(page, kSafePointPagesAhead) && !inRun; ++before)
+            inRun = m_safePoints->changed(page - before);
         // A run over a table changes the pages after this one next: they go
         // along now, which spares a sync for each of them later.
         const uint32_t ahead = inRun ? kSafePointRunAhead : kSafePointPagesAhead;
