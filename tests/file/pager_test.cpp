@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstring>
 #include <span>
 #include <fcntl.h>
 #include <fstream>
@@ -351,6 +352,62 @@ TEST(Pager, ARunInPageOrderSyncsTheSafePointJournalNowAndThen)
         ASSERT_TRUE(pager.commit().isOk());
     }
     EXPECT_LE(points.entries() - held, changes * 8);
+}
+
+// A table's pages with pages of its long values between them, as files
+// grown record by record lay them out: a run in order over the table's
+// pages takes along only pages of the table; a long-value page changed
+// later is journaled when it is, and a power cut after both puts the whole
+// file back.
+TEST(Pager, ARunTakesAlongOnlyPagesOfItsOwnKind)
+{
+    constexpr uint32_t kPages = 801, kRunEnd = 600, kPerCommit = 15;
+    auto page = [](uint32_t n) {
+        PageBuffer b = filled(uint8_t(n));
+        b[0] = 0x01;  // a data page
+        const uint32_t owner = n % 2 ? 17 : 0x4C41564C;  // the table's TDEF page, or "LVAL"
+        std::memcpy(b.data() + 4, &owner, sizeof owner);
+        return b;
+    };
+    auto db = std::make_shared<std::vector<uint8_t>>(size_t(kPages) * kPageSize);
+    for (uint32_t n = 0; n < kPages; ++n) {
+        const PageBuffer b = page(n);
+        std::copy(b.begin(), b.end(), db->begin() + long(n) * long(kPageSize));
+    }
+    const std::vector<uint8_t> before = *db;
+    auto plan = std::make_shared<FaultPlan>();
+    auto journalBytes = std::make_shared<std::vector<uint8_t>>();
+    Pager pager(std::make_unique<FaultFile>(db, plan), 64);
+    auto journal = std::make_unique<jet::SafePointJournal>(std::make_unique<FaultFile>(journalBytes, plan), "boot-1");
+    const jet::SafePointJournal& points = *journal;
+    pager.setSafePointJournal(std::move(journal));
+    pager.setSafePointInterval(1e9, 100000);
+
+    uint32_t changed = 0;
+    for (uint32_t n = 1; n < kRunEnd; n += 2) {
+        PageBuffer b = page(n);
+        b[100] = 0xEE;
+        ASSERT_TRUE(pager.write(n, b).isOk());
+        if (++changed % kPerCommit == 0) {
+            ASSERT_TRUE(pager.commit().isOk());
+        }
+    }
+    ASSERT_TRUE(pager.commit().isOk());
+    for (uint32_t n = 2; n < kPages; n += 2) EXPECT_TRUE(points.needs(n)) << "long-value page " << n << " taken along";
+    EXPECT_FALSE(points.needs(kRunEnd + 1));  // the table's next pages are
+
+    PageBuffer lv = page(300);
+    lv[200] = 0xEE;
+    ASSERT_TRUE(pager.write(300, lv).isOk());
+    ASSERT_TRUE(pager.commit().isOk());
+    EXPECT_FALSE(points.needs(300));
+
+    FaultFile dbAfterCut(db, std::make_shared<FaultPlan>());
+    FaultFile journalAfterCut(journalBytes, std::make_shared<FaultPlan>());
+    Result<bool> rolledBack = jet::rollBackAfterPowerLoss(dbAfterCut, journalAfterCut, "boot-2");
+    ASSERT_TRUE(rolledBack.isOk()) << rolledBack.status().message();
+    EXPECT_TRUE(*rolledBack);
+    EXPECT_TRUE(*db == before);
 }
 
 TEST(Pager, FailedWriteWithoutCrashPutsTheFileBack)

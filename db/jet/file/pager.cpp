@@ -19,6 +19,22 @@ namespace {
 constexpr uint32_t kSafePointPagesAhead = 8;
 constexpr uint32_t kSafePointRunAhead = 128;
 
+// Whether a page ahead is of the changed page's kind, so that a run over
+// the changed page's table may well change it too: the same type (the first
+// byte of every page but the first) and the same owner (the table of a data
+// or index page, or the mark of the pages of long values). A run over a
+// table's rows leaves the pages of its long values, which often lie between
+// them, alone.
+constexpr size_t kKindType = 0x00;
+constexpr size_t kKindOwner = 0x04;
+constexpr size_t kKindOwnerSize = 4;
+
+bool sameKind(const PageBuffer& changed, const PageBuffer& other)
+{
+    return changed[kKindType] == other[kKindType] &&
+           std::memcmp(changed.data() + kKindOwner, other.data() + kKindOwner, kKindOwnerSize) == 0;
+}
+
 std::string lowerAscii(std::string s)
 {
     for (char& c : s) c = char(c >= 'A' && c <= 'Z' ? c + 32 : c);
@@ -147,6 +163,7 @@ Status Pager::protectForSafePoint()
         for (uint32_t next = page + 1; next < page + ahead; ++next) {
             if (!m_safePoints->needs(next) || m_originals.count(next)) continue;
             VK_ASSIGN_OR_RETURN(PageRef committed, read(next));
+            if (!sameKind(*ref, *committed)) continue;
             VK_RETURN_IF_ERROR(m_safePoints->add(next, *committed));
         }
     }
