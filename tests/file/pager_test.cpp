@@ -318,6 +318,24 @@ TEST(Pager, ACommitOfManyPagesIsAllOrNothingWhateverWriteTheProcessDiesAt)
     expectAllOrNothingAtEveryWrite(total, image(false), image(true), change);
 }
 
+// A pager over `db` with a safe-point journal in memory (its file's writes
+// and syncs counted in `journalPlan`), whose one safe point is taken at the
+// first commit.
+struct PagerWithSafePoints {
+    PagerWithSafePoints(Bytes db, std::shared_ptr<FaultPlan> journalPlan)
+        : pager(std::make_unique<FaultFile>(std::move(db), std::make_shared<FaultPlan>()), 64)
+    {
+        auto journal =
+            std::make_unique<jet::SafePointJournal>(std::make_unique<FaultFile>(journalBytes, std::move(journalPlan)), "boot-1");
+        points = journal.get();
+        pager.setSafePointJournal(std::move(journal));
+        pager.setSafePointInterval(1e9, 100000);
+    }
+    Bytes journalBytes = std::make_shared<std::vector<uint8_t>>();
+    Pager pager;
+    const jet::SafePointJournal* points = nullptr;
+};
+
 // Before a commit changes a page that the safe-point journal does not hold,
 // the journal takes the page's bytes and is synced. A run in page order, of
 // thirty pages a commit as a run over a table's rows, finds most of its
@@ -327,15 +345,11 @@ TEST(Pager, ARunInPageOrderSyncsTheSafePointJournalNowAndThen)
 {
     constexpr uint32_t kRunPages = 600, kPerCommit = 30, kScatteredStep = 40;
     constexpr uint32_t kPages = 1 + 3 * kRunPages;
-    auto dbPlan = std::make_shared<FaultPlan>();
     auto journalPlan = std::make_shared<FaultPlan>();
     auto db = std::make_shared<std::vector<uint8_t>>(size_t(kPages) * kPageSize, uint8_t(0xA0));
-    auto journalBytes = std::make_shared<std::vector<uint8_t>>();
-    Pager pager(std::make_unique<FaultFile>(db, dbPlan), 64);
-    auto journal = std::make_unique<jet::SafePointJournal>(std::make_unique<FaultFile>(journalBytes, journalPlan), "boot-1");
-    const jet::SafePointJournal& points = *journal;
-    pager.setSafePointJournal(std::move(journal));
-    pager.setSafePointInterval(1e9, 100000);
+    PagerWithSafePoints files(db, journalPlan);
+    Pager& pager = files.pager;
+    const jet::SafePointJournal& points = *files.points;
 
     size_t commits = 0;
     for (uint32_t first = 1; first <= kRunPages; first += kPerCommit, ++commits) {
@@ -375,13 +389,9 @@ TEST(Pager, ARunTakesAlongOnlyPagesOfItsOwnKind)
         std::copy(b.begin(), b.end(), db->begin() + long(n) * long(kPageSize));
     }
     const std::vector<uint8_t> before = *db;
-    auto plan = std::make_shared<FaultPlan>();
-    auto journalBytes = std::make_shared<std::vector<uint8_t>>();
-    Pager pager(std::make_unique<FaultFile>(db, plan), 64);
-    auto journal = std::make_unique<jet::SafePointJournal>(std::make_unique<FaultFile>(journalBytes, plan), "boot-1");
-    const jet::SafePointJournal& points = *journal;
-    pager.setSafePointJournal(std::move(journal));
-    pager.setSafePointInterval(1e9, 100000);
+    PagerWithSafePoints files(db, std::make_shared<FaultPlan>());
+    Pager& pager = files.pager;
+    const jet::SafePointJournal& points = *files.points;
 
     uint32_t changed = 0;
     for (uint32_t n = 1; n < kRunEnd; n += 2) {
@@ -403,7 +413,7 @@ TEST(Pager, ARunTakesAlongOnlyPagesOfItsOwnKind)
     EXPECT_FALSE(points.needs(300));
 
     FaultFile dbAfterCut(db, std::make_shared<FaultPlan>());
-    FaultFile journalAfterCut(journalBytes, std::make_shared<FaultPlan>());
+    FaultFile journalAfterCut(files.journalBytes, std::make_shared<FaultPlan>());
     Result<bool> rolledBack = jet::rollBackAfterPowerLoss(dbAfterCut, journalAfterCut, "boot-2");
     ASSERT_TRUE(rolledBack.isOk()) << rolledBack.status().message();
     EXPECT_TRUE(*rolledBack);
