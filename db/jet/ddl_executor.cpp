@@ -243,7 +243,7 @@ Status DdlExecutor::inOneCommit(F&& change)
 
 Status DdlExecutor::execute(std::u16string_view statement)
 {
-    VK_ASSIGN_OR_RETURN(DdlStatement parsed, parseDdlStatement(statement));
+    VK_ASSIGN_OR_RETURN(DdlStatement parsed, m_parser.parse(statement));
     return execute(parsed);
 }
 

@@ -40,6 +40,7 @@ private:
 
     std::shared_ptr<Database> m_db;
     RegionalSettings m_settings;
+    DdlStatementParser m_parser;
     // The writer of the table the last INSERT wrote to, for the definition
     // it was built for.
     std::optional<TableChange> m_insertWriter;

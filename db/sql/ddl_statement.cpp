@@ -300,7 +300,18 @@ private:
             for (auto& c : cols) in.columns.push_back(std::move(c.name));
         }
         VK_RETURN_IF_ERROR(expectWord(u"VALUES"));
+        m_valuesAt = size_t(peek().position);
+        return values(std::move(in));
+    }
+
+public:
+    // The values list of an INSERT whose table and fields `in` holds, and
+    // the end of the statement.
+    Result<DdlStatement> values(InsertInto in)
+    {
         VK_RETURN_IF_ERROR(expectPunct(u'('));
+        in.values.clear();
+        in.dateLiteral.clear();
         in.values.reserve(std::max<size_t>(in.columns.size(), 8));
         in.dateLiteral.reserve(in.values.capacity());
         do {
@@ -316,10 +327,15 @@ private:
                                    std::to_string(in.values.size()) + " values");
         return DdlStatement(std::move(in));
     }
+    // Where the values list of the INSERT just read starts; 0 for any other
+    // statement.
+    size_t valuesAt() const { return m_valuesAt; }
 
+private:
     SqlTokens m_tokens;
     const std::vector<SqlToken>& m_t = m_tokens.list;
     size_t m_p = 0;
+    size_t m_valuesAt = 0;
 };
 
 }  // namespace
@@ -373,6 +389,29 @@ Result<DdlStatement> parseDdlStatement(std::u16string_view text)
     VK_ASSIGN_OR_RETURN(SqlTokens tokens, tokenizeSql(text, SqlText::DdlStatement));
     Parser p(std::move(tokens));
     return p.statement();
+}
+
+Result<DdlStatement> DdlStatementParser::parse(std::u16string_view text)
+{
+    // The text before the values list is the last INSERT's, and the list
+    // starts where it started there: what comes before it splits into the
+    // same tokens, so only the rest needs reading.
+    const size_t head = m_insertHead.size();
+    if (head > 0 && text.size() > head && text[head] == u'(' && text.substr(0, head) == m_insertHead) {
+        VK_ASSIGN_OR_RETURN(SqlTokens tokens, tokenizeSql(text, SqlText::DdlStatement, head));
+        Parser p(std::move(tokens));
+        return p.values(m_insert);
+    }
+    VK_ASSIGN_OR_RETURN(SqlTokens tokens, tokenizeSql(text, SqlText::DdlStatement));
+    Parser p(std::move(tokens));
+    Result<DdlStatement> parsed = p.statement();
+    if (parsed.isOk() && p.valuesAt() > 0) {
+        const InsertInto& in = std::get<InsertInto>(*parsed);
+        m_insertHead.assign(text.substr(0, p.valuesAt()));
+        m_insert.table = in.table;
+        m_insert.columns = in.columns;
+    }
+    return parsed;
 }
 
 }  // namespace varnika::jet

@@ -71,6 +71,19 @@ using DdlStatement = std::variant<AlterTableAddColumn, CreateTable, CreateIndex,
 // with a message that says where the statement went wrong.
 Result<DdlStatement> parseDdlStatement(std::u16string_view text);
 
+// Parses statements one after another, each as parseDdlStatement does. A
+// script of inserts names the same table and fields, in the same words, on
+// every line: when a statement's text up to its values list is the last
+// INSERT's, only the values are read again.
+class DdlStatementParser {
+public:
+    Result<DdlStatement> parse(std::u16string_view text);
+
+private:
+    std::u16string m_insertHead;  // the last INSERT's text before its values list
+    InsertInto m_insert;          // its table and fields
+};
+
 // The column type a type word names: Jet's own words (LONG, TEXT, DATETIME,
 // COUNTER, ...) and the names Access shows (Long, Date/Time, Memo, ...).
 // Returns nothing for an unknown word.

@@ -45,12 +45,12 @@ Status syntaxError(SqlText text, std::string what, int position)
 
 }  // namespace
 
-Result<SqlTokens> tokenizeSql(std::u16string_view s, SqlText text)
+Result<SqlTokens> tokenizeSql(std::u16string_view s, SqlText text, size_t from)
 {
     SqlTokens out;
     std::vector<SqlToken>& tokens = out.list;
-    tokens.reserve(s.size() / 4 + 2);  // about as many as a statement of short words has
-    size_t i = 0;
+    size_t i = std::min(from, s.size());
+    tokens.reserve((s.size() - i) / 4 + 2);  // about as many as a statement of short words has
     while (true) {
         while (i < s.size() && isSpace(s[i], text)) ++i;
         SqlToken t;

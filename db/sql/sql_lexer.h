@@ -48,7 +48,8 @@ enum class SqlText : uint8_t { RecordSource, DdlStatement };
 
 // Fails with InvalidArgument on a quote, bracket or # that is not closed,
 // on an empty or nested [name], and on a character that has no place in a
-// statement; the message gives the place.
-Result<SqlTokens> tokenizeSql(std::u16string_view source, SqlText text = SqlText::RecordSource);
+// statement; the message gives the place. Splitting starts at `from`, a
+// place where a token starts; the positions stay those in `source`.
+Result<SqlTokens> tokenizeSql(std::u16string_view source, SqlText text = SqlText::RecordSource, size_t from = 0);
 
 }  // namespace varnika

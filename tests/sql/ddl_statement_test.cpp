@@ -1,5 +1,7 @@
 #include "db/sql/ddl_statement.h"
 
+#include "db/text.h"
+
 #include <gtest/gtest.h>
 
 namespace varnika::jet {
@@ -136,6 +138,52 @@ TEST(DdlStatement, CreateIndexAndInsert)
     EXPECT_FALSE(parseDdlStatement(u"INSERT INTO Stok (a, b) VALUES (1)").isOk());
     EXPECT_FALSE(parseDdlStatement(u"INSERT INTO Stok VALUES ('unterminated)").isOk());
     EXPECT_FALSE(parseDdlStatement(u"INSERT INTO Stok VALUES ('ends in a doubled quote'')").isOk());
+}
+
+TEST(DdlStatement, AParserOfManyStatementsReadsEachAsOneStatementAlone)
+{
+    // Inserts that share their text up to the values list, and texts that
+    // only look as if they did.
+    const char16_t* script[] = {
+        u"INSERT INTO Stok (Ad, Adet) VALUES ('Vida', 3)",
+        u"INSERT INTO Stok (Ad, Adet) VALUES ('Somun', -4);",
+        u"INSERT INTO Stok (Ad, Adet) VALUES ('Pul', 5, 6)",        // one value too many
+        u"INSERT INTO Stok (Ad, Adet) VALUES ('Pul' 5)",            // a comma missing
+        u"INSERT INTO Stok (Ad, Adet) VALUES ('Pul', 5) extra",
+        u"INSERT INTO Stok (Ad, Adet) VALUES ('Pul, 5)",            // a quote not closed
+        u"INSERT INTO Stok (Ad, Adet) VALUESX('Pul', 5)",
+        u"INSERT INTO Stok (Ad, Adet) VALUES",
+        u"INSERT INTO Stok (Ad, Adet) VALUES ('Pul', #1/2/2024#)",
+        u"INSERT INTO Stok (Ad, Adet) VALUES('Civata', 7)",
+        u"INSERT INTO Stok (Ad, Adet) VALUES(NULL, 8)",
+        u"INSERT INTO Stok (Ad, Adet) VALUESX('Pul', 5)",           // VALUES( is the cached text now
+        u"INSERT INTO Stok (Ad, Adet) VALUES(X('Pul', 5)",
+        u"INSERT INTO Stok (Ad) VALUES ('Kutu')",
+        u"INSERT INTO [Stok] (Ad, Adet) VALUES ('Pul', 9)",
+        u"CREATE INDEX ix ON Stok (Ad)",
+        u"INSERT INTO Stok (Ad, Adet) VALUES(TRUE, 1.5E3)",
+        u"INSERT INTO Stok VALUES (1, 'a', 2)",
+        u"INSERT INTO Stok VALUES (3, 'b')",
+    };
+    DdlStatementParser parser;
+    for (const char16_t* text : script) {
+        SCOPED_TRACE(toUtf8(text));
+        Result<DdlStatement> alone = parseDdlStatement(text);
+        Result<DdlStatement> inRun = parser.parse(text);
+        ASSERT_EQ(inRun.isOk(), alone.isOk());
+        if (!alone.isOk()) {
+            EXPECT_EQ(inRun.status().toString(), alone.status().toString());
+            continue;
+        }
+        ASSERT_EQ(inRun->index(), alone->index());
+        if (const auto* a = std::get_if<InsertInto>(&*alone)) {
+            const auto& b = std::get<InsertInto>(*inRun);
+            EXPECT_EQ(b.table, a->table);
+            EXPECT_EQ(b.columns, a->columns);
+            EXPECT_EQ(b.values, a->values);
+            EXPECT_EQ(b.dateLiteral, a->dateLiteral);
+        }
+    }
 }
 
 }  // namespace
