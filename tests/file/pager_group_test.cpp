@@ -206,6 +206,29 @@ Image afterUnits(uint8_t k)
     return v;
 }
 
+// A unit that stands for several operations counts as that many toward the
+// group's limit: a run adding records together reaches the file after as
+// many records as one adding them one at a time.
+TEST(PagerGroup, AUnitOfSeveralOperationsCountsAsThatMany)
+{
+    auto plan = std::make_shared<FaultPlan>();
+    auto db = std::make_shared<Image>(afterUnits(0));
+    auto p = pagerOver(db, std::make_shared<Image>(), plan);
+    p->setGroupLimits({1000, 6});
+    p->beginGroup();
+    const size_t operations[] = {4, 3, 1};
+    for (uint8_t k = 1; k <= 3; ++k) {
+        ASSERT_TRUE(p->write(1, filled(k)).isOk());
+        ASSERT_TRUE(p->write(2, filled(k)).isOk());
+        ASSERT_TRUE(p->append(filled(k)).isOk());
+        ASSERT_TRUE(p->commit(operations[k - 1]).isOk());
+        // Four operations, then seven: the second unit takes the group to
+        // the file; the third begins a new group.
+        EXPECT_EQ(*db, afterUnits(k == 1 ? 0 : 2)) << "after unit " << int(k);
+    }
+    ASSERT_TRUE(p->endGroup().isOk());
+}
+
 TEST(PagerGroup, AKilledRunLosesOnlyWholeUnitsFinishedSinceTheGroupsLastCommit)
 {
     const Pager::GroupLimits everyFourPages{4, 1000};

@@ -453,21 +453,21 @@ Status Pager::endGroup()
     return s;
 }
 
-bool Pager::groupDue() const
+bool Pager::groupDue(size_t units) const
 {
-    return m_dirty.size() >= m_groupLimits.maxPages || m_groupUnits + 1 >= m_groupLimits.maxUnits;
+    return m_dirty.size() >= m_groupLimits.maxPages || m_groupUnits + units >= m_groupLimits.maxUnits;
 }
 
-Status Pager::commit()
+Status Pager::commit(size_t units)
 {
     if (!m_group) return commitDirty(false);
     // A unit that wrote pages ahead is committed as it ends: the pages on
     // the file are its alone, and a later unit's failure must not cut them.
-    if (!groupDue() && !m_appendedAhead) {
+    if (!groupDue(std::max<size_t>(units, 1)) && !m_appendedAhead) {
         // The unit ends; it reaches the file with the group.
         m_unitUndo.clear();
         m_unitPageCount = m_pageCount;
-        ++m_groupUnits;
+        m_groupUnits += std::max<size_t>(units, 1);
         return Status::ok();
     }
     // The group is committed with this unit. Should that fail, the file is

@@ -183,8 +183,10 @@ public:
     // written without the journal: see commit()); syncs at each step when
     // syncOnCommit is set. On failure the file is put back as it was before
     // the commit (from the journal, or from memory without one), the dirty
-    // pages are forgotten and the error is returned.
-    Status commit();
+    // pages are forgotten and the error is returned. In a group, a unit that
+    // stands for several operations (records added together) counts as
+    // `units` toward maxUnits and toward unitsLost().
+    Status commit(size_t units = 1);
     // Forgets every dirty page and every page appended since the last
     // commit; in a group, only those of the unit in hand.
     void rollback();
@@ -273,7 +275,7 @@ private:
     // or the commit's error, telling how many units were lost since
     // unitsLost() was `lostBefore`.
     Status commitFinishedUnits(Status failure, size_t lostBefore);
-    bool groupDue() const;
+    bool groupDue(size_t units) const;
     // The dirty pages from `from` on, in page order.
     std::vector<const std::pair<const uint32_t, PageRef>*> dirtyInOrder(uint32_t from = 0) const;
     // Writes `pages` (in page order) to the file, each run of consecutive
