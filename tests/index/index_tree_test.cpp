@@ -204,6 +204,167 @@ TEST(IndexTreeOps, AscendingAppendsAndDescendingInserts)
     }
 }
 
+// Entries added a batch at a time end as those added one by one would:
+// batches of every size, into every part of trees of one to four levels,
+// with keys that share their bytes with stored ones.
+TEST(IndexTreeOps, SortedBatchesMatchAModel)
+{
+    for (uint32_t seed : {4u, 5u, 6u}) {
+        auto pager = emptyIndexFile();
+        AppendingPageAllocator alloc(*pager);
+        IndexTree tree(*pager, kTdef, kRoot);
+        Model model;
+        std::set<std::vector<uint8_t>> keys;
+        std::mt19937 rng(seed);
+        const size_t maxLength = seed == 4 ? 12 : seed == 5 ? 120 : 400;
+        size_t maxDepth = 0;
+        for (int round = 0; round < 60; ++round) {
+            if (round % 5 == 4) {
+                // Removals leave nodes of one child, whose entry a batch
+                // added at the end must follow.
+                while (model.entries.size() > 50 && rng() % 8 != 0) {
+                    const IndexEntry e = split(*std::prev(model.entries.end()));
+                    ASSERT_TRUE(tree.remove(e.key(), e.rowId(), alloc).isOk());
+                    model.entries.erase(std::prev(model.entries.end()));
+                }
+                keys.clear();
+                for (const auto& b : model.entries) {
+                    const IndexEntry e = split(b);
+                    keys.insert(std::vector<uint8_t>(e.key().begin(), e.key().end()));
+                }
+            }
+            const size_t size = round % 10 == 0 ? 1 : 1 + rng() % (round % 3 == 0 ? 600 : 40);
+            std::set<std::vector<uint8_t>> batch;
+            std::set<std::vector<uint8_t>> fresh;  // keys no entry had before
+            while (batch.size() < size) {
+                std::vector<uint8_t> key;
+                if (round % 4 == 1 && !keys.empty()) {
+                    auto it = keys.begin();
+                    std::advance(it, long(rng() % keys.size()));
+                    key = *it;  // a stored key with another row
+                } else {
+                    key = randomKey(rng, maxLength);
+                }
+                const auto bytes = IndexEntry::make(key, randomRow(rng)).bytes;
+                if (model.entries.count(bytes) || !batch.insert(bytes).second) continue;
+                if (!keys.count(key)) fresh.insert(key);
+            }
+            std::vector<IndexEntry> entries;
+            for (const auto& b : batch) entries.push_back(split(b));
+            size_t newKeys = 0;
+            const Status s = tree.insertSorted(entries, false, alloc, &newKeys);
+            ASSERT_TRUE(s.isOk()) << s.toString();
+            EXPECT_EQ(newKeys, fresh.size()) << "round " << round;
+            for (const auto& b : batch) {
+                model.entries.insert(b);
+                const IndexEntry e = split(b);
+                keys.insert(std::vector<uint8_t>(e.key().begin(), e.key().end()));
+            }
+            IndexTreeStats stats;
+            ASSERT_TRUE(checkIndexTree(*pager, kTdef, kRoot, &stats).isOk());
+            maxDepth = std::max(maxDepth, stats.depth);
+            expectSound(*pager, tree, model, "seed " + std::to_string(seed) + " round " + std::to_string(round));
+        }
+        EXPECT_GE(maxDepth, seed == 6 ? 3u : 2u) << "seed " << seed;
+    }
+}
+
+TEST(IndexTreeOps, ABatchAtTheEndFollowsANodeOfOneChild)
+{
+    auto pager = emptyIndexFile();
+    AppendingPageAllocator alloc(*pager);
+    IndexTree tree(*pager, kTdef, kRoot);
+    Model model;
+    auto entry = [](int v) {
+        std::vector<uint8_t> key;
+        EXPECT_TRUE(appendColumnKey(key, Variant::longValue(v), ColumnType::Long, true, TextCollation::GeneralLegacy).isOk());
+        return IndexEntry::make(key, RowId{uint32_t(10 + v), 0});
+    };
+    // Two leaves under the root, then the second emptied: the root is a
+    // node of one child, named by an entry.
+    int n = 0;
+    IndexTreeStats stats;
+    do {
+        const IndexEntry e = entry(n++);
+        ASSERT_TRUE(tree.insert(e.key(), e.rowId(), true, alloc).isOk());
+        model.entries.insert(e.bytes);
+        stats = {};
+        ASSERT_TRUE(checkIndexTree(*pager, kTdef, kRoot, &stats).isOk());
+    } while (stats.leafPages < 2);
+    while (stats.leafPages > 1) {
+        const IndexEntry e = split(*std::prev(model.entries.end()));
+        ASSERT_TRUE(tree.remove(e.key(), e.rowId(), alloc).isOk());
+        model.entries.erase(std::prev(model.entries.end()));
+        stats = {};
+        ASSERT_TRUE(checkIndexTree(*pager, kTdef, kRoot, &stats).isOk());
+    }
+    ASSERT_EQ(stats.depth, 2u);
+    std::vector<IndexEntry> batch = {entry(n + 1), entry(n + 2)};
+    ASSERT_TRUE(tree.insertSorted(batch, true, alloc).isOk());
+    for (const auto& e : batch) model.entries.insert(e.bytes);
+    expectSound(*pager, tree, model, "appended");
+}
+
+TEST(IndexTreeOps, ASortedBatchRefusesWhatOneByOneWouldRefuse)
+{
+    auto pager = emptyIndexFile();
+    AppendingPageAllocator alloc(*pager);
+    IndexTree tree(*pager, kTdef, kRoot);
+    Model model;
+    std::vector<std::vector<uint8_t>> keys;
+    for (int i = 0; i < 4000; ++i) {
+        std::vector<uint8_t> key;
+        ASSERT_TRUE(appendColumnKey(key, Variant::longValue(2 * i), ColumnType::Long, true, TextCollation::GeneralLegacy).isOk());
+        keys.push_back(key);
+    }
+    std::vector<IndexEntry> all;
+    for (size_t i = 0; i < keys.size(); ++i) {
+        all.push_back(IndexEntry::make(keys[i], RowId{uint32_t(10 + i / 50), uint8_t(i % 50)}));
+        model.entries.insert(all.back().bytes);
+    }
+    ASSERT_TRUE(tree.insertSorted(all, true, alloc).isOk());
+    ASSERT_TRUE(pager->commit().isOk());
+    expectSound(*pager, tree, model, "all inserted");
+
+    auto odd = [](int v) {
+        std::vector<uint8_t> key;
+        EXPECT_TRUE(appendColumnKey(key, Variant::longValue(v), ColumnType::Long, true, TextCollation::GeneralLegacy).isOk());
+        return key;
+    };
+    // New keys but one: a stored key, first, inside or last in the batch,
+    // wherever it sits in the tree; or one key twice in the batch.
+    for (size_t at : {size_t(0), size_t(17), size_t(39)}) {
+        for (size_t stored : {size_t(0), size_t(1999), size_t(3999)}) {
+            std::vector<IndexEntry> batch;
+            for (int i = 0; i < 40; ++i) batch.push_back(IndexEntry::make(odd(2 * int(stored) - 41 + 2 * i), RowId{900, uint8_t(i)}));
+            if (stored == 0) batch.erase(batch.begin(), batch.begin() + 20);
+            at = std::min(at, batch.size() - 1);
+            batch[at] = IndexEntry::make(keys[stored], RowId{900, 200});
+            std::sort(batch.begin(), batch.end(), [](const auto& a, const auto& b) { return a.bytes < b.bytes; });
+            EXPECT_EQ(tree.insertSorted(batch, true, alloc).code(), ErrorCode::Constraint) << at << " " << stored;
+            pager->rollback();
+            // Not unique: the same batch goes in.
+            ASSERT_TRUE(tree.insertSorted(batch, false, alloc).isOk());
+            pager->rollback();
+        }
+    }
+    std::vector<IndexEntry> twice = {IndexEntry::make(odd(3), RowId{900, 1}), IndexEntry::make(odd(3), RowId{900, 2})};
+    EXPECT_EQ(tree.insertSorted(twice, true, alloc).code(), ErrorCode::Constraint);
+    pager->rollback();
+    // An entry already stored, and entries out of order.
+    std::vector<IndexEntry> again = {all[5]};
+    EXPECT_EQ(tree.insertSorted(again, false, alloc).code(), ErrorCode::InvalidArgument);
+    std::vector<IndexEntry> backwards = {IndexEntry::make(odd(7), RowId{900, 1}), IndexEntry::make(odd(5), RowId{900, 1})};
+    EXPECT_EQ(tree.insertSorted(backwards, false, alloc).code(), ErrorCode::InvalidArgument);
+    pager->rollback();
+    // All-null keys never clash.
+    const uint8_t nullKey[] = {0x00};
+    std::vector<IndexEntry> nulls = {IndexEntry::make(nullKey, RowId{1, 1}), IndexEntry::make(nullKey, RowId{1, 2})};
+    ASSERT_TRUE(tree.insertSorted(nulls, true, alloc).isOk());
+    pager->rollback();
+    expectSound(*pager, tree, model, "after refusals");
+}
+
 TEST(IndexTreeOps, UniqueViolationChangesNothing)
 {
     auto pager = emptyIndexFile();

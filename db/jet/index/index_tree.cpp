@@ -659,6 +659,81 @@ Status IndexTree::insert(std::span<const uint8_t> key, RowId row, bool unique, I
     return ops.work().flush();
 }
 
+Status IndexTree::insertSorted(std::span<const IndexEntry> entries, bool unique, IndexPageAllocator& allocator,
+                               size_t* newKeys)
+{
+    const size_t maxKey = maxIndexKeySize(m_pager.format());
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const IndexEntry& e = entries[i];
+        if (e.bytes.size() <= kRowIdSize) return invalidArgument("an index key has at least one flag byte");
+        if (e.key().size() > maxKey)
+            return notSupported("an index key of " + std::to_string(e.key().size()) + " bytes is longer than the " +
+                                std::to_string(maxKey) + " bytes this engine stores");
+        if (i > 0 && !(entries[i - 1].bytes < e.bytes)) return invalidArgument("index entries to insert are not in order");
+    }
+    if (newKeys) *newKeys = 0;
+    TreeOps ops(m_pager, m_tdefPage, m_rootPage, &allocator, m_cache);
+    WorkSet& work = ops.work();
+    // A leaf takes at most half a page of entries before it is split, so
+    // that one split always makes room.
+    const size_t mostAdded = work.room() / 2;
+    std::vector<Step> path;
+    size_t i = 0;
+    while (i < entries.size()) {
+        path.clear();
+        VK_ASSIGN_OR_RETURN(uint32_t leafPage, ops.descend(entries[i].bytes, path));
+        // The entries up to the last one below the leaf's parent entry go
+        // where the first went; past the rightmost child every entry does.
+        std::optional<EntryBytes> bound;
+        for (const Step& step : path) {
+            const IndexPage& n = work.peek(step.page);
+            if (!isLastChild(n, step.child)) bound = n.entries[step.child].bytes;
+        }
+        IndexPage* leaf = work.load(leafPage).value();
+        size_t pos = 0, added = 0;
+        bool lastChanged = false;
+        do {
+            const IndexEntry& e = entries[i];
+            auto it = std::lower_bound(leaf->entries.begin() + long(pos), leaf->entries.end(), e.bytes, lessBytes);
+            pos = size_t(it - leaf->entries.begin());
+            if (it != leaf->entries.end() && it->bytes == e.bytes) {
+                const RowId row = e.rowId();
+                return invalidArgument("the index already has this entry for row " + std::to_string(row.page) + ":" +
+                                       std::to_string(row.row));
+            }
+            const bool nullKey = isAllNullIndexKey(e.key());
+            if ((unique && !nullKey) || newKeys) {
+                auto sameKey = [&](const IndexEntry& other) { return std::ranges::equal(other.key(), e.key()); };
+                bool clash = (pos > 0 && sameKey(leaf->entries[pos - 1])) ||
+                             (pos < leaf->entries.size() && sameKey(leaf->entries[pos]));
+                const uint32_t prev = leaf->prev, next = leaf->next;
+                if (!clash && pos == 0 && prev) {
+                    VK_ASSIGN_OR_RETURN(IndexPage * b, work.load(prev));
+                    clash = !b->entries.empty() && sameKey(b->entries.back());
+                }
+                if (!clash && pos == leaf->entries.size() && next) {
+                    VK_ASSIGN_OR_RETURN(IndexPage * a, work.load(next));
+                    clash = !a->entries.empty() && sameKey(a->entries.front());
+                }
+                if (clash && unique && !nullKey)
+                    return Status(ErrorCode::Constraint, "the value is already in a unique index");
+                if (!clash && newKeys) ++*newKeys;
+                leaf = work.load(leafPage).value();
+            }
+            leaf->entries.insert(leaf->entries.begin() + long(pos), e);
+            lastChanged = lastChanged || pos + 1 == leaf->entries.size();
+            ++pos;
+            added += e.bytes.size();
+            ++i;
+        } while (i < entries.size() && added < mostAdded && (!bound || !(*bound < entries[i].bytes)));
+        work.dirty(leafPage);
+        if (lastChanged) ops.updateParents(path, path.size(), leaf->entries.back().bytes);
+        VK_RETURN_IF_ERROR(ops.splitIfNeeded(path, leafPage));
+    }
+    VK_RETURN_IF_ERROR(ops.splitOverfull());
+    return work.flush();
+}
+
 Status IndexTree::remove(std::span<const uint8_t> key, RowId row, IndexPageAllocator& allocator)
 {
     const IndexEntry entry = IndexEntry::make(key, row);

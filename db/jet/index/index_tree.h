@@ -112,6 +112,13 @@ public:
     // tells whether no other entry had equal key bytes.
     Status insert(std::span<const uint8_t> key, RowId row, bool unique, IndexPageAllocator& allocator,
                   bool* keyWasNew = nullptr);
+    // Inserts `entries` (key ‖ row id, sorted, all different) as insert()
+    // would one after another, reading and writing each leaf they go to
+    // once. A clash in a unique index or an entry already there fails the
+    // whole call with insert()'s codes. `newKeys`, when given, receives the
+    // number of entries whose key bytes no entry before them had.
+    Status insertSorted(std::span<const IndexEntry> entries, bool unique, IndexPageAllocator& allocator,
+                        size_t* newKeys = nullptr);
     // Removes (key, row); no such entry → NotFound.
     Status remove(std::span<const uint8_t> key, RowId row, IndexPageAllocator& allocator);
 
