@@ -449,6 +449,12 @@ Status verifyIndexes(Table& table, const std::vector<size_t>& indexes, uint16_t 
 
 Status JetIndexMaintainer::verify(const RealIndexDef& index, const RowChange& change)
 {
+    return verifyWithout(index, change, {});
+}
+
+Status JetIndexMaintainer::verifyWithout(const RealIndexDef& index, const RowChange& change,
+                                         std::span<const RowPointer> added)
+{
     // The index as it was before the change: the changed row with its old
     // values, an inserted row not at all.
     const TableDef& def = m_table.def();
@@ -463,6 +469,7 @@ Status JetIndexMaintainer::verify(const RealIndexDef& index, const RowChange& ch
         VK_ASSIGN_OR_RETURN(bool more, scanner.next());
         if (!more) break;
         std::optional<IndexKeyEntry> e;
+        if (!added.empty() && std::binary_search(added.begin(), added.end(), scanner.pointer())) continue;
         if (scanner.pointer() == change.row) {
             if (change.kind == RowChangeKind::Insert || !change.oldValues) continue;
             VK_ASSIGN_OR_RETURN(e, indexEntryFor(def, index, *change.oldValues, m_lcid, m_version));
@@ -540,6 +547,45 @@ Status JetIndexMaintainer::apply(PageAllocator& allocator, const RowChange& chan
             VK_RETURN_IF_ERROR(inserted);
             if (keyWasNew) VK_RETURN_IF_ERROR(addUniqueEntries(m_table.pager(), def.firstPage(), i, 1));
         }
+    }
+    return Status::ok();
+}
+
+Status JetIndexMaintainer::applyInserts(PageAllocator& allocator, uint32_t tdefPage, std::span<const InsertedRow> rows)
+{
+    if (rows.empty()) return Status::ok();
+    const TableDef& def = m_table.def();
+    std::vector<RowPointer> added;
+    std::vector<IndexEntry> entries;
+    entries.reserve(rows.size());
+    for (size_t i = 0; i < def.realIndexes().size(); ++i) {
+        const RealIndexDef& index = def.realIndexes()[i];
+        entries.clear();
+        for (const InsertedRow& r : rows) {
+            VK_ASSIGN_OR_RETURN(std::optional<IndexKeyEntry> e, indexEntryFor(def, index, *r.values, m_lcid, m_version));
+            if (!e) continue;
+            if (r.row.page >= (1u << 24)) return invalidArgument("a row id page does not fit in 3 bytes");
+            entries.push_back(IndexEntry::make(e->key, rowIdOf(r.row)));
+        }
+        if (entries.empty()) continue;
+        if (!m_verified.count(index.rootPage)) {
+            // The index as it was before the rows came.
+            if (added.empty()) {
+                for (const InsertedRow& r : rows) added.push_back(r.row);
+                std::sort(added.begin(), added.end());
+            }
+            VK_RETURN_IF_ERROR(verifyWithout(index, {RowChangeKind::Insert, tdefPage, rows.front().row, nullptr, nullptr}, added));
+        }
+        std::sort(entries.begin(), entries.end(), [](const IndexEntry& a, const IndexEntry& b) { return a.bytes < b.bytes; });
+        IndexTree tree(m_table.pager(), def.firstPage(), index.rootPage, m_pages);
+        OwnedIndexPages pages(allocator, index.usageMap);
+        size_t newKeys = 0;
+        Status inserted = tree.insertSorted(entries, index.isUnique(), pages, &newKeys);
+        if (inserted.code() == ErrorCode::Constraint)
+            return Status(ErrorCode::Constraint, "the change would give two records of table \"" + toUtf8(m_table.name()) +
+                                                     "\" the same value in a unique index");
+        VK_RETURN_IF_ERROR(inserted);
+        if (newKeys) VK_RETURN_IF_ERROR(addUniqueEntries(m_table.pager(), def.firstPage(), i, uint32_t(newKeys)));
     }
     return Status::ok();
 }

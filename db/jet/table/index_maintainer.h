@@ -11,6 +11,7 @@
 #include "db/variant.h"
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace varnika::jet {
@@ -30,6 +31,12 @@ struct RowChange {
     const std::vector<Variant>* newValues = nullptr;
 };
 
+// A row just added: its header slot and every column's value.
+struct InsertedRow {
+    RowPointer row;
+    const std::vector<Variant>* values = nullptr;
+};
+
 class IndexMaintainer {
 public:
     virtual ~IndexMaintainer() = default;
@@ -38,6 +45,14 @@ public:
     // nothing it cannot have rolled back) when a key cannot be encoded for
     // this file or a unique index would get a duplicate.
     virtual Status apply(PageAllocator& allocator, const RowChange& change) = 0;
+    // The same for rows added together, all of them already stored; a
+    // maintainer may add their entries to each index at once.
+    virtual Status applyInserts(PageAllocator& allocator, uint32_t tdefPage, std::span<const InsertedRow> rows)
+    {
+        for (const InsertedRow& r : rows)
+            VK_RETURN_IF_ERROR(apply(allocator, {RowChangeKind::Insert, tdefPage, r.row, nullptr, r.values}));
+        return Status::ok();
+    }
 };
 
 // For tables without real indexes. The table writer refuses to change a

@@ -67,10 +67,10 @@ Status TableWriter::begin()
     return Status::ok();
 }
 
-Status TableWriter::finish(Status result)
+Status TableWriter::finish(Status result, size_t records)
 {
     if (result.isOk()) {
-        Status committed = m_pager.commit();
+        Status committed = m_pager.commit(records);
         if (committed.isOk()) return committed;
         result = committed;
     }
@@ -152,38 +152,64 @@ Result<std::vector<Variant>> TableWriter::readRow(RowPointer row, std::map<int, 
     return values;
 }
 
+Result<RowPointer> TableWriter::storeNewRow(std::vector<Variant>& values)
+{
+    if (m_layout.autoNumberColumn) {
+        size_t c = size_t(*m_layout.autoNumberColumn);
+        if (c >= values.size()) return invalidArgument("a record needs a value for every field");
+        if (values[c].isNull()) {
+            VK_ASSIGN_OR_RETURN(int32_t next, takeAutoNumber(m_pager, m_layout.pages.tdefPage));
+            values[c] = Variant::longValue(next);
+        } else if (values[c].type() == VariantType::Long) {
+            VK_RETURN_IF_ERROR(keepAutoNumberAbove(m_pager, m_layout.pages.tdefPage, values[c].asLong()));
+        }
+    }
+    for (int c : m_layout.guidAutoColumns) {
+        if (size_t(c) >= values.size()) return invalidArgument("a record needs a value for every field");
+        if (values[size_t(c)].isNull()) values[size_t(c)] = Variant::guid(newGuid());
+    }
+    LongValueWriter lv(m_allocator);
+    std::map<int, std::vector<uint8_t>> longBytes;
+    VK_RETURN_IF_ERROR(storeLongValues(lv, values, {}, longBytes));
+    VK_ASSIGN_OR_RETURN(EncodedRow encoded, m_format.encode(values, longBytes));
+    RowStore store(m_allocator, m_layout.pages);
+    VK_ASSIGN_OR_RETURN(RowPointer placed, store.insert(encoded.bytes));
+    VK_RETURN_IF_ERROR(adjustRowCount(m_pager, m_layout.pages.tdefPage, +1));
+    return placed;
+}
+
 Result<RowPointer> TableWriter::insertRow(std::vector<Variant> values)
 {
     VK_RETURN_IF_ERROR(begin());
     RowPointer placed;
     Status s = [&]() -> Status {
-        if (m_layout.autoNumberColumn) {
-            size_t c = size_t(*m_layout.autoNumberColumn);
-            if (c >= values.size()) return invalidArgument("a record needs a value for every field");
-            if (values[c].isNull()) {
-                VK_ASSIGN_OR_RETURN(int32_t next, takeAutoNumber(m_pager, m_layout.pages.tdefPage));
-                values[c] = Variant::longValue(next);
-            } else if (values[c].type() == VariantType::Long) {
-                VK_RETURN_IF_ERROR(keepAutoNumberAbove(m_pager, m_layout.pages.tdefPage, values[c].asLong()));
-            }
-        }
-        for (int c : m_layout.guidAutoColumns) {
-            if (size_t(c) >= values.size()) return invalidArgument("a record needs a value for every field");
-            if (values[size_t(c)].isNull()) values[size_t(c)] = Variant::guid(newGuid());
-        }
-        LongValueWriter lv(m_allocator);
-        std::map<int, std::vector<uint8_t>> longBytes;
-        VK_RETURN_IF_ERROR(storeLongValues(lv, values, {}, longBytes));
-        VK_ASSIGN_OR_RETURN(EncodedRow encoded, m_format.encode(values, longBytes));
-        RowStore store(m_allocator, m_layout.pages);
-        VK_ASSIGN_OR_RETURN(placed, store.insert(encoded.bytes));
-        VK_RETURN_IF_ERROR(adjustRowCount(m_pager, m_layout.pages.tdefPage, +1));
+        VK_ASSIGN_OR_RETURN(placed, storeNewRow(values));
         if (m_indexes)
             VK_RETURN_IF_ERROR(m_indexes->apply(m_allocator, {RowChangeKind::Insert, m_layout.pages.tdefPage, placed, nullptr, &values}));
         return Status::ok();
     }();
     VK_RETURN_IF_ERROR(finish(s));
     return placed;
+}
+
+Result<std::vector<RowPointer>> TableWriter::insertRows(std::span<const std::vector<Variant>> rows)
+{
+    VK_RETURN_IF_ERROR(begin());
+    std::vector<RowPointer> pointers;
+    Status s = [&]() -> Status {
+        std::vector<std::vector<Variant>> values(rows.begin(), rows.end());
+        std::vector<InsertedRow> placed;
+        placed.reserve(values.size());
+        for (std::vector<Variant>& v : values) {
+            VK_ASSIGN_OR_RETURN(RowPointer row, storeNewRow(v));
+            placed.push_back({row, &v});
+        }
+        if (m_indexes) VK_RETURN_IF_ERROR(m_indexes->applyInserts(m_allocator, m_layout.pages.tdefPage, placed));
+        for (const InsertedRow& r : placed) pointers.push_back(r.row);
+        return Status::ok();
+    }();
+    VK_RETURN_IF_ERROR(finish(s, rows.size()));
+    return pointers;
 }
 
 Status TableWriter::updateRow(RowPointer row, const std::vector<Variant>& values, const std::vector<Variant>* stored)

@@ -111,6 +111,10 @@ public:
     // a Null in a Replication ID AutoNumber column takes a new random GUID.
     // Returns the new row's header slot.
     Result<RowPointer> insertRow(std::vector<Variant> values);
+    // Adds the records, in order, as insertRow() would one after another,
+    // but in one commit: every index gains their entries at once. On a
+    // failure none of them is added. Returns the rows' header slots.
+    Result<std::vector<RowPointer>> insertRows(std::span<const std::vector<Variant>> rows);
     // Replaces the record whose header slot is `row` with `values` (all
     // columns). The header slot stays, whether the row fits in place or moves.
     // `stored`, when given, are the record's values as the file holds them
@@ -140,7 +144,12 @@ public:
 
 private:
     Status begin();
-    Status finish(Status result);
+    // Stores one new record's row and long values (taking its AutoNumbers),
+    // within the operation in hand; its index entries are the caller's.
+    Result<RowPointer> storeNewRow(std::vector<Variant>& values);
+    // Commits the operation (`records` records, for a group's count) or,
+    // on a failure, rolls it back.
+    Status finish(Status result, size_t records = 1);
     // Every column's value of the record whose row is `bytes`, long values
     // resolved; `stored` gets the long values' headers.
     Status decodeRecord(std::span<const uint8_t> bytes, std::vector<Variant>& values,
