@@ -414,7 +414,7 @@ Status DdlExecutor::createIndex(const CreateIndex& statement)
     return s;
 }
 
-Status DdlExecutor::insertInto(const InsertInto& statement)
+Result<DdlExecutor::NewRecord> DdlExecutor::newRecord(const InsertInto& statement)
 {
     VK_ASSIGN_OR_RETURN(std::shared_ptr<Table> table, m_db->table(statement.table));
     const TableDef& def = table->def();
@@ -469,13 +469,65 @@ Status DdlExecutor::insertInto(const InsertInto& statement)
         if (values[c].isNull() && !(col.flags & tdef::kColFlagNullable) && !col.isAutoLong() && !col.isAutoGuid())
             return Status(ErrorCode::Constraint, "the field " + quoted(col.name) + " is required");
     }
+    return NewRecord{std::move(table), std::move(values)};
+}
+
+Result<TableWriter*> DdlExecutor::insertWriter(const std::shared_ptr<Table>& table)
+{
     // A run of INSERTs into one table shares its writer.
     if (!m_insertWriter || m_insertTable != table || m_insertGeneration != table->definitionGeneration()) {
         VK_ASSIGN_OR_RETURN(m_insertWriter, m_db->changeTable(*table));
         m_insertTable = table;
         m_insertGeneration = table->definitionGeneration();
     }
-    return m_insertWriter->writer->insertRow(std::move(values)).status();
+    return m_insertWriter->writer.get();
+}
+
+Status DdlExecutor::insertInto(const InsertInto& statement)
+{
+    VK_ASSIGN_OR_RETURN(NewRecord record, newRecord(statement));
+    VK_ASSIGN_OR_RETURN(TableWriter * writer, insertWriter(record.table));
+    return writer->insertRow(std::move(record.values)).status();
+}
+
+Status DdlExecutor::insertAll(std::span<const InsertInto> statements, size_t& done)
+{
+    done = 0;
+    // Every record is made before any is written: a statement that makes
+    // none ends the run there.
+    std::vector<NewRecord> records;
+    records.reserve(statements.size());
+    Status refused = Status::ok();
+    for (const InsertInto& statement : statements) {
+        Result<NewRecord> record = newRecord(statement);
+        if (!record.isOk()) {
+            refused = record.status();
+            break;
+        }
+        records.push_back(std::move(*record));
+    }
+    std::vector<std::vector<Variant>> rows;
+    for (size_t from = 0; from < records.size();) {
+        size_t to = from + 1;
+        while (to < records.size() && records[to].table == records[from].table) ++to;
+        VK_ASSIGN_OR_RETURN(TableWriter * writer, insertWriter(records[from].table));
+        rows.clear();
+        for (size_t k = from; k < to; ++k) rows.push_back(records[k].values);
+        const size_t lostBefore = m_db->pager().unitsLost();
+        Status together = to - from == 1 ? Status(ErrorCode::NotFound, "one record") : writer->insertRows(rows).status();
+        // A group commit that lost finished statements is reported as it
+        // stands: writing the run again would hide the loss.
+        if (!together.isOk() && m_db->pager().unitsLost() != lostBefore) return together;
+        if (!together.isOk()) {
+            for (size_t k = from; k < to; ++k) {
+                VK_RETURN_IF_ERROR(writer->insertRow(std::move(records[k].values)).status());
+                done = k + 1;
+            }
+        }
+        done = to;
+        from = to;
+    }
+    return refused;
 }
 
 Status DdlExecutor::addColumn(const AlterTableAddColumn& statement)

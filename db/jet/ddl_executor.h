@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string_view>
 
 namespace varnika::jet {
@@ -27,6 +28,15 @@ public:
     // Parses and carries out one statement.
     Status execute(std::u16string_view statement);
     Status execute(const DdlStatement& statement);
+    // Parses one statement as execute() does, to carry it out later.
+    Result<DdlStatement> parse(std::u16string_view statement) { return m_parser.parse(statement); }
+    // Carries out INSERT statements in order, as execute() would one after
+    // another: on a failure, the statements before it are carried out, and
+    // `done` tells how many. The records of a run of statements into one
+    // table are written in one commit, their index entries together; should
+    // that fail, they are written again one at a time, so that the failure
+    // reported is that of its own statement.
+    Status insertAll(std::span<const InsertInto> statements, size_t& done);
 
     Status createTable(const CreateTable& statement);
     Status createIndex(const CreateIndex& statement);
@@ -37,6 +47,16 @@ private:
     // Runs `change` as one commit; rolls back on failure.
     template <typename F>
     Status inOneCommit(F&& change);
+    // The table an INSERT names and the record it makes: the values given,
+    // converted to the fields' types, and the defaults of the fields left
+    // out.
+    struct NewRecord {
+        std::shared_ptr<Table> table;
+        std::vector<Variant> values;
+    };
+    Result<NewRecord> newRecord(const InsertInto& statement);
+    // The writer of the table inserted into, kept for the next INSERT.
+    Result<TableWriter*> insertWriter(const std::shared_ptr<Table>& table);
 
     std::shared_ptr<Database> m_db;
     RegionalSettings m_settings;

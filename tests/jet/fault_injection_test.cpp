@@ -255,6 +255,82 @@ TEST_P(FaultInjection, AfterAFailedWriteTheSameOpenDatabaseGoesOn)
     }
 }
 
+// Records added together in a group: whatever run of writes fails, a run
+// that ends without a failure holds every record, and one that fails holds
+// the statements it says were done, unless it says that some were lost.
+TEST(FaultInjectionInserts, ARunOfInsertsNeverHidesALostStatement)
+{
+    const std::vector<uint8_t> original = buildStok();
+    std::vector<InsertInto> statements;
+    for (int i = 0; i < 40; ++i) {
+        auto parsed = parseDdlStatement(u"INSERT INTO Stok (Birim, Depo) VALUES ('yeni " + fromUtf8(std::to_string(i)) + u"', " +
+                                        fromUtf8(std::to_string(i % 5)) + u")");
+        ASSERT_TRUE(parsed.isOk());
+        statements.push_back(std::get<InsertInto>(*parsed));
+    }
+    struct Outcome {
+        size_t done = 0;
+        bool failed = false;
+        bool saysLost = false;
+    };
+    auto run = [&](Bytes db, Bytes journal, std::shared_ptr<FaultPlan> plan) {
+        Outcome o;
+        auto opened = openOver(db, journal, plan);
+        if (!opened.isOk()) {
+            o.failed = true;
+            return o;
+        }
+        (*opened)->pager().setGroupLimits({1000, 30});
+        (*opened)->pager().beginGroup();
+        DdlExecutor executor(*opened, RegionalSettings::unitedStates());
+        auto noteFailure = [&](const Status& s) {
+            o.failed = true;
+            o.saysLost = s.message().find("lost") != std::string::npos ||
+                         s.message().find("could not be saved") != std::string::npos;
+        };
+        for (size_t from = 0; from < statements.size() && !o.failed; from += 20) {
+            size_t done = 0;
+            Status s = executor.insertAll(std::span(statements).subspan(from, 20), done);
+            o.done += done;
+            if (!s.isOk()) noteFailure(s);
+        }
+        Status saved = (*opened)->pager().endGroup();
+        if (!saved.isOk()) {
+            noteFailure(saved);
+            o.saysLost = true;
+        }
+        return o;
+    };
+    long total = 0;
+    {
+        auto plan = std::make_shared<FaultPlan>();
+        auto db = std::make_shared<std::vector<uint8_t>>(original);
+        auto journal = std::make_shared<std::vector<uint8_t>>();
+        const Outcome clean = run(db, journal, plan);
+        ASSERT_FALSE(clean.failed);
+        ASSERT_EQ(reopenAndCheck(db, journal, "clean").size(), 340u);
+        total = plan->writes;
+    }
+    ASSERT_GT(total, 10);
+    for (long failing : {2L, 3L}) {
+        for (long n = 1; n <= total; ++n) {
+            const std::string when = std::to_string(failing) + " writes failing from write " + std::to_string(n);
+            auto plan = std::make_shared<FaultPlan>();
+            plan->failWriteAt = n;
+            plan->failWrites = failing;
+            auto db = std::make_shared<std::vector<uint8_t>>(original);
+            auto journal = std::make_shared<std::vector<uint8_t>>();
+            const Outcome o = run(db, journal, plan);
+            const size_t records = reopenAndCheck(db, journal, when).size();
+            if (!o.failed) {
+                EXPECT_EQ(records, 340u) << when;
+            } else if (!o.saysLost) {
+                EXPECT_EQ(records, 300u + o.done) << when;
+            }
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Layouts, FaultInjection, ::testing::Values(Layout::Engine, Layout::Jackcess, Layout::Jet3),
                          [](const auto& info) {
                              return info.param == Layout::Engine ? "EngineBuilt"

@@ -5,6 +5,15 @@
 #include <cstring>
 
 namespace varnika::test {
+namespace {
+
+bool failsNow(const FaultPlan& plan)
+{
+    return plan.failWriteAt > 0 && plan.writes >= plan.failWriteAt && plan.writes < plan.failWriteAt + plan.failWrites;
+}
+
+}  // namespace
+
 
 Status FaultFile::read(uint64_t offset, size_t length, uint8_t* out)
 {
@@ -19,7 +28,7 @@ Status FaultFile::write(uint64_t offset, const uint8_t* data, size_t length)
 {
     if (m_plan->dead) return ioError("the process has died");
     ++m_plan->writes;
-    if (m_plan->writes == m_plan->failWriteAt) {
+    if (failsNow(*m_plan)) {
         if (m_plan->crash) {
             m_plan->dead = true;
             // A torn write: only the first half reaches the file. A write of
@@ -49,7 +58,7 @@ Status FaultFile::truncate(uint64_t size)
 {
     if (m_plan->dead) return ioError("the process has died");
     ++m_plan->writes;
-    if (m_plan->writes == m_plan->failWriteAt) {
+    if (failsNow(*m_plan)) {
         if (m_plan->crash) m_plan->dead = true;
         return ioError("injected write failure");
     }

@@ -14,6 +14,7 @@ namespace varnika::test {
 
 struct FaultPlan {
     long failWriteAt = -1;  // 1-based write number to fail; -1 never
+    long failWrites = 1;    // without `crash`: that many writes fail from there on
     long failReadAt = -1;
     bool crash = false;     // after the failing write nothing more reaches the "disk"
     long writes = 0;

@@ -240,6 +240,62 @@ TEST_F(ExecStatements, AUniqueIndexStopsAnUpdateWhereTheWindowWould)
     expectSound(file);
 }
 
+// Runs of INSERTs are written together; a failure in a run still stops at
+// its own line, with every statement before it saved and nothing after.
+TEST_F(ExecStatements, AnInsertThatFailsStopsTheRunAtItsOwnLine)
+{
+    struct Case {
+        const char* name;
+        int failingLine;
+        const char* message;
+    } cases[] = {
+        {"clash", 151, "the same value in a unique index"},   // a key an earlier line of the run took
+        {"value", 90, "Miktar"},                              // a value the field cannot take
+        {"syntax", 40, "syntax error"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path file = copy(std::string(c.name) + ".mdb");
+        std::string script;
+        for (int line = 1; line <= 300; ++line) {
+            if (line == c.failingLine && std::string(c.name) == "clash") {
+                script += "INSERT INTO Kodlar (Kod) VALUES ('K120')\n";
+            } else if (line == c.failingLine && std::string(c.name) == "value") {
+                script += "INSERT INTO Stok (Birim, Miktar) VALUES ('Adet', 'çok')\n";
+            } else if (line == c.failingLine) {
+                script += "INSERT INTO Stok (Birim, Miktar) VALUES ('Adet' 1)\n";
+            } else if (line % 3 == 0 && std::string(c.name) != "clash") {
+                script += "INSERT INTO Stok (Birim, Miktar) VALUES ('Yeni" + std::to_string(line) + "', " + std::to_string(line) + ")\n";
+            } else {
+                script += "INSERT INTO Kodlar (Kod) VALUES ('K" + std::to_string(line + 100) + "')\n";
+            }
+        }
+        test::CommandResult r = test::runCommand({test::varnikaDb(), "exec", file.string()}, script);
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.err.rfind("line " + std::to_string(c.failingLine) + ": ", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        const auto kodlar = exported(file, "Kodlar");
+        const auto stok = exported(file, "Stok");
+        std::set<std::string> kods, units;
+        for (const auto& [id, row] : kodlar) kods.insert(row.substr(row.find(',') + 1));
+        for (const auto& [id, row] : stok) units.insert(row.substr(row.find(',') + 1, row.find(',', row.find(',') + 1) - row.find(',') - 1));
+        for (int line = 1; line <= 300; ++line) {
+            const bool saved = line < c.failingLine;
+            if (line == c.failingLine) continue;
+            if (line % 3 == 0 && std::string(c.name) != "clash") {
+                EXPECT_EQ(units.count("\"Yeni" + std::to_string(line) + "\""), saved ? 1u : 0u) << line;
+            } else {
+                EXPECT_EQ(kods.count("\"K" + std::to_string(line + 100) + "\""), saved ? 1u : 0u) << line;
+            }
+        }
+        // The numbers taken by the lines undone are free again.
+        r = test::runCommand({test::varnikaDb(), "exec", file.string()}, "INSERT INTO Kodlar (Kod) VALUES ('KX')\n");
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(exported(file, "Kodlar").count(std::to_string(kodlar.size() + 1)), 1u);
+        expectSound(file, std::string(c.name) == "clash");
+    }
+}
+
 TEST(ExecInsert, LeftOutFieldsTakeTheirDefaultValues)
 {
     if (!test::haveProgram("mdb-export") || !test::haveProgram("mdb-prop")) GTEST_SKIP() << "mdbtools not installed";

@@ -10,6 +10,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
+#include <variant>
 #include <stdio.h>
 
 namespace varnika::tool {
@@ -108,11 +110,48 @@ Outcome runExec(const std::vector<std::string>& args, std::FILE* out)
     // The statements are written in groups (Pager::beginGroup): each one
     // whole, those before a failure saved before it is reported.
     db->pager().beginGroup();
+    auto failed = [&](size_t number, const Status& s) {
+        Status saved = db->pager().endGroup();
+        std::fflush(out);
+        std::fprintf(stderr, "line %zu: %s\n", number, s.message().c_str());
+        if (!saved.isOk())
+            std::fprintf(stderr, "the statements before it could not be saved: %s\n", saved.message().c_str());
+        return Outcome(Status(s.code(), ""));
+    };
+    // Consecutive INSERTs are carried out together (DdlExecutor::insertAll).
+    constexpr size_t kInsertsTogether = 250;
+    std::vector<jet::InsertInto> inserts;
+    std::vector<size_t> insertLines;
+    auto runInserts = [&]() -> std::optional<Outcome> {
+        if (inserts.empty()) return std::nullopt;
+        size_t done = 0;
+        Status s = executor.insertAll(inserts, done);
+        const size_t line = done < insertLines.size() ? insertLines[done] : insertLines.back();
+        inserts.clear();
+        insertLines.clear();
+        if (!s.isOk()) return failed(line, s);
+        return std::nullopt;
+    };
     std::string line;
     LineReader lines(stdin);
     for (size_t number = 1; lines.next(line); ++number) {
         if (isSkipped(line)) continue;
         const std::string word = firstWord(line);
+        if (word == "INSERT") {
+            Result<jet::DdlStatement> parsed = executor.parse(fromUtf8(line));
+            if (parsed.isOk() && std::holds_alternative<jet::InsertInto>(*parsed)) {
+                inserts.push_back(std::move(std::get<jet::InsertInto>(*parsed)));
+                insertLines.push_back(number);
+                if (inserts.size() == kInsertsTogether)
+                    if (std::optional<Outcome> stop = runInserts()) return std::move(*stop);
+                continue;
+            }
+            if (std::optional<Outcome> stop = runInserts()) return std::move(*stop);
+            if (!parsed.isOk()) return failed(number, parsed.status());
+            if (Status s = executor.execute(*parsed); !s.isOk()) return failed(number, s);
+            continue;
+        }
+        if (std::optional<Outcome> stop = runInserts()) return std::move(*stop);
         Status s;
         if (word == "UPDATE" || word == "DELETE") {
             Result<DataStatement> statement = parseDataStatement(fromUtf8(line));
@@ -122,21 +161,15 @@ Outcome runExec(const std::vector<std::string>& args, std::FILE* out)
                 std::fprintf(out, "%s %lld record%s\n", word == "UPDATE" ? "updated" : "deleted",
                              static_cast<long long>(*changed), *changed == 1 ? "" : "s");
             s = changed.status();
-        } else if (word == "CREATE" || word == "ALTER" || word == "INSERT") {
+        } else if (word == "CREATE" || word == "ALTER") {
             s = executor.execute(fromUtf8(line));
         } else {
             s = invalidArgument("only CREATE TABLE, CREATE INDEX, ALTER TABLE, INSERT INTO, UPDATE and DELETE can "
                                 "be run here" + (word.empty() ? std::string() : ", not " + word));
         }
-        if (!s.isOk()) {
-            Status saved = db->pager().endGroup();
-            std::fflush(out);
-            std::fprintf(stderr, "line %zu: %s\n", number, s.message().c_str());
-            if (!saved.isOk())
-                std::fprintf(stderr, "the statements before it could not be saved: %s\n", saved.message().c_str());
-            return Status(s.code(), "");
-        }
+        if (!s.isOk()) return failed(number, s);
     }
+    if (std::optional<Outcome> stop = runInserts()) return std::move(*stop);
     VK_RETURN_IF_ERROR(db->pager().endGroup());
     if (std::ferror(stdin)) return ioError("the statements could not be read from standard input");
     return Status::ok();
