@@ -1,7 +1,9 @@
 // Any bytes, read as UTF-16, as a statement: parsed, and when it parses,
 // carried out on a small database in memory (a Stok table with an index and
 // a few records), which must then pass the consistency check. A statement
-// that is refused must leave the database as it was.
+// that is refused must leave the database as it was. The same bytes after
+// the text of an INSERT up to its values must be read by the parser of a
+// run of statements, which read that INSERT before, as by itself alone.
 #include "db/jet/check/consistency_check.h"
 #include "db/jet/database.h"
 #include "db/jet/database_creator.h"
@@ -12,6 +14,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <variant>
 #include <vector>
 
 namespace {
@@ -50,12 +53,35 @@ const std::vector<uint8_t>& baseDatabase()
     return bytes;
 }
 
+void checkRunParser(const std::u16string& text)
+{
+    static const std::u16string head = u"INSERT INTO Stok (Birim, Depo) VALUES ";
+    jet::DdlStatementParser parser;
+    if (!parser.parse(head + u"('Adet', 1)").isOk()) std::abort();
+    const std::u16string line = head + text;
+    auto inRun = parser.parse(line);
+    auto alone = jet::parseDdlStatement(line);
+    if (inRun.isOk() != alone.isOk()) std::abort();
+    if (!alone.isOk()) {
+        if (inRun.status().message() != alone.status().message()) std::abort();
+        return;
+    }
+    const auto* a = std::get_if<jet::InsertInto>(&*alone);
+    const auto* b = std::get_if<jet::InsertInto>(&*inRun);
+    if (!a || !b || a->table != b->table || a->columns != b->columns || a->dateLiteral != b->dateLiteral ||
+        a->values.size() != b->values.size())
+        std::abort();
+    for (size_t i = 0; i < a->values.size(); ++i)
+        if (!(a->values[i] == b->values[i])) std::abort();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     std::u16string text;
     for (size_t i = 0; i + 1 < size; i += 2) text.push_back(char16_t(data[i] | (data[i + 1] << 8)));
+    checkRunParser(text);
     auto statement = jet::parseDdlStatement(text);
     if (!statement.isOk()) return 0;
 
