@@ -512,6 +512,28 @@ private:
     IndexPageAllocator* m_alloc;
 };
 
+// Whether an entry with `key` stands next to position `pos` of the leaf
+// (an entry put there would have it as a neighbour), along the leaf chain
+// too.
+Result<bool> keyAtPosition(WorkSet& work, uint32_t leafPage, size_t pos, std::span<const uint8_t> key)
+{
+    const IndexPage* leaf = work.load(leafPage).value();
+    auto sameKey = [&](const IndexEntry& e) { return std::ranges::equal(e.key(), key); };
+    if ((pos > 0 && sameKey(leaf->entries[pos - 1])) || (pos < leaf->entries.size() && sameKey(leaf->entries[pos])))
+        return true;
+    const uint32_t prev = leaf->prev, next = leaf->next;
+    const bool last = pos == leaf->entries.size();
+    if (pos == 0 && prev) {
+        VK_ASSIGN_OR_RETURN(IndexPage * b, work.load(prev));
+        if (!b->entries.empty() && sameKey(b->entries.back())) return true;
+    }
+    if (last && next) {
+        VK_ASSIGN_OR_RETURN(IndexPage * a, work.load(next));
+        if (!a->entries.empty() && sameKey(a->entries.front())) return true;
+    }
+    return false;
+}
+
 Result<uint32_t> leftmostLeaf(WorkSet& work, uint32_t root)
 {
     uint32_t page = root;
@@ -631,18 +653,7 @@ Status IndexTree::insert(std::span<const uint8_t> key, RowId row, bool unique, I
         return invalidArgument("the index already has this entry for row " + std::to_string(row.page) + ":" +
                                std::to_string(row.row));
     if ((unique && !isAllNullIndexKey(key)) || keyWasNew) {
-        auto sameKey = [&](const IndexEntry& e) { return std::ranges::equal(e.key(), key); };
-        bool clash = (pos > 0 && sameKey(leaf->entries[pos - 1])) ||
-                     (pos < leaf->entries.size() && sameKey(leaf->entries[pos]));
-        const uint32_t prev = leaf->prev, next = leaf->next;
-        if (!clash && pos == 0 && prev) {
-            VK_ASSIGN_OR_RETURN(IndexPage * b, ops.work().load(prev));
-            clash = !b->entries.empty() && sameKey(b->entries.back());
-        }
-        if (!clash && pos == ops.work().load(leafPage).value()->entries.size() && next) {
-            VK_ASSIGN_OR_RETURN(IndexPage * a, ops.work().load(next));
-            clash = !a->entries.empty() && sameKey(a->entries.front());
-        }
+        VK_ASSIGN_OR_RETURN(bool clash, keyAtPosition(ops.work(), leafPage, pos, key));
         if (clash && unique && !isAllNullIndexKey(key)) return Status(ErrorCode::Constraint, "the value is already in a unique index");
         if (keyWasNew) *keyWasNew = !clash;
         leaf = ops.work().load(leafPage).value();
@@ -703,18 +714,7 @@ Status IndexTree::insertSorted(std::span<const IndexEntry> entries, bool unique,
             }
             const bool nullKey = isAllNullIndexKey(e.key());
             if ((unique && !nullKey) || newKeys) {
-                auto sameKey = [&](const IndexEntry& other) { return std::ranges::equal(other.key(), e.key()); };
-                bool clash = (pos > 0 && sameKey(leaf->entries[pos - 1])) ||
-                             (pos < leaf->entries.size() && sameKey(leaf->entries[pos]));
-                const uint32_t prev = leaf->prev, next = leaf->next;
-                if (!clash && pos == 0 && prev) {
-                    VK_ASSIGN_OR_RETURN(IndexPage * b, work.load(prev));
-                    clash = !b->entries.empty() && sameKey(b->entries.back());
-                }
-                if (!clash && pos == leaf->entries.size() && next) {
-                    VK_ASSIGN_OR_RETURN(IndexPage * a, work.load(next));
-                    clash = !a->entries.empty() && sameKey(a->entries.front());
-                }
+                VK_ASSIGN_OR_RETURN(bool clash, keyAtPosition(work, leafPage, pos, e.key()));
                 if (clash && unique && !nullKey)
                     return Status(ErrorCode::Constraint, "the value is already in a unique index");
                 if (!clash && newKeys) ++*newKeys;
