@@ -506,19 +506,24 @@ Status DdlExecutor::insertAll(std::span<const InsertInto> statements, size_t& do
         }
         records.push_back(std::move(*record));
     }
-    std::vector<std::vector<Variant>> rows;
     for (size_t from = 0; from < records.size();) {
         size_t to = from + 1;
         while (to < records.size() && records[to].table == records[from].table) ++to;
         VK_ASSIGN_OR_RETURN(TableWriter * writer, insertWriter(records[from].table));
-        rows.clear();
-        for (size_t k = from; k < to; ++k) rows.push_back(records[k].values);
-        const size_t lostBefore = m_db->pager().unitsLost();
-        Status together = to - from == 1 ? Status(ErrorCode::NotFound, "one record") : writer->insertRows(rows).status();
-        // A group commit that lost finished statements is reported as it
-        // stands: writing the run again would hide the loss.
-        if (!together.isOk() && m_db->pager().unitsLost() != lostBefore) return together;
-        if (!together.isOk()) {
+        bool written = false;
+        if (to - from > 1) {
+            // A copy: should the run fail, its records are written again.
+            std::vector<std::vector<Variant>> rows;
+            rows.reserve(to - from);
+            for (size_t k = from; k < to; ++k) rows.push_back(records[k].values);
+            const size_t lostBefore = m_db->pager().unitsLost();
+            Status together = writer->insertRows(std::move(rows)).status();
+            // A group commit that lost finished statements is reported as it
+            // stands: writing the run again would hide the loss.
+            if (!together.isOk() && m_db->pager().unitsLost() != lostBefore) return together;
+            written = together.isOk();
+        }
+        if (!written) {
             for (size_t k = from; k < to; ++k) {
                 VK_RETURN_IF_ERROR(writer->insertRow(std::move(records[k].values)).status());
                 done = k + 1;

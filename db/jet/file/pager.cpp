@@ -463,11 +463,12 @@ Status Pager::commit(size_t units)
     if (!m_group) return commitDirty(false);
     // A unit that wrote pages ahead is committed as it ends: the pages on
     // the file are its alone, and a later unit's failure must not cut them.
-    if (!groupDue(std::max<size_t>(units, 1)) && !m_appendedAhead) {
+    units = std::max<size_t>(units, 1);
+    if (!groupDue(units) && !m_appendedAhead) {
         // The unit ends; it reaches the file with the group.
         m_unitUndo.clear();
         m_unitPageCount = m_pageCount;
-        m_groupUnits += std::max<size_t>(units, 1);
+        m_groupUnits += units;
         return Status::ok();
     }
     // The group is committed with this unit. Should that fail, the file is

@@ -192,15 +192,14 @@ Result<RowPointer> TableWriter::insertRow(std::vector<Variant> values)
     return placed;
 }
 
-Result<std::vector<RowPointer>> TableWriter::insertRows(std::span<const std::vector<Variant>> rows)
+Result<std::vector<RowPointer>> TableWriter::insertRows(std::vector<std::vector<Variant>> rows)
 {
     VK_RETURN_IF_ERROR(begin());
     std::vector<RowPointer> pointers;
     Status s = [&]() -> Status {
-        std::vector<std::vector<Variant>> values(rows.begin(), rows.end());
         std::vector<InsertedRow> placed;
-        placed.reserve(values.size());
-        for (std::vector<Variant>& v : values) {
+        placed.reserve(rows.size());
+        for (std::vector<Variant>& v : rows) {
             VK_ASSIGN_OR_RETURN(RowPointer row, storeNewRow(v));
             placed.push_back({row, &v});
         }

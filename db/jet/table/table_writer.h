@@ -114,7 +114,7 @@ public:
     // Adds the records, in order, as insertRow() would one after another,
     // but in one commit: every index gains their entries at once. On a
     // failure none of them is added. Returns the rows' header slots.
-    Result<std::vector<RowPointer>> insertRows(std::span<const std::vector<Variant>> rows);
+    Result<std::vector<RowPointer>> insertRows(std::vector<std::vector<Variant>> rows);
     // Replaces the record whose header slot is `row` with `values` (all
     // columns). The header slot stays, whether the row fits in place or moves.
     // `stored`, when given, are the record's values as the file holds them
