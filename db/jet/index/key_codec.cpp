@@ -213,8 +213,11 @@ Result<std::vector<uint8_t>> general97Key(std::u16string_view text)
 }
 
 // Access 97 "Turkish": the codes of the characters Access-made Turkish files
-// show in their keys (the table names of their catalog). Other characters
-// cannot be placed with certainty and are refused.
+// show in their keys (the table names of their catalog). The keys hold no
+// case: every letter seen in both cases has one code for both, as in the
+// General order of Access 97, so a letter takes the code of its Turkish
+// case partner (i and İ, ı and I). Other characters cannot be placed with
+// certainty and are refused.
 struct Turkish97Code {
     char16_t c;
     uint8_t code;
@@ -229,13 +232,34 @@ constexpr Turkish97Code kTurkish97[] = {
     {u'{', 0x2D}, {u'}', 0x2F},
 };
 
+const Turkish97Code* findTurkish97(char16_t c)
+{
+    auto it = std::lower_bound(std::begin(kTurkish97), std::end(kTurkish97), c,
+                               [](const Turkish97Code& t, char16_t v) { return t.c < v; });
+    return it != std::end(kTurkish97) && it->c == c ? it : nullptr;
+}
+
+// The other case of a letter under the Turkish rules, or 0.
+char16_t turkishCasePartner(char16_t c)
+{
+    switch (c) {
+    case u'I': return u'\u0131';
+    case u'\u0131': return u'I';
+    case u'i': return u'\u0130';
+    case u'\u0130': return u'i';
+    }
+    if (c >= u'A' && c <= u'Z') return char16_t(c - u'A' + u'a');
+    if (c >= u'a' && c <= u'z') return char16_t(c - u'a' + u'A');
+    return 0;
+}
+
 Result<std::vector<uint8_t>> turkish97Key(std::u16string_view text)
 {
     std::vector<uint8_t> out;
     for (char16_t c : text) {
-        auto it = std::lower_bound(std::begin(kTurkish97), std::end(kTurkish97), c,
-                                   [](const Turkish97Code& t, char16_t v) { return t.c < v; });
-        if (it == std::end(kTurkish97) || it->c != c)
+        const Turkish97Code* it = findTurkish97(c);
+        if (!it && turkishCasePartner(c)) it = findTurkish97(turkishCasePartner(c));
+        if (!it)
             return notSupported("the character " + characterName(c) +
                                 " has no known code in the Turkish sort order of Access 97, so it cannot be written into an index");
         out.push_back(it->code);

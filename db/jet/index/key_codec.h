@@ -17,7 +17,7 @@ namespace varnika::jet {
 
 // The sort orders of text keys the engine can build. General97 and
 // Turkish97 are Access 97's (Jet 3 files); Turkish97 knows only the
-// characters Access-made files show (the rest is refused).
+// characters Access-made files show, in either case (the rest is refused).
 enum class TextCollation { GeneralLegacy, General, Turkish, General97, Turkish97 };
 
 // The flag byte that begins the key of a present value in ascending order.
