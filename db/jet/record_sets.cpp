@@ -183,7 +183,9 @@ Status TableRecordSet::endGroup()
 {
     if (!m_grouping) return Status::ok();
     m_grouping = false;
-    return m_database->pager().endGroup();
+    Status s = m_database->pager().endGroup();
+    if (m_change) m_change->writer->holdBackIndexEntries(false);
+    return s;
 }
 
 Status TableRecordSet::Flush()
@@ -315,8 +317,11 @@ Result<TableChange> TableRecordSet::writer()
     }
     VK_RETURN_IF_ERROR(checkNothingLost());
     if (!m_grouping && !m_database->pager().inGroup()) {
+        // The run's group is this set's own: its index changes can wait for
+        // the group to be written.
         m_database->pager().beginGroup();
         m_grouping = true;
+        m_change->writer->holdBackIndexEntries(true);
     }
     return *m_change;
 }

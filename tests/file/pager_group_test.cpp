@@ -328,5 +328,143 @@ TEST(PagerGroup, AFailedGroupCommitLosesTheUnitInHandAloneOrSaysWhatElseWasLost)
     EXPECT_EQ(*db, afterUnits(0));
 }
 
+// Work the units hold back (as a run's index entries are): each unit holds
+// back its number, and the work, done as the group is written, writes page 3
+// with the count of numbers held back.
+class CountingWork final : public jet::HeldBackWork {
+public:
+    explicit CountingWork(Pager& pager) : m_pager(pager) { pager.setHeldBackWork(this); }
+    ~CountingWork() override { m_pager.setHeldBackWork(nullptr); }
+    bool pending() const override { return !m_held.empty(); }
+    Status complete() override
+    {
+        ++completions;
+        VK_RETURN_IF_ERROR(m_pager.write(3, filled(uint8_t(0x10 + m_held.size()))));
+        if (failures > 0) {
+            --failures;
+            return Status(ErrorCode::IOError, "the held-back work failed");
+        }
+        return Status::ok();
+    }
+    void unitFinished() override { m_finished = m_held.size(); }
+    void unitUndone() override { m_held.resize(m_finished); }
+    void forget() override
+    {
+        m_held.clear();
+        m_finished = 0;
+    }
+    Status unit(uint8_t k)
+    {
+        m_held.push_back(k);
+        return ::varnika::unit(m_pager, k);
+    }
+    int failures = 0;
+    int completions = 0;
+
+private:
+    Pager& m_pager;
+    std::vector<uint8_t> m_held;
+    size_t m_finished = 0;
+};
+
+Image withWork(Image v, size_t count)
+{
+    std::fill(v.begin() + 3 * long(kPageSize), v.begin() + 4 * long(kPageSize), uint8_t(0x10 + count));
+    return v;
+}
+
+TEST(PagerGroup, WorkTheUnitsHeldBackIsDoneAsTheyAreWrittenAndTakenBackWithTheUnitThatFails)
+{
+    {
+        // Done once, for the units finished; an undone unit's is forgotten.
+        auto plan = std::make_shared<FaultPlan>();
+        auto db = std::make_shared<Image>(afterUnits(0));
+        auto p = pagerOver(db, std::make_shared<Image>(), plan);
+        CountingWork work(*p);
+        p->setGroupLimits({1000, 1000});
+        p->beginGroup();
+        ASSERT_TRUE(work.unit(1).isOk());
+        ASSERT_TRUE(work.unit(2).isOk());
+        ASSERT_TRUE(p->write(1, filled(3)).isOk());
+        p->rollback();
+        EXPECT_EQ(work.completions, 0);
+        ASSERT_TRUE(p->endGroup().isOk());
+        EXPECT_EQ(work.completions, 1);
+        EXPECT_FALSE(work.pending());
+        EXPECT_EQ(*db, withWork(afterUnits(2), 2));
+    }
+    {
+        // The work fails as unit 2 takes the group to the file: unit 2 is
+        // undone, unit 1 is written with its work done again, and the
+        // group goes on.
+        auto plan = std::make_shared<FaultPlan>();
+        auto db = std::make_shared<Image>(afterUnits(0));
+        auto p = pagerOver(db, std::make_shared<Image>(), plan);
+        CountingWork work(*p);
+        p->setGroupLimits({4, 1000});
+        p->beginGroup();
+        ASSERT_TRUE(work.unit(1).isOk());
+        work.failures = 1;
+        Status s = work.unit(2);
+        EXPECT_EQ(s.message(), "the held-back work failed");
+        EXPECT_EQ(p->unitsLost(), 0u);
+        EXPECT_FALSE(p->hasPendingWrites());
+        EXPECT_EQ(*db, withWork(afterUnits(1), 1));
+        ASSERT_TRUE(work.unit(2).isOk());
+        ASSERT_TRUE(p->endGroup().isOk());
+        EXPECT_EQ(*db, withWork(afterUnits(2), 1));
+    }
+    long writes = 0;
+    {
+        auto plan = std::make_shared<FaultPlan>();
+        auto p = pagerOver(std::make_shared<Image>(afterUnits(0)), std::make_shared<Image>(), plan);
+        CountingWork work(*p);
+        p->setGroupLimits({4, 1000});
+        p->beginGroup();
+        ASSERT_TRUE(work.unit(1).isOk());
+        ASSERT_TRUE(work.unit(2).isOk());
+        writes = plan->writes;
+    }
+    ASSERT_GT(writes, 3);
+    for (long n = 1; n <= writes; ++n) {
+        // A write of the group fails: the work's page goes back with unit 2.
+        SCOPED_TRACE("failing write " + std::to_string(n));
+        auto plan = std::make_shared<FaultPlan>();
+        plan->failWriteAt = n;
+        auto db = std::make_shared<Image>(afterUnits(0));
+        auto j = std::make_shared<Image>();
+        auto p = pagerOver(db, j, plan);
+        CountingWork work(*p);
+        p->setGroupLimits({4, 1000});
+        p->beginGroup();
+        ASSERT_TRUE(work.unit(1).isOk());
+        ASSERT_FALSE(work.unit(2).isOk());
+        EXPECT_EQ(p->unitsLost(), 0u);
+        EXPECT_EQ(reopened(std::make_shared<Image>(*db), std::make_shared<Image>(*j)), withWork(afterUnits(1), 1));
+        ASSERT_TRUE(work.unit(2).isOk());
+        ASSERT_TRUE(p->endGroup().isOk());
+        EXPECT_EQ(*db, withWork(afterUnits(2), 1));
+    }
+    {
+        // Work that fails every time: the finished unit is lost with it,
+        // and said so; nothing is held back any longer.
+        auto plan = std::make_shared<FaultPlan>();
+        auto db = std::make_shared<Image>(afterUnits(0));
+        auto p = pagerOver(db, std::make_shared<Image>(), plan);
+        CountingWork work(*p);
+        p->setGroupLimits({4, 1000});
+        p->beginGroup();
+        ASSERT_TRUE(work.unit(1).isOk());
+        work.failures = 100;
+        Status s = work.unit(2);
+        EXPECT_NE(s.message().find("the change finished before it could not be saved either"), std::string::npos)
+            << s.message();
+        EXPECT_EQ(p->unitsLost(), 1u);
+        EXPECT_FALSE(work.pending());
+        EXPECT_FALSE(p->hasPendingWrites());
+        EXPECT_EQ(*db, afterUnits(0));
+    }
+}
+
 }  // namespace
 }  // namespace varnika

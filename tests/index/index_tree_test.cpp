@@ -269,6 +269,79 @@ TEST(IndexTreeOps, SortedBatchesMatchAModel)
     }
 }
 
+// Sorted removals: scattered entries, runs that empty whole leaves, the
+// last entries of the tree (the parents' entries follow), and at last all of
+// them, each batch leaving exactly what removing one at a time would.
+TEST(IndexTreeOps, SortedRemovalsMatchAModel)
+{
+    for (uint32_t seed : {7u, 8u}) {
+        auto pager = emptyIndexFile();
+        AppendingPageAllocator alloc(*pager);
+        IndexTree tree(*pager, kTdef, kRoot);
+        Model model;
+        std::mt19937 rng(seed);
+        const size_t maxLength = seed == 7 ? 12 : 200;
+        auto fill = [&](size_t count) {
+            std::set<std::vector<uint8_t>> batch;
+            while (batch.size() < count) {
+                const auto bytes = IndexEntry::make(randomKey(rng, maxLength), randomRow(rng)).bytes;
+                if (!model.entries.count(bytes)) batch.insert(bytes);
+            }
+            std::vector<IndexEntry> entries;
+            for (const auto& b : batch) entries.push_back(split(b));
+            ASSERT_TRUE(tree.insertSorted(entries, false, alloc).isOk());
+            model.entries.insert(batch.begin(), batch.end());
+        };
+        fill(3000);
+        IndexTreeStats stats;
+        ASSERT_TRUE(checkIndexTree(*pager, kTdef, kRoot, &stats).isOk());
+        EXPECT_GE(stats.depth, 2u);
+        for (int round = 0; round < 24; ++round) {
+            const std::vector<std::vector<uint8_t>> all = model.sorted();
+            std::vector<std::vector<uint8_t>> chosen;
+            if (round % 4 == 0) {
+                for (const auto& b : all)
+                    if (rng() % 5 == 0) chosen.push_back(b);
+            } else if (round % 4 == 1) {
+                const size_t from = rng() % all.size(), count = std::min(all.size() - from, size_t(1 + rng() % 400));
+                chosen.assign(all.begin() + long(from), all.begin() + long(from + count));
+            } else if (round % 4 == 2) {
+                chosen.assign(all.end() - long(std::min(all.size(), size_t(1 + rng() % 150))), all.end());
+            } else {
+                for (size_t i = 0; i < all.size(); i += 1 + rng() % 60) chosen.push_back(all[i]);
+            }
+            std::vector<IndexEntry> entries;
+            for (const auto& b : chosen) entries.push_back(split(b));
+            const Status s = tree.removeSorted(entries, alloc);
+            ASSERT_TRUE(s.isOk()) << s.toString();
+            for (const auto& b : chosen) model.entries.erase(b);
+            expectSound(*pager, tree, model, "seed " + std::to_string(seed) + " round " + std::to_string(round));
+            if (model.entries.size() < 500) fill(1500);
+        }
+        std::vector<IndexEntry> everything;
+        for (const auto& b : model.sorted()) everything.push_back(split(b));
+        ASSERT_TRUE(tree.removeSorted(everything, alloc).isOk());
+        model.entries.clear();
+        expectSound(*pager, tree, model, "seed " + std::to_string(seed) + ", all removed");
+        // The tree goes on taking entries.
+        fill(800);
+        expectSound(*pager, tree, model, "seed " + std::to_string(seed) + ", filled again");
+    }
+
+    // An entry the tree lacks, or entries out of order, are refused.
+    auto pager = emptyIndexFile();
+    AppendingPageAllocator alloc(*pager);
+    IndexTree tree(*pager, kTdef, kRoot);
+    std::vector<IndexEntry> stored;
+    for (uint8_t i = 0; i < 100; ++i) stored.push_back(IndexEntry::make(std::vector<uint8_t>{0x7F, uint8_t(0x40 + i)}, RowId{1, i}));
+    ASSERT_TRUE(tree.insertSorted(stored, false, alloc).isOk());
+    const std::vector<IndexEntry> missing{stored[3], IndexEntry::make(std::vector<uint8_t>{0x7F, 0x43, 0x01}, RowId{1, 1}),
+                                          stored[50]};
+    EXPECT_EQ(tree.removeSorted(missing, alloc).code(), ErrorCode::NotFound);
+    const std::vector<IndexEntry> backwards{stored[9], stored[8]};
+    EXPECT_EQ(tree.removeSorted(backwards, alloc).code(), ErrorCode::InvalidArgument);
+}
+
 TEST(IndexTreeOps, ABatchAtTheEndFollowsANodeOfOneChild)
 {
     auto pager = emptyIndexFile();

@@ -460,7 +460,7 @@ bool Pager::groupDue(size_t units) const
 
 Status Pager::commit(size_t units)
 {
-    if (!m_group) return commitDirty(false);
+    if (!m_group) return commitWithHeldBack(false);
     // A unit that wrote pages ahead is committed as it ends: the pages on
     // the file are its alone, and a later unit's failure must not cut them.
     units = std::max<size_t>(units, 1);
@@ -469,6 +469,7 @@ Status Pager::commit(size_t units)
         m_unitUndo.clear();
         m_unitPageCount = m_pageCount;
         m_groupUnits += units;
+        if (m_heldBack) m_heldBack->unitFinished();
         return Status::ok();
     }
     // The group is committed with this unit. Should that fail, the file is
@@ -476,19 +477,50 @@ Status Pager::commit(size_t units)
     // before it are committed by themselves, as they would have been had
     // each been committed when it finished.
     const size_t lostBefore = m_unitsLost;
-    Status s = commitDirty(true);
+    Status s = commitWithHeldBack(true);
     if (s.isOk()) return s;
     undoUnit();
+    if (m_heldBack) m_heldBack->unitUndone();
     return commitFinishedUnits(s, lostBefore);
+}
+
+Status Pager::commitWithHeldBack(bool keepOnFailure)
+{
+    if (!m_heldBack || !m_heldBack->pending()) return commitDirty(keepOnFailure);
+    if (!m_group) {
+        // The change stands alone: a failure forgets it whole.
+        Status s = m_heldBack->complete();
+        if (!s.isOk()) {
+            forgetDirty();
+            return s;
+        }
+        return commitDirty(false);
+    }
+    // The work is a unit of its own, after the unit in hand: should it or
+    // the write fail, its pages alone are taken back.
+    UnitUndo inHand = std::move(m_unitUndo);
+    m_unitUndo.clear();
+    const uint32_t inHandPageCount = m_unitPageCount;
+    m_unitPageCount = m_pageCount;
+    const size_t forgets = m_forgets;
+    Status s = m_heldBack->complete();
+    if (s.isOk()) s = commitDirty(true);
+    if (s.isOk()) return s;
+    if (m_forgets != forgets) return s;  // the pages are gone (the file could not be put back)
+    undoUnit();
+    m_unitUndo = std::move(inHand);
+    m_unitPageCount = inHandPageCount;
+    if (!keepOnFailure) forgetDirty();
+    return s;
 }
 
 Status Pager::commitFinishedUnits(Status failure, size_t lostBefore)
 {
     Status s = Status::ok();
     if (!m_dirty.empty()) {
-        s = commitDirty(true);
+        s = commitWithHeldBack(true);
         // Once more, for a fault that passes (the file was put back).
-        if (!s.isOk() && !m_dirty.empty()) s = commitDirty(false);
+        if (!s.isOk() && !m_dirty.empty()) s = commitWithHeldBack(false);
     }
     m_groupUnits = 0;
     const size_t lost = m_unitsLost - lostBefore;
@@ -626,6 +658,7 @@ Status Pager::finishCommit(const std::vector<const std::pair<const uint32_t, Pag
     m_committedPageCount = m_pageCount;
     m_unitPageCount = m_pageCount;
     m_groupUnits = 0;
+    if (m_heldBack) m_heldBack->forget();
     // A safe point now and then; should one fail, the commit stands, and
     // the next commit tries again.
     if (m_safePoints && (m_safePoints->entries() >= m_safePointMaxPages ||
@@ -647,8 +680,12 @@ std::vector<const std::pair<const uint32_t, PageRef>*> Pager::dirtyInOrder(uint3
 
 void Pager::rollback()
 {
-    if (m_group) undoUnit();
-    else forgetDirty();
+    if (m_group) {
+        undoUnit();
+        if (m_heldBack) m_heldBack->unitUndone();
+    } else {
+        forgetDirty();
+    }
 }
 
 void Pager::undoUnit()
@@ -676,6 +713,8 @@ void Pager::forgetDirty()
     ++m_changes;
     dropAppendedAhead();
     m_unitsLost += m_groupUnits;
+    ++m_forgets;
+    if (m_heldBack) m_heldBack->forget();
     m_dirty.clear();
     m_originals.clear();
     m_unitUndo.clear();

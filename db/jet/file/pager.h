@@ -48,6 +48,27 @@ constexpr size_t kReadAheadPages = 32;
 // and still be read ahead.
 constexpr uint32_t kReadAheadGap = 8;
 
+// Work the units of a group hold back until the group is written (the
+// index entries of a run's records, written together in key order). The
+// pager has it done through itself just before the finished units go to the
+// file, as a step of its own that it takes back should it or the write fail.
+class HeldBackWork {
+public:
+    virtual ~HeldBackWork() = default;
+    // Whether anything is held back.
+    virtual bool pending() const = 0;
+    // Writes what the finished units and the unit in hand held back; may be
+    // asked again after a failure was taken back, and holds on to the work
+    // until forget().
+    virtual Status complete() = 0;
+    // The unit in hand ended: what it held back is the finished units'.
+    virtual void unitFinished() = 0;
+    // The unit in hand was undone: what it held back is forgotten.
+    virtual void unitUndone() = 0;
+    // The units were written, or lost: everything held back is forgotten.
+    virtual void forget() = 0;
+};
+
 class Pager {
 public:
     // `cachePages` bounds the memory of clean cached pages (dirty pages are
@@ -175,6 +196,18 @@ public:
     Status saveGroup();
     // saveGroup(), and every commit() stands alone again.
     Status endGroup();
+    // The work the units hold back (null: none), done before they are
+    // written; it must outlive its time here, or be taken away first.
+    void setHeldBackWork(HeldBackWork* work) { m_heldBack = work; }
+    HeldBackWork* heldBackWork() const { return m_heldBack; }
+    // Before pages the held-back work would change are read for themselves
+    // (an index searched, compared with its rows): saveGroup() when work is
+    // held back, and no unit is in hand.
+    Status writeHeldBack()
+    {
+        if (!m_heldBack || !m_heldBack->pending() || hasPendingWrites()) return Status::ok();
+        return saveGroup();
+    }
     // Finished units a failed group commit dropped, since the pager opened.
     // (A commit that fails is tried once more before they are dropped.)
     size_t unitsLost() const { return m_unitsLost; }
@@ -275,6 +308,9 @@ private:
     // or the commit's error, telling how many units were lost since
     // unitsLost() was `lostBefore`.
     Status commitFinishedUnits(Status failure, size_t lostBefore);
+    // commitDirty() after the held-back work is done. Should either fail,
+    // the work's pages are taken back, and the unit in hand is as before.
+    Status commitWithHeldBack(bool keepOnFailure);
     bool groupDue(size_t units) const;
     // The dirty pages from `from` on, in page order.
     std::vector<const std::pair<const uint32_t, PageRef>*> dirtyInOrder(uint32_t from = 0) const;
@@ -307,6 +343,8 @@ private:
     uint32_t m_unitPageCount = 0;
     size_t m_groupUnits = 0;  // units finished since the group's last commit
     size_t m_unitsLost = 0;
+    size_t m_forgets = 0;  // times the dirty pages were forgotten
+    HeldBackWork* m_heldBack = nullptr;
     std::unique_ptr<Journal> m_journal;
     std::string m_journalPath;  // created at the first commit
     std::unique_ptr<SafePointJournal> m_safePoints;

@@ -734,6 +734,51 @@ Status IndexTree::insertSorted(std::span<const IndexEntry> entries, bool unique,
     return work.flush();
 }
 
+Status IndexTree::removeSorted(std::span<const IndexEntry> entries, IndexPageAllocator& allocator)
+{
+    for (size_t i = 1; i < entries.size(); ++i)
+        if (!(entries[i - 1].bytes < entries[i].bytes)) return invalidArgument("index entries to remove are not in order");
+    TreeOps ops(m_pager, m_tdefPage, m_rootPage, &allocator, m_cache);
+    WorkSet& work = ops.work();
+    std::vector<Step> path;
+    size_t i = 0;
+    while (i < entries.size()) {
+        path.clear();
+        VK_ASSIGN_OR_RETURN(uint32_t leafPage, ops.descend(entries[i].bytes, path));
+        // The entries up to the leaf's parent entry are in this leaf; past
+        // the rightmost child, every entry is.
+        std::optional<EntryBytes> bound;
+        for (const Step& step : path) {
+            const IndexPage& n = work.peek(step.page);
+            if (!isLastChild(n, step.child)) bound = n.entries[step.child].bytes;
+        }
+        IndexPage* leaf = work.load(leafPage).value();
+        size_t pos = 0;
+        bool lastChanged = false;
+        do {
+            const IndexEntry& e = entries[i];
+            auto it = std::lower_bound(leaf->entries.begin() + long(pos), leaf->entries.end(), e.bytes, lessBytes);
+            if (it == leaf->entries.end() || it->bytes != e.bytes) {
+                const RowId row = e.rowId();
+                return notFound("the index has no entry for row " + std::to_string(row.page) + ":" +
+                                std::to_string(row.row));
+            }
+            pos = size_t(it - leaf->entries.begin());
+            lastChanged = lastChanged || pos + 1 == leaf->entries.size();
+            leaf->entries.erase(it);
+            ++i;
+        } while (i < entries.size() && !leaf->entries.empty() && (!bound || !(*bound < entries[i].bytes)));
+        work.dirty(leafPage);
+        if (!leaf->entries.empty()) {
+            if (lastChanged) ops.updateParents(path, path.size(), leaf->entries.back().bytes);
+        } else if (!path.empty()) {
+            VK_RETURN_IF_ERROR(ops.removePage(path, leafPage));
+        }
+    }
+    VK_RETURN_IF_ERROR(ops.splitOverfull());
+    return work.flush();
+}
+
 Status IndexTree::remove(std::span<const uint8_t> key, RowId row, IndexPageAllocator& allocator)
 {
     const IndexEntry entry = IndexEntry::make(key, row);

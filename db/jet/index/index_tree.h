@@ -121,6 +121,11 @@ public:
                         size_t* newKeys = nullptr);
     // Removes (key, row); no such entry → NotFound.
     Status remove(std::span<const uint8_t> key, RowId row, IndexPageAllocator& allocator);
+    // Removes `entries` (key ‖ row id, sorted, all different) as remove()
+    // would one after another, each leaf read and written once. An entry
+    // the index lacks is NotFound; pages may have been written by then, for
+    // the caller to take back.
+    Status removeSorted(std::span<const IndexEntry> entries, IndexPageAllocator& allocator);
 
     // Replaces the whole tree by `sortedEntries` (strictly increasing), packed
     // into full leaves, reusing the tree's pages, allocating more or freeing

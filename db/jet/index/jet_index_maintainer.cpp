@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <iterator>
 #include <system_error>
 #include <thread>
 #include <unordered_map>
@@ -525,6 +526,14 @@ Status JetIndexMaintainer::apply(PageAllocator& allocator, const RowChange& chan
         bool same = before.has_value() == after.has_value() && (!before || before->key == after->key);
         if (change.kind == RowChangeKind::Update && same) continue;
         if (!m_verified.count(index.rootPage)) VK_RETURN_IF_ERROR(verify(index, change));
+        if (m_holdBack && change.kind != RowChangeKind::Insert && (!index.isUnique() || !after)) {
+            if (change.row.page >= (1u << 24)) return invalidArgument("a row id page does not fit in 3 bytes");
+            if (m_heldBack.size() < def.realIndexes().size()) m_heldBack.resize(def.realIndexes().size());
+            HeldBack& held = m_heldBack[i];
+            if (before) held.removed.push_back(IndexEntry::make(before->key, rowIdOf(change.row)));
+            if (after) held.added.push_back(IndexEntry::make(after->key, rowIdOf(change.row)));
+            continue;
+        }
 
         // The index is known to hold exactly the entries of the rows as they
         // were, so one entry out and one in keeps it exact.
@@ -549,6 +558,77 @@ Status JetIndexMaintainer::apply(PageAllocator& allocator, const RowChange& chan
         }
     }
     return Status::ok();
+}
+
+bool JetIndexMaintainer::holdsBack() const
+{
+    return std::any_of(m_heldBack.begin(), m_heldBack.end(),
+                       [](const HeldBack& h) { return !h.removed.empty() || !h.added.empty(); });
+}
+
+bool JetIndexMaintainer::holdsBackUniqueRemovals() const
+{
+    const TableDef& def = m_table.def();
+    for (size_t i = 0; i < m_heldBack.size() && i < def.realIndexes().size(); ++i)
+        if (def.realIndexes()[i].isUnique() && !m_heldBack[i].removed.empty()) return true;
+    return false;
+}
+
+Status JetIndexMaintainer::writeHeldBack(PageAllocator& allocator)
+{
+    const TableDef& def = m_table.def();
+    auto byBytes = [](const IndexEntry& a, const IndexEntry& b) { return a.bytes < b.bytes; };
+    for (size_t i = 0; i < m_heldBack.size() && i < def.realIndexes().size(); ++i) {
+        const HeldBack& held = m_heldBack[i];
+        if (held.removed.empty() && held.added.empty()) continue;
+        const RealIndexDef& index = def.realIndexes()[i];
+        // A record changed more than once: an entry taken out and put back
+        // (or put in and taken out again) is left as it is.
+        std::vector<IndexEntry> removed = held.removed, added = held.added, out, in;
+        std::sort(removed.begin(), removed.end(), byBytes);
+        std::sort(added.begin(), added.end(), byBytes);
+        std::set_difference(removed.begin(), removed.end(), added.begin(), added.end(), std::back_inserter(out), byBytes);
+        std::set_difference(added.begin(), added.end(), removed.begin(), removed.end(), std::back_inserter(in), byBytes);
+        IndexTree tree(m_table.pager(), def.firstPage(), index.rootPage, m_pages);
+        OwnedIndexPages pages(allocator, index.usageMap);
+        if (!out.empty()) {
+            Status s = tree.removeSorted(out, pages);
+            if (s.code() == ErrorCode::NotFound)
+                return corruption("an index of table \"" + toUtf8(m_table.name()) +
+                                  "\" lacks the entry of a record being changed");
+            VK_RETURN_IF_ERROR(s);
+        }
+        if (in.empty()) continue;
+        size_t newKeys = 0;
+        Status s = tree.insertSorted(in, index.isUnique(), pages, &newKeys);
+        if (s.code() == ErrorCode::Constraint)
+            return Status(ErrorCode::Constraint, "the change would give two records of table \"" + toUtf8(m_table.name()) +
+                                                     "\" the same value in a unique index");
+        VK_RETURN_IF_ERROR(s);
+        if (newKeys) VK_RETURN_IF_ERROR(addUniqueEntries(m_table.pager(), def.firstPage(), i, uint32_t(newKeys)));
+    }
+    return Status::ok();
+}
+
+void JetIndexMaintainer::heldBackFinished()
+{
+    for (HeldBack& h : m_heldBack) {
+        h.removedMark = h.removed.size();
+        h.addedMark = h.added.size();
+    }
+}
+
+void JetIndexMaintainer::heldBackUndone()
+{
+    for (HeldBack& h : m_heldBack) {
+        h.removed.resize(h.removedMark);
+        h.added.resize(h.addedMark);
+    }
+}
+
+void JetIndexMaintainer::forgetHeldBack()
+{
+    for (HeldBack& h : m_heldBack) h = HeldBack();
 }
 
 Status JetIndexMaintainer::applyInserts(PageAllocator& allocator, uint32_t tdefPage, std::span<const InsertedRow> rows)

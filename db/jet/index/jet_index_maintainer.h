@@ -86,6 +86,20 @@ public:
     // rewriting them would move entries Access expects elsewhere).
     Status verify(const RealIndexDef& index, const RowChange& change);
 
+    // Holding back: an update's changes to an index that is not unique, and
+    // a delete's removals from any index, are kept and made by
+    // writeHeldBack(), each index's removals and then its additions in key
+    // order, each leaf read and written once. A change to a unique index
+    // that adds a key is made at once, so that a clash is refused where it
+    // arises.
+    void holdBack(bool on) override { m_holdBack = on; }
+    bool holdsBack() const override;
+    bool holdsBackUniqueRemovals() const override;
+    Status writeHeldBack(PageAllocator& allocator) override;
+    void heldBackFinished() override;
+    void heldBackUndone() override;
+    void forgetHeldBack() override;
+
 private:
     // verify() with the rows at `added` (sorted) left out as well.
     Status verifyWithout(const RealIndexDef& index, const RowChange& change, std::span<const RowPointer> added);
@@ -95,6 +109,15 @@ private:
     uint8_t m_version;
     std::set<uint32_t>& m_verified;
     IndexPageCache* m_pages;
+    // Held-back changes, by position in the real-index list; the entries
+    // before the marks are the finished operations', those after the
+    // operation's in hand.
+    struct HeldBack {
+        std::vector<IndexEntry> removed, added;
+        size_t removedMark = 0, addedMark = 0;
+    };
+    bool m_holdBack = false;
+    std::vector<HeldBack> m_heldBack;
 };
 
 }  // namespace varnika::jet

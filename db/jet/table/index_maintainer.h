@@ -53,6 +53,22 @@ public:
             VK_RETURN_IF_ERROR(apply(allocator, {RowChangeKind::Insert, tdefPage, r.row, nullptr, r.values}));
         return Status::ok();
     }
+
+    // Holding back (see TableWriter::holdBackIndexEntries): from holdBack(true)
+    // on, apply() may keep an index's changes for writeHeldBack() instead of
+    // making them, where that cannot change what apply() refuses.
+    virtual void holdBack(bool /*on*/) {}
+    // Whether anything is held back; whether any of it is a removal from a
+    // unique index (a key that must be gone before it can come back).
+    virtual bool holdsBack() const { return false; }
+    virtual bool holdsBackUniqueRemovals() const { return false; }
+    // Makes the held-back changes (and holds on to them until forgotten).
+    virtual Status writeHeldBack(PageAllocator& /*allocator*/) { return Status::ok(); }
+    // What the operation in hand held back joins the finished ones', or is
+    // forgotten; or everything held back is forgotten.
+    virtual void heldBackFinished() {}
+    virtual void heldBackUndone() {}
+    virtual void forgetHeldBack() {}
 };
 
 // For tables without real indexes. The table writer refuses to change a

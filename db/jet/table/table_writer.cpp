@@ -57,11 +57,42 @@ TableWriter::TableWriter(Pager& pager, TableLayout layout, TableRowFormat& forma
 {
 }
 
-Status TableWriter::begin()
+TableWriter::~TableWriter() { holdBackIndexEntries(false); }
+
+void TableWriter::holdBackIndexEntries(bool on)
+{
+    if (!m_indexes || on == m_holdingBack) return;
+    if (on && m_pager.heldBackWork()) return;  // another writer holds back: this one makes its changes at once
+    if (!on && m_indexes->holdsBack()) {
+        // Written with the group by now, as a rule; if not, written now
+        // (without an operation left in hand), or lost with the group's
+        // records (the pager counts them).
+        if (m_pager.inGroup()) {
+            if (m_pager.hasPendingWrites()) m_pager.rollback();
+            (void)m_pager.saveGroup();
+        } else {
+            (void)m_pager.commit();
+        }
+    }
+    m_holdingBack = on;
+    m_indexes->holdBack(on);
+    m_indexes->forgetHeldBack();
+    m_pager.setHeldBackWork(on ? &m_heldBack : nullptr);
+}
+
+Status TableWriter::begin(Operation operation)
 {
     VK_RETURN_IF_ERROR(m_pager.checkWritable());
     if (m_pager.hasPendingWrites())
         return invalidArgument("another change to the database has not been saved or undone yet");
+    // Held-back index changes reach the file before a change that could
+    // meet them half made.
+    if (HeldBackWork* held = m_pager.heldBackWork(); held && held->pending()) {
+        const bool mine = held == &m_heldBack;
+        if (!mine || operation == Operation::Insert ||
+            (operation == Operation::Update && m_indexes->holdsBackUniqueRemovals()))
+            VK_RETURN_IF_ERROR(m_pager.saveGroup());
+    }
     if (m_layout.hasIndexes && !m_indexes)
         return notSupported("the table has indexes, and no index maintenance is available for it");
     return Status::ok();
@@ -180,7 +211,7 @@ Result<RowPointer> TableWriter::storeNewRow(std::vector<Variant>& values)
 
 Result<RowPointer> TableWriter::insertRow(std::vector<Variant> values)
 {
-    VK_RETURN_IF_ERROR(begin());
+    VK_RETURN_IF_ERROR(begin(Operation::Insert));
     RowPointer placed;
     Status s = [&]() -> Status {
         VK_ASSIGN_OR_RETURN(placed, storeNewRow(values));
@@ -194,7 +225,7 @@ Result<RowPointer> TableWriter::insertRow(std::vector<Variant> values)
 
 Result<std::vector<RowPointer>> TableWriter::insertRows(std::vector<std::vector<Variant>> rows)
 {
-    VK_RETURN_IF_ERROR(begin());
+    VK_RETURN_IF_ERROR(begin(Operation::Insert));
     std::vector<RowPointer> pointers;
     Status s = [&]() -> Status {
         std::vector<InsertedRow> placed;
@@ -213,7 +244,7 @@ Result<std::vector<RowPointer>> TableWriter::insertRows(std::vector<std::vector<
 
 Status TableWriter::updateRow(RowPointer row, const std::vector<Variant>& values, const std::vector<Variant>* stored)
 {
-    VK_RETURN_IF_ERROR(begin());
+    VK_RETURN_IF_ERROR(begin(Operation::Update));
     Status s = [&]() -> Status {
         RowStore store(m_allocator, m_layout.pages);
         VK_ASSIGN_OR_RETURN(std::vector<uint8_t> oldBytes, store.read(row));
@@ -270,7 +301,7 @@ Status TableWriter::updateColumns(RowPointer row, std::span<const std::pair<int,
         }
         return updateRow(row, values);
     }
-    VK_RETURN_IF_ERROR(begin());
+    VK_RETURN_IF_ERROR(begin(Operation::Update));
     Status s = [&]() -> Status {
         RowStore store(m_allocator, m_layout.pages);
         VK_ASSIGN_OR_RETURN(std::vector<uint8_t> oldBytes, store.read(row));
@@ -311,7 +342,7 @@ Status TableWriter::updateColumns(RowPointer row, std::span<const std::pair<int,
 
 Status TableWriter::deleteRow(RowPointer row)
 {
-    VK_RETURN_IF_ERROR(begin());
+    VK_RETURN_IF_ERROR(begin(Operation::Delete));
     Status s = [&]() -> Status {
         std::map<int, std::vector<uint8_t>> oldLong;
         std::vector<Variant> oldValues;

@@ -106,6 +106,19 @@ class TableWriter {
 public:
     // `indexes` may be null only for a table without real indexes.
     TableWriter(Pager& pager, TableLayout layout, TableRowFormat& format, IndexMaintainer* indexes);
+    ~TableWriter();
+    TableWriter(const TableWriter&) = delete;
+    TableWriter& operator=(const TableWriter&) = delete;
+
+    // While on, and the pager groups its commits, the index changes of the
+    // records updated and deleted are held back and made together, in key
+    // order, just before the pager writes the group (see Pager's
+    // HeldBackWork). A change that adds a key to a unique index is made at
+    // once, so a clash is refused at its own record; an insert, or a writer
+    // of another table, has the group written first. Turned off (and at the
+    // writer's end), what is still held back is written with the group's
+    // records, which are saved then.
+    void holdBackIndexEntries(bool on);
 
     // Adds a record. A Null in the AutoNumber column takes the next number;
     // a Null in a Replication ID AutoNumber column takes a new random GUID.
@@ -143,7 +156,10 @@ public:
     void keepUpToDate(SlotTableMemo& readerSlots) { m_allocator.keepUpToDate(readerSlots); }
 
 private:
-    Status begin();
+    // What begin() is for: an insert has whatever is held back written
+    // first; so has an update while a removal from a unique index is.
+    enum class Operation { Insert, Update, Delete };
+    Status begin(Operation operation);
     // Stores one new record's row and long values (taking its AutoNumbers),
     // within the operation in hand; its index entries are the caller's.
     Result<RowPointer> storeNewRow(std::vector<Variant>& values);
@@ -165,6 +181,22 @@ private:
     TableRowFormat& m_format;
     IndexMaintainer* m_indexes;
     PageAllocator m_allocator;
+
+    // The held-back index changes, as the pager sees them.
+    class HeldBackEntries final : public HeldBackWork {
+    public:
+        explicit HeldBackEntries(TableWriter& writer) : m_writer(writer) {}
+        bool pending() const override { return m_writer.m_indexes->holdsBack(); }
+        Status complete() override { return m_writer.m_indexes->writeHeldBack(m_writer.m_allocator); }
+        void unitFinished() override { m_writer.m_indexes->heldBackFinished(); }
+        void unitUndone() override { m_writer.m_indexes->heldBackUndone(); }
+        void forget() override { m_writer.m_indexes->forgetHeldBack(); }
+
+    private:
+        TableWriter& m_writer;
+    };
+    HeldBackEntries m_heldBack{*this};
+    bool m_holdingBack = false;
 };
 
 }  // namespace varnika::jet
