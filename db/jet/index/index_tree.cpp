@@ -280,6 +280,21 @@ public:
         return corruption("index tree under page " + std::to_string(m_root) + " is deeper than any sound index");
     }
 
+    // descend(), for a sorted batch: `bound` receives the parent entry of
+    // the leaf (the last entry that belongs in it), or nothing when the
+    // leaf is the rightmost and every entry after `target` belongs in it.
+    Result<uint32_t> descendForBatch(const EntryBytes& target, std::vector<Step>& path, std::optional<EntryBytes>& bound)
+    {
+        path.clear();
+        VK_ASSIGN_OR_RETURN(uint32_t leafPage, descend(target, path));
+        bound.reset();
+        for (const Step& step : path) {
+            const IndexPage& n = m_work.peek(step.page);
+            if (!isLastChild(n, step.child)) bound = n.entries[step.child].bytes;
+        }
+        return leafPage;
+    }
+
     // Pages that grew past a page's room without an insert (a node entry
     // replaced by a longer copy, a tail turned into an entry) are split
     // here, after the operation's other changes.
@@ -689,17 +704,12 @@ Status IndexTree::insertSorted(std::span<const IndexEntry> entries, bool unique,
     // that one split always makes room.
     const size_t mostAdded = work.room() / 2;
     std::vector<Step> path;
+    std::optional<EntryBytes> bound;
     size_t i = 0;
     while (i < entries.size()) {
-        path.clear();
-        VK_ASSIGN_OR_RETURN(uint32_t leafPage, ops.descend(entries[i].bytes, path));
         // The entries up to the last one below the leaf's parent entry go
         // where the first went; past the rightmost child every entry does.
-        std::optional<EntryBytes> bound;
-        for (const Step& step : path) {
-            const IndexPage& n = work.peek(step.page);
-            if (!isLastChild(n, step.child)) bound = n.entries[step.child].bytes;
-        }
+        VK_ASSIGN_OR_RETURN(uint32_t leafPage, ops.descendForBatch(entries[i].bytes, path, bound));
         IndexPage* leaf = work.load(leafPage).value();
         size_t pos = 0, added = 0;
         bool lastChanged = false;
@@ -741,17 +751,12 @@ Status IndexTree::removeSorted(std::span<const IndexEntry> entries, IndexPageAll
     TreeOps ops(m_pager, m_tdefPage, m_rootPage, &allocator, m_cache);
     WorkSet& work = ops.work();
     std::vector<Step> path;
+    std::optional<EntryBytes> bound;
     size_t i = 0;
     while (i < entries.size()) {
-        path.clear();
-        VK_ASSIGN_OR_RETURN(uint32_t leafPage, ops.descend(entries[i].bytes, path));
         // The entries up to the leaf's parent entry are in this leaf; past
         // the rightmost child, every entry is.
-        std::optional<EntryBytes> bound;
-        for (const Step& step : path) {
-            const IndexPage& n = work.peek(step.page);
-            if (!isLastChild(n, step.child)) bound = n.entries[step.child].bytes;
-        }
+        VK_ASSIGN_OR_RETURN(uint32_t leafPage, ops.descendForBatch(entries[i].bytes, path, bound));
         IndexPage* leaf = work.load(leafPage).value();
         size_t pos = 0;
         bool lastChanged = false;

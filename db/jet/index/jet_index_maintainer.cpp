@@ -499,6 +499,24 @@ namespace {
 
 RowId rowIdOf(RowPointer row) { return RowId{row.page, row.row}; }
 
+// Puts `entries` (sorted) into the index, the `position`-th real index of
+// `table`, and counts the keys it had not held.
+Status insertSortedEntries(Table& table, const RealIndexDef& index, size_t position, IndexPageCache* cache,
+                           PageAllocator& allocator, std::span<const IndexEntry> entries)
+{
+    const TableDef& def = table.def();
+    IndexTree tree(table.pager(), def.firstPage(), index.rootPage, cache);
+    OwnedIndexPages pages(allocator, index.usageMap);
+    size_t newKeys = 0;
+    Status inserted = tree.insertSorted(entries, index.isUnique(), pages, &newKeys);
+    if (inserted.code() == ErrorCode::Constraint)
+        return Status(ErrorCode::Constraint, "the change would give two records of table \"" + toUtf8(table.name()) +
+                                                 "\" the same value in a unique index");
+    VK_RETURN_IF_ERROR(inserted);
+    if (newKeys) VK_RETURN_IF_ERROR(addUniqueEntries(table.pager(), def.firstPage(), position, uint32_t(newKeys)));
+    return Status::ok();
+}
+
 }  // namespace
 
 Status JetIndexMaintainer::apply(PageAllocator& allocator, const RowChange& change)
@@ -589,23 +607,16 @@ Status JetIndexMaintainer::writeHeldBack(PageAllocator& allocator)
         std::sort(added.begin(), added.end(), byBytes);
         std::set_difference(removed.begin(), removed.end(), added.begin(), added.end(), std::back_inserter(out), byBytes);
         std::set_difference(added.begin(), added.end(), removed.begin(), removed.end(), std::back_inserter(in), byBytes);
-        IndexTree tree(m_table.pager(), def.firstPage(), index.rootPage, m_pages);
-        OwnedIndexPages pages(allocator, index.usageMap);
         if (!out.empty()) {
+            IndexTree tree(m_table.pager(), def.firstPage(), index.rootPage, m_pages);
+            OwnedIndexPages pages(allocator, index.usageMap);
             Status s = tree.removeSorted(out, pages);
             if (s.code() == ErrorCode::NotFound)
                 return corruption("an index of table \"" + toUtf8(m_table.name()) +
                                   "\" lacks the entry of a record being changed");
             VK_RETURN_IF_ERROR(s);
         }
-        if (in.empty()) continue;
-        size_t newKeys = 0;
-        Status s = tree.insertSorted(in, index.isUnique(), pages, &newKeys);
-        if (s.code() == ErrorCode::Constraint)
-            return Status(ErrorCode::Constraint, "the change would give two records of table \"" + toUtf8(m_table.name()) +
-                                                     "\" the same value in a unique index");
-        VK_RETURN_IF_ERROR(s);
-        if (newKeys) VK_RETURN_IF_ERROR(addUniqueEntries(m_table.pager(), def.firstPage(), i, uint32_t(newKeys)));
+        if (!in.empty()) VK_RETURN_IF_ERROR(insertSortedEntries(m_table, index, i, m_pages, allocator, in));
     }
     return Status::ok();
 }
@@ -657,15 +668,7 @@ Status JetIndexMaintainer::applyInserts(PageAllocator& allocator, uint32_t tdefP
             VK_RETURN_IF_ERROR(verifyWithout(index, {RowChangeKind::Insert, tdefPage, rows.front().row, nullptr, nullptr}, added));
         }
         std::sort(entries.begin(), entries.end(), [](const IndexEntry& a, const IndexEntry& b) { return a.bytes < b.bytes; });
-        IndexTree tree(m_table.pager(), def.firstPage(), index.rootPage, m_pages);
-        OwnedIndexPages pages(allocator, index.usageMap);
-        size_t newKeys = 0;
-        Status inserted = tree.insertSorted(entries, index.isUnique(), pages, &newKeys);
-        if (inserted.code() == ErrorCode::Constraint)
-            return Status(ErrorCode::Constraint, "the change would give two records of table \"" + toUtf8(m_table.name()) +
-                                                     "\" the same value in a unique index");
-        VK_RETURN_IF_ERROR(inserted);
-        if (newKeys) VK_RETURN_IF_ERROR(addUniqueEntries(m_table.pager(), def.firstPage(), i, uint32_t(newKeys)));
+        VK_RETURN_IF_ERROR(insertSortedEntries(m_table, index, i, m_pages, allocator, entries));
     }
     return Status::ok();
 }
