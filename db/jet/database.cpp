@@ -83,7 +83,7 @@ Status Database::checkWritable() const { return m_pager->checkWritable(); }
 Status Database::prepareRun(Table& table, const RunPlan& plan)
 {
     VK_RETURN_IF_ERROR(checkWritable());
-    VK_RETURN_IF_ERROR(m_pager->writeHeldBack());
+    VK_RETURN_IF_ERROR(m_pager->saveHeldBack());
     const TableDef& def = table.def();
     std::vector<size_t> touched;
     for (size_t i = 0; i < def.realIndexes().size(); ++i) {

@@ -203,7 +203,7 @@ public:
     // Before pages the held-back work would change are read for themselves
     // (an index searched, compared with its rows): saveGroup() when work is
     // held back, and no unit is in hand.
-    Status writeHeldBack()
+    Status saveHeldBack()
     {
         if (!m_heldBack || !m_heldBack->pending() || hasPendingWrites()) return Status::ok();
         return saveGroup();

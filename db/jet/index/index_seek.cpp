@@ -135,7 +135,7 @@ Result<std::optional<std::vector<RowPointer>>> seekEqualRows(Table& table, int c
                 return none;
         }
         std::vector<RowPointer> rows;
-        VK_RETURN_IF_ERROR(table.pager().writeHeldBack());
+        VK_RETURN_IF_ERROR(table.pager().saveHeldBack());
         IndexTree tree(table.pager(), def.firstPage(), ix.rootPage);
         for (const std::vector<uint8_t>& prefix : prefixes)
             VK_RETURN_IF_ERROR(tree.forEachWithKeyPrefix(prefix, [&](const IndexEntry& e) {
