@@ -254,6 +254,7 @@ Result<int64_t> executeDataStatement(const std::shared_ptr<jet::Database>& db, c
     VK_ASSIGN_OR_RETURN(std::vector<jet::RowPointer> rows, jet::selectRows(*table, selection, settings));
     const int64_t count = int64_t(rows.size());
 
+    const size_t lostBefore = db->pager().unitsLost();
     jet::TableRecordSet records(db, table, std::move(rows), settings);
     int64_t done = 0;
     Status s;
@@ -273,8 +274,19 @@ Result<int64_t> executeDataStatement(const std::shared_ptr<jet::Database>& db, c
         ++done;
         s = records.MoveNext();
     }
-    (void)records.Close();
-    if (!s.isOk()) return stoppedAt(s, done, isUpdate ? "changed" : "deleted");
+    // Closing writes what the set still holds (its group, or the index
+    // changes it held back in the caller's): a failure there is the
+    // statement's own.
+    Status closed = records.Close();
+    if (!s.isOk()) {
+        // The records before the failure stay, unless their save failed
+        // too (the message then says how many were lost).
+        if (closed.isOk() && db->pager().unitsLost() == lostBefore) return stoppedAt(s, done, isUpdate ? "changed" : "deleted");
+        if (closed.isOk()) return s;
+        return Status(s.code(), s.message() + "; the records " + (isUpdate ? "changed" : "deleted") +
+                                    " before it could not be saved either: " + closed.message());
+    }
+    VK_RETURN_IF_ERROR(closed);
     return count;
 }
 

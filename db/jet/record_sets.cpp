@@ -181,10 +181,17 @@ TableRecordSet::~TableRecordSet() { (void)endGroup(); }
 
 Status TableRecordSet::endGroup()
 {
-    if (!m_grouping) return Status::ok();
-    m_grouping = false;
-    Status s = m_database->pager().endGroup();
-    if (m_change) m_change->writer->holdBackIndexEntries(false);
+    Status s;
+    if (m_grouping) {
+        m_grouping = false;
+        s = m_database->pager().endGroup();
+    } else if (m_holdingBack) {
+        // A group of the caller's: its records are written now, with the
+        // index changes this set held back.
+        s = m_database->pager().saveHeldBack();
+    }
+    if (m_holdingBack && m_change) m_change->writer->holdBackIndexEntries(false);
+    m_holdingBack = false;
     return s;
 }
 
@@ -316,12 +323,16 @@ Result<TableChange> TableRecordSet::writer()
         m_unitsLostBefore = m_database->pager().unitsLost();
     }
     VK_RETURN_IF_ERROR(checkNothingLost());
-    if (!m_grouping && !m_database->pager().inGroup()) {
-        // The run's group is this set's own: its index changes can wait for
+    if (!m_holdingBack) {
+        // The run's records are written in groups: its own, or one the
+        // caller began (a list of statements). Its index changes wait for
         // the group to be written.
-        m_database->pager().beginGroup();
-        m_grouping = true;
+        if (!m_database->pager().inGroup()) {
+            m_database->pager().beginGroup();
+            m_grouping = true;
+        }
         m_change->writer->holdBackIndexEntries(true);
+        m_holdingBack = true;
     }
     return *m_change;
 }

@@ -157,11 +157,13 @@ private:
     Status setEditValue(int index, const Variant& value);
     Status store();
     Status remove();
-    // Commits the group and ends it.
+    // Commits the group and ends it; in a group the caller began, commits
+    // it when this set holds index changes back.
     Status endGroup();
     // Refuses changes once records this one wrote were lost.
     Status checkNothingLost() const;
-    bool m_grouping = false;
+    bool m_grouping = false;     // the group is this set's own
+    bool m_holdingBack = false;  // its writer holds index changes back
     size_t m_unitsLostBefore = 0;
 
     std::shared_ptr<Database> m_database;
