@@ -1,5 +1,7 @@
 #include "db/jet/file/page_file.h"
 
+#include "db/jet/file/write_back.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -21,6 +23,7 @@ public:
         : m_fd(fd), m_path(std::move(path)), m_writable(writable), m_size(size), m_ownsFd(ownsFd) {}
     ~PosixPageFile() override
     {
+        m_writeBack.reset();  // its thread uses the descriptor
         if (m_ownsFd) ::close(m_fd);
     }
 
@@ -66,6 +69,12 @@ public:
         return Status::ok();
     }
 
+    void startWriteBack() override
+    {
+        if (!m_writable) return;
+        if (!m_writeBack) m_writeBack = std::make_unique<BackgroundWriteBack>(m_fd);
+        m_writeBack->request();
+    }
     Status sync() override
     {
         if (m_writable && ::fsync(m_fd) != 0) return ioError("cannot flush " + m_path + ": " + std::strerror(errno));
@@ -161,6 +170,7 @@ private:
     bool m_writable;
     uint64_t m_size;
     bool m_ownsFd;
+    std::unique_ptr<BackgroundWriteBack> m_writeBack;  // started by the first startWriteBack()
 };
 
 }  // namespace

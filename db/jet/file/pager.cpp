@@ -659,6 +659,9 @@ Status Pager::finishCommit(const std::vector<const std::pair<const uint32_t, Pag
     m_unitPageCount = m_pageCount;
     m_groupUnits = 0;
     if (m_heldBack) m_heldBack->forget();
+    // The next safe point syncs the file: its writes go to the disk while
+    // the run goes on.
+    if (m_safePoints) m_file->startWriteBack();
     // A safe point now and then; should one fail, the commit stands, and
     // the next commit tries again.
     if (m_safePoints && (m_safePoints->entries() >= m_safePointMaxPages ||
