@@ -8,12 +8,14 @@
 #include "db/jet/file/memory_file_system.h"
 #include "db/jet/file/pager.h"
 #include "db/jet/file/safe_point_journal.h"
+#include "db/jet/file/write_back.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <sys/stat.h>
+#include <thread>
 
 namespace varnika::jet {
 namespace {
@@ -261,6 +263,47 @@ TEST(PosixFileSystem, AnswersAboutRealFiles)
     EXPECT_FALSE(files->exists(path));
     EXPECT_EQ(files->open(path, OpenMode::ReadOnly).status().code(), ErrorCode::NotFound);
     EXPECT_EQ(files->open(dir.path().string(), OpenMode::ReadOnly).status().code(), ErrorCode::IOError);
+}
+
+
+// Writes hinted on their way to the disk after each group (the pager does
+// so between a run's groups) land as written, through a cut of the file
+// and a hint in flight as the file is closed.
+TEST(PosixFileSystem, WritesSentOnTheirWayToTheDiskReadBackAsWritten)
+{
+    // The write-back waits for a process with threads of its own.
+    std::thread([] {}).join();
+    ASSERT_TRUE(BackgroundWriteBack::threadsRunAlready());
+    test::TempDir dir;
+    const std::string path = dir.file("b.mdb").string();
+    ASSERT_TRUE(posixFileSystem()->createNew(path).isOk());
+    std::vector<uint8_t> expected;
+    for (int round = 0; round < 3; ++round) {
+        auto file = openPosixFile(path, OpenMode::ReadWrite);
+        ASSERT_TRUE(file.isOk());
+        bool cut = false;
+        for (uint32_t page = 0; page < 40; ++page) {
+            const PageBuffer b = filled(uint8_t(round * 40 + page));
+            ASSERT_TRUE((*file)->write(uint64_t(page) * kPageSize, b.data(), kPageSize).isOk());
+            if (expected.size() < (page + 1) * kPageSize) expected.resize((page + 1) * kPageSize);
+            std::copy(b.begin(), b.end(), expected.begin() + long(page) * long(kPageSize));
+            (*file)->startWriteBack(expected.size());
+            if (page == 30 && !cut) {
+                cut = true;
+                ASSERT_TRUE((*file)->truncate(20 * kPageSize).isOk());
+                expected.resize(20 * kPageSize);
+                page = 19;  // pages 20 on are written again
+                (*file)->startWriteBack(expected.size());
+            }
+        }
+        if (round == 2) {
+            ASSERT_TRUE((*file)->sync().isOk());
+        }
+        (*file)->startWriteBack(expected.size());  // closed with the hint in hand
+    }
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<uint8_t> written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_TRUE(written == expected);
 }
 
 }  // namespace

@@ -69,11 +69,14 @@ public:
         return Status::ok();
     }
 
-    void startWriteBack() override
+    void startWriteBack(uint64_t length) override
     {
-        if (!m_writable) return;
-        if (!m_writeBack) m_writeBack = std::make_unique<BackgroundWriteBack>(m_fd);
-        m_writeBack->request();
+        if (!m_writable || length == 0) return;
+        if (!m_writeBack) {
+            if (!BackgroundWriteBack::threadsRunAlready()) return;  // the sync does it all
+            m_writeBack = std::make_unique<BackgroundWriteBack>(m_fd);
+        }
+        m_writeBack->request(length);
     }
     Status sync() override
     {

@@ -36,10 +36,10 @@ public:
     virtual Status writePages(uint64_t offset, size_t pageSize, std::span<const uint8_t* const> pages);
     // Makes every earlier write durable.
     virtual Status sync() = 0;
-    // A hint: the system may start carrying the writes so far to the disk
-    // now, so that a later sync() has less left to wait for. Promises
-    // nothing; by default does nothing.
-    virtual void startWriteBack() {}
+    // A hint: the system may start carrying the writes so far to the
+    // file's first `length` bytes to the disk now, so that a later sync()
+    // has less left to wait for. Promises nothing; by default does nothing.
+    virtual void startWriteBack(uint64_t length) { (void)length; }
     virtual Status truncate(uint64_t size) = 0;
     virtual uint64_t size() const = 0;
     virtual bool isWritable() const = 0;

@@ -19,6 +19,9 @@ namespace {
 constexpr uint32_t kSafePointPagesAhead = 8;
 constexpr uint32_t kSafePointRunAhead = 128;
 
+// Pages written to the file between two starts of its write-back.
+constexpr size_t kWriteBackPages = 1024;
+
 // Whether a page ahead is of the changed page's kind, so that a run over
 // the changed page's table may well change it too: the same type (the first
 // byte of every page but the first) and the same owner (the table of a data
@@ -659,9 +662,16 @@ Status Pager::finishCommit(const std::vector<const std::pair<const uint32_t, Pag
     m_unitPageCount = m_pageCount;
     m_groupUnits = 0;
     if (m_heldBack) m_heldBack->forget();
-    // The next safe point syncs the file: its writes go to the disk while
-    // the run goes on.
-    if (m_safePoints) m_file->startWriteBack();
+    // The next safe point syncs the file: the pages it had at the safe
+    // point that a run rewrites go to the disk while the run goes on, a few
+    // megabytes at a time. Pages added since stay for the sync, which lays
+    // them out on the disk together (sent bit by bit, they would cost the
+    // inserts that add them more than the sync).
+    m_writtenSinceWriteBack += ordered.size();
+    if (m_safePoints && m_writtenSinceWriteBack >= kWriteBackPages) {
+        m_file->startWriteBack(uint64_t(m_safePoints->pageCount()) * pageSize());
+        m_writtenSinceWriteBack = 0;
+    }
     // A safe point now and then; should one fail, the commit stands, and
     // the next commit tries again.
     if (m_safePoints && (m_safePoints->entries() >= m_safePointMaxPages ||

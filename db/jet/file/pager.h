@@ -351,6 +351,7 @@ private:
     std::string m_safePointPath;  // created at the first commit
     double m_safePointSeconds = 1.0;
     size_t m_safePointMaxPages = 4096;
+    size_t m_writtenSinceWriteBack = 0;  // pages written since the file's write-back was last started
     std::chrono::steady_clock::time_point m_lastSafePoint;
     PageFileLayer m_layer;
     std::shared_ptr<FileSystem> m_files;  // where the journals are made; null for a pager over a file alone

@@ -65,6 +65,8 @@ public:
     // changed. After a failed sync the next sync tries again.
     Status sync();
     size_t entries() const { return m_protected.size(); }
+    // The database's page count at the safe point.
+    uint32_t pageCount() const { return m_pageCount; }
 
     PageFile& file() { return *m_file; }
 

@@ -8,6 +8,7 @@
 // nothing here can fail a run. On systems without the call it does nothing.
 
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 
@@ -21,10 +22,18 @@ public:
     BackgroundWriteBack(const BackgroundWriteBack&) = delete;
     BackgroundWriteBack& operator=(const BackgroundWriteBack&) = delete;
 
-    // Has the pages written so far start on their way to the disk; returns
-    // at once. The thread starts with the first request (none, should the
-    // system refuse one: the request is then dropped).
-    void request();
+    // Whether a thread for it costs the process nothing more: one has been
+    // started already (for the check before a run, say). The first thread
+    // of a process makes every shared reference count from then on with
+    // atomic instructions, which costs a run of small commits (the inserts
+    // of a list of statements) more than the write-back saves.
+    static bool threadsRunAlready();
+
+    // Has the pages written so far to the file's first `length` bytes start
+    // on their way to the disk; returns at once. The thread starts with the
+    // first request (none, should the system refuse one: the request is
+    // then dropped).
+    void request(uint64_t length);
 
 private:
     void run();
@@ -33,6 +42,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_wake;
     bool m_requested = false;
+    uint64_t m_length = 0;  // of the request waiting
     bool m_stopping = false;
     bool m_failedToStart = false;
     std::thread m_thread;
