@@ -1,9 +1,10 @@
 #pragma once
 // Carries a file's written pages to the disk in the background. A safe
 // point syncs the database file, and waits then for every page the run has
-// written since the last one; asked after each group of records, a thread
-// of this class starts that writing early, on the machine's other core,
-// while the run goes on, so that the sync finds little left to do. It only
+// written since the last one; asked as a run's groups of records are
+// written (every few megabytes), a thread of this class starts that writing
+// early, on the machine's other core, while the run goes on, so that the
+// sync finds little left to do. It only
 // starts writing (sync_file_range): durability remains the sync's, and
 // nothing here can fail a run. On systems without the call it does nothing.
 
