@@ -163,6 +163,27 @@ TEST_F(JackcessLayout, ReplaceInEachMode)
     expectSoundWith(expected);
 }
 
+// exec's UPDATE and DELETE in one list: their index changes wait for the
+// list's group and are written as each statement ends.
+TEST_F(JackcessLayout, ExecUpdatesAndDeletesInOneList)
+{
+    const std::string kod = fieldOf(m_rows[100], "Kod");  // "K..."
+    const std::string list = "UPDATE Stok SET Birim = 'Koli' WHERE Birim = 'Kutu'\n"
+                             "DELETE FROM Stok WHERE Birim = 'Metre'\n"
+                             "UPDATE Stok SET Ad = 'tek' WHERE Kod = '" + kod.substr(1, kod.size() - 2) + "'\n";
+    auto r = run({"exec"}, list);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    Rows expected = changed(m_rows, [&](const std::string& l) {
+        std::string line = l;
+        if (fieldOf(line, "Birim") == "\"Kutu\"") line = withField(line, "Birim", "\"Koli\"");
+        if (fieldOf(line, "Kod") == kod) line = withField(line, "Ad", "\"tek\"");
+        return line;
+    });
+    std::erase_if(expected, [](const std::string& l) { return fieldOf(l, "Birim") == "\"Metre\""; });
+    ASSERT_LT(expected.size(), m_rows.size());
+    expectSoundWith(expected);
+}
+
 TEST_F(JackcessLayout, TitleCaseDeleteInsertAndANewColumn)
 {
     auto r = run({"titlecase", "--table", "Stok", "--field", "Ad"});
