@@ -279,12 +279,14 @@ Result<int64_t> executeDataStatement(const std::shared_ptr<jet::Database>& db, c
     // statement's own.
     Status closed = records.Close();
     if (!s.isOk()) {
+        const char* verb = isUpdate ? "changed" : "deleted";
+        if (!closed.isOk())
+            return Status(s.code(), s.message() + "; the records " + verb + " before it could not be saved either: " +
+                                        closed.message());
         // The records before the failure stay, unless their save failed
         // too (the message then says how many were lost).
-        if (closed.isOk() && db->pager().unitsLost() == lostBefore) return stoppedAt(s, done, isUpdate ? "changed" : "deleted");
-        if (closed.isOk()) return s;
-        return Status(s.code(), s.message() + "; the records " + (isUpdate ? "changed" : "deleted") +
-                                    " before it could not be saved either: " + closed.message());
+        if (db->pager().unitsLost() != lostBefore) return s;
+        return stoppedAt(s, done, verb);
     }
     VK_RETURN_IF_ERROR(closed);
     return count;

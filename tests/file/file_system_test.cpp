@@ -266,9 +266,9 @@ TEST(PosixFileSystem, AnswersAboutRealFiles)
 }
 
 
-// Writes hinted on their way to the disk after each group (the pager does
-// so between a run's groups) land as written, through a cut of the file
-// and a hint in flight as the file is closed.
+// Writes hinted on their way to the disk (the pager does so every few
+// megabytes of a run) land as written, through a cut of the file and a
+// hint in flight as the file is closed.
 TEST(PosixFileSystem, WritesSentOnTheirWayToTheDiskReadBackAsWritten)
 {
     // The write-back waits for a process with threads of its own.
