@@ -1,5 +1,6 @@
 #include "db/jet/file/page_file.h"
 
+#include "db/jet/file/background_sync.h"
 #include "db/jet/file/write_back.h"
 
 #include <algorithm>
@@ -23,7 +24,9 @@ public:
         : m_fd(fd), m_path(std::move(path)), m_writable(writable), m_size(size), m_ownsFd(ownsFd) {}
     ~PosixPageFile() override
     {
-        m_writeBack.reset();  // its thread uses the descriptor
+        // Their threads use the descriptor.
+        m_writeBack.reset();
+        m_backgroundSync.reset();
         if (m_ownsFd) ::close(m_fd);
     }
 
@@ -46,6 +49,7 @@ public:
     Status write(uint64_t offset, const uint8_t* data, size_t length) override
     {
         if (!m_writable) return Status(ErrorCode::ReadOnly, "the file " + m_path + " is open for reading only");
+        noteWrite();
         size_t done = 0;
         while (done < length) {
             ssize_t n = ::pwrite(m_fd, data + done, length - done, off_t(offset + done));
@@ -63,6 +67,7 @@ public:
     Status writePages(uint64_t offset, size_t pageSize, std::span<const uint8_t* const> pages) override
     {
         if (!m_writable) return Status(ErrorCode::ReadOnly, "the file " + m_path + " is open for reading only");
+        noteWrite();
         for (size_t from = 0; from < pages.size(); from += kMostVectors)
             VK_RETURN_IF_ERROR(writeRun(offset + from * pageSize, pageSize,
                                         pages.subspan(from, std::min(kMostVectors, pages.size() - from))));
@@ -78,15 +83,27 @@ public:
         }
         m_writeBack->request(length);
     }
+    void startSync() override
+    {
+        if (!m_writable) return;
+        if (!m_backgroundSync) {
+            if (!BackgroundWriteBack::threadsRunAlready()) return;  // the sync does it all
+            m_backgroundSync = std::make_unique<BackgroundSync>([fd = m_fd] { return ::fsync(fd) == 0 ? 0 : errno; });
+        }
+        m_backgroundSync->start();
+    }
     Status sync() override
     {
-        if (m_writable && ::fsync(m_fd) != 0) return ioError("cannot flush " + m_path + ": " + std::strerror(errno));
+        if (!m_writable) return Status::ok();
+        const int failed = m_backgroundSync ? m_backgroundSync->sync() : (::fsync(m_fd) == 0 ? 0 : errno);
+        if (failed != 0) return ioError("cannot flush " + m_path + ": " + std::strerror(failed));
         return Status::ok();
     }
 
     Status truncate(uint64_t size) override
     {
         if (!m_writable) return Status(ErrorCode::ReadOnly, "the file " + m_path + " is open for reading only");
+        noteWrite();
         if (::ftruncate(m_fd, off_t(size)) != 0) return ioError("cannot resize " + m_path + ": " + std::strerror(errno));
         m_size = size;
         return Status::ok();
@@ -110,6 +127,12 @@ public:
 
 private:
     static constexpr size_t kMostVectors = 64;
+
+    // A sync begun in the background does not cover what is written next.
+    void noteWrite()
+    {
+        if (m_backgroundSync) m_backgroundSync->noteWrite();
+    }
 
     // Writes up to kMostVectors pages in one pwritev().
     Status writeRun(uint64_t offset, size_t pageSize, std::span<const uint8_t* const> pages)
@@ -174,6 +197,7 @@ private:
     uint64_t m_size;
     bool m_ownsFd;
     std::unique_ptr<BackgroundWriteBack> m_writeBack;  // started by the first startWriteBack()
+    std::unique_ptr<BackgroundSync> m_backgroundSync;  // started by the first startSync()
 };
 
 }  // namespace

@@ -40,6 +40,10 @@ public:
     // file's first `length` bytes to the disk now, so that a later sync()
     // has less left to wait for. Promises nothing; by default does nothing.
     virtual void startWriteBack(uint64_t length) { (void)length; }
+    // Starts a sync of the writes so far that goes on while the caller
+    // works; the next sync() takes its outcome, and syncs again only when
+    // the file was written since it began. By default does nothing.
+    virtual void startSync() {}
     virtual Status truncate(uint64_t size) = 0;
     virtual uint64_t size() const = 0;
     virtual bool isWritable() const = 0;
