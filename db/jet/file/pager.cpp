@@ -18,6 +18,8 @@ namespace {
 // group, and needs no sync of the journal of its own.
 constexpr uint32_t kSafePointPagesAhead = 8;
 constexpr uint32_t kSafePointRunAhead = 128;
+// The most pages journaled ahead of a run after a group's commit (4 MB).
+constexpr uint32_t kSafePointRunAheadOfGroup = 1024;
 
 // Pages written to the file between two starts of its write-back.
 constexpr size_t kWriteBackPages = 1024;
@@ -170,9 +172,56 @@ Status Pager::protectForSafePoint()
             VK_RETURN_IF_ERROR(m_safePoints->add(next, *committed));
         }
     }
+    planRunAhead();
     // Also when nothing was added now: entries written for a commit that
     // failed may not be on the disk yet.
     return m_safePoints->sync();
+}
+
+void Pager::planRunAhead()
+{
+    m_runAhead = {};
+    if (!m_group) return;
+    // The run is that of the kind of page the commit changed most of (the
+    // table's data pages, in a run over its records, not its index's), and
+    // only where it changed one in every few of them on its way.
+    struct Kind {
+        PageRef bytes;
+        uint32_t first = 0;
+        uint32_t last = 0;
+        uint32_t changed = 0;
+    };
+    std::vector<Kind> kinds;
+    const uint32_t safePointPages = m_safePoints->pageCount();
+    for (const auto& [page, ref] : m_originals) {
+        if (page >= safePointPages) break;
+        auto kind = std::find_if(kinds.begin(), kinds.end(), [&](const Kind& k) { return sameKind(*k.bytes, *ref); });
+        if (kind == kinds.end()) kind = kinds.insert(kinds.end(), Kind{ref, page, page, 0});
+        kind->last = page;
+        ++kind->changed;
+    }
+    auto most = std::max_element(kinds.begin(), kinds.end(),
+                                 [](const Kind& a, const Kind& b) { return a.changed < b.changed; });
+    if (most == kinds.end() || most->changed < 2) return;
+    const uint32_t span = most->last - most->first + 1;
+    if (uint64_t(most->changed) * kSafePointPagesAhead < span) return;
+    m_runAhead = {most->last, std::min(span + span / 2, kSafePointRunAheadOfGroup), most->bytes};
+}
+
+void Pager::journalRunAhead()
+{
+    const RunAhead run = std::exchange(m_runAhead, {});
+    if (!run.kind || !m_group || !m_safePoints || !m_safePoints->started()) return;
+    // Best effort: should anything fail, the next commit journals what it
+    // changes itself, as ever.
+    for (uint32_t next = run.last + 1; next <= run.last + run.pages && next < m_committedPageCount; ++next) {
+        if (!m_safePoints->needs(next)) continue;
+        Result<PageRef> committed = read(next);
+        if (!committed.isOk()) return;
+        if (!sameKind(*run.kind, **committed)) continue;
+        if (!m_safePoints->add(next, **committed).isOk()) return;
+    }
+    (void)m_safePoints->syncInBackground();
 }
 
 Result<std::unique_ptr<Pager>> Pager::open(const std::string& path, OpenMode mode, size_t cachePages,
@@ -678,6 +727,7 @@ Status Pager::finishCommit(const std::vector<const std::pair<const uint32_t, Pag
                          std::chrono::steady_clock::now() - m_lastSafePoint >=
                              std::chrono::duration<double>(m_safePointSeconds)))
         (void)takeSafePoint();
+    journalRunAhead();
     return Status::ok();
 }
 

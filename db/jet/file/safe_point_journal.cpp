@@ -121,6 +121,13 @@ Status SafePointJournal::sync()
     return Status::ok();
 }
 
+Status SafePointJournal::syncInBackground()
+{
+    VK_RETURN_IF_ERROR(writePending());
+    if (m_unsynced) m_file->startSync();
+    return Status::ok();
+}
+
 Result<bool> rollBackAfterPowerLoss(PageFile& database, PageFile& journal, const std::string& bootId)
 {
     if (journal.size() < kHeaderSize) return false;

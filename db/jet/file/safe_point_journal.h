@@ -64,6 +64,9 @@ public:
     // as not journaled: they are added again before they are first
     // changed. After a failed sync the next sync tries again.
     Status sync();
+    // Writes what was added and starts its sync, which goes on while the
+    // caller works (PageFile::startSync); the next sync() completes it.
+    Status syncInBackground();
     size_t entries() const { return m_protected.size(); }
     // The database's page count at the safe point.
     uint32_t pageCount() const { return m_pageCount; }
