@@ -155,10 +155,12 @@ Status Pager::protectForSafePoint()
     }
     if (!m_safePoints) return Status::ok();
     if (!m_safePoints->started()) VK_RETURN_IF_ERROR(takeSafePoint());
+    std::vector<const PageBuffer*> journaledNow;  // pages this commit changes that the journal did not hold
     for (const auto& [page, ref] : m_originals) {
         m_safePoints->noteChanged(page);
         if (!m_safePoints->needs(page)) continue;
         VK_RETURN_IF_ERROR(m_safePoints->add(page, *ref));
+        journaledNow.push_back(ref.get());
         bool inRun = false;
         for (uint32_t before = 1; before <= std::min(page, kSafePointPagesAhead) && !inRun; ++before)
             inRun = m_safePoints->changed(page - before);
@@ -172,19 +174,20 @@ Status Pager::protectForSafePoint()
             VK_RETURN_IF_ERROR(m_safePoints->add(next, *committed));
         }
     }
-    planRunAhead();
+    planRunAhead(journaledNow);
     // Also when nothing was added now: entries written for a commit that
     // failed may not be on the disk yet.
     return m_safePoints->sync();
 }
 
-void Pager::planRunAhead()
+void Pager::planRunAhead(const std::vector<const PageBuffer*>& journaledNow)
 {
-    m_runAhead = {};
+    m_runAhead.clear();
     if (!m_group) return;
-    // The run is that of the kind of page the commit changed most of (the
-    // table's data pages, in a run over its records, not its index's), and
-    // only where it changed one in every few of them on its way.
+    // The runs are those of the kinds of page the commit changed one in
+    // every few of on its way (a run over a table's records goes through
+    // its data pages, and a delete through their long values as well), not
+    // the index leaves its keys fall on here and there.
     struct Kind {
         PageRef bytes;
         uint32_t first = 0;
@@ -200,28 +203,39 @@ void Pager::planRunAhead()
         kind->last = page;
         ++kind->changed;
     }
-    auto most = std::max_element(kinds.begin(), kinds.end(),
-                                 [](const Kind& a, const Kind& b) { return a.changed < b.changed; });
-    if (most == kinds.end() || most->changed < 2) return;
-    const uint32_t span = most->last - most->first + 1;
-    if (uint64_t(most->changed) * kSafePointPagesAhead < span) return;
-    m_runAhead = {most->last, std::min(span + span / 2, kSafePointRunAheadOfGroup), most->bytes};
+    std::vector<RunAhead> runs;
+    for (const Kind& kind : kinds) {
+        const uint32_t span = kind.last - kind.first + 1;
+        if (kind.changed < 2 || uint64_t(kind.changed) * kSafePointPagesAhead < span) continue;
+        runs.push_back({kind.last, std::min(span + span / 2, kSafePointRunAheadOfGroup), kind.bytes});
+    }
+    // A run whose groups also change pages the journal lacks that are of
+    // no run (index leaves here and there) syncs for those anyway: its
+    // pages go to the journal with them, as they always did.
+    for (const PageBuffer* page : journaledNow)
+        if (std::none_of(runs.begin(), runs.end(), [&](const RunAhead& run) { return sameKind(*run.kind, *page); })) return;
+    m_runAhead = std::move(runs);
+    m_runAheadHit = journaledNow.empty();
 }
 
 void Pager::journalRunAhead()
 {
-    const RunAhead run = std::exchange(m_runAhead, {});
-    if (!run.kind || !m_group || !m_safePoints || !m_safePoints->started()) return;
+    const std::vector<RunAhead> runs = std::exchange(m_runAhead, {});
+    if (runs.empty() || !m_group || !m_safePoints || !m_safePoints->started()) return;
     // Best effort: should anything fail, the next commit journals what it
     // changes itself, as ever.
-    for (uint32_t next = run.last + 1; next <= run.last + run.pages && next < m_committedPageCount; ++next) {
-        if (!m_safePoints->needs(next)) continue;
-        Result<PageRef> committed = read(next);
-        if (!committed.isOk()) return;
-        if (!sameKind(*run.kind, **committed)) continue;
-        if (!m_safePoints->add(next, **committed).isOk()) return;
+    for (const RunAhead& run : runs) {
+        for (uint32_t next = run.last + 1; next <= run.last + run.pages && next < m_committedPageCount; ++next) {
+            if (!m_safePoints->needs(next)) continue;
+            Result<PageRef> committed = read(next);
+            if (!committed.isOk()) return;
+            if (!sameKind(*run.kind, **committed)) continue;
+            if (!m_safePoints->add(next, **committed).isOk()) return;
+        }
     }
-    (void)m_safePoints->syncInBackground();
+    // Synced with the next commit's own entries, should it have any (the
+    // first group after a safe point); or else in the background now.
+    if (m_runAheadHit) (void)m_safePoints->syncInBackground();
 }
 
 Result<std::unique_ptr<Pager>> Pager::open(const std::string& path, OpenMode mode, size_t cachePages,

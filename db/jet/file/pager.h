@@ -298,7 +298,7 @@ private:
     // After a group's commit: journals the pages a run over a table changes
     // next, and starts their sync (see m_runAhead).
     void journalRunAhead();
-    void planRunAhead();
+    void planRunAhead(const std::vector<const PageBuffer*>& journaledNow);
     Status ensureJournal();
     // Cuts the file back to its committed size after pages were written
     // ahead, and disarms the journal.
@@ -355,16 +355,20 @@ private:
     std::string m_safePointPath;  // created at the first commit
     double m_safePointSeconds = 1.0;
     size_t m_safePointMaxPages = 4096;
-    // Where the commit in hand ends a run over a table's pages, and how many
-    // pages after it the next group is likely to change (as many as this
-    // one spanned, and half again): once the commit is made, their bytes go
-    // to the safe-point journal and are synced while the next group is
-    // worked out, so that its commit seldom waits for a sync.
+    // Where the commit in hand ends each run over a table's pages, and how
+    // many pages after it the next group is likely to change (as many as
+    // this one spanned, and half again): once the commit is made, their
+    // bytes go to the safe-point journal and, when the commit found every
+    // page it changed journaled already (m_runAheadHit), are synced while
+    // the next group is worked out, so that its commit seldom waits for a
+    // sync.
     struct RunAhead {
         uint32_t last = 0;
         uint32_t pages = 0;
-        PageRef kind;  // the last page's bytes, to tell the run's pages by
-    } m_runAhead;
+        PageRef kind;  // a page of the run, to tell its pages by their kind
+    };
+    std::vector<RunAhead> m_runAhead;
+    bool m_runAheadHit = false;
     size_t m_writtenSinceWriteBack = 0;  // pages written since the file's write-back was last started
     std::chrono::steady_clock::time_point m_lastSafePoint;
     PageFileLayer m_layer;
