@@ -67,6 +67,21 @@ struct SyncedFile {
         disk.write();
         sync.noteWrite();
     }
+    // Writes, starts the background sync, and writes again once that sync
+    // has begun; the sync then ends with `failure` (an errno, or 0).
+    void writeAroundABackgroundSync(int failure)
+    {
+        disk.holdSyncs = true;
+        write();
+        sync.start();
+        disk.waitForASyncHeld();
+        write();
+        {
+            std::lock_guard lock(disk.mutex);
+            disk.failNext = failure;
+        }
+        disk.release();
+    }
 };
 
 TEST(BackgroundSync, ASyncCoversEveryWriteBeforeItWhetherTheBackgroundOneDidOrNot)
@@ -88,15 +103,9 @@ TEST(BackgroundSync, ASyncCoversEveryWriteBeforeItWhetherTheBackgroundOneDidOrNo
     EXPECT_EQ(f.disk.covered, 3);
     EXPECT_EQ(f.disk.syncs.size(), 2u);
 
-    // Written while the background sync is held at its start, and again
-    // after it began: the owner's sync must sync once more itself, after
-    // the last write.
-    f.disk.holdSyncs = true;
-    f.write();
-    f.sync.start();
-    f.disk.waitForASyncHeld();
-    f.write();
-    f.disk.release();
+    // Written before the background sync began, and again after: the
+    // owner's sync must sync once more itself, after the last write.
+    f.writeAroundABackgroundSync(0);
     EXPECT_EQ(f.sync.sync(), 0);
     EXPECT_EQ(f.disk.covered, 5);
     ASSERT_EQ(f.disk.syncs.size(), 4u);
@@ -126,16 +135,7 @@ TEST(BackgroundSync, AFailedBackgroundSyncIsReportedByTheNextSyncAndNotPassedOve
 
     // Failed while a write came in: the failure is reported, not covered
     // up by a second sync that succeeds.
-    f.disk.holdSyncs = true;
-    f.write();
-    f.sync.start();
-    f.disk.waitForASyncHeld();
-    f.write();
-    {
-        std::lock_guard lock(f.disk.mutex);
-        f.disk.failNext = ENOSPC;
-    }
-    f.disk.release();
+    f.writeAroundABackgroundSync(ENOSPC);
     EXPECT_EQ(f.sync.sync(), ENOSPC);
     EXPECT_EQ(f.disk.covered, 1);
     EXPECT_EQ(f.sync.sync(), 0);

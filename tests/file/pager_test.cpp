@@ -449,63 +449,78 @@ private:
     bool m_writtenSinceStart = false;
 };
 
-// A run over a table's records in groups, in page order, its index's pages
-// changed too at the end of the file: once a group is written, the table's
-// pages the next group will change are journaled, and their sync started, so
-// that the next group's commit does not wait for one. The index's pages, the
-// highest the group changed, are not what the run goes on with. A power cut
-// after the run still puts back every page as it was at the safe point.
-TEST(Pager, AGroupOfARunJournalsTheNextGroupsPagesAndStartsTheirSync)
-{
-    constexpr uint32_t kDataPages = 1200, kIndexPages = 100, kPerGroup = 60;
-    constexpr uint32_t kPages = 1 + kDataPages + kIndexPages;
-    auto page = [](uint32_t n, uint8_t fill) {
+// A table's data pages 1 to `dataPages` (its records), then index leaves,
+// under a pager in groups of `perGroup` units whose safe-point journal is a
+// JournalSyncedAhead, with one safe point, at the first commit.
+struct GroupedRunOverPages {
+    GroupedRunOverPages(uint32_t dataPages, uint32_t indexPages, uint32_t perGroup) : dataPages(dataPages)
+    {
+        for (uint32_t n = 0; n <= dataPages + indexPages; ++n) {
+            const PageBuffer b = page(n, uint8_t(n));
+            db->insert(db->end(), b.begin(), b.end());
+        }
+        before = *db;
+        pager = std::make_unique<Pager>(std::make_unique<FaultFile>(db, std::make_shared<FaultPlan>()), 64);
+        auto file = std::make_unique<JournalSyncedAhead>(journalBytes, std::make_shared<FaultPlan>());
+        journal = file.get();
+        pager->setSafePointJournal(std::make_unique<jet::SafePointJournal>(std::move(file), "boot-1"));
+        pager->setSafePointInterval(1e9, 100000);
+        pager->setGroupLimits({2048, perGroup});
+        pager->beginGroup();
+    }
+    PageBuffer page(uint32_t n, uint8_t fill) const
+    {
         PageBuffer b = filled(fill);
-        b[0] = n <= kDataPages ? 0x01 : 0x04;  // a data page, or an index leaf
+        b[0] = n <= dataPages ? 0x01 : 0x04;  // a data page, or an index leaf
         const uint32_t table = 17;
         std::memcpy(b.data() + 4, &table, sizeof table);
         return b;
-    };
-    auto db = std::make_shared<std::vector<uint8_t>>();
-    for (uint32_t n = 0; n < kPages; ++n) {
-        const PageBuffer b = page(n, uint8_t(n));
-        db->insert(db->end(), b.begin(), b.end());
     }
-    const std::vector<uint8_t> before = *db;
-    auto journalBytes = std::make_shared<std::vector<uint8_t>>();
-    auto journalFile = std::make_unique<JournalSyncedAhead>(journalBytes, std::make_shared<FaultPlan>());
-    JournalSyncedAhead& journal = *journalFile;
-    Pager pager(std::make_unique<FaultFile>(db, std::make_shared<FaultPlan>()), 64);
-    pager.setSafePointJournal(std::make_unique<jet::SafePointJournal>(std::move(journalFile), "boot-1"));
-    pager.setSafePointInterval(1e9, 100000);
-    pager.setGroupLimits({2048, kPerGroup});
-    pager.beginGroup();
+    Status change(uint32_t n, uint8_t fill) { return pager->write(n, page(n, fill)); }
+
+    uint32_t dataPages;
+    Bytes db = std::make_shared<std::vector<uint8_t>>();
+    std::vector<uint8_t> before;
+    Bytes journalBytes = std::make_shared<std::vector<uint8_t>>();
+    JournalSyncedAhead* journal = nullptr;
+    std::unique_ptr<Pager> pager;
+};
+
+// A run over a table's records in groups, in page order, its index's pages
+// changed too at the end of the file: once a group is written, the table's
+// pages the next group will change are journaled, and their sync started, so
+// that the next group's commit does not wait for one. A power cut after the
+// run still puts back every page as it was at the safe point.
+TEST(Pager, AGroupOfARunJournalsTheNextGroupsPagesAndStartsTheirSync)
+{
+    constexpr uint32_t kDataPages = 1200, kPerGroup = 60;
+    GroupedRunOverPages run(kDataPages, 100, kPerGroup);
     for (uint32_t n = 1; n <= kDataPages; ++n) {
-        ASSERT_TRUE(pager.write(n, page(n, 0xEE)).isOk());
+        ASSERT_TRUE(run.change(n, 0xEE).isOk());
         if (n % 20 == 0) {
-            ASSERT_TRUE(pager.write(kDataPages + n / 20, page(kDataPages + n / 20, 0xDD)).isOk());
+            ASSERT_TRUE(run.change(kDataPages + n / 20, 0xDD).isOk());
         }
         // A record moved to a page the run comes to later: journaled as it
         // was, not as it is when the run's journal gets that far.
         if (n == 5) {
-            ASSERT_TRUE(pager.write(200, page(200, 0xCC)).isOk());
+            ASSERT_TRUE(run.change(200, 0xCC).isOk());
         }
-        ASSERT_TRUE(pager.commit().isOk());
+        ASSERT_TRUE(run.pager->commit().isOk());
     }
-    ASSERT_TRUE(pager.endGroup().isOk());
+    ASSERT_TRUE(run.pager->endGroup().isOk());
 
     // The first group's commit syncs the journal's start and its entries,
     // the second the entries the first wrote ahead; from then on each
     // group's pages are journaled, and their sync started, a group ahead.
-    EXPECT_GE(journal.started, long(kDataPages / kPerGroup) / 2);
-    EXPECT_LE(journal.waited, 3);
+    EXPECT_GE(run.journal->started, long(kDataPages / kPerGroup) / 2);
+    EXPECT_LE(run.journal->waited, 3);
 
-    FaultFile dbAfterCut(db, std::make_shared<FaultPlan>());
-    FaultFile journalAfterCut(journalBytes, std::make_shared<FaultPlan>());
+    FaultFile dbAfterCut(run.db, std::make_shared<FaultPlan>());
+    FaultFile journalAfterCut(run.journalBytes, std::make_shared<FaultPlan>());
     Result<bool> rolledBack = jet::rollBackAfterPowerLoss(dbAfterCut, journalAfterCut, "boot-2");
     ASSERT_TRUE(rolledBack.isOk()) << rolledBack.status().message();
     EXPECT_TRUE(*rolledBack);
-    EXPECT_TRUE(*db == before);
+    EXPECT_TRUE(*run.db == run.before);
 }
 
 // A run whose every group also changes a page of no run that the journal
@@ -513,36 +528,17 @@ TEST(Pager, AGroupOfARunJournalsTheNextGroupsPagesAndStartsTheirSync)
 // is synced in the background, which would only make that sync wait.
 TEST(Pager, AGroupThatSyncsForPagesElsewhereStartsNoSyncOfItsOwn)
 {
-    constexpr uint32_t kDataPages = 600, kPerGroup = 30, kScattered = 200;
-    auto page = [](uint32_t n, uint8_t fill) {
-        PageBuffer b = filled(fill);
-        b[0] = n <= kDataPages ? 0x01 : 0x04;
-        const uint32_t table = 17;
-        std::memcpy(b.data() + 4, &table, sizeof table);
-        return b;
-    };
-    auto db = std::make_shared<std::vector<uint8_t>>();
-    for (uint32_t n = 0; n <= kDataPages + kScattered * 16; ++n) {
-        const PageBuffer b = page(n, uint8_t(n));
-        db->insert(db->end(), b.begin(), b.end());
-    }
-    auto journalFile = std::make_unique<JournalSyncedAhead>(std::make_shared<std::vector<uint8_t>>(), std::make_shared<FaultPlan>());
-    JournalSyncedAhead& journal = *journalFile;
-    Pager pager(std::make_unique<FaultFile>(db, std::make_shared<FaultPlan>()), 64);
-    pager.setSafePointJournal(std::make_unique<jet::SafePointJournal>(std::move(journalFile), "boot-1"));
-    pager.setSafePointInterval(1e9, 100000);
-    pager.setGroupLimits({2048, kPerGroup});
-    pager.beginGroup();
+    constexpr uint32_t kDataPages = 600, kPerGroup = 30, kIndexPages = 3200;
+    GroupedRunOverPages run(kDataPages, kIndexPages, kPerGroup);
     for (uint32_t n = 1; n <= kDataPages; ++n) {
-        ASSERT_TRUE(pager.write(n, page(n, 0xEE)).isOk());
+        ASSERT_TRUE(run.change(n, 0xEE).isOk());
         if (n % kPerGroup == 0) {
-            const uint32_t far = kDataPages + 1 + (n / kPerGroup) * 16 * 7 % (kScattered * 16);
-            ASSERT_TRUE(pager.write(far, page(far, 0xDD)).isOk());
+            ASSERT_TRUE(run.change(kDataPages + 1 + (n / kPerGroup) * 112 % kIndexPages, 0xDD).isOk());
         }
-        ASSERT_TRUE(pager.commit().isOk());
+        ASSERT_TRUE(run.pager->commit().isOk());
     }
-    ASSERT_TRUE(pager.endGroup().isOk());
-    EXPECT_EQ(journal.started, 0);
+    ASSERT_TRUE(run.pager->endGroup().isOk());
+    EXPECT_EQ(run.journal->started, 0);
 }
 
 TEST(Pager, FailedWriteWithoutCrashPutsTheFileBack)
