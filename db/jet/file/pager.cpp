@@ -196,10 +196,12 @@ void Pager::planRunAhead(const std::vector<const PageBuffer*>& journaledNow)
     };
     std::vector<Kind> kinds;
     const uint32_t safePointPages = m_safePoints->pageCount();
-    for (const auto& [page, ref] : m_originals) {
+    for (const auto& original : m_originals) {
+        const uint32_t page = original.first;
+        const PageRef& bytes = original.second;
         if (page >= safePointPages) break;
-        auto kind = std::find_if(kinds.begin(), kinds.end(), [&](const Kind& k) { return sameKind(*k.bytes, *ref); });
-        if (kind == kinds.end()) kind = kinds.insert(kinds.end(), Kind{ref, page, page, 0});
+        auto kind = std::find_if(kinds.begin(), kinds.end(), [&](const Kind& k) { return sameKind(*k.bytes, *bytes); });
+        if (kind == kinds.end()) kind = kinds.insert(kinds.end(), Kind{bytes, page, page, 0});
         kind->last = page;
         ++kind->changed;
     }
