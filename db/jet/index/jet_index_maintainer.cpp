@@ -3,16 +3,14 @@
 #include "db/jet/index/entry_digest.h"
 #include "db/jet/index/index_entry_walk.h"
 #include "db/jet/index/index_tree.h"
-#include "db/jet/table/page_runs.h"
+#include "db/jet/table/row_runs.h"
 #include "db/jet/table/row_codec.h"
 #include "db/jet/table/row_store.h"
 #include "db/text.h"
 
 #include <algorithm>
-#include <exception>
 #include <iterator>
-#include <system_error>
-#include <thread>
+#include <optional>
 #include <unordered_map>
 
 namespace varnika::jet {
@@ -122,15 +120,6 @@ namespace {
 
 // The most text values whose keys one pass over rows keeps.
 constexpr size_t kKeyMemoEntries = 4096;
-// A table of this many pages (2 MB of Jet 4 pages) or more has its rows
-// read by two threads: below, starting one costs more than it saves.
-constexpr size_t kPagesWorthASecondThread = 512;
-// The pages (256 KB of Jet 4 pages) a thread takes at a time when two read
-// a table.
-constexpr size_t kRunPages = 64;
-// Clean pages a pager that reads for another thread keeps: the rows are
-// read page after page; a long value's pages are met again now and then.
-constexpr size_t kReaderCachePages = 64;
 
 std::string compactAndRepair(const std::string& table)
 {
@@ -383,50 +372,23 @@ Status verifyIndexes(Table& table, const std::vector<size_t>& indexes, uint16_t 
         for (size_t i : plan.indexes) comparedWalks.push_back(walkIndex(table.pager(), def.realIndexes()[i].rootPage, false));
     };
 
-    // A large table's rows are read by two threads, the second through a
-    // pager and a table of its own on the same file, while this one walks
+    // A large table's rows are read by two threads, while this one walks
     // the indexes first. The digests of the two parts add up to the
     // digests of the whole.
     RowPass rows(table, plan, lcid, version);
-    std::unique_ptr<Pager> reader;
-    std::shared_ptr<Table> readerTable;
-    if (pages.size() >= kPagesWorthASecondThread) reader = table.pager().readerForThread(kReaderCachePages);
-    if (reader) {
-        auto t = Table::open(*reader, table.tdefPage(), table.name());
-        if (t.isOk()) readerTable = *t;
-    }
-    if (!readerTable) {
-        VK_RETURN_IF_ERROR(rows.read(table.scanPages(std::move(pages))));
-        walkIndexes();
-    } else {
-        PageRuns runs(pages, kRunPages);
-        RowPass otherRows(*readerTable, plan, lcid, version);
-        auto readWith = [&runs](Table& t, RowPass& pass) {
-            runs.readWith([&](std::span<const uint32_t> run) {
-                return pass.read(t.scanPages(std::vector<uint32_t>(run.begin(), run.end())));
-            });
-        };
-        {
-            std::jthread other;
-            try {
-                other = std::jthread([&] {
-                    try {
-                        readWith(*readerTable, otherRows);
-                    } catch (const std::exception& e) {
-                        // Not let out of the thread, where it would end the program.
-                        runs.refuse(0, Status(ErrorCode::IOError, "table \"" + name + "\" is not changed: its check failed (" +
-                                                                      e.what() + ")"));
-                    }
-                });
-            } catch (const std::system_error&) {
-                // No thread to be had: this one reads every run.
+    std::optional<RowPass> otherRows;  // the second thread's
+    VK_RETURN_IF_ERROR(readRowsInRuns(
+        table, pages,
+        [&](Table& t, int thread, std::span<const uint32_t> run) {
+            RowPass* pass = &rows;
+            if (thread != 0) {
+                if (!otherRows) otherRows.emplace(t, plan, lcid, version);
+                pass = &*otherRows;
             }
-            walkIndexes();
-            readWith(table, rows);
-        }  // the other thread has ended
-        VK_RETURN_IF_ERROR(runs.verdict());
-        rows.add(otherRows);
-    }
+            return pass->read(t.scanPages(std::vector<uint32_t>(run.begin(), run.end())));
+        },
+        walkIndexes));
+    if (otherRows) rows.add(*otherRows);
 
     for (size_t i = 0; i < plan.counted.size(); ++i) {
         const WalkResult& walked = countedWalks[i];
