@@ -4,10 +4,13 @@
 #include "db/jet/index/index_seek.h"
 #include "db/jet/record_sets.h"
 #include "db/jet/table/row_codec.h"
+#include "db/jet/table/row_runs.h"
 #include "db/jet/table/table.h"
 #include "db/sql/sql_query.h"
 
 #include <algorithm>
+#include <iterator>
+#include <span>
 #include <numeric>
 #include <optional>
 #include <string>
@@ -87,18 +90,23 @@ Result<std::vector<RowPointer>> selectRows(Table& table, const RecordSourceQuery
     if (!query.isStatement) return table.rowPointers();
     VK_ASSIGN_OR_RETURN(BoundQuery bound, bindToTable(table, query, settings));
 
-    std::vector<RowPointer> rows;
-    std::vector<std::vector<Variant>> kept;  // for ORDER BY only
+    // The rows taken, in scan order, and their values for ORDER BY only.
+    struct Taken {
+        std::vector<RowPointer> rows;
+        std::vector<std::vector<Variant>> kept;
+    };
     // Only the columns the condition and the order read are decoded.
     const std::vector<int> needed = bound.referencedColumns();
     // Takes the row when the condition holds; gives the condition's outcome.
-    auto consider = [&](RowPointer row, const std::vector<Variant>& values) -> Result<Tri> {
-        VK_ASSIGN_OR_RETURN(Tri match, bound.matches(values));
+    auto consider = [&](const BoundQuery& by, Taken& taken, RowPointer row,
+                        const std::vector<Variant>& values) -> Result<Tri> {
+        VK_ASSIGN_OR_RETURN(Tri match, by.matches(values));
         if (match != Tri::True) return match;
-        rows.push_back(row);
-        if (bound.hasOrder()) kept.push_back(values);
+        taken.rows.push_back(row);
+        if (by.hasOrder()) taken.kept.push_back(values);
         return match;
     };
+    Taken all;
     // An equality the condition cannot do without narrows it through an
     // index; the whole condition is still evaluated on each row found.
     std::optional<std::vector<RowPointer>> sought;
@@ -108,39 +116,72 @@ Result<std::vector<RowPointer>> selectRows(Table& table, const RecordSourceQuery
     if (sought) {
         for (RowPointer row : *sought) {
             VK_ASSIGN_OR_RETURN(std::vector<Variant> values, table.readColumns(row, needed));
-            VK_RETURN_IF_ERROR(consider(row, values).status());
+            VK_RETURN_IF_ERROR(consider(bound, all, row, values).status());
         }
     } else {
-        VK_ASSIGN_OR_RETURN(Table::Scanner scanner, table.scan());
-        std::vector<Variant> values;
-        std::optional<OutcomeMemo> memo;
-        if (needed.size() == 1 && !bound.hasOrder() && OutcomeMemo::usable(table.def(), needed.front()))
-            memo.emplace(table.def(), needed.front());
-        for (;;) {
-            VK_ASSIGN_OR_RETURN(bool more, scanner.next());
-            if (!more) break;
-            if (memo) {
-                if (std::optional<Tri> known = memo->lookup(scanner.row().bytes())) {
-                    if (*known == Tri::True) rows.push_back(scanner.pointer());
-                    continue;
+        // A large table is read by two threads, each with a condition, a
+        // memo and values of its own (a bound condition keeps scratch room);
+        // what each run of pages takes is put together in page order.
+        VK_ASSIGN_OR_RETURN(std::vector<uint32_t> pages, table.ownedPages());
+        struct Reader {
+            const BoundQuery* by = nullptr;
+            std::optional<BoundQuery> own;
+            std::vector<Variant> values;
+            std::optional<OutcomeMemo> memo;
+        };
+        Reader readers[2];
+        std::vector<Taken> runs(std::max<size_t>(1, (pages.size() + kRowRunPages - 1) / kRowRunPages));
+        const bool memoUsable =
+            needed.size() == 1 && !bound.hasOrder() && OutcomeMemo::usable(table.def(), needed.front());
+        VK_RETURN_IF_ERROR(readRowsInRuns(table, pages, [&](Table& t, int thread, std::span<const uint32_t> run) -> Status {
+            Reader& r = readers[thread];
+            if (!r.by) {
+                if (thread == 0) {
+                    r.by = &bound;
+                } else {
+                    VK_ASSIGN_OR_RETURN(r.own, bindToTable(t, query, settings));
+                    r.by = &*r.own;
                 }
+                if (memoUsable) r.memo.emplace(t.def(), needed.front());
             }
-            VK_RETURN_IF_ERROR(scanner.valuesInto(needed, values));
-            VK_ASSIGN_OR_RETURN(Tri match, consider(scanner.pointer(), values));
-            if (memo) memo->remember(match);
+            Taken& taken = runs[rowRunIndex(pages, run)];
+            Table::Scanner scanner = t.scanPages(std::vector<uint32_t>(run.begin(), run.end()));
+            for (;;) {
+                VK_ASSIGN_OR_RETURN(bool more, scanner.next());
+                if (!more) break;
+                if (r.memo) {
+                    if (std::optional<Tri> known = r.memo->lookup(scanner.row().bytes())) {
+                        if (*known == Tri::True) taken.rows.push_back(scanner.pointer());
+                        continue;
+                    }
+                }
+                VK_RETURN_IF_ERROR(scanner.valuesInto(needed, r.values));
+                VK_ASSIGN_OR_RETURN(Tri match, consider(*r.by, taken, scanner.pointer(), r.values));
+                if (r.memo) r.memo->remember(match);
+            }
+            return Status::ok();
+        }));
+        if (runs.size() == 1) {
+            all = std::move(runs.front());
+        } else {
+            for (Taken& taken : runs) {
+                all.rows.insert(all.rows.end(), taken.rows.begin(), taken.rows.end());
+                std::move(taken.kept.begin(), taken.kept.end(), std::back_inserter(all.kept));
+            }
         }
     }
+    std::vector<RowPointer>& rows = all.rows;
     if (bound.hasOrder()) {
         std::vector<size_t> order(rows.size());
         std::iota(order.begin(), order.end(), size_t(0));
         std::stable_sort(order.begin(), order.end(),
-                         [&](size_t a, size_t b) { return bound.compareRows(kept[a], kept[b]) < 0; });
+                         [&](size_t a, size_t b) { return bound.compareRows(all.kept[a], all.kept[b]) < 0; });
         std::vector<RowPointer> sorted;
         sorted.reserve(rows.size());
         for (size_t i : order) sorted.push_back(rows[i]);
         rows = std::move(sorted);
     }
-    return rows;
+    return std::move(rows);
 }
 
 Result<std::unique_ptr<TableRecordSet>> openRecordSource(std::shared_ptr<Database> db, const RecordSourceQuery& query,

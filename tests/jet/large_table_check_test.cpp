@@ -1,13 +1,17 @@
-// The check before a run of a table large enough to have its rows read by
-// two threads: whatever the file holds, the verdict (sound, or the refusal
-// and every word of it) is the one a single thread comes to, reading the
-// same file through a layer, which offers no second reader.
+// The passes over a table large enough to have its rows read by two
+// threads (the check before a run, and the choice of a Select statement's
+// records): whatever the file holds, the outcome (the verdict, or the
+// records in their order, or the refusal and every word of it) is the one a
+// single thread comes to, reading the same file through a layer, which
+// offers no second reader.
 
 #include "db/jet/file/bytes.h"
 #include "db/jet/index/jet_index_maintainer.h"
+#include "db/jet/query_executor.h"
 #include "db/jet/page/data_page.h"
 #include "db/jet/table/row_codec.h"
 #include "db/jet/table/table.h"
+#include "db/sql/sql_parser.h"
 #include "support/ddl_test_support.h"
 #include "support/layout_files.h"
 
@@ -37,6 +41,12 @@ private:
     std::unique_ptr<PageFile> m_file;
 };
 
+PageFileLayer oneThreadOnly(bool oneThread)
+{
+    if (!oneThread) return {};
+    return [](std::unique_ptr<PageFile> f) -> std::unique_ptr<PageFile> { return std::make_unique<PassOn>(std::move(f)); };
+}
+
 // Stok: 6,000 records of two long texts, about 670 pages, with indexes on
 // Birim and Depo besides the key.
 void fillStok(ddltest::NewDb& t)
@@ -60,9 +70,7 @@ struct Verdict {
 // The check a first run on every index of Stok makes, on one thread or two.
 Verdict check(const fs::path& file, bool oneThread)
 {
-    PageFileLayer layer;
-    if (oneThread) layer = [](std::unique_ptr<PageFile> f) -> std::unique_ptr<PageFile> { return std::make_unique<PassOn>(std::move(f)); };
-    auto db = Database::open(file.string(), OpenMode::ReadWrite, layer);
+    auto db = Database::open(file.string(), OpenMode::ReadWrite, oneThreadOnly(oneThread));
     EXPECT_TRUE(db.isOk()) << db.status().toString();
     if (!db.isOk()) return {db.status()};
     EXPECT_EQ((*db)->pager().readerForThread(1) == nullptr, oneThread);
@@ -75,6 +83,30 @@ Verdict check(const fs::path& file, bool oneThread)
     std::set<uint32_t> verified;
     Status s = verifyIndexes(**table, all, (*db)->header().sortLcid, (*db)->header().sortVersion, verified, true);
     return {s, verified.size()};
+}
+
+// The records of Stok a Select statement chooses, on one thread or two, as
+// "page:row" in their order, or the refusal.
+struct Chosen {
+    Status status;
+    std::vector<std::string> rows;
+};
+
+Chosen choose(const fs::path& file, bool oneThread, const std::u16string& source)
+{
+    auto db = Database::open(file.string(), OpenMode::ReadOnly, oneThreadOnly(oneThread));
+    EXPECT_TRUE(db.isOk()) << db.status().toString();
+    if (!db.isOk()) return {db.status()};
+    EXPECT_EQ((*db)->pager().readerForThread(1) == nullptr, oneThread);
+    auto table = (*db)->table(u"Stok");
+    auto query = parseRecordSource(source);
+    EXPECT_TRUE(table.isOk() && query.isOk());
+    if (!table.isOk() || !query.isOk()) return {Status(ErrorCode::IOError, "not set up")};
+    auto rows = selectRows(**table, *query, RegionalSettings::unitedStates());
+    if (!rows.isOk()) return {rows.status()};
+    Chosen c{Status::ok(), {}};
+    for (RowPointer r : *rows) c.rows.push_back(std::to_string(r.page) + ":" + std::to_string(r.row));
+    return c;
 }
 
 // The data pages of Stok, in scan order.
@@ -163,6 +195,54 @@ TEST(LargeTableCheck, TwoThreadsComeToTheVerdictOfOne)
             EXPECT_EQ(two.verified, 3u) << c.what;
         } else {
             EXPECT_NE(two.status.message().find(c.words), std::string::npos) << c.what << ": " << two.status.toString();
+        }
+    }
+}
+
+TEST(LargeTableCheck, TwoThreadsChooseTheRecordsOfOne)
+{
+    ddltest::NewDb t;
+    fillStok(t);
+    ASSERT_FALSE(HasFatalFailure());
+    t.db.reset();
+    t.executor.reset();
+
+    const std::vector<std::u16string> sources = {
+        u"Select * From Stok where Birim like 'Kutu 1*'",
+        u"Select * From Stok where Aciklama like '*7x*'",
+        u"Select * From Stok where Depo > 4 and Aciklama like 'Not 5*'",
+        u"Select * From Stok where Birim like 'Adet*' order by Aciklama desc",
+        u"Select * From Stok where Aciklama = 'Yok'",
+    };
+    struct Damage {
+        const char* what;
+        std::function<size_t(size_t)> page;  // of the data pages, the one broken
+    };
+    const std::vector<Damage> damages = {
+        {"sound", nullptr},
+        {"a record of a page in the middle", [](size_t n) { return n / 2; }},
+        {"a record of the last page", [](size_t n) { return n - 1; }},
+    };
+    for (const Damage& d : damages) {
+        test::TempDir dir;
+        const fs::path file = dir.file("stok.mdb");
+        fs::copy_file(t.path, file);
+        if (d.page) {
+            auto db = Database::open(file.string(), OpenMode::ReadWrite);
+            ASSERT_TRUE(db.isOk());
+            const std::vector<uint32_t> pages = dataPagesOf(**db);
+            ASSERT_TRUE(breakFirstRecordOf(**db, pages[d.page(pages.size())]).isOk());
+        }
+        for (const std::u16string& source : sources) {
+            const Chosen one = choose(file, true, source);
+            const Chosen two = choose(file, false, source);
+            EXPECT_EQ(two.status.code(), one.status.code()) << d.what << ": " << toUtf8(source);
+            EXPECT_EQ(two.status.message(), one.status.message()) << d.what << ": " << toUtf8(source);
+            EXPECT_EQ(two.rows, one.rows) << d.what << ": " << toUtf8(source);
+            if (!d.page) {
+                EXPECT_TRUE(two.status.isOk()) << toUtf8(source) << ": " << two.status.toString();
+                if (source.find(u"Yok") == std::u16string::npos) EXPECT_GT(two.rows.size(), 20u) << toUtf8(source);
+            }
         }
     }
 }
