@@ -106,68 +106,80 @@ Result<std::vector<RowPointer>> selectRows(Table& table, const RecordSourceQuery
         if (by.hasOrder()) taken.kept.push_back(values);
         return match;
     };
-    Taken all;
     // An equality the condition cannot do without narrows it through an
     // index; the whole condition is still evaluated on each row found.
     std::optional<std::vector<RowPointer>> sought;
     if (auto term = bound.indexableEquality()) {
         VK_ASSIGN_OR_RETURN(sought, seekEqualRows(table, term->column, term->value));
     }
+    // The pages read: those of the rows found, or all the table's.
+    std::vector<uint32_t> pages;
     if (sought) {
-        for (RowPointer row : *sought) {
-            VK_ASSIGN_OR_RETURN(std::vector<Variant> values, table.readColumns(row, needed));
-            VK_RETURN_IF_ERROR(consider(bound, all, row, values).status());
-        }
+        // Found in page order (seekEqualRows sorts them).
+        for (RowPointer row : *sought)
+            if (pages.empty() || pages.back() != row.page) pages.push_back(row.page);
     } else {
-        // A large table is read by two threads, each with a condition, a
-        // memo and values of its own (a bound condition keeps scratch room);
-        // what each run of pages takes is put together in page order.
-        VK_ASSIGN_OR_RETURN(std::vector<uint32_t> pages, table.ownedPages());
-        struct Reader {
-            const BoundQuery* by = nullptr;
-            std::optional<BoundQuery> own;
-            std::vector<Variant> values;
-            std::optional<OutcomeMemo> memo;
-        };
-        Reader readers[2];
-        std::vector<Taken> runs(std::max<size_t>(1, (pages.size() + kRowRunPages - 1) / kRowRunPages));
-        const bool memoUsable =
-            needed.size() == 1 && !bound.hasOrder() && OutcomeMemo::usable(table.def(), needed.front());
-        VK_RETURN_IF_ERROR(readRowsInRuns(table, pages, [&](Table& t, int thread, std::span<const uint32_t> run) -> Status {
-            Reader& r = readers[thread];
-            if (!r.by) {
-                if (thread == 0) {
-                    r.by = &bound;
-                } else {
-                    VK_ASSIGN_OR_RETURN(r.own, bindToTable(t, query, settings));
-                    r.by = &*r.own;
-                }
-                if (memoUsable) r.memo.emplace(t.def(), needed.front());
+        VK_ASSIGN_OR_RETURN(pages, table.ownedPages());
+    }
+
+    // A large table is read by two threads, each with a condition, a memo
+    // and values of its own (a bound condition keeps scratch room); what
+    // each run of pages takes is put together in page order.
+    struct Reader {
+        const BoundQuery* by = nullptr;
+        std::optional<BoundQuery> own;
+        std::vector<Variant> values;
+        std::optional<OutcomeMemo> memo;
+    };
+    Reader readers[2];
+    std::vector<Taken> runs(std::max<size_t>(1, (pages.size() + kRowRunPages - 1) / kRowRunPages));
+    const bool memoUsable =
+        !sought && needed.size() == 1 && !bound.hasOrder() && OutcomeMemo::usable(table.def(), needed.front());
+    VK_RETURN_IF_ERROR(readRowsInRuns(table, pages, [&](Table& t, int thread, std::span<const uint32_t> run) -> Status {
+        Reader& r = readers[thread];
+        if (!r.by) {
+            if (thread == 0) {
+                r.by = &bound;
+            } else {
+                VK_ASSIGN_OR_RETURN(r.own, bindToTable(t, query, settings));
+                r.by = &*r.own;
             }
-            Taken& taken = runs[rowRunIndex(pages, run)];
-            Table::Scanner scanner = t.scanPages(std::vector<uint32_t>(run.begin(), run.end()));
-            for (;;) {
-                VK_ASSIGN_OR_RETURN(bool more, scanner.next());
-                if (!more) break;
-                if (r.memo) {
-                    if (std::optional<Tri> known = r.memo->lookup(scanner.row().bytes())) {
-                        if (*known == Tri::True) taken.rows.push_back(scanner.pointer());
-                        continue;
-                    }
-                }
-                VK_RETURN_IF_ERROR(scanner.valuesInto(needed, r.values));
-                VK_ASSIGN_OR_RETURN(Tri match, consider(*r.by, taken, scanner.pointer(), r.values));
-                if (r.memo) r.memo->remember(match);
+            if (memoUsable) r.memo.emplace(t.def(), needed.front());
+        }
+        Taken& taken = runs[rowRunIndex(pages, run)];
+        if (run.empty()) return Status::ok();
+        if (sought) {
+            // The rows found on this run's pages, which are theirs in order.
+            auto row = std::lower_bound(sought->begin(), sought->end(), RowPointer{run.front(), 0});
+            for (; row != sought->end() && row->page <= run.back(); ++row) {
+                VK_ASSIGN_OR_RETURN(r.values, t.readColumns(*row, needed));
+                VK_RETURN_IF_ERROR(consider(*r.by, taken, *row, r.values).status());
             }
             return Status::ok();
-        }));
-        if (runs.size() == 1) {
-            all = std::move(runs.front());
-        } else {
-            for (Taken& taken : runs) {
-                all.rows.insert(all.rows.end(), taken.rows.begin(), taken.rows.end());
-                std::move(taken.kept.begin(), taken.kept.end(), std::back_inserter(all.kept));
+        }
+        Table::Scanner scanner = t.scanPages(std::vector<uint32_t>(run.begin(), run.end()));
+        for (;;) {
+            VK_ASSIGN_OR_RETURN(bool more, scanner.next());
+            if (!more) break;
+            if (r.memo) {
+                if (std::optional<Tri> known = r.memo->lookup(scanner.row().bytes())) {
+                    if (*known == Tri::True) taken.rows.push_back(scanner.pointer());
+                    continue;
+                }
             }
+            VK_RETURN_IF_ERROR(scanner.valuesInto(needed, r.values));
+            VK_ASSIGN_OR_RETURN(Tri match, consider(*r.by, taken, scanner.pointer(), r.values));
+            if (r.memo) r.memo->remember(match);
+        }
+        return Status::ok();
+    }));
+    Taken all;
+    if (runs.size() == 1) {
+        all = std::move(runs.front());
+    } else {
+        for (Taken& taken : runs) {
+            all.rows.insert(all.rows.end(), taken.rows.begin(), taken.rows.end());
+            std::move(taken.kept.begin(), taken.kept.end(), std::back_inserter(all.kept));
         }
     }
     std::vector<RowPointer>& rows = all.rows;

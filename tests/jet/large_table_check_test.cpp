@@ -213,6 +213,11 @@ TEST(LargeTableCheck, TwoThreadsChooseTheRecordsOfOne)
         u"Select * From Stok where Depo > 4 and Aciklama like 'Not 5*'",
         u"Select * From Stok where Birim like 'Adet*' order by Aciklama desc",
         u"Select * From Stok where Aciklama = 'Yok'",
+        // Through the index on Depo, then each record found read (on most
+        // of the pages).
+        u"Select * From Stok where Depo = 4",
+        u"Select * From Stok where Depo = 2 order by Aciklama desc",
+        u"Select * From Stok where Depo = 4 and Aciklama like 'Not 5*'",
     };
     struct Damage {
         const char* what;
