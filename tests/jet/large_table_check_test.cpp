@@ -131,14 +131,21 @@ Status breakFirstRecordOf(Database& db, uint32_t page)
     return db.pager().commit();
 }
 
-TEST(LargeTableCheck, TwoThreadsComeToTheVerdictOfOne)
-{
+// Each test has a database of its own holding Stok, closed.
+class LargeTableCheck : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        fillStok(t);
+        ASSERT_FALSE(HasFatalFailure());
+        t.db.reset();
+        t.executor.reset();
+    }
     ddltest::NewDb t;
-    fillStok(t);
-    ASSERT_FALSE(HasFatalFailure());
-    t.db.reset();
-    t.executor.reset();
+};
 
+TEST_F(LargeTableCheck, TwoThreadsComeToTheVerdictOfOne)
+{
     struct Case {
         const char* what;
         std::function<void(Database&)> damage;
@@ -199,14 +206,8 @@ TEST(LargeTableCheck, TwoThreadsComeToTheVerdictOfOne)
     }
 }
 
-TEST(LargeTableCheck, TwoThreadsChooseTheRecordsOfOne)
+TEST_F(LargeTableCheck, TwoThreadsChooseTheRecordsOfOne)
 {
-    ddltest::NewDb t;
-    fillStok(t);
-    ASSERT_FALSE(HasFatalFailure());
-    t.db.reset();
-    t.executor.reset();
-
     const std::vector<std::u16string> sources = {
         u"Select * From Stok where Birim like 'Kutu 1*'",
         u"Select * From Stok where Aciklama like '*7x*'",
