@@ -132,7 +132,7 @@ Result<std::vector<RowPointer>> selectRows(Table& table, const RecordSourceQuery
         std::optional<OutcomeMemo> memo;
     };
     Reader readers[2];
-    std::vector<Taken> runs(std::max<size_t>(1, (pages.size() + kRowRunPages - 1) / kRowRunPages));
+    std::vector<Taken> runs(rowRunCount(pages));
     const bool memoUsable =
         !sought && needed.size() == 1 && !bound.hasOrder() && OutcomeMemo::usable(table.def(), needed.front());
     VK_RETURN_IF_ERROR(readRowsInRuns(table, pages, [&](Table& t, int thread, std::span<const uint32_t> run) -> Status {

@@ -33,6 +33,13 @@ using RowRunReader = std::function<Status(Table& table, int thread, std::span<co
 Status readRowsInRuns(Table& table, std::span<const uint32_t> pages, const RowRunReader& read,
                       const std::function<void()>& meanwhile = {});
 
+// How many runs readRowsInRuns makes of `pages` at most (one when they
+// are read by the calling thread alone, or there are none).
+inline size_t rowRunCount(std::span<const uint32_t> pages)
+{
+    return pages.empty() ? 1 : (pages.size() + kRowRunPages - 1) / kRowRunPages;
+}
+
 // Which run `run`, given by readRowsInRuns over `pages`, is.
 inline size_t rowRunIndex(std::span<const uint32_t> pages, std::span<const uint32_t> run)
 {
