@@ -71,13 +71,14 @@ Result<IndexPage> decodeIndexPage(std::span<const uint8_t> bytes, const JetForma
         for (uint8_t b : bytes.subspan(f.bitmap, f.bitmapSize)) marked += size_t(std::popcount(b));
         entries.reserve(marked);
     }
-    VK_RETURN_IF_ERROR(walkIndexPageWith(bytes, format, p, [&](std::span<const uint8_t> entry, uint32_t child) {
-        IndexEntry e;
-        e.bytes.assign(entry.begin(), entry.end());
-        e.child = child;
-        entries.push_back(std::move(e));
-        return Status::ok();
-    }));
+    VK_RETURN_IF_ERROR(walkIndexPageWith(
+        bytes, format, p, [&](std::span<const uint8_t> prefix, std::span<const uint8_t> own, uint32_t child) {
+            IndexEntry& e = entries.emplace_back();
+            e.bytes.assign(prefix.data(), prefix.size());
+            e.bytes.append(own.data(), own.size());
+            e.child = child;
+            return Status::ok();
+        }));
     p.entries = std::move(entries);
     return p;
 }

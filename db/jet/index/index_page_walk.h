@@ -8,6 +8,7 @@
 
 #include <bit>
 #include <string>
+#include <type_traits>
 
 namespace varnika::jet {
 
@@ -71,6 +72,10 @@ Status walkIndexPageWith(std::span<const uint8_t> bytes, const JetFormat& format
             const std::span<const uint8_t> own = stored.first(stored.size() - (p.isNode() ? kChildSize : 0));
             if constexpr (!kWholeEntries) {
                 VK_RETURN_IF_ERROR(visit(std::span<const uint8_t>(), child));
+            } else if constexpr (std::is_invocable_v<Visit, std::span<const uint8_t>, std::span<const uint8_t>, uint32_t>) {
+                // A visitor that takes the shared prefix and the entry's own
+                // bytes apart puts them together itself.
+                VK_RETURN_IF_ERROR(visit(first.first(prefix), own, child));
             } else if (prefix == 0) {
                 VK_RETURN_IF_ERROR(visit(own, child));
             } else {
