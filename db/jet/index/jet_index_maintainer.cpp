@@ -481,6 +481,23 @@ Status insertSortedEntries(Table& table, const RealIndexDef& index, size_t posit
 
 }  // namespace
 
+Result<std::optional<IndexKeyEntry>> JetIndexMaintainer::entryFor(size_t position, const std::vector<Variant>& values)
+{
+    const TableDef& def = m_table.def();
+    const RealIndexDef& index = def.realIndexes()[position];
+    const int col = index.columns.size() == 1 ? def.findColumnByNumber(index.columns.front().columnNumber) : -1;
+    if (col < 0 || size_t(col) >= values.size() || def.columns()[size_t(col)].type() != ColumnType::Text ||
+        values[size_t(col)].type() != VariantType::Text)
+        return indexEntryFor(def, index, values, m_lcid, m_version);
+    if (m_textKeys.size() < def.realIndexes().size()) m_textKeys.resize(def.realIndexes().size());
+    auto& known = m_textKeys[position];
+    const std::u16string& text = values[size_t(col)].asText();
+    if (auto hit = known.find(text); hit != known.end()) return hit->second;
+    VK_ASSIGN_OR_RETURN(std::optional<IndexKeyEntry> e, indexEntryFor(def, index, values, m_lcid, m_version));
+    if (known.size() < kKeyMemoEntries) known.emplace(text, e);
+    return e;
+}
+
 Status JetIndexMaintainer::apply(PageAllocator& allocator, const RowChange& change)
 {
     const TableDef& def = m_table.def();
@@ -498,10 +515,10 @@ Status JetIndexMaintainer::apply(PageAllocator& allocator, const RowChange& chan
             continue;
         std::optional<IndexKeyEntry> before, after;
         if (change.oldValues) {
-            VK_ASSIGN_OR_RETURN(before, indexEntryFor(def, index, *change.oldValues, m_lcid, m_version));
+            VK_ASSIGN_OR_RETURN(before, entryFor(i, *change.oldValues));
         }
         if (change.newValues) {
-            VK_ASSIGN_OR_RETURN(after, indexEntryFor(def, index, *change.newValues, m_lcid, m_version));
+            VK_ASSIGN_OR_RETURN(after, entryFor(i, *change.newValues));
         }
         bool same = before.has_value() == after.has_value() && (!before || before->key == after->key);
         if (change.kind == RowChangeKind::Update && same) continue;
@@ -615,7 +632,7 @@ Status JetIndexMaintainer::applyInserts(PageAllocator& allocator, uint32_t tdefP
         const RealIndexDef& index = def.realIndexes()[i];
         entries.clear();
         for (const InsertedRow& r : rows) {
-            VK_ASSIGN_OR_RETURN(std::optional<IndexKeyEntry> e, indexEntryFor(def, index, *r.values, m_lcid, m_version));
+            VK_ASSIGN_OR_RETURN(std::optional<IndexKeyEntry> e, entryFor(i, *r.values));
             if (!e) continue;
             if (r.row.page >= (1u << 24)) return invalidArgument("a row id page does not fit in 3 bytes");
             entries.push_back(IndexEntry::make(e->key, rowIdOf(r.row)));

@@ -14,6 +14,8 @@
 
 #include <optional>
 #include <set>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace varnika::jet {
@@ -101,6 +103,10 @@ public:
     void forgetHeldBack() override;
 
 private:
+    // indexEntryFor() for the `position`-th real index. The key of a value
+    // of an index of one text column is made once and remembered: a run
+    // meets the same few units or branches over and over.
+    Result<std::optional<IndexKeyEntry>> entryFor(size_t position, const std::vector<Variant>& values);
     // verify() with the rows at `added` (sorted) left out as well.
     Status verifyWithout(const RealIndexDef& index, const RowChange& change, std::span<const RowPointer> added);
 
@@ -118,6 +124,8 @@ private:
     };
     bool m_holdBack = false;
     std::vector<HeldBack> m_heldBack;
+    // The keys entryFor() made, by position in the real-index list.
+    std::vector<std::unordered_map<std::u16string, std::optional<IndexKeyEntry>>> m_textKeys;
 };
 
 }  // namespace varnika::jet
