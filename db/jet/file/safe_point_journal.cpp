@@ -66,7 +66,7 @@ Status SafePointJournal::start(uint32_t pageCount)
     m_started = false;
     m_protected.clear();
     m_changed.clear();
-    m_pending.clear();
+    m_pendingBytes = 0;
     m_pendingPages.clear();
     m_unsynced = false;
     VK_RETURN_IF_ERROR(writeHeader(m_epoch, pageCount));
@@ -81,24 +81,25 @@ Status SafePointJournal::add(uint32_t page, const PageBuffer& original)
     // Every byte is set below: the page number, four zeros, the checksum
     // and the page.
     const size_t size = entrySize(m_pageSize);
-    const size_t at = m_pending.size();
-    m_pending.resize(at + size);
-    uint8_t* entry = m_pending.data() + at;
+    // Written out once past kMaxPendingBytes, so never more than this.
+    if (!m_pending) m_pending = std::make_unique_for_overwrite<uint8_t[]>(kMaxPendingBytes + size);
+    uint8_t* entry = m_pending.get() + m_pendingBytes;
+    m_pendingBytes += size;
     std::memset(entry, 0, kEntryData);
     putU32(entry, kEntryPage, page);
     putU64(entry, kEntryChecksum, entryChecksum(m_epoch, page, original.data(), m_pageSize));
     std::memcpy(entry + kEntryData, original.data(), m_pageSize);
     m_pendingPages.push_back(page);
     m_protected.insert(page);
-    return m_pending.size() >= kMaxPendingBytes ? writePending() : Status::ok();
+    return m_pendingBytes >= kMaxPendingBytes ? writePending() : Status::ok();
 }
 
 Status SafePointJournal::writePending()
 {
-    if (m_pending.empty()) return Status::ok();
-    Status s = m_file->write(m_end, m_pending.data(), m_pending.size());
+    if (m_pendingBytes == 0) return Status::ok();
+    Status s = m_file->write(m_end, m_pending.get(), m_pendingBytes);
     if (s.isOk()) {
-        m_end += m_pending.size();
+        m_end += m_pendingBytes;
         m_unsynced = true;
     } else {
         // Part of the entries may be in the file, past m_end: the next
@@ -107,7 +108,7 @@ Status SafePointJournal::writePending()
         // untrue either.
         for (uint32_t page : m_pendingPages) m_protected.erase(page);
     }
-    m_pending.clear();
+    m_pendingBytes = 0;
     m_pendingPages.clear();
     return s;
 }

@@ -87,7 +87,10 @@ private:
     uint64_t m_end = 0;  // where the next entry goes
     std::unordered_set<uint32_t> m_protected;
     std::unordered_set<uint32_t> m_changed;
-    std::vector<uint8_t> m_pending;         // entries added but not yet written
+    // Entries added but not yet written: m_pendingBytes of them, in room
+    // made once and never cleared (add() sets every byte it hands out).
+    std::unique_ptr<uint8_t[]> m_pending;
+    size_t m_pendingBytes = 0;
     std::vector<uint32_t> m_pendingPages;   // their pages
     bool m_unsynced = false;                // entries written since the last sync
 };
