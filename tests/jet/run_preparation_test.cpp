@@ -146,6 +146,41 @@ TEST(RunPreparation, AnIndexMissingAnEntryRefusesTheRunNamingTheTableAndTheRepai
     EXPECT_EQ(fileBytes(t.path), before);
 }
 
+// The check before a run remembers the key of each stored text of an
+// indexed column; a Null and an empty text are stored alike but for the
+// null mask, and keep keys of their own.
+TEST(RunPreparation, NullAndEmptyTextsOfAnIndexedColumnPassTheCheck)
+{
+    ddltest::NewDb t;
+    ASSERT_TRUE(t.run("CREATE TABLE Stok (Id COUNTER PRIMARY KEY, Birim TEXT(200), Depo LONG)").isOk());
+    ASSERT_TRUE(t.run("CREATE INDEX ixBirim ON Stok (Birim)").isOk());
+    for (int i = 0; i < 60; ++i) {
+        const std::string birim = i % 3 == 0 ? "NULL" : i % 3 == 1 ? "''" : "'Adet'";
+        ASSERT_TRUE(t.run("INSERT INTO Stok (Birim, Depo) VALUES (" + birim + ", " + std::to_string(i) + ")").isOk());
+    }
+    t.db.reset();
+    t.executor.reset();
+    Status s = replaceAll(t.path, u"Koli");
+    ASSERT_TRUE(s.isOk()) << s.toString();
+
+    DataControl data;
+    data.SetDatabaseName(fromUtf8(t.path.string()));
+    data.SetRecordSource(u"Stok");
+    ASSERT_TRUE(data.Refresh().isOk());
+    RecordSet& rs = *data.Recordset();
+    int nulls = 0, empty = 0, koli = 0;
+    while (!rs.Eof().value()) {
+        const Variant v = rs.Fields(u"Birim").value()->Value().value();
+        nulls += v.isNull();
+        empty += v == Variant::text(u"");
+        koli += v == Variant::text(u"Koli");
+        ASSERT_TRUE(rs.MoveNext().isOk());
+    }
+    EXPECT_EQ(nulls, 20);
+    EXPECT_EQ(empty, 20);
+    EXPECT_EQ(koli, 20);
+}
+
 // The Birim index holds every key as often as its records make it, but two
 // records of different units have each other's entries: the run is refused
 // all the same, and the file keeps every byte.

@@ -9,8 +9,10 @@
 #include "db/text.h"
 
 #include <algorithm>
+#include <array>
 #include <iterator>
 #include <optional>
+#include <string_view>
 #include <unordered_map>
 
 namespace varnika::jet {
@@ -251,11 +253,10 @@ public:
                 if (memoColumn >= 0) {
                     auto f = fieldBytes(def, *layout, row, memoColumn);
                     if (!f.isOk()) return unreadable(f.status());
-                    // A null field is told from any stored text by its first byte.
-                    m_stored.assign(1, f->present ? '\1' : '\0');
-                    m_stored.append(f->bytes.begin(), f->bytes.end());
-                    auto& memo = m_memos[i];
-                    if (auto hit = memo.find(m_stored); hit != memo.end()) {
+                    // Null fields and stored texts are remembered apart.
+                    const std::string_view stored(reinterpret_cast<const char*>(f->bytes.data()), f->bytes.size());
+                    auto& memo = m_memos[i][f->present ? 1 : 0];
+                    if (auto hit = memo.find(stored); hit != memo.end()) {
                         known = &hit->second;
                     } else {
                         auto v = decodeColumn(def, *layout, row, memoColumn, &m_table.longValues());
@@ -264,7 +265,7 @@ public:
                         if (memo.size() < kKeyMemoEntries) {
                             auto e = indexEntryFor(def, index, m_values, m_lcid, m_version);
                             if (!e.isOk()) return notChanged(e.status());
-                            known = &memo.emplace(m_stored, std::move(*e)).first->second;
+                            known = &memo.emplace(std::string(stored), std::move(*e)).first->second;
                         }
                     }
                 }
@@ -324,9 +325,14 @@ private:
     uint16_t m_lcid;
     uint8_t m_version;
     std::string m_name;
-    std::vector<std::unordered_map<std::string, std::optional<IndexKeyEntry>>> m_memos;
+    // Stored bytes looked up as they lie in the row, without a copy.
+    struct StoredHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+    };
+    using KeyMemo = std::unordered_map<std::string, std::optional<IndexKeyEntry>, StoredHash, std::equal_to<>>;
+    std::vector<std::array<KeyMemo, 2>> m_memos;  // null fields, stored values
     std::vector<Variant> m_values;
-    std::string m_stored;
     std::vector<uint8_t> m_entry;
 };
 
