@@ -122,6 +122,10 @@ namespace {
 
 // The most text values whose keys one pass over rows keeps.
 constexpr size_t kKeyMemoEntries = 4096;
+// The most text values of one index whose keys a run's changes keep: the
+// few a replace or a delete meets again and again, not the many different
+// texts a title case goes through, kept as long as the run.
+constexpr size_t kChangeKeyMemoEntries = 256;
 
 std::string compactAndRepair(const std::string& table)
 {
@@ -500,7 +504,7 @@ Result<std::optional<IndexKeyEntry>> JetIndexMaintainer::entryFor(size_t positio
     const std::u16string& text = values[size_t(col)].asText();
     if (auto hit = known.find(text); hit != known.end()) return hit->second;
     VK_ASSIGN_OR_RETURN(std::optional<IndexKeyEntry> e, indexEntryFor(def, index, values, m_lcid, m_version));
-    if (known.size() < kKeyMemoEntries) known.emplace(text, e);
+    if (known.size() < kChangeKeyMemoEntries) known.emplace(text, e);
     return e;
 }
 
