@@ -465,6 +465,45 @@ TEST(UsageMapCache, AMapIsReadAgainExactlyWhenItsOwnRowOrBitmapChanged)
     EXPECT_FALSE(kept->isInline());
 }
 
+// A reference map's bitmap page handed out again in a buffer of its own (let
+// go by the pager's cache, or written back unchanged) is the same map; only
+// other bytes make it read again.
+TEST(UsageMapCache, ABitmapPageReadAgainWithTheSameBytesKeepsTheMap)
+{
+    auto pager = test::makeMemoryDatabase();
+    RowPointer owned = test::addEmptyOwnerMap(*pager, 2);
+    PageAllocator alloc(*pager);
+    for (int i = 0; i < 1200; ++i) ASSERT_TRUE(alloc.allocateDataPage(kTdef, {owned, std::nullopt}).isOk()) << i;
+    UsageMapCache cache;
+    auto first = cache.load(*pager, owned);
+    ASSERT_TRUE(first.isOk()) << first.status().toString();
+    ASSERT_FALSE((*first)->isInline());
+    ASSERT_FALSE((*first)->bitmapPages().empty());
+    const uint32_t bitmap = (*first)->bitmapPages().front();
+    const std::vector<uint32_t> pages = (*first)->pages();
+    const size_t decodes = cache.decodeCount();
+
+    PageBuffer same = **pager->read(bitmap);
+    ASSERT_TRUE(pager->write(bitmap, same).isOk());
+    auto again = cache.load(*pager, owned);
+    ASSERT_TRUE(again.isOk());
+    EXPECT_EQ(cache.decodeCount(), decodes);
+    EXPECT_EQ((*again)->pages(), pages);
+
+    // The bit of the map's last page cleared behind the cache's back (the
+    // first bitmap page covers the file's first pages).
+    PageBuffer changed = same;
+    const uint32_t last = pages.back();
+    ASSERT_LT(last, usagemap::kPagesPerMapPage);
+    changed[usagemap::kMapPageBitmap + last / 8] &= uint8_t(~(1u << (last % 8)));
+    ASSERT_TRUE(pager->write(bitmap, changed).isOk());
+    auto reread = cache.load(*pager, owned);
+    ASSERT_TRUE(reread.isOk());
+    EXPECT_EQ(cache.decodeCount(), decodes + 1);
+    EXPECT_EQ((*reread)->pages(), mapPages(*pager, owned));
+    EXPECT_FALSE((*reread)->contains(last));
+}
+
 // The allocator's own one-bit changes (a page added, freed, filling up or
 // getting room again) are followed by the maps it keeps decoded, inline and
 // reference maps alike: the same pages as the file's map after every change,

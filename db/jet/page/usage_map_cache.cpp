@@ -19,7 +19,13 @@ bool UsageMapCache::current(Pager& pager, RowPointer where, Entry& e)
         auto now = pager.read(page);
         if (!now.isOk()) return false;
         if (*now == ref) continue;
-        if (i != 0) return false;
+        if (i != 0) {
+            // A bitmap page read again (let go by the pager's cache, or
+            // written back as it was) with the same bytes is the same map.
+            if (**now != *ref) return false;
+            ref = std::move(*now);
+            continue;
+        }
         // The row's page changed: the map stands while its row is the same.
         auto row = readRowAt(pager, where);
         if (!row.isOk() || row->slot.isDeleted()) return false;
