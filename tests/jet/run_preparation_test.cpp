@@ -148,8 +148,9 @@ TEST(RunPreparation, AnIndexMissingAnEntryRefusesTheRunNamingTheTableAndTheRepai
 
 // The check before a run remembers the key of each stored text of an
 // indexed column; a Null and an empty text are stored alike but for the
-// null mask, and keep keys of their own.
-TEST(RunPreparation, NullAndEmptyTextsOfAnIndexedColumnPassTheCheck)
+// null mask, and keep keys of their own. Texts of 200 characters make
+// keys longer than most.
+TEST(RunPreparation, NullEmptyAndLongTextsOfAnIndexedColumnPassTheCheck)
 {
     ddltest::NewDb t;
     ASSERT_TRUE(t.run("CREATE TABLE Stok (Id COUNTER PRIMARY KEY, Birim TEXT(200), Depo LONG)").isOk());
@@ -158,6 +159,8 @@ TEST(RunPreparation, NullAndEmptyTextsOfAnIndexedColumnPassTheCheck)
         const std::string birim = i % 3 == 0 ? "NULL" : i % 3 == 1 ? "''" : "'Adet'";
         ASSERT_TRUE(t.run("INSERT INTO Stok (Birim, Depo) VALUES (" + birim + ", " + std::to_string(i) + ")").isOk());
     }
+    for (char c : std::string("xyz"))
+        ASSERT_TRUE(t.run("INSERT INTO Stok (Birim, Depo) VALUES ('" + std::string(200, c) + "', 0)").isOk());
     t.db.reset();
     t.executor.reset();
     Status s = replaceAll(t.path, u"Koli");
@@ -168,17 +171,19 @@ TEST(RunPreparation, NullAndEmptyTextsOfAnIndexedColumnPassTheCheck)
     data.SetRecordSource(u"Stok");
     ASSERT_TRUE(data.Refresh().isOk());
     RecordSet& rs = *data.Recordset();
-    int nulls = 0, empty = 0, koli = 0;
+    int nulls = 0, empty = 0, koli = 0, longTexts = 0;
     while (!rs.Eof().value()) {
         const Variant v = rs.Fields(u"Birim").value()->Value().value();
         nulls += v.isNull();
         empty += v == Variant::text(u"");
         koli += v == Variant::text(u"Koli");
+        longTexts += v.type() == VariantType::Text && v.asText().size() == 200;
         ASSERT_TRUE(rs.MoveNext().isOk());
     }
     EXPECT_EQ(nulls, 20);
     EXPECT_EQ(empty, 20);
     EXPECT_EQ(koli, 20);
+    EXPECT_EQ(longTexts, 3);
 }
 
 // The Birim index holds every key as often as its records make it, but two

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <iterator>
 #include <optional>
 #include <string_view>
@@ -273,19 +274,20 @@ public:
                         }
                     }
                 }
+                std::span<const uint8_t> key;
                 if (known) {
                     if (!*known) continue;
-                    m_entry.assign((*known)->key.begin(), (*known)->key.end());
+                    key = (*known)->key;
                 } else {
-                    // A key made for this row alone, in the entry's own buffer.
-                    m_entry.clear();
-                    auto held = appendIndexKey(m_entry, def, index, m_values, m_lcid, m_version);
+                    // A key made for this row alone, in a buffer kept for it.
+                    m_key.clear();
+                    auto held = appendIndexKey(m_key, def, index, m_values, m_lcid, m_version);
                     if (!held.isOk()) return notChanged(held.status());
                     if (!*held) continue;
+                    key = m_key;
                 }
                 const RowPointer at = scanner.pointer();
-                m_entry.insert(m_entry.end(), {uint8_t(at.page >> 16), uint8_t(at.page >> 8), uint8_t(at.page), at.row});
-                expected[i].add(m_entry);
+                addEntry(expected[i], key, {uint8_t(at.page >> 16), uint8_t(at.page >> 8), uint8_t(at.page), at.row});
             }
             for (size_t i = 0; i < plan.counted.size(); ++i) {
                 // An entry for every row, but where the index leaves out rows
@@ -336,8 +338,26 @@ private:
     };
     using KeyMemo = std::unordered_map<std::string, std::optional<IndexKeyEntry>, StoredHash, std::equal_to<>>;
     std::vector<std::array<KeyMemo, 2>> m_memos;  // null fields, stored values
+    // Adds the entry the index holds for `key` and the row: key ‖ row id.
+    void addEntry(EntryDigest& digest, std::span<const uint8_t> key, std::array<uint8_t, indexlayout::kRowIdSize> rowId)
+    {
+        uint8_t* entry = m_entry.data();
+        if (m_entry.size() < key.size() + rowId.size()) {
+            m_long.assign(key.begin(), key.end());
+            m_long.insert(m_long.end(), rowId.begin(), rowId.end());
+            digest.add(m_long);
+            return;
+        }
+        std::memcpy(entry, key.data(), key.size());
+        std::memcpy(entry + key.size(), rowId.data(), rowId.size());
+        digest.add({entry, key.size() + rowId.size()});
+    }
+
     std::vector<Variant> m_values;
-    std::vector<uint8_t> m_entry;
+    std::vector<uint8_t> m_key;
+    // Room for an entry of a key of usual length; a longer one goes to m_long.
+    std::array<uint8_t, 128> m_entry;
+    std::vector<uint8_t> m_long;
 };
 
 // What an index holds: its entries' digest (or their count alone), or why
